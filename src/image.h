@@ -1,0 +1,50 @@
+#pragma once
+// Bitmap: an uncompressed 24-bit Windows BMP read into RGB bytes ready for
+// glTexImage2D(..., GL_RGB, GL_UNSIGNED_BYTE, ...) with OpenGL's default unpack alignment of 4.
+// Rows are in file order (bottom row first), each padded to a multiple of 4 bytes exactly as the
+// file pads them, so a row's first pixel sits where the upload looks for it whatever the width.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+class ByteSource;
+
+class Bitmap {
+public:
+    Bitmap();
+    Bitmap(const Bitmap&) = delete;
+    Bitmap& operator=(const Bitmap&) = delete;
+
+    // Reads fileName. A missing file is silent and changes nothing; every other problem prints
+    // one line on standard error and leaves no pixels.
+    void load(const std::string& fileName);
+    // The same from any byte source; fileName is used in messages only.
+    void loadFrom(ByteSource& source, const std::string& fileName);
+
+    // The RGB rows, or nullptr when the last load left no pixels.
+    const std::uint8_t* pixels() const;
+    int width() const { return imageWidth_; }
+    int height() const { return imageHeight_; }
+    std::int64_t pixelCount() const { return pixelCount_; }
+    // Bytes from one row's start to the next: width * 3 rounded up to a multiple of 4.
+    std::int64_t rowBytes() const { return paddedRowBytes(imageWidth_); }
+    std::int64_t byteCount() const { return rowBytes() * imageHeight_; }
+
+    static std::int64_t paddedRowBytes(std::int64_t width) { return (width * 3 + 3) / 4 * 4; }
+
+    // The largest pixel buffer the reader accepts, in bytes.
+    static constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;
+
+private:
+    struct FreeDeleter {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+
+    std::unique_ptr<std::uint8_t, FreeDeleter> pixelData_;
+    int imageWidth_ = 0;   // 0 to 65535
+    int imageHeight_ = 0;  // 0 to 65535
+    std::int64_t pixelCount_ = 0;
+};

@@ -1,0 +1,85 @@
+// groundview: walks a camera over the terrain "ground.3dt" in a full-screen window.
+// The GLUT side of the viewer: the two global objects, start-up and the callbacks, each a thin
+// translation of a GLUT event into a call on the subsystem that owns the work.
+
+#include <GL/freeglut.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "app.h"
+#include "camera.h"
+#include "diag.h"
+#include "terrain.h"
+
+Terrain terrain;
+Camera camera(app::kStartEye[0], app::kStartEye[1], app::kStartEye[2], app::kStartCenter[0],
+              app::kStartCenter[1], app::kStartCenter[2], app::kStartUp[0], app::kStartUp[1],
+              app::kStartUp[2]);
+
+namespace {
+
+// Frames come from one self re-arming timer; further display events reload but start no second
+// chain.
+bool frameChainRunning = false;
+
+void onFrameTimer(int /*value*/) {
+    checkGLError(true);
+    app::drawFrame(camera, terrain);
+    glutSwapBuffers();
+    glutTimerFunc(app::kFramePeriodMs, onFrameTimer, 0);
+}
+
+void onDisplay() {
+    terrain.load(app::kTerrainFileName);
+    if (!frameChainRunning) {
+        frameChainRunning = true;
+        glutTimerFunc(app::kFirstFrameDelayMs, onFrameTimer, 0);
+    }
+}
+
+// Leaving game mode restores the screen mode; freeglut then owns the rest of the clean-up at exit.
+void quit() {
+    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
+        glutLeaveGameMode();
+    } else if (glutGetWindow() != 0) {
+        glutDestroyWindow(glutGetWindow());
+    }
+    std::exit(0);
+}
+
+void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
+    if (app::handleKey(camera, key) == app::KeyResult::Quit) {
+        quit();
+    }
+}
+
+// Without the video-mode extension (Xvfb, many remote desktops) game mode can't be entered; an
+// ordinary window made full screen shows the same picture.
+void enterFullScreen() {
+    if (glutEnterGameMode() != 0 && glutGetWindow() != 0) {
+        return;
+    }
+    std::cerr << "groundview: game mode unavailable; using a full-screen window" << std::endl;
+    glutCreateWindow("groundview");
+    glutFullScreen();
+}
+
+}  // namespace
+
+void initGraphics(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE);
+    enterFullScreen();
+    glutDisplayFunc(onDisplay);
+    app::setFixedState();
+    glutSetCursor(GLUT_CURSOR_CROSSHAIR);
+    app::enableFixedFeatures();
+}
+
+int main(int argc, char** argv) {
+    initGraphics(argc, argv);
+    glutKeyboardFunc(onKeyboard);
+    glutMainLoop();
+    return 0;
+}
