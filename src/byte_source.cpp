@@ -19,7 +19,9 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path) {
     return std::unique_ptr<FileSource>(new FileSource(file));
 }
 
-FileSource::~FileSource() { std::fclose(file_); }
+FileSource::~FileSource() {
+    std::fclose(file_);
+}
 
 std::size_t FileSource::read(std::uint8_t* destination, std::size_t count) {
     return count == 0 ? 0 : std::fread(destination, 1, count, file_);

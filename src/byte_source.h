@@ -10,14 +10,14 @@
 #include <vector>
 
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Copies up to count bytes into destination; returns how many arrived (fewer at the end).
     virtual std::size_t read(std::uint8_t* destination, std::size_t count) = 0;
 };
 
 class FileSource : public ByteSource {
-public:
+  public:
     // An empty pointer when the file cannot be opened for reading (missing, unreadable, or a
     // folder).
     static std::unique_ptr<FileSource> open(const std::string& path);
@@ -27,20 +27,20 @@ public:
 
     std::size_t read(std::uint8_t* destination, std::size_t count) override;
 
-private:
+  private:
     explicit FileSource(std::FILE* file) : file_(file) {}
     std::FILE* file_;
 };
 
 class MemorySource : public ByteSource {
-public:
+  public:
     MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     explicit MemorySource(const std::vector<std::uint8_t>& bytes)
         : MemorySource(bytes.data(), bytes.size()) {}
 
     std::size_t read(std::uint8_t* destination, std::size_t count) override;
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t position_ = 0;

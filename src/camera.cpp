@@ -58,8 +58,8 @@ View* Rotator::turn(double angle) {
     return this;
 }
 
-Mover::Mover(double eyeX, double eyeY, double eyeZ, double centerX, double centerY,
-             double centerZ, double upX, double upY, double upZ)
+Mover::Mover(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
+             double upX, double upY, double upZ)
     : View(eyeX, eyeY, eyeZ, centerX, centerY, centerZ, upX, upY, upZ) {}
 
 namespace {

@@ -4,7 +4,7 @@
 // are two capabilities over one shared View; a Camera composes both and holds a single View.
 
 class View {
-public:
+  public:
     View(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
          double upX, double upY, double upZ);
     virtual ~View() = default;
@@ -28,7 +28,7 @@ public:
     View& setCenterX(double x);
     View& setCenterZ(double z);
 
-private:
+  private:
     struct Point {
         double x, y, z;
     };
@@ -39,10 +39,9 @@ private:
 
 // Rotates the look-at point about the eye in the horizontal plane.
 class Rotator : public virtual View {
-public:
+  public:
     Rotator(double eyeX = 0, double eyeY = 0, double eyeZ = 0, double centerX = 1,
-            double centerY = 1, double centerZ = 1, double upX = 0, double upY = 1,
-            double upZ = 0);
+            double centerY = 1, double centerZ = 1, double upX = 0, double upY = 1, double upZ = 0);
 
     // angle in radians; positive turns from +x toward +z, to the viewer's right.
     View* turn(double angle);
@@ -50,10 +49,9 @@ public:
 
 // Translates eye and look-at point together in the horizontal plane.
 class Mover : public virtual View {
-public:
-    Mover(double eyeX = 0, double eyeY = 0, double eyeZ = 0, double centerX = 1,
-          double centerY = 1, double centerZ = 1, double upX = 0, double upY = 1,
-          double upZ = 0);
+  public:
+    Mover(double eyeX = 0, double eyeY = 0, double eyeZ = 0, double centerX = 1, double centerY = 1,
+          double centerZ = 1, double upX = 0, double upY = 1, double upZ = 0);
 
     // step in world units; positive goes forward along the horizontal view direction.
     View* move(double step);
@@ -62,7 +60,7 @@ public:
 };
 
 class Camera : public virtual Rotator, public virtual Mover {
-public:
+  public:
     Camera(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
            double upX, double upY, double upZ);
 };

@@ -37,7 +37,9 @@ void appendEntry(Writer write) {
 
 }  // namespace
 
-void redirectErrorLog(ErrorLogSink sink) { errorLogSink() = std::move(sink); }
+void redirectErrorLog(ErrorLogSink sink) {
+    errorLogSink() = std::move(sink);
+}
 
 void logError(const std::string& message) {
     appendEntry([&](std::ostream& out) { out << message; });

@@ -38,8 +38,7 @@ HeadlessGL::HeadlessGL(int width, int height, bool depthBuffer) : width_(width),
                                        EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) ||
-        configCount < 1) {
+    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) || configCount < 1) {
         error_ = "no EGL config for a desktop OpenGL pbuffer";
         return;
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 class HeadlessGL {
-public:
+  public:
     // Creates the context and makes it current; ok() says whether that worked and error() why not.
     HeadlessGL(int width, int height, bool depthBuffer = false);
     ~HeadlessGL();
@@ -18,7 +18,7 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
 
-private:
+  private:
     void* display_ = nullptr;
     void* surface_ = nullptr;
     void* context_ = nullptr;

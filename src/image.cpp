@@ -34,7 +34,9 @@ void exchangeRedAndBlue(std::uint8_t* rows, std::int64_t arrivedBytes, std::int6
 
 }  // namespace
 
-Bitmap::Bitmap() { trace("obj init'ed"); }
+Bitmap::Bitmap() {
+    trace("obj init'ed");
+}
 
 const std::uint8_t* Bitmap::pixels() const {
     trace("ptr fx");
@@ -81,8 +83,7 @@ void Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     trace("-bit color", bitsPerPixel);
     pixelData_.reset();
     if (bitsPerPixel != kSupportedBitsPerPixel) {
-        std::cerr << bitsPerPixel << "-bit color bitmaps are not currently supported."
-                  << std::endl;
+        std::cerr << bitsPerPixel << "-bit color bitmaps are not currently supported." << std::endl;
         return;
     }
 

@@ -13,7 +13,7 @@
 class ByteSource;
 
 class Bitmap {
-public:
+  public:
     Bitmap();
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
@@ -38,7 +38,7 @@ public:
     // The largest pixel buffer the reader accepts, in bytes.
     static constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;
 
-private:
+  private:
     struct FreeDeleter {
         void operator()(std::uint8_t* bytes) const { std::free(bytes); }
     };

@@ -24,7 +24,9 @@ std::int8_t headerByte(const std::uint8_t* header, std::size_t arrived, std::siz
 }
 
 // A tile of 0 would divide by zero; such a terrain repeats its texture once per cell.
-float reciprocalTile(int tile) { return tile != 0 ? 1.0f / static_cast<float>(tile) : 1.0f; }
+float reciprocalTile(int tile) {
+    return tile != 0 ? 1.0f / static_cast<float>(tile) : 1.0f;
+}
 
 }  // namespace
 
@@ -138,6 +140,7 @@ void Terrain::draw(float originX, float originZ, float heightScale, float spacin
         const float lowerX = originX + spacing * static_cast<float>(i);
         float s = 0.0f;
         glBegin(GL_TRIANGLE_STRIP);
+        {
             for (int j = 0; j < columns_; ++j) {
                 const float z = originZ + spacing * static_cast<float>(j);
                 glTexCoord2f(s, t);
@@ -146,6 +149,7 @@ void Terrain::draw(float originX, float originZ, float heightScale, float spacin
                 glVertex3f(lowerX, lower[j] / 127.0f * heightScale, z);
                 s += sStep;
             }
+        }
         glEnd();
         t += tStep;
     }

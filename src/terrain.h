@@ -18,7 +18,7 @@
 class ByteSource;
 
 class Terrain {
-public:
+  public:
     Terrain() = default;
     Terrain(const Terrain&) = delete;
     Terrain& operator=(const Terrain&) = delete;
@@ -49,7 +49,7 @@ public:
 
     static constexpr int kMaxGridSize = 127;
 
-private:
+  private:
     void createTexture();
 
     unsigned textureId_ = 0;  // one texture object, reused by every load

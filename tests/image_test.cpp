@@ -1,1 +1,227 @@
+// The bitmap reader: what a user's texture file turns into, and every way a file can be wrong.
+
+#include "image.h"
+
+#include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "byte_source.h"
+#include "headless_gl.h"
+#include "test_files.h"
+
+namespace {
+
+Rgb pattern(int x, int y) {
+    return {static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 13 + 1),
+            static_cast<std::uint8_t>(x ^ y)};
+}
+
+void loadBytes(Bitmap& bitmap, const Bytes& bytes, const std::string& name = "t.bmp") {
+    MemorySource source(bytes);
+    bitmap.loadFrom(source, name);
+}
+
+TEST(Bitmap, Reads24BitPixelsAsRgbInFileOrder) {
+    const Bytes file = bitmapBytes(256, 256, pattern);
+    Bitmap bitmap;
+    CapturedStderr err;
+    loadBytes(bitmap, file);
+    EXPECT_EQ(err.text(), "");
+    ASSERT_NE(bitmap.pixels(), nullptr);
+    EXPECT_EQ(bitmap.width(), 256);
+    EXPECT_EQ(bitmap.height(), 256);
+    EXPECT_EQ(bitmap.pixelCount(), 256 * 256);
+    EXPECT_EQ(bitmap.byteCount(), 256 * 256 * 3);
+    const std::uint8_t* p = bitmap.pixels();
+    for (std::size_t k = 0; k < 256 * 256; ++k) {
+        ASSERT_EQ(p[3 * k], file[54 + 3 * k + 2]) << "pixel " << k;
+        ASSERT_EQ(p[3 * k + 1], file[54 + 3 * k + 1]) << "pixel " << k;
+        ASSERT_EQ(p[3 * k + 2], file[54 + 3 * k]) << "pixel " << k;
+    }
+}
+
+TEST(Bitmap, TakesWidthAndHeightFromTheLow16Bits) {
+    Bytes file = solidBitmapBytes(128, 2, {1, 2, 3});
+    EXPECT_EQ(file[18], 0x80);
+    EXPECT_EQ(file[19], 0x00);
+    file[20] = 0xFF;  // the upper halves are ignored
+    file[24] = 0x7F;
+    Bitmap bitmap;
+    loadBytes(bitmap, file);
+    EXPECT_EQ(bitmap.width(), 128);
+    EXPECT_EQ(bitmap.height(), 2);
+}
+
+TEST(Bitmap, ReportsEachProblemAndLeavesTheStateTheTableGives) {
+    Bitmap bitmap;
+    loadBytes(bitmap, solidBitmapBytes(4, 2, {9, 9, 9}));
+    ASSERT_NE(bitmap.pixels(), nullptr);
+
+    {
+        // A missing file is silent and changes nothing.
+        ScopedWorkingFolder folder;
+        CapturedStderr err;
+        bitmap.load("7.bmp");
+        EXPECT_EQ(err.text(), "");
+        EXPECT_NE(bitmap.pixels(), nullptr);
+        EXPECT_EQ(bitmap.width(), 4);
+    }
+    {
+        CapturedStderr err;
+        Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        png.resize(200, 0);
+        loadBytes(bitmap, png, "1.bmp");
+        EXPECT_EQ(err.text(), "File is not a bitmap: 1.bmp\n");
+        EXPECT_EQ(bitmap.pixels(), nullptr);
+        EXPECT_EQ(bitmap.width(), 4);  // size unchanged
+        EXPECT_EQ(bitmap.height(), 2);
+    }
+    for (const Bytes& tiny : {Bytes{}, Bytes{'B'}}) {
+        CapturedStderr err;
+        loadBytes(bitmap, tiny, "2.bmp");
+        EXPECT_EQ(err.text(), "File is not a bitmap: 2.bmp\n");
+    }
+    {
+        loadBytes(bitmap, solidBitmapBytes(4, 2, {9, 9, 9}));
+        CapturedStderr err;
+        loadBytes(bitmap, bitmapBytes(8, 8, pattern, 24, 1));
+        EXPECT_EQ(err.text(), std::string("Compressed bitmaps not supported. \x01\n"));
+        EXPECT_EQ(bitmap.pixels(), nullptr);
+        EXPECT_EQ(bitmap.width(), 4);
+    }
+    for (int bits : {1, 8, 16, 32}) {
+        CapturedStderr err;
+        loadBytes(bitmap, bitmapBytes(16, 8, pattern, bits));
+        EXPECT_EQ(err.text(),
+                  std::to_string(bits) + "-bit color bitmaps are not currently supported.\n");
+        EXPECT_EQ(bitmap.pixels(), nullptr);
+        EXPECT_EQ(bitmap.width(), 16);  // size set
+        EXPECT_EQ(bitmap.height(), 8);
+    }
+}
+
+TEST(Bitmap, PadsOddWidthsSoEveryRowStartsWhereTheUploadLooks) {
+    for (int width : {1, 2, 3, 5, 6, 7, 9, 63}) {
+        const int height = 3;
+        Bitmap bitmap;
+        loadBytes(bitmap, bitmapBytes(width, height, pattern));
+        ASSERT_NE(bitmap.pixels(), nullptr);
+        const std::int64_t rowBytes = (width * 3 + 3) / 4 * 4;
+        EXPECT_EQ(bitmap.rowBytes(), rowBytes);
+        EXPECT_EQ(bitmap.byteCount(), rowBytes * height);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = bitmap.pixels() + y * rowBytes + 3 * x;
+                const Rgb c = pattern(x, y);
+                ASSERT_EQ(p[0], c.r) << width << " wide, x " << x << " y " << y;
+                ASSERT_EQ(p[1], c.g);
+                ASSERT_EQ(p[2], c.b);
+            }
+        }
+    }
+}
+
+TEST(Bitmap, OddWidthTextureShowsTheRightPicture) {
+    HeadlessGL gl(8, 8);
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    const int width = 5, height = 3;
+    Bitmap bitmap;
+    loadBytes(bitmap, bitmapBytes(width, height, pattern));
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                 bitmap.pixels());
+    ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    std::vector<std::uint8_t> back(width * height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = &back[(y * width + x) * 4];
+            const Rgb c = pattern(x, y);
+            EXPECT_EQ(p[0], c.r) << "x " << x << " y " << y;
+            EXPECT_EQ(p[1], c.g) << "x " << x << " y " << y;
+            EXPECT_EQ(p[2], c.b) << "x " << x << " y " << y;
+        }
+    }
+    glDeleteTextures(1, &texture);
+}
+
+TEST(Bitmap, FillsWhatAShortFileLacksWithZeros) {
+    Bytes file = bitmapBytes(4, 4, [](int, int) { return Rgb{200, 100, 50}; });
+    file.resize(54 + 4 * 3 + 2);  // the first pixel row and two bytes of the next pixel
+    Bitmap bitmap;
+    CapturedStderr err;
+    loadBytes(bitmap, file);
+    EXPECT_EQ(err.text(), "");
+    ASSERT_NE(bitmap.pixels(), nullptr);
+    const std::uint8_t* p = bitmap.pixels();
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(p[3 * x], 200);
+        EXPECT_EQ(p[3 * x + 2], 50);
+    }
+    // The half-arrived pixel is not exchanged: it stays as the file left it.
+    EXPECT_EQ(p[12], 50);
+    EXPECT_EQ(p[13], 100);
+    for (std::int64_t i = 14; i < bitmap.byteCount(); ++i) {
+        ASSERT_EQ(p[i], 0) << "byte " << i;
+    }
+
+    // A header cut short reads its missing fields as 0.
+    Bytes header = solidBitmapBytes(4, 4, {1, 1, 1});
+    header.resize(29);  // ends after the bits-per-pixel byte; compression missing
+    loadBytes(bitmap, header);
+    EXPECT_NE(bitmap.pixels(), nullptr);
+    header.resize(20);  // height and depth missing
+    CapturedStderr err2;
+    loadBytes(bitmap, header);
+    EXPECT_EQ(err2.text(), "0-bit color bitmaps are not currently supported.\n");
+    EXPECT_EQ(bitmap.height(), 0);
+}
+
+TEST(Bitmap, RefusesBuffersBeyondTheSigned32BitRange) {
+    Bitmap bitmap;
+    Bytes file = solidBitmapBytes(2, 2, {1, 2, 3});
+    file[18] = 0xFF, file[19] = 0xFF;  // 65535 x 65535 needs about 12.9 GB
+    file[22] = 0xFF, file[23] = 0xFF;
+    CapturedStderr err;
+    loadBytes(bitmap, file, "huge.bmp");
+    const std::vector<std::string> lines = err.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    const std::int64_t needed = Bitmap::paddedRowBytes(65535) * 65535;
+    EXPECT_EQ(needed, 12884705280);
+    EXPECT_NE(lines[0].find(std::to_string(needed)), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("huge.bmp"), std::string::npos) << lines[0];
+    EXPECT_EQ(bitmap.pixels(), nullptr);
+
+    // Just inside the range: a declared size far beyond a tiny file is accepted and zero-filled.
+    file[18] = 0x00, file[19] = 0x40;  // 16384 x 16384 x 3 = 805306368 bytes
+    file[22] = 0x00, file[23] = 0x40;
+    loadBytes(bitmap, file);
+    ASSERT_NE(bitmap.pixels(), nullptr);
+    EXPECT_EQ(bitmap.byteCount(), 805306368);
+    EXPECT_EQ(bitmap.pixels()[0], 1);
+    EXPECT_EQ(bitmap.pixels()[bitmap.byteCount() - 1], 0);
+}
+
+TEST(Bitmap, ReadsFilesFromTheWorkingFolder) {
+    ScopedWorkingFolder folder;
+    writeFile("3.bmp", solidBitmapBytes(2, 2, {10, 20, 30}));
+    Bitmap bitmap;
+    bitmap.load("3.bmp");
+    ASSERT_NE(bitmap.pixels(), nullptr);
+    EXPECT_EQ(bitmap.pixels()[0], 10);
+    EXPECT_EQ(bitmap.pixels()[2], 30);
+    // A folder under a bitmap's name is as good as missing.
+    ASSERT_EQ(mkdir("4.bmp", 0755), 0);
+    CapturedStderr err;
+    bitmap.load("4.bmp");
+    EXPECT_EQ(err.text(), "");
+    EXPECT_NE(bitmap.pixels(), nullptr);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,8 @@ Bytes terrainBytes(int rows, int columns, int textureNumber, int tileX, int tile
                    static_cast<std::uint8_t>(textureNumber),
                    static_cast<std::uint8_t>(tileX),
                    static_cast<std::uint8_t>(tileY)};
-    bytes.insert(bytes.end(), heights.begin(), heights.end());
+    bytes.resize(bytes.size() + heights.size());
+    std::copy(heights.begin(), heights.end(), bytes.end() - heights.size());
     return bytes;
 }
 
@@ -107,7 +109,9 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
-bool fileExists(const std::string& path) { return fs::exists(path); }
+bool fileExists(const std::string& path) {
+    return fs::exists(path);
+}
 
 ScopedWorkingFolder::ScopedWorkingFolder() : previous_(fs::current_path().string()) {
     std::string pattern = (fs::temp_directory_path() / "groundview-test-XXXXXX").string();
@@ -127,7 +131,9 @@ ScopedWorkingFolder::~ScopedWorkingFolder() {
 
 CapturedStderr::CapturedStderr() : previous_(std::cerr.rdbuf(captured_.rdbuf())) {}
 
-CapturedStderr::~CapturedStderr() { std::cerr.rdbuf(previous_); }
+CapturedStderr::~CapturedStderr() {
+    std::cerr.rdbuf(previous_);
+}
 
 std::vector<std::string> CapturedStderr::lines() const {
     std::istringstream in(captured_.str());

@@ -35,21 +35,21 @@ bool fileExists(const std::string& path);
 
 // A fresh temporary folder made the working folder for the object's lifetime, then removed.
 class ScopedWorkingFolder {
-public:
+  public:
     ScopedWorkingFolder();
     ~ScopedWorkingFolder();
     ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
     ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::string previous_;
 };
 
 // Collects what std::cerr receives while it lives.
 class CapturedStderr {
-public:
+  public:
     CapturedStderr();
     ~CapturedStderr();
     CapturedStderr(const CapturedStderr&) = delete;
@@ -57,7 +57,7 @@ public:
     std::string text() const { return captured_.str(); }
     std::vector<std::string> lines() const;
 
-private:
+  private:
     std::ostringstream captured_;
     std::streambuf* previous_;
 };
