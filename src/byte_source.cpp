@@ -1,19 +1,28 @@
 #include "byte_source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 std::unique_ptr<FileSource> FileSource::open(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // Non-blocking, so a FIFO under a terrain's name can't stall the viewer in open; only regular
+    // files are read (a folder opens on Linux but can't be read, a device may never end).
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
         return nullptr;
     }
-    // fopen accepts a folder on Linux; reading it then fails. Treat it as not found.
     struct stat status {};
-    if (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) {
-        std::fclose(file);
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        fcntl(descriptor, F_SETFL, 0) != 0) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(descriptor, "rb");
+    if (file == nullptr) {
+        ::close(descriptor);
         return nullptr;
     }
     return std::unique_ptr<FileSource>(new FileSource(file));

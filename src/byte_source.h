@@ -18,8 +18,8 @@ class ByteSource {
 
 class FileSource : public ByteSource {
   public:
-    // An empty pointer when the file cannot be opened for reading (missing, unreadable, or a
-    // folder).
+    // An empty pointer when path is not a regular file that can be opened for reading (missing,
+    // unreadable, a folder, a FIFO or a device).
     static std::unique_ptr<FileSource> open(const std::string& path);
     ~FileSource() override;
     FileSource(const FileSource&) = delete;

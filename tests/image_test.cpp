@@ -218,8 +218,11 @@ TEST(Bitmap, ReadsFilesFromTheWorkingFolder) {
     EXPECT_EQ(bitmap.pixels()[2], 30);
     // A folder under a bitmap's name is as good as missing.
     ASSERT_EQ(mkdir("4.bmp", 0755), 0);
+    // So is a FIFO, which must not stall the reader waiting for a writer.
+    ASSERT_EQ(mkfifo("5.bmp", 0644), 0);
     CapturedStderr err;
     bitmap.load("4.bmp");
+    bitmap.load("5.bmp");
     EXPECT_EQ(err.text(), "");
     EXPECT_NE(bitmap.pixels(), nullptr);
 }

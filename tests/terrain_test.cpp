@@ -96,7 +96,10 @@ TEST_F(TerrainLoad, FileErrorsGoToTheLogAndLeaveTheTerrainAsItWas) {
     terrain.load("ground.3dt");
     ASSERT_EQ(mkdir("other.3dt", 0755), 0);
     terrain.load("other.3dt");
-    EXPECT_EQ(log(), (Lines{"Unable to find file|ground.3dt", "Unable to find file|other.3dt"}));
+    ASSERT_EQ(mkfifo("pipe.3dt", 0644), 0);
+    terrain.load("pipe.3dt");
+    EXPECT_EQ(log(), (Lines{"Unable to find file|ground.3dt", "Unable to find file|other.3dt",
+                            "Unable to find file|pipe.3dt"}));
     EXPECT_EQ(terrain.heights(), before);
 }
 
