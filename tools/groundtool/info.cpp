@@ -1,0 +1,274 @@
+#include "info.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <vector>
+
+#include "app.h"
+#include "headless_gl.h"
+#include "terrain.h"
+#include "tool_error.h"
+#include "viewer_load.h"
+
+namespace groundtool {
+
+namespace {
+
+// drawScene's fixed placement and scale.
+constexpr int kOrigin = -32;
+constexpr double kHeightScale = 0.3;
+constexpr int kContextSide = 16;  // the check draws nothing; any pbuffer will do
+
+struct Findings {
+    std::vector<std::string> problems;  // what the viewer would meet without saying so
+    std::vector<std::string> notes;     // worth knowing, harmless
+};
+
+std::string glText(GLenum name) {
+    const GLubyte* text = glGetString(name);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "unknown";
+}
+
+bool powerOfTwo(int value) {
+    return value > 0 && (value & (value - 1)) == 0;
+}
+
+std::string worldY(float height) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3) << height / 127.0 * kHeightScale;
+    return text.str();
+}
+
+void printHeights(const Terrain& terrain, std::ostream& out) {
+    constexpr int kBins = 8;
+    constexpr int kBinWidth = 256 / kBins;
+    constexpr int kBarWidth = 32;
+    std::array<long, kBins> counts{};
+    float lowest = 127.0f;
+    float highest = -128.0f;
+    for (const std::vector<float>& row : terrain.heights()) {
+        for (const float height : row) {
+            lowest = std::min(lowest, height);
+            highest = std::max(highest, height);
+            ++counts[static_cast<std::size_t>((static_cast<int>(height) + 128) / kBinWidth)];
+        }
+    }
+    if (terrain.rows() == 0 || terrain.columns() == 0) {
+        out << "heights     none\n";
+        return;
+    }
+    out << "heights     " << lowest << " to " << highest << " (world y " << worldY(lowest) << " to "
+        << worldY(highest) << ")\n";
+    const long most = *std::max_element(counts.begin(), counts.end());
+    for (int bin = 0; bin < kBins; ++bin) {
+        const int from = -128 + bin * kBinWidth;
+        const long count = counts[static_cast<std::size_t>(bin)];
+        const auto bar = static_cast<int>((count * kBarWidth + most - 1) / most);
+        out << "            " << std::setw(4) << from << " to " << std::setw(4)
+            << from + kBinWidth - 1 << "  " << std::left << std::setw(kBarWidth)
+            << std::string(static_cast<std::size_t>(bar), '#') << std::right << " " << count
+            << "\n";
+    }
+}
+
+void checkFile(const std::string& path, const ViewerLoad& load, const Terrain& terrain,
+               Findings& findings) {
+    if (!load.opened) {
+        findings.problems.push_back(fileError("cannot open", path, load.openError) +
+                                    "; the viewer shows only the sky");
+        return;
+    }
+    if (!load.accepted) {
+        return;  // the viewer's own entry says why
+    }
+    const std::int64_t expected = 8 + static_cast<std::int64_t>(terrain.rows()) * terrain.columns();
+    if (load.bytesRead < 8) {
+        findings.problems.push_back("the file ends inside its 8-byte header, after " +
+                                    std::to_string(load.bytesRead) +
+                                    " bytes; the viewer fills in the missing fields silently");
+    } else if (load.bytesRead < expected) {
+        findings.problems.push_back(
+            "the file holds " + std::to_string(load.bytesRead - 8) + " of its " +
+            std::to_string(expected - 8) +
+            " height bytes; the viewer reads the missing ones as 0 without a word");
+    }
+    if (load.bytesLeft > 0) {
+        findings.notes.push_back(std::to_string(load.bytesLeft) +
+                                 " bytes follow the heights; the viewer never reads them");
+    }
+    if (terrain.rows() < 2 || terrain.columns() < 2) {
+        findings.problems.push_back("a grid of " + std::to_string(terrain.rows()) + " x " +
+                                    std::to_string(terrain.columns()) +
+                                    " draws nothing; the viewer needs at least 2 x 2 samples");
+    }
+    if (terrain.tileX() > terrain.columns() && terrain.columns() > 0) {
+        findings.notes.push_back("tileX " + std::to_string(terrain.tileX()) +
+                                 " is more than the grid's columns: less than one repeat of "
+                                 "the texture shows along z");
+    }
+    if (terrain.tileY() > terrain.rows() && terrain.rows() > 0) {
+        findings.notes.push_back("tileY " + std::to_string(terrain.tileY()) +
+                                 " is more than the grid's rows: less than one repeat of the "
+                                 "texture shows along x");
+    }
+}
+
+void checkTexture(const std::string& name, const std::string& folder, const TextureLook& look,
+                  int maxTextureSize, bool endsAtFirstFrame, Findings& findings) {
+    if (!look.found) {
+        findings.problems.push_back(
+            fileError("texture " + name + " cannot be opened in", folder, look.openError) +
+            "; the viewer draws the ground untextured and says nothing");
+        return;
+    }
+    if (!look.accepted) {
+        findings.notes.push_back("the viewer cannot use " + name +
+                                 " (its message above says why) and draws the ground "
+                                 "untextured");
+        return;
+    }
+    const std::string size = std::to_string(look.width) + " x " + std::to_string(look.height);
+    if (look.width > maxTextureSize || look.height > maxTextureSize) {
+        findings.problems.push_back(name + " is " + size +
+                                    ", larger than this OpenGL's maximum texture size " +
+                                    std::to_string(maxTextureSize) +
+                                    "; the upload fails and the viewer ends at its first frame");
+    } else if (look.width == 0 || look.height == 0) {
+        findings.problems.push_back(name + " has no pixels (" + size +
+                                    "); the viewer draws the ground untextured");
+    } else if (!powerOfTwo(look.width) || !powerOfTwo(look.height)) {
+        findings.notes.push_back(size +
+                                 " is not a power of two on each side; OpenGL 1.1 refuses "
+                                 "such textures (this OpenGL " +
+                                 std::string(endsAtFirstFrame ? "does too" : "takes it") + ")");
+    }
+    if (look.pixelBytesRead < look.pixelBytesExpected) {
+        findings.problems.push_back(name + " holds " + std::to_string(look.pixelBytesRead) +
+                                    " of its " + std::to_string(look.pixelBytesExpected) +
+                                    " pixel bytes; the viewer shows the rest black");
+    }
+    if (look.dataOffset >= 0 && look.dataOffset != kBitmapHeaderBytes) {
+        findings.problems.push_back(
+            name + " keeps its pixels at byte " + std::to_string(look.dataOffset) +
+            ", but the viewer reads them from byte 54 on; the texture shows shifted");
+    }
+}
+
+void printTexture(const Terrain& terrain, const std::string& name, const std::string& folder,
+                  const TextureLook& look, std::ostream& out) {
+    out << "texture     " << name << ", opened in " << folder
+        << " (the viewer opens it in its working folder,\n"
+        << "            which is where its " << app::kTerrainFileName << " lives)\n";
+    if (terrain.tileX() > 0 && terrain.tileY() > 0) {
+        out << "            repeats every " << terrain.tileX() << " grid columns along z and "
+            << terrain.tileY() << " grid rows along x\n";
+    }
+    out << "bitmap      ";
+    if (!look.found) {
+        out << "missing\n";
+    } else if (look.accepted) {
+        out << look.width << " x " << look.height << " pixels, 24-bit uncompressed BMP\n";
+    } else if (look.width > 0 || look.height > 0) {
+        out << look.width << " x " << look.height << " pixels, " << look.bitsPerPixel
+            << "-bit, compression " << look.compression
+            << "; the viewer reads only 24-bit uncompressed BMP\n";
+    } else {
+        out << "not a BMP the viewer reads\n";
+    }
+}
+
+void printGrid(const Terrain& terrain, std::ostream& out) {
+    out << "header      type 1 (terrain), rows " << terrain.rows() << ", columns "
+        << terrain.columns() << ", texture number " << terrain.textureNumber() << ", tileX "
+        << terrain.tileX() << ", tileY " << terrain.tileY() << "\n";
+    out << "grid        " << terrain.rows() << " rows along x by " << terrain.columns()
+        << " columns along z";
+    if (terrain.rows() > 0 && terrain.columns() > 0) {
+        out << ", covering x " << kOrigin << " to " << kOrigin + terrain.rows() - 1 << " and z "
+            << kOrigin << " to " << kOrigin + terrain.columns() - 1;
+    }
+    out << "\n";
+}
+
+void printList(const char* title, const std::vector<std::string>& lines, std::ostream& out) {
+    if (lines.empty()) {
+        return;
+    }
+    out << "\n" << title << "\n";
+    for (const std::string& line : lines) {
+        out << "  " << line << "\n";
+    }
+}
+
+}  // namespace
+
+int runInfo(const std::string& path, std::ostream& out) {
+    HeadlessGL gl(kContextSide, kContextSide);
+    if (!gl.ok()) {
+        throw ToolError("cannot check " + path + ": no OpenGL context (" + gl.error() + ")",
+                        kExitCannotCheck);
+    }
+    app::setFixedState();
+    app::enableFixedFeatures();
+    GLint maxTextureSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+
+    Terrain terrain;
+    const ViewerLoad load = loadAsViewer(terrain, path);
+    const std::string folder = folderOf(path);
+    Findings findings;
+    checkFile(path, load, terrain, findings);
+
+    out << "file        " << path;
+    if (load.opened) {
+        out << " (" << load.bytesRead + load.bytesLeft << " bytes)";
+    }
+    out << "\n";
+    if (load.accepted) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        if (name != app::kTerrainFileName) {
+            findings.notes.push_back(std::string("the viewer reads only ") + app::kTerrainFileName +
+                                     "; this file is " + name);
+        }
+        printGrid(terrain, out);
+        printHeights(terrain, out);
+        const std::string textureName = Terrain::textureFileName(terrain.textureNumber());
+        const TextureLook look =
+            lookAtTexture((std::filesystem::path(folder) / textureName).string());
+        printTexture(terrain, textureName, folder, look, out);
+        checkTexture(textureName, folder, look, maxTextureSize, load.endsAtFirstFrame, findings);
+    }
+    out << "OpenGL      " << glText(GL_RENDERER) << ", " << glText(GL_VERSION)
+        << ", maximum texture size " << maxTextureSize << "\n";
+
+    std::vector<std::string> messages;
+    for (const ViewerMessage& message : load.messages) {
+        messages.push_back(describe(message));
+    }
+    if (load.endsAtFirstFrame) {
+        findings.notes.push_back(
+            "the viewer logs the OpenGL error at the start of its first frame and exits");
+    }
+    printList("the viewer would say:", messages, out);
+    printList("silent problems (the viewer would not mention them):", findings.problems, out);
+    printList("notes:", findings.notes, out);
+
+    const bool clean = messages.empty() && findings.problems.empty();
+    out << "\nverdict: ";
+    if (clean) {
+        out << "clean; the viewer loads it without a word\n";
+    } else {
+        out << "not clean; " << messages.size() << " viewer message"
+            << (messages.size() == 1 ? "" : "s") << ", " << findings.problems.size()
+            << " silent problem" << (findings.problems.size() == 1 ? "" : "s") << "\n";
+    }
+    return clean ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace groundtool

@@ -1,0 +1,211 @@
+// groundtool: makes, checks and previews terrain files for the groundview viewer, with the
+// viewer's own loader and drawing code.
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "generate.h"
+#include "import.h"
+#include "info.h"
+#include "render.h"
+#include "terrain_file.h"
+#include "tool_error.h"
+
+namespace {
+
+using groundtool::kExitUsage;
+
+const CLI::Validator kTextureNumber(
+    [](std::string& text) -> std::string {
+        return text == "0" ? "0 names no texture; use -128 to -1 or 1 to 127" : "";
+    },
+    "", "texture number");
+
+// Plain decimal integers only: CLI11's conversion reads "010" as octal, "0x10" as hexadecimal and
+// "-1" as 2^64 - 1 for an unsigned option, and lets a seed beyond 2^64 - 1 wrap around. Leading
+// zeros are dropped so the number reads as decimal.
+CLI::Validator decimal(bool allowNegative) {
+    return CLI::Validator(
+        [allowNegative](std::string& text) -> std::string {
+            const bool negative = allowNegative && !text.empty() && text.front() == '-';
+            std::string digits = text.substr(negative ? 1 : 0);
+            if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+                return std::string("expected a whole number") +
+                       (allowNegative ? "" : " from 0 up") + ", not " + text;
+            }
+            digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+            errno = 0;
+            std::strtoull(digits.c_str(), nullptr, 10);
+            if (errno == ERANGE) {
+                return text + " is too large";
+            }
+            text = (negative ? "-" : "") + digits;
+            return "";
+        },
+        "");
+}
+
+// Range checks let "nan" through, since every comparison with it is false.
+const CLI::Validator kFinite(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = !text.empty() && end == text.c_str() + text.size();
+        return number && std::isfinite(value) ? "" : "expected a number, not " + text;
+    },
+    "");
+
+void addTextureOptions(CLI::App& command, int& textureNumber, int& tile) {
+    command
+        .add_option("--texture-number", textureNumber,
+                    "texture file number K: the terrain names \"K.bmp\"")
+        ->transform(decimal(true))
+        ->check(CLI::Range(groundtool::kMinTextureNumber, groundtool::kMaxTextureNumber))
+        ->check(kTextureNumber)
+        ->capture_default_str();
+    command
+        .add_option("--tile", tile, "grid cells covered by one repeat of the texture, both ways")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, groundtool::kMaxTile))
+        ->capture_default_str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "groundtool: makes, checks and previews terrain files (\".3dt\") for groundview, with "
+        "the viewer's own loader and drawing code.",
+        "groundtool"};
+    app.require_subcommand(1);
+
+    std::string infoFile;
+    CLI::App* info = app.add_subcommand(
+        "info",
+        "Describe a .3dt and its texture and list every problem the viewer would meet. Exit "
+        "status 0: the viewer loads it cleanly; 1: it would complain; 2: bad usage; 3: no "
+        "OpenGL to check with.");
+    info->add_option("file", infoFile, "the terrain file")->required();
+
+    groundtool::GenerateOptions generate;
+    CLI::App* generateCommand = app.add_subcommand(
+        "generate",
+        "Make a new fractal terrain, DIR/ground.3dt, and its ground texture, DIR/K.bmp "
+        "(256 x 256, 24-bit); the same seed gives the same files.");
+    generateCommand->add_option("--size", generate.size, "samples per side")
+        ->transform(decimal(false))
+        ->check(CLI::Range(groundtool::kMinGridSize, groundtool::kMaxGridSize))
+        ->capture_default_str();
+    generateCommand
+        ->add_option("--seed", generate.seed, "seed of the terrain and texture, 0 to 2^64 - 1")
+        ->transform(decimal(false))
+        ->capture_default_str();
+    generateCommand
+        ->add_option("--roughness", generate.roughness,
+                     "share each finer level of detail adds, 0.05 (smooth) to 1 (rough)")
+        ->check(kFinite)
+        ->check(CLI::Range(0.05, 1.0))
+        ->capture_default_str();
+    addTextureOptions(*generateCommand, generate.textureNumber, generate.tile);
+    generateCommand->add_option("--out", generate.folder, "existing folder to write into")
+        ->capture_default_str();
+    generateCommand->add_flag("--force", generate.force, "replace existing files");
+
+    groundtool::ImportOptions import;
+    CLI::App* importCommand = app.add_subcommand(
+        "import",
+        "Turn a greyscale heightmap image (PNG, PGM, BMP, JPEG, ...) into a .3dt: black is "
+        "height -128, white 127. Image rows become grid rows along x, image columns grid "
+        "columns along z.");
+    importCommand->add_option("image", import.image, "the heightmap image")->required();
+    importCommand
+        ->add_option("--size", import.size,
+                     "resample to N x N samples (default: the image's size, scaled down to at "
+                     "most 127 on its longer side)")
+        ->transform(decimal(false))
+        ->check(CLI::Range(groundtool::kMinGridSize, groundtool::kMaxGridSize));
+    addTextureOptions(*importCommand, import.textureNumber, import.tile);
+    importCommand->add_option("--out", import.output, "the terrain file to write")
+        ->capture_default_str();
+    importCommand->add_flag("--force", import.force, "replace an existing file");
+
+    groundtool::RenderOptions render;
+    std::string eye;
+    CLI::App* renderCommand = app.add_subcommand(
+        "render",
+        "Draw what the viewer shows of a .3dt (texture from the file's folder) with the viewer's "
+        "frame code and no X server, and save it as PNG.");
+    renderCommand->add_option("file", render.terrain, "the terrain file")->required();
+    renderCommand->add_option("--out", render.output,
+                              "the PNG to write (default: the terrain's name with .png, in the "
+                              "working folder)");
+    renderCommand->add_option("--width", render.width, "picture width in pixels")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, groundtool::kMaxRenderSide))
+        ->capture_default_str();
+    renderCommand->add_option("--height", render.height, "picture height in pixels")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, groundtool::kMaxRenderSide))
+        ->capture_default_str();
+    renderCommand
+        ->add_option("--eye", eye,
+                     "camera position X,Z in world units (the viewer starts at 0,0, 2 units "
+                     "above the ground)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return groundtool::parseEye(text) ? "" : "expected X,Z, two numbers such as 0,-5";
+            },
+            "X,Z"));
+    renderCommand
+        ->add_option("--heading", render.headingDegrees,
+                     "degrees turned from the start heading (looking along -z); positive turns "
+                     "right like the 'd' key, so 90 looks along +x")
+        ->check(kFinite)
+        ->capture_default_str();
+    renderCommand->add_flag("--force", render.force, "replace an existing PNG");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            return app.exit(error);  // --help
+        }
+        // A first word that is no command reads better than "a subcommand is required".
+        if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
+            std::cerr << "groundtool: unknown command " << argv[1]
+                      << "; the commands are info, generate, import and render" << std::endl;
+            return kExitUsage;
+        }
+        std::cerr << "groundtool: " << error.what() << " (see groundtool --help)" << std::endl;
+        return kExitUsage;
+    }
+
+    try {
+        if (*info) {
+            return groundtool::runInfo(infoFile, std::cout);
+        }
+        if (*generateCommand) {
+            groundtool::runGenerate(generate, std::cout);
+        } else if (*importCommand) {
+            groundtool::runImport(import, std::cout);
+        } else if (*renderCommand) {
+            if (const auto position = groundtool::parseEye(eye); !eye.empty() && position) {
+                render.eyeX = position->x;
+                render.eyeZ = position->z;
+            }
+            groundtool::runRender(render, std::cout, std::cerr);
+        }
+    } catch (const groundtool::ToolError& error) {
+        std::cerr << "groundtool: " << error.what() << std::endl;
+        return error.status();
+    } catch (const std::exception& error) {
+        std::cerr << "groundtool: " << error.what() << std::endl;
+        return groundtool::kExitFailure;
+    }
+    return groundtool::kExitSuccess;
+}

@@ -1,0 +1,155 @@
+#include "render.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+
+#include "app.h"
+#include "camera.h"
+#include "file_output.h"
+#include "headless_gl.h"
+#include "image_files.h"
+#include "terrain.h"
+#include "tool_error.h"
+#include "viewer_load.h"
+
+namespace fs = std::filesystem;
+
+namespace groundtool {
+
+namespace {
+
+std::string joined(const std::vector<ViewerMessage>& messages) {
+    std::string text;
+    for (const ViewerMessage& message : messages) {
+        text += (text.empty() ? "" : " ") + message.text;
+    }
+    return text;
+}
+
+// The start camera moved to the given place and turned by the viewer's own turn.
+Camera startCamera(const RenderOptions& options) {
+    const double aheadX = app::kStartCenter[0] - app::kStartEye[0];
+    const double aheadZ = app::kStartCenter[2] - app::kStartEye[2];
+    Camera camera(options.eyeX, app::kStartEye[1], options.eyeZ, options.eyeX + aheadX,
+                  app::kStartCenter[1], options.eyeZ + aheadZ, app::kStartUp[0], app::kStartUp[1],
+                  app::kStartUp[2]);
+    if (options.headingDegrees != 0.0) {
+        camera.turn(options.headingDegrees * kPi / 180.0);
+    }
+    return camera;
+}
+
+bool parseNumber(const std::string& text, double& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+}  // namespace
+
+std::optional<EyePosition> parseEye(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return std::nullopt;
+    }
+    EyePosition eye{};
+    if (!parseNumber(text.substr(0, comma), eye.x) || !parseNumber(text.substr(comma + 1), eye.z)) {
+        return std::nullopt;
+    }
+    return eye;
+}
+
+std::string defaultRenderOutput(const std::string& terrainPath) {
+    return fs::path(terrainPath).filename().replace_extension(".png").string();
+}
+
+std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
+                                      std::vector<std::string>& viewerMessages) {
+    HeadlessGL gl(options.width, options.height);
+    if (!gl.ok()) {
+        throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
+                        ")");
+    }
+    // The viewer's start-up, then the whole-window viewport its window system sets before the
+    // first frame.
+    app::setFixedState();
+    glViewport(0, 0, options.width, options.height);
+    app::enableFixedFeatures();
+
+    Terrain terrain;
+    const ViewerLoad load = loadAsViewer(terrain, options.terrain);
+    if (!load.opened) {
+        throw ToolError(fileError("cannot read", options.terrain, load.openError));
+    }
+    if (!load.accepted) {
+        throw ToolError("cannot render " + options.terrain + ": the viewer rejects it (" +
+                        joined(load.messages) + ")");
+    }
+    if (load.endsAtFirstFrame) {
+        throw ToolError("cannot render " + options.terrain +
+                        ": the viewer would end at its first frame (" + joined(load.messages) +
+                        ")");
+    }
+    for (const ViewerMessage& message : load.messages) {
+        viewerMessages.push_back("the viewer would write to " + describe(message));
+    }
+    if (terrain.bitmap().pixels() == nullptr) {
+        viewerMessages.push_back(
+            "no usable texture " + Terrain::textureFileName(terrain.textureNumber()) + " in " +
+            folderOf(options.terrain) + "; the ground is untextured, as in the viewer");
+    }
+
+    // The first frame draws with OpenGL's default fog; from the second on, each frame uses the
+    // fog the one before set. Keep the second, what the viewer shows from then on.
+    const Camera camera = startCamera(options);
+    for (int frame = 0; frame < 2; ++frame) {
+        app::drawFrame(camera, terrain);
+        const std::vector<ViewerMessage> errors = frameErrorCheck();
+        if (!errors.empty()) {
+            throw ToolError("cannot render " + options.terrain +
+                            ": the viewer would end after drawing it (" + joined(errors) + ")");
+        }
+    }
+    glFinish();
+
+    const auto rowBytes = static_cast<std::size_t>(options.width) * 3;
+    std::vector<std::uint8_t> bottomUp(rowBytes * static_cast<std::size_t>(options.height));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, options.width, options.height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
+    std::vector<std::uint8_t> topDown(bottomUp.size());
+    for (int y = 0; y < options.height; ++y) {
+        std::copy_n(
+            bottomUp.begin() + static_cast<std::ptrdiff_t>(rowBytes * y), rowBytes,
+            topDown.begin() + static_cast<std::ptrdiff_t>(rowBytes * (options.height - 1 - y)));
+    }
+    return topDown;
+}
+
+void runRender(const RenderOptions& options, std::ostream& out, std::ostream& warnings) {
+    const std::string output =
+        options.output.empty() ? defaultRenderOutput(options.terrain) : options.output;
+    StagedOutput staged(options.force);
+    staged.checkTarget(output);
+
+    std::vector<std::string> viewerMessages;
+    const std::vector<std::uint8_t> pixels = renderFrame(options, viewerMessages);
+    for (const std::string& message : viewerMessages) {
+        warnings << "groundtool: " << message << "\n";
+    }
+    staged.stage(output, encodePng(options.width, options.height, pixels));
+    staged.commit();
+    out << "wrote " << output << " (" << options.width << " x " << options.height << ", eye at x "
+        << options.eyeX << " z " << options.eyeZ << ", heading " << options.headingDegrees
+        << " degrees)\n";
+}
+
+}  // namespace groundtool

@@ -1,0 +1,206 @@
+#include "render.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "generate.h"
+#include "headless_gl.h"
+#include "test_files.h"
+#include "tool_error.h"
+
+namespace fs = std::filesystem;
+using groundtool::RenderOptions;
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+const Rgb kSky = {120, 182, 233};
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> pixels;
+    Rgb at(int x, int y) const { return pixels[static_cast<std::size_t>(y * width + x)]; }
+};
+
+Picture readPng(const std::string& path) {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> data(
+        stbi_load(path.c_str(), &width, &height, &channels, 3), &stbi_image_free);
+    Picture picture;
+    if (!data) {
+        return picture;
+    }
+    picture.width = width;
+    picture.height = height;
+    for (int i = 0; i < width * height; ++i) {
+        picture.pixels.push_back({data.get()[3 * i], data.get()[3 * i + 1], data.get()[3 * i + 2]});
+    }
+    return picture;
+}
+
+bool isSky(Rgb c) {
+    auto near = [](int a, int b) { return a - b <= 1 && b - a <= 1; };
+    return near(c.r, kSky.r) && near(c.g, kSky.g) && near(c.b, kSky.b);
+}
+
+bool rowIsSky(const Picture& picture, int y) {
+    for (int x = 0; x < picture.width; ++x) {
+        if (!isSky(picture.at(x, y))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int skyPixels(const Picture& picture) {
+    int count = 0;
+    for (const Rgb& c : picture.pixels) {
+        count += isSky(c) ? 1 : 0;
+    }
+    return count;
+}
+
+// A generated world in the folder "world", rendered from the working folder.
+Picture render(const std::string& eye, double heading, const std::string& expectedWarnings = "") {
+    RenderOptions options;
+    options.terrain = "world/ground.3dt";
+    options.output = "view.png";
+    options.width = kWidth;
+    options.height = kHeight;
+    if (!eye.empty()) {
+        const auto position = groundtool::parseEye(eye);
+        options.eyeX = position->x;
+        options.eyeZ = position->z;
+    }
+    options.headingDegrees = heading;
+    options.force = true;
+    std::ostringstream out;
+    std::ostringstream warnings;
+    groundtool::runRender(options, out, warnings);
+    EXPECT_EQ(warnings.str(), expectedWarnings);
+    return readPng("view.png");
+}
+
+class Render : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directory("world");
+        groundtool::GenerateOptions options;
+        options.folder = "world";
+        std::ostringstream out;
+        groundtool::runGenerate(options, out);
+    }
+    ScopedWorkingFolder folder_;
+};
+
+}  // namespace
+
+TEST_F(Render, StartViewShowsSkyAboveAndFoggedGroundBelow) {
+    const Picture picture = render("", 0.0);
+    ASSERT_EQ(picture.width, kWidth);
+    ASSERT_EQ(picture.height, kHeight);
+    EXPECT_TRUE(rowIsSky(picture, 0));
+    EXPECT_TRUE(rowIsSky(picture, kHeight / 2));
+
+    // The whole bottom row is ground: the viewport covers the whole window.
+    double luminance = 0.0;
+    double green = 0.0;
+    double blue = 0.0;
+    for (int x = 0; x < kWidth; ++x) {
+        const Rgb c = picture.at(x, kHeight - 1);
+        EXPECT_FALSE(isSky(c)) << "x " << x;
+        luminance += (c.r + c.g + c.b) / 3.0;
+        green += c.g;
+        blue += c.b;
+    }
+    // Earth colours under white fog, not the near-black of OpenGL's default fog, which only the
+    // first frame uses.
+    EXPECT_GT(luminance / kWidth, 90.0);
+    EXPECT_GT(green, blue);
+
+    // The far edge of the ground (z = -32) shows where a 45 degree field of view puts a point
+    // 32 units ahead and 2 -+ 0.3 units (the height range) below the eye, give or take the
+    // 2-pixel wire-frame line.
+    int edge = 0;
+    while (edge < kHeight && isSky(picture.at(kWidth / 2, edge))) {
+        ++edge;
+    }
+    const double tanHalfView = 0.41421356;
+    auto rowBelowEye = [&](double drop) {
+        return kHeight / 2.0 * (1.0 + drop / 32.0 / tanHalfView);
+    };
+    EXPECT_GE(edge, rowBelowEye(2.0 - 0.3) - 1.5);
+    EXPECT_LE(edge, rowBelowEye(2.0 + 0.3) + 1.5);
+}
+
+TEST_F(Render, EyeAndHeadingPlaceTheCamera) {
+    // Beyond the far side of the grid (z up to 31), looking back along -z sees ground; turned
+    // round, nothing.
+    EXPECT_LT(skyPixels(render("0,40", 0.0)), kWidth * kHeight * 9 / 10);
+    EXPECT_EQ(skyPixels(render("0,40", 180.0)), kWidth * kHeight);
+    // West of the grid (x from -32), a right turn of 90 degrees looks along +x onto it, a left
+    // turn away from it.
+    EXPECT_LT(skyPixels(render("-40,0", 90.0)), kWidth * kHeight * 9 / 10);
+    EXPECT_EQ(skyPixels(render("-40,0", -90.0)), kWidth * kHeight);
+}
+
+TEST_F(Render, WarnsOfWhatTheViewerWouldSayOrSilentlyLack) {
+    const Picture textured = render("", 0.0);
+    fs::remove("world/1.bmp");
+    const Picture bare =
+        render("", 0.0,
+               "groundtool: no usable texture 1.bmp in world; the ground is untextured, as in the "
+               "viewer\n");
+    // Untextured ground is white under white fog: brighter than the textured ground.
+    auto bottomLuminance = [](const Picture& picture) {
+        double sum = 0.0;
+        for (int x = 0; x < picture.width; ++x) {
+            const Rgb c = picture.at(x, picture.height - 1);
+            sum += c.r + c.g + c.b;
+        }
+        return sum;
+    };
+    EXPECT_GT(bottomLuminance(bare), bottomLuminance(textured) * 1.2);
+
+    Bytes terrain = readFile("world/ground.3dt");
+    terrain[6] = 0;  // tileX
+    writeFile("world/ground.3dt", terrain);
+    writeFile("world/1.bmp", solidBitmapBytes(4, 4, {10, 200, 10}));
+    render("", 0.0,
+           "groundtool: the viewer would write to standard error: tex_tile_x must be positive\n");
+}
+
+TEST_F(Render, TextureTheViewerCannotUploadFailsWithoutAPicture) {
+    HeadlessGL probe(16, 16);
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    writeFile("world/1.bmp", solidBitmapBytes(2 * maxSize, 1, {1, 2, 3}));
+    try {
+        render("", 0.0);
+        FAIL() << "rendered a terrain the viewer would quit on";
+    } catch (const groundtool::ToolError& error) {
+        EXPECT_NE(std::string(error.what()).find("the viewer would end at its first frame"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_FALSE(fileExists("view.png"));
+}
+
+TEST(RenderOptions, EyeTakesTwoNumbers) {
+    ASSERT_TRUE(groundtool::parseEye("1.5,-20"));
+    EXPECT_EQ(groundtool::parseEye("1.5,-20")->x, 1.5);
+    EXPECT_EQ(groundtool::parseEye("1.5,-20")->z, -20.0);
+    for (const char* bad : {"abc", "1", "1,", ",2", "1,2,3", "1;2", "nan,0", "1, 2", "inf,1"}) {
+        EXPECT_FALSE(groundtool::parseEye(bad)) << bad;
+    }
+    EXPECT_EQ(groundtool::defaultRenderOutput("worlds/ground.3dt"), "ground.png");
+}
