@@ -3,6 +3,8 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <vector>
+
 namespace {
 
 EGLDisplay surfacelessDisplay() {
@@ -36,11 +38,25 @@ HeadlessGL::HeadlessGL(int width, int height, bool depthBuffer) : width_(width),
                                        EGL_DEPTH_SIZE,
                                        depthBuffer ? 24 : 0,
                                        EGL_NONE};
-    EGLConfig config = nullptr;
+    // eglChooseConfig sorts deeper colour first; the viewer's window has 8 bits a channel, so
+    // take the config that matches it exactly, or pictures differ by rounding.
     EGLint configCount = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) || configCount < 1) {
+    if (!eglChooseConfig(display, configAttributes, nullptr, 0, &configCount) || configCount < 1) {
         error_ = "no EGL config for a desktop OpenGL pbuffer";
         return;
+    }
+    std::vector<EGLConfig> configs(static_cast<std::size_t>(configCount));
+    eglChooseConfig(display, configAttributes, configs.data(), configCount, &configCount);
+    EGLConfig config = configs[0];
+    for (EGLConfig candidate : configs) {
+        EGLint red = 0, green = 0, blue = 0;
+        eglGetConfigAttrib(display, candidate, EGL_RED_SIZE, &red);
+        eglGetConfigAttrib(display, candidate, EGL_GREEN_SIZE, &green);
+        eglGetConfigAttrib(display, candidate, EGL_BLUE_SIZE, &blue);
+        if (red == 8 && green == 8 && blue == 8) {
+            config = candidate;
+            break;
+        }
     }
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(display, config, surfaceAttributes);
