@@ -1,0 +1,84 @@
+// The terrain loader as the viewer runs it at start-up: a fresh terrain reads "ground.3dt", its
+// texture bitmap and uploads the texture. Beside it, the upload of the same pixels alone.
+
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench_files.h"
+#include "bench_gl.h"
+#include "headless_gl.h"
+#include "terrain.h"
+
+namespace {
+
+void TerrainLoad(benchmark::State& state) {
+    if (!bench::sharedContext().ok()) {
+        state.SkipWithError(bench::sharedContext().error().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        auto terrain = std::make_unique<Terrain>();
+        terrain->load(bench::kTerrainFile);
+        glFinish();
+
+        state.PauseTiming();
+        const bool complete = terrain->rows() == bench::kGridSize &&
+                              terrain->bitmap().width() == bench::kTextureSide &&
+                              glGetError() == GL_NO_ERROR;
+        // The viewer keeps its one texture; here each load's would pile up.
+        const GLuint texture = terrain->textureId();
+        glDeleteTextures(1, &texture);
+        terrain.reset();
+        state.ResumeTiming();
+        if (!complete) {
+            state.SkipWithError("the terrain did not load completely");
+            break;
+        }
+    }
+}
+
+void TextureUpload(benchmark::State& state) {
+    if (!bench::sharedContext().ok()) {
+        state.SkipWithError(bench::sharedContext().error().c_str());
+        return;
+    }
+    Bitmap bitmap;
+    bitmap.load(Terrain::textureFileName(bench::kTextureNumber));
+    for (auto _ : state) {
+        GLuint texture = 0;
+        glGenTextures(1, &texture);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, bitmap.width(), bitmap.height(), 0, GL_RGB,
+                     GL_UNSIGNED_BYTE, bitmap.pixels());
+        glFinish();
+
+        state.PauseTiming();
+        const bool uploaded = glGetError() == GL_NO_ERROR;
+        glDeleteTextures(1, &texture);
+        state.ResumeTiming();
+        if (!uploaded) {
+            state.SkipWithError("OpenGL refused the texture");
+            break;
+        }
+    }
+}
+
+// Reading and the upload run on the calling thread (Mesa converts and stores the texture there),
+// so the process's CPU time is the figure: on an idle machine it equals the wall-clock time, and
+// on a busy one it leaves out the time other programs hold the cores.
+BENCHMARK(TerrainLoad)
+    ->Name("load/terrain")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(TextureUpload)
+    ->Name("load/texture_upload")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

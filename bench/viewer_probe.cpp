@@ -1,0 +1,278 @@
+// viewer_probe: runs the real viewer on an X display over the largest world (127 x 127 grid,
+// 1024 x 1024 texture) and reports, as JSON on standard output, the time from its start to its
+// first drawn frame, its CPU share and resident memory over a stretch of running, and the frame
+// period it achieves. Frame times come from the frame-log shim preloaded into the viewer; at the
+// end the screen must show the terrain and Esc must end the viewer with status 0.
+//
+// viewer_probe --display :N [--seconds S] [--viewer PATH] [--shim PATH]
+
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <numeric>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_files.h"
+#include "test_files.h"
+#include "viewer_process.h"
+#include "x_screen.h"
+
+namespace {
+
+constexpr double kFramePeriodMs = 50.0;
+constexpr int kFirstFrameTimeoutMs = 30000;
+constexpr Pixel kSky{120, 182, 233};
+
+struct Options {
+    std::string display;
+    double seconds = 20.0;
+    std::string viewer = GROUNDVIEW_VIEWER;
+    std::string shim = GROUNDVIEW_FRAME_LOG_SHIM;
+};
+
+struct Frame {
+    std::int64_t start;  // the timer callback began, ns
+    std::int64_t end;    // its buffer swap returned, ns
+};
+
+struct FrameLog {
+    std::string renderer;
+    int depthBits = -1;
+    std::vector<Frame> displays;  // display callbacks, each loading the terrain
+    std::vector<Frame> frames;
+};
+
+// steady_clock is CLOCK_MONOTONIC on Linux, the clock the shim logs.
+std::int64_t ns(std::chrono::steady_clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+std::int64_t nowNs() {
+    return ns(std::chrono::steady_clock::now());
+}
+
+double ms(std::int64_t ns) {
+    return static_cast<double>(ns) / 1e6;
+}
+
+FrameLog readFrameLog(const std::string& path) {
+    FrameLog log;
+    for (const std::string& line : readLines(path)) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "frame" || kind == "display") {
+            Frame frame{};
+            if (fields >> frame.start >> frame.end) {
+                (kind == "frame" ? log.frames : log.displays).push_back(frame);
+            }
+        } else if (kind == "gl") {
+            fields >> log.depthBits;
+            std::getline(fields >> std::ws, log.renderer);
+        }
+    }
+    return log;
+}
+
+// User plus system time of every thread of the process, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The command name in parentheses may hold spaces; the fields after it don't.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::vector<std::string> values{std::istream_iterator<std::string>(fields),
+                                    std::istream_iterator<std::string>()};
+    constexpr std::size_t kUtime = 11, kStime = 12;  // fields 14 and 15, counted from "state"
+    if (values.size() <= kStime) {
+        return -1.0;
+    }
+    return static_cast<double>(std::stoll(values[kUtime]) + std::stoll(values[kStime])) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A "VmRSS:"-style line of /proc/PID/status, in KiB.
+long statusKiB(pid_t pid, const std::string& key) {
+    for (const std::string& line : readLines("/proc/" + std::to_string(pid) + "/status")) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::stol(line.substr(key.size() + 1));
+        }
+    }
+    return -1;
+}
+
+struct Summary {
+    double median = 0, mean = 0, p95 = 0, max = 0;
+};
+
+Summary summarise(std::vector<double> values) {
+    Summary summary;
+    if (values.empty()) {
+        return summary;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    summary.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    summary.mean = std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(n);
+    summary.p95 = values[std::min(n - 1, static_cast<std::size_t>(0.95 * static_cast<double>(n)))];
+    summary.max = values.back();
+    return summary;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string json(const Summary& s) {
+    std::ostringstream out;
+    out << "{\"median\": " << s.median << ", \"mean\": " << s.mean << ", \"p95\": " << s.p95
+        << ", \"max\": " << s.max << "}";
+    return out.str();
+}
+
+int fail(const std::string& why, const ViewerProcess& viewer) {
+    std::cout << "{\"error\": " << quoted(why)
+              << ", \"viewer_output\": " << quoted(viewer.standardError()) << "}\n";
+    return 1;
+}
+
+// The share of the screen that is not sky: the terrain, fogged or not.
+double groundShare(const XScreen& screen) {
+    const Picture picture = screen.capture();
+    const std::int64_t ground = picture.count(0, 0, picture.width(), picture.height(),
+                                              [](Pixel pixel) { return pixel != kSky; });
+    return static_cast<double>(ground) / (static_cast<double>(picture.width()) * picture.height());
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const std::string value = argv[i + 1];
+        if (flag == "--display") {
+            options.display = value;
+        } else if (flag == "--seconds") {
+            options.seconds = std::stod(value);
+        } else if (flag == "--viewer") {
+            options.viewer = value;
+        } else if (flag == "--shim") {
+            options.shim = value;
+        } else {
+            return false;
+        }
+    }
+    return argc % 2 == 1 && !options.display.empty() && options.seconds > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::cerr << "usage: viewer_probe --display :N [--seconds S] [--viewer PATH] [--shim PATH]"
+                  << std::endl;
+        return 2;
+    }
+    ScopedWorkingFolder folder;
+    bench::writeWorld(folder.path());
+    const std::string logPath = folder.path() + "/frames.log";
+    // Inherited by the viewer; this process has loaded its libraries already.
+    setenv("LD_PRELOAD", options.shim.c_str(), 1);
+    setenv("GROUNDVIEW_FRAME_LOG", logPath.c_str(), 1);
+    XScreen screen(options.display);
+    ViewerProcess viewer(options.viewer, options.display, folder.path());
+    const std::int64_t started = ns(viewer.startTime());
+
+    FrameLog log;
+    while (log.frames.empty()) {
+        if (!viewer.running()) {
+            return fail("the viewer ended before its first frame", viewer);
+        }
+        if (ms(nowNs() - started) > kFirstFrameTimeoutMs) {
+            return fail("no frame within 30 s", viewer);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        log = readFrameLog(logPath);
+    }
+
+    const std::int64_t measureStart = nowNs();
+    const double cpuStart = cpuSeconds(viewer.pid());
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+    const std::int64_t measureEnd = nowNs();
+    const double cpuEnd = cpuSeconds(viewer.pid());
+    const long rss = statusKiB(viewer.pid(), "VmRSS");
+    const long peakRss = statusKiB(viewer.pid(), "VmHWM");
+    if (!viewer.running() || cpuStart < 0 || cpuEnd < 0) {
+        return fail("the viewer ended while being measured", viewer);
+    }
+    const double ground = groundShare(screen);
+    screen.tapKey(XK_Escape);
+    const std::optional<ExitStatus> exit = viewer.waitForExit(std::chrono::seconds(5));
+    if (ground < 0.01) {
+        return fail("the screen shows no terrain", viewer);
+    }
+    if (!exit || !(*exit == ExitStatus::withCode(0))) {
+        return fail("Esc did not end the viewer with status 0", viewer);
+    }
+
+    log = readFrameLog(logPath);
+    std::vector<double> periods, work, slack;
+    for (std::size_t i = 0; i < log.frames.size(); ++i) {
+        const Frame& frame = log.frames[i];
+        if (frame.start < measureStart || frame.start > measureEnd) {
+            continue;
+        }
+        work.push_back(ms(frame.end - frame.start));
+        if (i + 1 < log.frames.size()) {
+            const Frame& next = log.frames[i + 1];
+            periods.push_back(ms(next.start - frame.start));
+            slack.push_back(ms(next.start - frame.end) - kFramePeriodMs);
+        }
+    }
+    const double wall = static_cast<double>(measureEnd - measureStart) / 1e9;
+    const Frame first = log.frames.front();
+    const Frame display = log.displays.empty() ? Frame{started, started} : log.displays.front();
+
+    std::cout << "{\n"
+              << "  \"renderer\": " << quoted(log.renderer) << ",\n"
+              << "  \"depth_bits\": " << log.depthBits << ",\n"
+              << "  \"start_to_first_frame_ms\": " << ms(first.end - started) << ",\n"
+              << "  \"start_to_display_ms\": " << ms(display.start - started) << ",\n"
+              << "  \"display_load_ms\": " << ms(display.end - display.start) << ",\n"
+              << "  \"first_frame_work_ms\": " << ms(first.end - first.start) << ",\n"
+              << "  \"displays\": " << log.displays.size() << ",\n"
+              << "  \"measured_seconds\": " << wall << ",\n"
+              << "  \"cpu_share\": " << (cpuEnd - cpuStart) / wall << ",\n"
+              << "  \"rss_kib\": " << rss << ",\n"
+              << "  \"peak_rss_kib\": " << peakRss << ",\n"
+              << "  \"ground_share\": " << ground << ",\n"
+              << "  \"frames\": " << work.size() << ",\n"
+              << "  \"period_ms\": " << json(summarise(periods)) << ",\n"
+              << "  \"frame_work_ms\": " << json(summarise(work)) << ",\n"
+              << "  \"timer_slack_ms\": " << json(summarise(slack)) << "\n"
+              << "}\n";
+    return 0;
+}
