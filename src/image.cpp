@@ -92,6 +92,10 @@ void Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
         std::cerr << "Bitmap too large: " << imageWidth_ << " x " << imageHeight_ << " pixels need "
                   << bytes << " bytes, more than " << kMaxPixelBytes << ": " << fileName
                   << std::endl;
+        // No size either: a texture of that size can't exist, and the viewer draws on without.
+        imageWidth_ = 0;
+        imageHeight_ = 0;
+        pixelCount_ = 0;
         return;
     }
     // Zeroed memory: whatever a short file does not supply reads as black, and pages the file

@@ -197,6 +197,8 @@ TEST(Bitmap, RefusesBuffersBeyondTheSigned32BitRange) {
     EXPECT_NE(lines[0].find(std::to_string(needed)), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("huge.bmp"), std::string::npos) << lines[0];
     EXPECT_EQ(bitmap.pixels(), nullptr);
+    EXPECT_EQ(bitmap.width(), 0);  // nothing for OpenGL to refuse
+    EXPECT_EQ(bitmap.height(), 0);
 
     // Just inside the range: a declared size far beyond a tiny file is accepted and zero-filled.
     file[18] = 0x00, file[19] = 0x40;  // 16384 x 16384 x 3 = 805306368 bytes

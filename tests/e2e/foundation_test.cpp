@@ -103,10 +103,19 @@ TEST(Fallback, SaysGameModeIsUnavailableAndShowsSkyInAFullScreenWindow) {
     const std::unique_ptr<ViewerProcess> viewer =
         launchViewer(screen, xvfbDisplay(), folder.path());
 
-    const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    // The window maps at freeglut's default size first and is made full screen after; without a
+    // window manager freeglut sizes it to the screen itself, allowing for a border it may keep.
+    const auto coversScreen = [&](const WindowGeometry& w) {
+        return w.mapped && w.width >= screen.width() - 2 && w.height >= screen.height() - 2;
+    };
+    std::optional<WindowGeometry> window;
+    pollUntil(
+        [&] {
+            window = waitForMappedWindow(screen, Milliseconds{0});
+            return window && coversScreen(*window);
+        },
+        kStartTimeout);
     ASSERT_TRUE(window) << "no window appeared; standard error:\n" << viewer->standardError();
-    // Without a window manager freeglut sizes the window to the screen itself; allow for a
-    // border it may keep.
     EXPECT_GE(window->width, screen.width() - 2);
     EXPECT_GE(window->height, screen.height() - 2);
     EXPECT_LE(window->x, 1);

@@ -18,3 +18,8 @@ constexpr Pixel kGreenSquare{40, 170, 40};
 // Writes "ground.3dt" and "1.bmp" into folder: a 64 x 64 grid of gentle hills textured with a
 // 256 x 256 checkerboard of red and green 64-pixel squares that repeats every 8 cells.
 void writeCheckerTerrain(const std::string& folder);
+
+// Writes "ground.3dt" and "1.bmp" into folder: the largest world, a 127 x 127 grid of hills
+// textured with a 1024 x 1024 checkerboard of red and green 128-pixel squares that repeats every 8
+// cells.
+void writeLargestWorld(const std::string& folder);

@@ -17,15 +17,27 @@ extern char** environ;
 
 namespace {
 
-// The parent's environment with DISPLAY replaced.
-std::vector<std::string> childEnvironment(const std::string& display) {
+// The parent's environment with DISPLAY and the given "NAME=value" entries replaced.
+std::vector<std::string> childEnvironment(const std::string& display,
+                                          const std::vector<std::string>& extra) {
+    std::vector<std::string> replacing = extra;
+    replacing.push_back("DISPLAY=" + display);
+    const auto replaced = [&](const char* entry) {
+        for (const std::string& variable : replacing) {
+            const std::size_t nameEnd = variable.find('=') + 1;
+            if (std::strncmp(entry, variable.c_str(), nameEnd) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
     std::vector<std::string> variables;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "DISPLAY=", 8) != 0) {
+        if (!replaced(*entry)) {
             variables.emplace_back(*entry);
         }
     }
-    variables.push_back("DISPLAY=" + display);
+    variables.insert(variables.end(), replacing.begin(), replacing.end());
     return variables;
 }
 
@@ -56,7 +68,8 @@ std::string describe(const ExitStatus& status) {
 
 ViewerProcess::ViewerProcess(const std::string& executable, const std::string& display,
                              const std::string& workingFolder,
-                             const std::vector<std::string>& arguments) {
+                             const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& environment) {
     // Standard error goes to a file outside the working folder, so the viewer's own files are
     // the only ones there.
     std::string stderrPattern = "/tmp/groundview-stderr-XXXXXX";
@@ -70,7 +83,7 @@ ViewerProcess::ViewerProcess(const std::string& executable, const std::string& d
     // there.
     std::vector<std::string> argumentStrings = {executable};
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> environmentStrings = childEnvironment(display);
+    std::vector<std::string> environmentStrings = childEnvironment(display, environment);
     std::vector<char*> argv = pointersTo(argumentStrings);
     std::vector<char*> envp = pointersTo(environmentStrings);
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);

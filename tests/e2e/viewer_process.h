@@ -27,9 +27,11 @@ std::ostream& operator<<(std::ostream& out, const ExitStatus& status);
 class ViewerProcess {
   public:
     // Starts executable with DISPLAY set to display and workingFolder as its working folder;
-    // throws std::runtime_error when the process cannot be started.
+    // throws std::runtime_error when the process cannot be started. environment holds further
+    // "NAME=value" entries, each replacing a variable of that name the parent has.
     ViewerProcess(const std::string& executable, const std::string& display,
-                  const std::string& workingFolder, const std::vector<std::string>& arguments = {});
+                  const std::string& workingFolder, const std::vector<std::string>& arguments = {},
+                  const std::vector<std::string>& environment = {});
     ~ViewerProcess();
     ViewerProcess(const ViewerProcess&) = delete;
     ViewerProcess& operator=(const ViewerProcess&) = delete;

@@ -1,0 +1,43 @@
+#pragma once
+// The viewer started with the frame-log shim preloaded, so a test can see it draw frames and take
+// display events, optionally as an unprivileged user: the tests run as root, which opens files
+// and writes folders whatever their permissions.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "e2e_setup.h"
+#include "frame_log.h"
+#include "viewer_process.h"
+#include "x_screen.h"
+
+struct UserIds {
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// Someone whom file permissions bind: nothing when this process is not root, else the user
+// "nobody" with its group; throws std::runtime_error when the system has none.
+std::optional<UserIds> unprivilegedUser();
+
+class CountedViewer {
+  public:
+    // Starts the viewer on screen (whose display is display) in folder, once no window of an
+    // earlier run is left there; as user when given, else as this process's user.
+    CountedViewer(const XScreen& screen, const std::string& display, const std::string& folder,
+                  std::optional<UserIds> user = std::nullopt);
+
+    ViewerProcess& process() { return *process_; }
+    FrameLog log() const { return log_.read(); }
+    std::size_t frames() const { return log().frames.size(); }
+    // Whether count frames have been drawn within timeout; false at once when the viewer ends.
+    bool waitForFrames(std::size_t count, Milliseconds timeout);
+
+  private:
+    FrameLogFile log_;
+    std::unique_ptr<ViewerProcess> process_;
+};

@@ -1,0 +1,72 @@
+#include "frame_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include "test_files.h"
+
+FrameGaps frameGaps(const std::vector<Span>& frames) {
+    FrameGaps gaps;
+    std::vector<double> values;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        values.push_back(static_cast<double>(frames[i].start - frames[i - 1].end) / 1e6);
+    }
+    if (values.empty()) {
+        return gaps;
+    }
+    std::sort(values.begin(), values.end());
+    gaps.count = values.size();
+    gaps.minMs = values.front();
+    gaps.medianMs = values[values.size() / 2];
+    gaps.maxMs = values.back();
+    return gaps;
+}
+
+FrameLogFile::FrameLogFile(uid_t owner) {
+    std::string pattern = "/tmp/groundview-frames-XXXXXX";
+    const int file = mkostemp(pattern.data(), O_CLOEXEC);
+    if (file < 0) {
+        throw std::runtime_error(std::string("cannot create a frame log: ") + std::strerror(errno));
+    }
+    path_ = pattern;
+    const bool owned = fchown(file, owner, static_cast<gid_t>(-1)) == 0;
+    close(file);
+    if (!owned) {
+        unlink(path_.c_str());
+        throw std::runtime_error("cannot hand the frame log " + path_ + " to user " +
+                                 std::to_string(owner));
+    }
+}
+
+FrameLogFile::~FrameLogFile() {
+    unlink(path_.c_str());
+}
+
+FrameLog FrameLogFile::read() const {
+    FrameLog log;
+    for (const std::string& line : readLines(path_)) {
+        std::istringstream fields(line);
+        std::string kind;
+        Span span;
+        if (!(fields >> kind) || (kind != "frame" && kind != "display") ||
+            !(fields >> span.start >> span.end)) {
+            continue;  // the "gl" line names the renderer
+        }
+        if (kind == "frame") {
+            log.frames.push_back(span);
+        } else {
+            log.displays.push_back(span);
+        }
+    }
+    return log;
+}
+
+std::vector<std::string> FrameLogFile::viewerEnvironment() const {
+    return {std::string("LD_PRELOAD=") + E2E_FRAME_LOG_SHIM, "GROUNDVIEW_FRAME_LOG=" + path_};
+}
