@@ -392,15 +392,9 @@ Bytes stripedBitmap(int width, int height, bool alongRows, int length) {
     });
 }
 
-// Drawn like the window, the frame matches to the pixel; through a framebuffer object the same
-// rasteriser may move an edge or a wide line a pixel or two and round a colour by one.
+// Drawn like the window, the frame matches to the pixel.
 bool matches(const Picture& shown, const ReferenceFrame& frame) {
-    if (frame.likeTheWindow) {
-        return shown == frame.picture;
-    }
-    constexpr std::int64_t kMaxShiftedPixels = 400;
-    return compare(shown, frame.picture).differingPixels <= kMaxShiftedPixels &&
-           unexplainedPixels(shown, frame.picture, 2, 2) == 0;
+    return shown == frame.picture;
 }
 
 class OddWidths : public ::testing::TestWithParam<OddWidthCase> {};

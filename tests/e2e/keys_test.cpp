@@ -54,19 +54,9 @@ class Keys : public ::testing::Test {
         return frame;
     }
 
-    // Drawn like the window, the frame must match to the pixel. Through a framebuffer object
-    // the same Mesa rasteriser may put a two-pixel line or a triangle edge a pixel or two
-    // away, and round a colour by one: a few hundred pixels at most may differ, and each only
-    // in that way.
+    // Drawn like the window, the frame must match to the pixel.
     static bool matches(const Picture& shown, const ReferenceFrame& frame) {
-        if (frame.likeTheWindow) {
-            return shown == frame.picture;
-        }
-        constexpr std::int64_t kMaxShiftedPixels = 400;  // 0.05 % of 1024 x 768
-        constexpr int kShiftRadius = 2;
-        constexpr int kRounding = 2;
-        return compare(shown, frame.picture).differingPixels <= kMaxShiftedPixels &&
-               unexplainedPixels(shown, frame.picture, kShiftRadius, kRounding) == 0;
+        return shown == frame.picture;
     }
 
     // Waits for the screen to show the expected frame and returns what it showed last.

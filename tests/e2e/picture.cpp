@@ -55,48 +55,6 @@ PictureDifference compare(const Picture& actual, const Picture& expected) {
     return difference;
 }
 
-namespace {
-
-bool near(Pixel a, Pixel b, int tolerance) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance;
-}
-
-std::int64_t unexplainedIn(const Picture& from, const Picture& other, int radius, int tolerance) {
-    std::int64_t unexplained = 0;
-    for (int y = 0; y < from.height(); ++y) {
-        for (int x = 0; x < from.width(); ++x) {
-            const Pixel pixel = from.at(x, y);
-            if (pixel == other.at(x, y)) {
-                continue;
-            }
-            // Near the border the counterpart may have moved out of the picture.
-            bool found = x < radius || y < radius || x >= from.width() - radius ||
-                         y >= from.height() - radius;
-            for (int ny = std::max(y - radius, 0); !found && ny <= y + radius && ny < from.height();
-                 ++ny) {
-                for (int nx = std::max(x - radius, 0);
-                     !found && nx <= x + radius && nx < from.width(); ++nx) {
-                    found = near(pixel, other.at(nx, ny), tolerance);
-                }
-            }
-            unexplained += found ? 0 : 1;
-        }
-    }
-    return unexplained;
-}
-
-}  // namespace
-
-std::int64_t unexplainedPixels(const Picture& a, const Picture& b, int radius,
-                               int channelTolerance) {
-    if (a.width() != b.width() || a.height() != b.height()) {
-        return std::int64_t{a.width()} * a.height() + std::int64_t{b.width()} * b.height();
-    }
-    return unexplainedIn(a, b, radius, channelTolerance) +
-           unexplainedIn(b, a, radius, channelTolerance);
-}
-
 std::string PictureDifference::describe() const {
     if (!sameSize) {
         return "the pictures differ in size";

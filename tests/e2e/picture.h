@@ -64,10 +64,3 @@ struct PictureDifference {
 };
 
 PictureDifference compare(const Picture& actual, const Picture& expected);
-
-// Differing pixels that a shift of edges and lines by up to radius pixels cannot explain: those
-// whose colour (each channel within channelTolerance) appears nowhere within radius pixels in
-// the other picture, counted both ways. Pixels within radius of the border count as explained,
-// since what shifted there may have left the picture.
-std::int64_t unexplainedPixels(const Picture& a, const Picture& b, int radius,
-                               int channelTolerance);

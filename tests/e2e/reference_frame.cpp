@@ -1,8 +1,6 @@
 #include "reference_frame.h"
 
-#define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
-#include <GL/glext.h>
 
 #include <filesystem>
 #include <vector>
@@ -36,32 +34,6 @@ bool hasEightBitsPerChannel() {
     return red == 8 && green == 8 && blue == 8;
 }
 
-// A pbuffer with 10 bits a channel rounds fog and texture colours differently from the screen's
-// 8, so then the frame goes into renderbuffers of the screen's depth instead, stored top row
-// first as window-system buffers are. They live as long as the context.
-bool bindScreenLikeFramebuffer(int width, int height, int depthBits) {
-    GLuint framebuffer = 0;
-    GLuint colour = 0;
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glGenRenderbuffers(1, &colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    glFramebufferParameteri(GL_FRAMEBUFFER, GL_FRAMEBUFFER_FLIP_Y_MESA, GL_TRUE);
-    if (depthBits > 0) {
-        GLuint depth = 0;
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER,
-                              depthBits <= 16 ? GL_DEPTH_COMPONENT16 : GL_DEPTH_COMPONENT24, width,
-                              height);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    }
-    return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-           glGetError() == GL_NO_ERROR;
-}
-
 }  // namespace
 
 ReferenceFrame renderSteadyFrame(const std::string& folder, const Camera& camera, int width,
@@ -72,9 +44,8 @@ ReferenceFrame renderSteadyFrame(const std::string& folder, const Camera& camera
         frame.error = context.error();
         return frame;
     }
-    frame.likeTheWindow = hasEightBitsPerChannel();
-    if (!frame.likeTheWindow && !bindScreenLikeFramebuffer(width, height, depthBits)) {
-        frame.error = "cannot set up an 8-bit framebuffer";
+    if (!hasEightBitsPerChannel()) {
+        frame.error = "the headless context does not have 8 bits a channel like the screen";
         return frame;
     }
     app::setFixedState();

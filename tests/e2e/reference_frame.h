@@ -9,11 +9,9 @@
 class Camera;
 
 struct ReferenceFrame {
-    Picture picture;  // empty when it could not be drawn
-    // Drawn into a window-system framebuffer of 8 bits a channel like the viewer's window, so
-    // the same Mesa rasteriser gives the same pixels. Otherwise it went through an 8-bit
-    // framebuffer object, where wide lines may land a pixel away from where a window puts them.
-    bool likeTheWindow = false;
+    // Drawn into 8 bits a channel like the viewer's window, so the same Mesa rasteriser gives
+    // the same pixels; empty when it could not be drawn.
+    Picture picture;
     std::string error;
 };
 
