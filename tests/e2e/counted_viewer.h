@@ -38,6 +38,22 @@ class CountedViewer {
     bool waitForFrames(std::size_t count, Milliseconds timeout);
 
   private:
+    // The viewer and the shim copied where any user can run them: the build folder may sit in a
+    // folder only root can enter (a clone in a mktemp -d folder, say).
+    class SharedCopies {
+      public:
+        SharedCopies();
+        ~SharedCopies();
+        SharedCopies(const SharedCopies&) = delete;
+        SharedCopies& operator=(const SharedCopies&) = delete;
+        std::string viewer() const { return folder_ + "/groundview"; }
+        std::string shim() const { return folder_ + "/frame_log_shim.so"; }
+
+      private:
+        std::string folder_;
+    };
+
+    std::unique_ptr<SharedCopies> copies_;
     FrameLogFile log_;
     std::unique_ptr<ViewerProcess> process_;
 };

@@ -67,6 +67,6 @@ FrameLog FrameLogFile::read() const {
     return log;
 }
 
-std::vector<std::string> FrameLogFile::viewerEnvironment() const {
-    return {std::string("LD_PRELOAD=") + E2E_FRAME_LOG_SHIM, "GROUNDVIEW_FRAME_LOG=" + path_};
+std::vector<std::string> FrameLogFile::viewerEnvironment(const std::string& shimPath) const {
+    return {"LD_PRELOAD=" + shimPath, "GROUNDVIEW_FRAME_LOG=" + path_};
 }

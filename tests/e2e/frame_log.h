@@ -43,8 +43,10 @@ class FrameLogFile {
 
     const std::string& path() const { return path_; }
     FrameLog read() const;
-    // The variables that make the viewer log to this file.
-    std::vector<std::string> viewerEnvironment() const;
+    // The variables that make the viewer log to this file through the shim at shimPath.
+    std::vector<std::string> viewerEnvironment(const std::string& shimPath = kShimPath) const;
+
+    static constexpr const char* kShimPath = E2E_FRAME_LOG_SHIM;
 
   private:
     std::string path_;
