@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "generate.h"
@@ -20,9 +22,12 @@ namespace {
 
 using groundtool::kExitUsage;
 
+// Runs after decimal(), so "-0" and "000" arrive here as the number they are.
 const CLI::Validator kTextureNumber(
     [](std::string& text) -> std::string {
-        return text == "0" ? "0 names no texture; use -128 to -1 or 1 to 127" : "";
+        return std::strtol(text.c_str(), nullptr, 10) == 0
+                   ? "0 names no texture; use -128 to -1 or 1 to 127"
+                   : "";
     },
     "", "texture number");
 
@@ -50,13 +55,37 @@ CLI::Validator decimal(bool allowNegative) {
         "");
 }
 
-// Range checks let "nan" through, since every comparison with it is false.
+// Plain finite decimals only: strtod alone would take "nan", "inf" and hexadecimal "0x10", and
+// range checks let "nan" through, since every comparison with it is false.
+bool finiteDecimal(const std::string& text, double& value) {
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
 const CLI::Validator kFinite(
     [](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        const bool number = !text.empty() && end == text.c_str() + text.size();
-        return number && std::isfinite(value) ? "" : "expected a number, not " + text;
+        double value = 0.0;
+        return finiteDecimal(text, value) ? "" : "expected a decimal number, not " + text;
+    },
+    "");
+
+// Any finite angle, reduced to [0, 360) so that a huge one still turns the camera by a finite
+// amount instead of filling it with NaN.
+const CLI::Validator kAngle(
+    [](std::string& text) -> std::string {
+        double degrees = 0.0;
+        if (!finiteDecimal(text, degrees)) {
+            return "expected a decimal number of degrees, not " + text;
+        }
+        degrees = std::fmod(degrees, 360.0);
+        std::ostringstream reduced;
+        reduced << std::setprecision(17) << (degrees < 0.0 ? degrees + 360.0 : degrees);
+        text = reduced.str();
+        return "";
     },
     "");
 
@@ -165,7 +194,7 @@ int main(int argc, char** argv) {
         ->add_option("--heading", render.headingDegrees,
                      "degrees turned from the start heading (looking along -z); positive turns "
                      "right like the 'd' key, so 90 looks along +x")
-        ->check(kFinite)
+        ->transform(kAngle)
         ->capture_default_str();
     renderCommand->add_flag("--force", render.force, "replace an existing PNG");
 

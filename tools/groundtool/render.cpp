@@ -46,7 +46,8 @@ Camera startCamera(const RenderOptions& options) {
 }
 
 bool parseNumber(const std::string& text, double& value) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) {
+    // Decimal only, as every other number groundtool reads: strtod would also take "0x10".
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
         return false;
     }
     char* end = nullptr;
