@@ -30,11 +30,25 @@ void enableFixedFeatures() {
     glEnable(GL_FOG);
 }
 
-void drawFrame(const Camera& camera, const Terrain& terrain) {
+Camera startCamera() {
+    return Camera(kStartEye[0], kStartEye[1], kStartEye[2], kStartCenter[0], kStartCenter[1],
+                  kStartCenter[2], kStartUp[0], kStartUp[1], kStartUp[2]);
+}
+
+Camera cameraAt(double x, double z, double headingDegrees) {
+    Camera camera(x, kStartEye[1], z, x + kStartCenter[0] - kStartEye[0], kStartCenter[1],
+                  z + kStartCenter[2] - kStartEye[2], kStartUp[0], kStartUp[1], kStartUp[2]);
+    if (headingDegrees != 0.0) {
+        camera.turn(headingDegrees * kPi / 180.0);
+    }
+    return camera;
+}
+
+void drawFrame(const Camera& camera, const Terrain& terrain, float heightScale) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     camera.apply();
-    drawScene(terrain);
+    drawScene(terrain, heightScale);
 
     static const GLfloat kFogColour[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     glFogi(GL_FOG_MODE, GL_EXP);

@@ -5,27 +5,46 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
-std::unique_ptr<FileSource> FileSource::open(const std::string& path) {
+std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::string* failure) {
+    auto fail = [failure](const char* why) {
+        if (failure != nullptr) {
+            *failure = why;
+        }
+        return nullptr;
+    };
     // Non-blocking, so a FIFO under a terrain's name can't stall the viewer in open; only regular
     // files are read (a folder opens on Linux but can't be read, a device may never end).
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
-        return nullptr;
+        return fail(std::strerror(errno));
     }
     struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        fcntl(descriptor, F_SETFL, 0) != 0) {
+    if (fstat(descriptor, &status) != 0) {
+        const int error = errno;
         ::close(descriptor);
-        return nullptr;
+        return fail(std::strerror(error));
     }
-    std::FILE* file = fdopen(descriptor, "rb");
+    if (!S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return fail(S_ISDIR(status.st_mode) ? "a folder, not a regular file"
+                                            : "not a regular file");
+    }
+    std::FILE* file = fcntl(descriptor, F_SETFL, 0) == 0 ? fdopen(descriptor, "rb") : nullptr;
     if (file == nullptr) {
+        const int error = errno;
         ::close(descriptor);
-        return nullptr;
+        return fail(std::strerror(error));
     }
-    return std::unique_ptr<FileSource>(new FileSource(file));
+    return std::unique_ptr<FileSource>(new FileSource(file, status.st_size));
+}
+
+SourceOpener openerInFolder(const std::string& folder) {
+    return [folder](const std::string& name, std::string& failure) -> std::unique_ptr<ByteSource> {
+        return FileSource::open(folder == "." ? name : folder + "/" + name, &failure);
+    };
 }
 
 FileSource::~FileSource() {

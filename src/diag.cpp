@@ -2,47 +2,68 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <utility>
+#include <iostream>
 
 namespace {
 
-constexpr const char* kErrorLogName = "errorlog.txt";
 constexpr char kDetailSeparator = '|';
 
-ErrorLogSink& errorLogSink() {
-    static ErrorLogSink sink;
-    return sink;
+std::string& errorLogPath() {
+    static std::string path = kErrorLogName;
+    return path;
 }
 
-template <typename Writer>
-void appendEntry(Writer write) {
-    if (errorLogSink()) {
-        std::ostringstream entry;
-        write(entry);
-        errorLogSink()(entry.str());
+// One write per entry on a descriptor of its own. Non-blocking and without following links, so
+// a FIFO can't stall the viewer and a link planted in a downloaded world can't point the log at
+// another file.
+void appendEntry(const std::string& entry) {
+    const int descriptor =
+        ::open(errorLogPath().c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
         return;
     }
-    std::ofstream log(kErrorLogName, std::ios::out | std::ios::app);
-    if (!log) {
-        return;
+    struct stat status {};
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+        const std::string line = entry + "\n";
+        [[maybe_unused]] const ssize_t written = ::write(descriptor, line.data(), line.size());
     }
-    write(log);
-    log << std::endl;
+    ::close(descriptor);
 }
 
 }  // namespace
 
-void redirectErrorLog(ErrorLogSink sink) {
-    errorLogSink() = std::move(sink);
+void setErrorLogFolder(const std::string& folder) {
+    errorLogPath() = folder == "." ? std::string(kErrorLogName) : folder + "/" + kErrorLogName;
+}
+
+void openMissingStandardDescriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) == -1) {
+            // open() takes the lowest free number, which is this one.
+            ::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+void writeMessages(const std::vector<LoadMessage>& messages) {
+    for (const LoadMessage& message : messages) {
+        if (message.channel == LoadMessage::Channel::ErrorLog) {
+            logError(message.text);
+        } else {
+            std::cerr << message.text << std::endl;
+        }
+    }
 }
 
 void logError(const std::string& message) {
-    appendEntry([&](std::ostream& out) { out << message; });
+    appendEntry(message);
 }
 
 void logError(const unsigned char* message) {
@@ -50,11 +71,11 @@ void logError(const unsigned char* message) {
 }
 
 void logError(const std::string& message, const std::string& detail) {
-    appendEntry([&](std::ostream& out) { out << message << kDetailSeparator << detail; });
+    appendEntry(message + kDetailSeparator + detail);
 }
 
 void logError(const std::string& message, long value) {
-    appendEntry([&](std::ostream& out) { out << message << kDetailSeparator << value; });
+    appendEntry(message + kDetailSeparator + std::to_string(value));
 }
 
 int exitStatusForGLError(unsigned int code) {
@@ -72,13 +93,18 @@ std::string glErrorText(unsigned int code) {
     return fallback;
 }
 
+std::vector<std::string> glErrorEntries(unsigned int code) {
+    return {"OpenGL error:", glErrorText(code)};
+}
+
 bool checkGLError(bool exitOnError) {
     const GLenum code = glGetError();
     if (code == GL_NO_ERROR) {
         return false;
     }
-    logError("OpenGL error:");
-    logError(glErrorText(code));
+    for (const std::string& entry : glErrorEntries(code)) {
+        logError(entry);
+    }
     if (exitOnError) {
         std::exit(exitStatusForGLError(code));
     }

@@ -1,21 +1,29 @@
 #pragma once
-// Diagnostics: the append-only error log "errorlog.txt" in the working folder, a trace hook that
-// marks progress points, and the check of the OpenGL error flag that can end the process.
+// Diagnostics: the append-only error log "errorlog.txt" (in the working folder unless told
+// otherwise), a trace hook that marks progress points, and the check of the OpenGL error flag
+// that can end the process.
 
-#include <functional>
 #include <string>
+#include <vector>
 
-// Each entry is one line, appended through a stream opened for that entry alone, so a crash
-// never loses an entry already written. An unwritable log loses entries silently.
+#include "load_report.h"
+
+constexpr const char* kErrorLogName = "errorlog.txt";
+
+// Each entry is one line, appended through a descriptor opened for that entry alone, so a crash
+// never loses an entry already written. The log is written only when it is a regular file reached
+// without a symbolic link; an unwritable log, a link, a FIFO or a folder loses entries silently.
 void logError(const std::string& message);
 void logError(const unsigned char* message);  // the text gluErrorString returns
 void logError(const std::string& message, const std::string& detail);
 void logError(const std::string& message, long value);
 
-// Sends every entry to sink instead of the file, for tools that report what the viewer would log;
-// an empty sink restores the file.
-using ErrorLogSink = std::function<void(const std::string& entry)>;
-void redirectErrorLog(ErrorLogSink sink);
+// The folder errorlog.txt is written in from now on; "." is the working folder.
+void setErrorLogFolder(const std::string& folder);
+
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that a file or connection
+// opened later can't take one of their numbers and receive what is meant for standard error.
+void openMissingStandardDescriptors();
 
 // Progress marks with no effect; they document where the loaders are.
 inline void trace(const char*) {}
@@ -32,6 +40,9 @@ int exitStatusForGLError(unsigned int code);
 // The text for an OpenGL error code: GLU's description, or "unknown OpenGL error 0x0NNN" when
 // GLU has none.
 std::string glErrorText(unsigned int code);
+
+// The two entries the frame check logs for an OpenGL error code: "OpenGL error:" and its text.
+std::vector<std::string> glErrorEntries(unsigned int code);
 
 // Reads one pending OpenGL error. When there is one, appends "OpenGL error:" and its text as two
 // entries and, if exitOnError, ends the process with exitStatusForGLError. Returns whether an

@@ -1,7 +1,7 @@
 #include "image.h"
 
 #include <algorithm>
-#include <iostream>
+#include <string>
 #include <utility>
 
 #include "byte_source.h"
@@ -9,15 +9,11 @@
 
 namespace {
 
-// The fixed header: signature at 0, width at 18, height at 22, bits per pixel at 28 and
-// compression at 30, all little-endian. The reader uses the low 16 bits of width and height and
-// the low byte of the other two, and takes pixels from directly after the header.
-constexpr std::size_t kHeaderBytes = 54;
-constexpr std::size_t kWidthOffset = 18;
-constexpr std::size_t kHeightOffset = 22;
-constexpr std::size_t kBitsPerPixelOffset = 28;
-constexpr std::size_t kCompressionOffset = 30;
 constexpr int kSupportedBitsPerPixel = 24;
+
+std::uint32_t littleEndian32(const std::uint8_t* bytes) {
+    return littleEndian16(bytes) | static_cast<std::uint32_t>(littleEndian16(bytes + 2)) << 16;
+}
 
 // Blue, green, red in the file; red, green, blue for OpenGL. Padding bytes stay as they are.
 void exchangeRedAndBlue(std::uint8_t* rows, std::int64_t arrivedBytes, std::int64_t width,
@@ -44,66 +40,81 @@ const std::uint8_t* Bitmap::pixels() const {
     return pixelData_.get();
 }
 
-void Bitmap::load(const std::string& fileName) {
+BitmapReport Bitmap::load(const std::string& path) {
     trace("load function");
-    std::unique_ptr<FileSource> file = FileSource::open(fileName);
+    BitmapReport report;
+    std::unique_ptr<FileSource> file = FileSource::open(path, &report.openFailure);
     if (!file) {
-        trace("Unable to find file", fileName);
-    } else {
-        loadFrom(*file, fileName);
+        trace("Unable to find file", path);
+        return report;
     }
+    report = loadFrom(*file, path);
     trace("done w/ load function");
+    return report;
 }
 
-void Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
+// The reader uses the low 16 bits of width and height and the low byte of the bit depth and
+// compression, and takes pixels from directly after the header.
+BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     trace("opening file", fileName);
-    std::uint8_t header[kHeaderBytes] = {};  // a short file leaves the rest 0
-    const std::size_t headerArrived = source.read(header, kHeaderBytes);
+    BitmapReport report;
+    report.found = true;
+    report.fileBytes = source.size();
+    std::uint8_t header[bmp::kHeaderBytes] = {};  // a short file leaves the rest 0
+    const std::size_t headerArrived = source.read(header, bmp::kHeaderBytes);
+    report.bytesSupplied = static_cast<std::int64_t>(headerArrived);
+    report.bytesNeeded = static_cast<std::int64_t>(bmp::kHeaderBytes);
+    report.bitsPerPixel = header[bmp::kBitsPerPixelOffset];
+    report.compression = header[bmp::kCompressionOffset];
+    if (headerArrived >= bmp::kDataOffsetOffset + 4) {
+        report.dataOffset = littleEndian32(header + bmp::kDataOffsetOffset);
+    }
 
     if (headerArrived < 2 || header[0] != 'B' || header[1] != 'M') {
         pixelData_.reset();
-        std::cerr << "File is not a bitmap: " << fileName << std::endl;
-        return;
+        report.toStandardError("File is not a bitmap: " + fileName);
+        return report;
     }
-    const std::uint8_t compression = header[kCompressionOffset];
-    if (compression != 0) {
+    if (report.compression != 0) {
         pixelData_.reset();
-        std::cerr << "Compressed bitmaps not supported. " << static_cast<char>(compression)
-                  << std::endl;
-        return;
+        report.toStandardError("Compressed bitmaps not supported. " +
+                               std::string(1, static_cast<char>(report.compression)));
+        return report;
     }
 
-    imageWidth_ = static_cast<int>(littleEndian16(header + kWidthOffset));
-    imageHeight_ = static_cast<int>(littleEndian16(header + kHeightOffset));
+    imageWidth_ = static_cast<int>(littleEndian16(header + bmp::kWidthOffset));
+    imageHeight_ = static_cast<int>(littleEndian16(header + bmp::kHeightOffset));
+    report.width = imageWidth_;
+    report.height = imageHeight_;
     pixelCount_ = static_cast<std::int64_t>(imageWidth_) * imageHeight_;
     trace("file width", imageWidth_);
     trace("file height", imageHeight_);
-
-    const int bitsPerPixel = header[kBitsPerPixelOffset];
-    trace("-bit color", bitsPerPixel);
+    trace("-bit color", report.bitsPerPixel);
     pixelData_.reset();
-    if (bitsPerPixel != kSupportedBitsPerPixel) {
-        std::cerr << bitsPerPixel << "-bit color bitmaps are not currently supported." << std::endl;
-        return;
+    if (report.bitsPerPixel != kSupportedBitsPerPixel) {
+        report.toStandardError(std::to_string(report.bitsPerPixel) +
+                               "-bit color bitmaps are not currently supported.");
+        return report;
     }
 
     const std::int64_t bytes = byteCount();
     if (bytes > kMaxPixelBytes) {
-        std::cerr << "Bitmap too large: " << imageWidth_ << " x " << imageHeight_ << " pixels need "
-                  << bytes << " bytes, more than " << kMaxPixelBytes << ": " << fileName
-                  << std::endl;
+        report.toStandardError("Bitmap too large: " + std::to_string(imageWidth_) + " x " +
+                               std::to_string(imageHeight_) + " pixels need " +
+                               std::to_string(bytes) + " bytes, more than " +
+                               std::to_string(kMaxPixelBytes) + ": " + fileName);
         // No size either: a texture of that size can't exist, and the viewer draws on without.
         imageWidth_ = 0;
         imageHeight_ = 0;
         pixelCount_ = 0;
-        return;
+        return report;
     }
     // Zeroed memory: whatever a short file does not supply reads as black, and pages the file
     // never reaches are not touched here.
     auto* buffer = static_cast<std::uint8_t*>(std::calloc(bytes > 0 ? bytes : 1, 1));
     if (buffer == nullptr) {
         trace("texture mem alloc failed");
-        return;
+        return report;
     }
     pixelData_.reset(buffer);
 
@@ -111,4 +122,8 @@ void Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     trace("reading file. size*3", arrived);
     exchangeRedAndBlue(buffer, arrived, imageWidth_, rowBytes());
     trace("switched rgb");
+    report.accepted = true;
+    report.bytesNeeded += bytes;
+    report.bytesSupplied += arrived;
+    return report;
 }

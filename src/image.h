@@ -10,7 +10,19 @@
 #include <memory>
 #include <string>
 
+#include "bmp_format.h"
+#include "load_report.h"
+
 class ByteSource;
+
+// The reader's report: the header fields as the file gave them (0 where it ended first).
+struct BitmapReport : LoadReport {
+    int width = 0;  // the size the reader took, once signature and compression passed
+    int height = 0;
+    int bitsPerPixel = 0;          // the low byte the reader checks
+    int compression = 0;           // the low byte the reader checks
+    std::int64_t dataOffset = -1;  // where the file says its pixels start; -1 if it does not say
+};
 
 class Bitmap {
   public:
@@ -18,11 +30,11 @@ class Bitmap {
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
-    // Reads fileName. A missing file is silent and changes nothing; every other problem prints
-    // one line on standard error and leaves no pixels.
-    void load(const std::string& fileName);
+    // Reads path. A missing file is silent and changes nothing; every other problem is one
+    // standard-error message in the report and leaves no pixels. Writes nothing itself.
+    BitmapReport load(const std::string& path);
     // The same from any byte source; fileName is used in messages only.
-    void loadFrom(ByteSource& source, const std::string& fileName);
+    BitmapReport loadFrom(ByteSource& source, const std::string& fileName);
 
     // The RGB rows, or nullptr when the last load left no pixels.
     const std::uint8_t* pixels() const;
@@ -30,10 +42,8 @@ class Bitmap {
     int height() const { return imageHeight_; }
     std::int64_t pixelCount() const { return pixelCount_; }
     // Bytes from one row's start to the next: width * 3 rounded up to a multiple of 4.
-    std::int64_t rowBytes() const { return paddedRowBytes(imageWidth_); }
+    std::int64_t rowBytes() const { return bmp::paddedRowBytes(imageWidth_); }
     std::int64_t byteCount() const { return rowBytes() * imageHeight_; }
-
-    static std::int64_t paddedRowBytes(std::int64_t width) { return (width * 3 + 3) / 4 * 4; }
 
     // The largest pixel buffer the reader accepts, in bytes.
     static constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;

@@ -13,9 +13,7 @@
 #include "terrain.h"
 
 Terrain terrain;
-Camera camera(app::kStartEye[0], app::kStartEye[1], app::kStartEye[2], app::kStartCenter[0],
-              app::kStartCenter[1], app::kStartCenter[2], app::kStartUp[0], app::kStartUp[1],
-              app::kStartUp[2]);
+Camera camera = app::startCamera();
 
 namespace {
 
@@ -78,6 +76,8 @@ void initGraphics(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+    // Before the X connection is opened, so it can't become descriptor 2.
+    openMissingStandardDescriptors();
     initGraphics(argc, argv);
     glutKeyboardFunc(onKeyboard);
     glutMainLoop();

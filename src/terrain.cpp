@@ -2,17 +2,16 @@
 
 #include <GL/gl.h>
 
-#include <iostream>
 #include <memory>
-#include <sstream>
+#include <string>
 
 #include "byte_source.h"
 #include "diag.h"
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 8;
-constexpr std::uint8_t kTypeTerrain = 1;
+namespace format = terrain_format;
+
 // The value a single-character read yields at the end of the file, stored as a byte.
 constexpr std::int8_t kMissingTextureNumber = -1;
 
@@ -28,55 +27,92 @@ float reciprocalTile(int tile) {
     return tile != 0 ? 1.0f / static_cast<float>(tile) : 1.0f;
 }
 
+std::string logEntry(const std::string& message, long value) {
+    return message + "|" + std::to_string(value);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 std::string Terrain::textureFileName(int textureNumber) {
-    std::ostringstream name;
-    name << textureNumber << ".bmp";
-    return name.str();
+    return std::to_string(textureNumber) + ".bmp";
 }
 
-void Terrain::load(const std::string& fileName) {
+void Terrain::load(const std::string& path) {
+    writeMessages(loadFile(path).messages);
+}
+
+TerrainReport Terrain::loadFile(const std::string& path) {
     trace("starting load");
-    std::unique_ptr<FileSource> file = FileSource::open(fileName);
+    const std::string name = nameOf(path);
+    std::string failure;
+    std::unique_ptr<FileSource> file = FileSource::open(path, &failure);
     if (!file) {
-        logError("Unable to find file", fileName);
-        return;
+        TerrainReport report;
+        report.openFailure = failure;
+        report.toErrorLog("Unable to find file|" + name);
+        return report;
     }
-    loadFrom(*file, fileName);
+    return loadFrom(*file, name, openerInFolder(folderOf(path)));
 }
 
-void Terrain::loadFrom(ByteSource& source, const std::string& fileName) {
+TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
+                                const SourceOpener& openTexture) {
     trace("opening file", fileName);
-    std::uint8_t header[kHeaderBytes] = {};
-    const std::size_t arrived = source.read(header, kHeaderBytes);
-    if (arrived < 3 || header[0] != '3' || header[1] != 'D') {
-        logError("not a 3d thing");
-        return;
-    }
-    const auto type = static_cast<std::int8_t>(header[2]);
-    trace("type", type);
-    if (type != kTypeTerrain) {
-        logError("unknown type; 1 (terrain) expected", type);
-        return;
-    }
+    TerrainReport report;
+    report.found = true;
+    report.fileBytes = source.size();
+    report.bytesNeeded = static_cast<std::int64_t>(format::kHeaderBytes);
+    std::uint8_t header[format::kHeaderBytes] = {};
+    const std::size_t arrived = source.read(header, format::kHeaderBytes);
+    report.headerBytes = static_cast<std::int64_t>(arrived);
+    report.bytesSupplied = report.headerBytes;
 
     // Bytes the file does not have keep the values of the previous load.
-    const std::int8_t rows = headerByte(header, arrived, 3, rows_);
-    const std::int8_t columns = headerByte(header, arrived, 4, columns_);
-    if (rows < 0) {
-        logError("rows out of range; 0 to 127 expected", rows);
-        return;
+    report.header.type = headerByte(header, arrived, format::kTypeOffset, 0);
+    report.header.rows = headerByte(header, arrived, format::kRowsOffset, rows_);
+    report.header.columns = headerByte(header, arrived, format::kColumnsOffset, columns_);
+    report.header.textureNumber =
+        headerByte(header, arrived, format::kTextureNumberOffset, kMissingTextureNumber);
+    report.header.tileX = headerByte(header, arrived, format::kTileXOffset, tileX_);
+    report.header.tileY = headerByte(header, arrived, format::kTileYOffset, tileY_);
+
+    if (arrived < 3 || header[0] != format::kMagic0 || header[1] != format::kMagic1) {
+        report.toErrorLog("not a 3d thing");
+        return report;
     }
-    if (columns < 0) {
-        logError("columns out of range; 0 to 127 expected", columns);
-        return;
+    trace("type", report.header.type);
+    if (report.header.type != format::kTypeTerrain) {
+        report.toErrorLog(logEntry("unknown type; 1 (terrain) expected", report.header.type));
+        return report;
     }
-    rows_ = rows;
-    columns_ = columns;
-    textureNumber_ = headerByte(header, arrived, 5, kMissingTextureNumber);
-    tileX_ = headerByte(header, arrived, 6, tileX_);
-    tileY_ = headerByte(header, arrived, 7, tileY_);
+    if (report.header.rows < 0) {
+        report.toErrorLog(logEntry("rows out of range; 0 to 127 expected", report.header.rows));
+        return report;
+    }
+    if (report.header.columns < 0) {
+        report.toErrorLog(
+            logEntry("columns out of range; 0 to 127 expected", report.header.columns));
+        return report;
+    }
+    report.accepted = true;
+    rows_ = static_cast<std::int8_t>(report.header.rows);
+    columns_ = static_cast<std::int8_t>(report.header.columns);
+    textureNumber_ = static_cast<std::int8_t>(report.header.textureNumber);
+    tileX_ = static_cast<std::int8_t>(report.header.tileX);
+    tileY_ = static_cast<std::int8_t>(report.header.tileY);
     trace("x", rows_);
     trace("y", columns_);
 
@@ -89,27 +125,37 @@ void Terrain::loadFrom(ByteSource& source, const std::string& fileName) {
     trace("tex y", tileY_);
 
     if (textureNumber_ == 0) {
-        std::cerr << "must have texture" << std::endl;
+        report.toStandardError("must have texture");
     }
     if (tileX_ <= 0) {
-        std::cerr << "tex_tile_x must be positive" << std::endl;
+        report.toStandardError("tex_tile_x must be positive");
     }
     if (tileY_ <= 0) {
-        std::cerr << "tex_tile_y must be positive" << std::endl;
+        report.toStandardError("tex_tile_y must be positive");
     }
 
-    bitmap_.load(textureFileName(textureNumber_));
+    report.textureName = textureFileName(textureNumber_);
+    std::unique_ptr<ByteSource> texture =
+        openTexture(report.textureName, report.texture.openFailure);
+    if (texture) {
+        report.texture = bitmap_.loadFrom(*texture, report.textureName);
+        report.messages.insert(report.messages.end(), report.texture.messages.begin(),
+                               report.texture.messages.end());
+    }
     createTexture();
 
     // Heights the file does not have read as 0.
     std::uint8_t samples[kMaxGridSize * kMaxGridSize] = {};
     const std::size_t sampleCount = static_cast<std::size_t>(rows_) * columns_;
-    source.read(samples, sampleCount);
+    const std::size_t samplesArrived = source.read(samples, sampleCount);
+    report.bytesNeeded += static_cast<std::int64_t>(sampleCount);
+    report.bytesSupplied += static_cast<std::int64_t>(samplesArrived);
     for (int r = 0; r < rows_; ++r) {
         for (int c = 0; c < columns_; ++c) {
             heights_[r][c] = static_cast<std::int8_t>(samples[r * columns_ + c]);
         }
     }
+    return report;
 }
 
 void Terrain::createTexture() {
@@ -144,9 +190,9 @@ void Terrain::draw(float originX, float originZ, float heightScale, float spacin
             for (int j = 0; j < columns_; ++j) {
                 const float z = originZ + spacing * static_cast<float>(j);
                 glTexCoord2f(s, t);
-                glVertex3f(upperX, upper[j] / 127.0f * heightScale, z);
+                glVertex3f(upperX, upper[j] / scene::kHeightDivisor * heightScale, z);
                 glTexCoord2f(s, t - tStep);
-                glVertex3f(lowerX, lower[j] / 127.0f * heightScale, z);
+                glVertex3f(lowerX, lower[j] / scene::kHeightDivisor * heightScale, z);
                 s += sStep;
             }
         }
@@ -155,23 +201,19 @@ void Terrain::draw(float originX, float originZ, float heightScale, float spacin
     }
 }
 
-void drawScene(const Terrain& terrain) {
-    constexpr float kOriginX = -32.0f;
-    constexpr float kOriginZ = -32.0f;
-    constexpr float kHeightScale = 0.3f;
-    constexpr float kSpacing = 1.0f;
+void drawScene(const Terrain& terrain, float heightScale) {
     constexpr float kLineWidth = 2.0f;
 
     glColor3f(1.0f, 1.0f, 1.0f);
     glEnable(GL_TEXTURE_2D);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    terrain.draw(kOriginX, kOriginZ, kHeightScale, kSpacing);
+    terrain.draw(scene::kOrigin, scene::kOrigin, heightScale, scene::kSpacing);
 
     glDisable(GL_TEXTURE_2D);
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
     glLineWidth(kLineWidth);
     glColor3f(0.0f, 0.0f, 0.0f);
-    terrain.draw(kOriginX, kOriginZ, kHeightScale, kSpacing);
+    terrain.draw(scene::kOrigin, scene::kOrigin, heightScale, scene::kSpacing);
 
     glFlush();
 }

@@ -1,21 +1,34 @@
 #pragma once
-// Terrain: a grid of signed 8-bit heights with one repeating texture, read from a ".3dt" file.
-//
-// The file, all single bytes:
-//   0-1  "3D"            2  type, 1 = terrain
-//   3    rows (signed)   4  columns (signed), 0 to 127
-//   5    texture number (signed, not 0): the texture is "<number>.bmp"
-//   6    tileX (signed, > 0)  7  tileY (signed, > 0)
-//   8-   rows * columns heights, row-major, signed
-// Rows run along world x, columns along world z; one grid step is one world unit.
+// Terrain: a grid of signed 8-bit heights with one repeating texture, read from a ".3dt" file
+// (see terrain_format.h). One grid step is one world unit.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "image.h"
+#include "load_report.h"
+#include "terrain_format.h"
 
-class ByteSource;
+// The loader's report: the header as the file gave it (fields it did not reach read as in the
+// terrain before), and the texture's own report. messages holds the texture's messages too, in
+// the order the viewer writes them.
+struct TerrainReport : LoadReport {
+    terrain_format::Header header;
+    std::int64_t headerBytes = 0;  // how many of the 8 header bytes the file held
+    std::string textureName;       // "7.bmp"; empty when the loader did not get that far
+    BitmapReport texture;
+};
+
+// Where the viewer puts the grid: vertex (row i, column j) at x = kOrigin + i, z = kOrigin + j,
+// and height h at y = h / kHeightDivisor * the height scale.
+namespace scene {
+constexpr float kOrigin = -32.0f;
+constexpr float kSpacing = 1.0f;
+constexpr float kHeightDivisor = 127.0f;
+constexpr float kDefaultHeightScale = 0.3f;  // world units for height 127
+}  // namespace scene
 
 class Terrain {
   public:
@@ -23,12 +36,18 @@ class Terrain {
     Terrain(const Terrain&) = delete;
     Terrain& operator=(const Terrain&) = delete;
 
-    // Reads fileName and its texture bitmap and uploads the texture; needs a current OpenGL
-    // context. File errors go to the error log and leave the terrain as it was; header problems
-    // go to standard error and loading continues; a short file reads as zeros.
-    void load(const std::string& fileName);
-    // The same from any byte source; fileName is used in messages only.
-    void loadFrom(ByteSource& source, const std::string& fileName);
+    // Reads the file at path and its texture bitmap, found in the file's folder, and uploads
+    // the texture; needs a current OpenGL context. Writes the report's messages where the viewer
+    // writes them, naming the file by its name alone ("Unable to find file|ground.3dt").
+    void load(const std::string& path);
+    // The same from any byte source, writing nothing: file errors leave the terrain as it was;
+    // header problems are reported and loading continues; a short file reads as zeros. The
+    // texture comes from openTexture (the working folder by default); fileName is used in
+    // messages only.
+    TerrainReport loadFrom(ByteSource& source, const std::string& fileName,
+                           const SourceOpener& openTexture = openerInFolder("."));
+    // Opens path and loads it, writing nothing; the texture comes from the file's folder.
+    TerrainReport loadFile(const std::string& path);
 
     // Emits rows - 1 triangle strips in immediate mode, textured with this terrain's texture.
     // Heights are scaled by heightScale / 127; origin and spacing are in world units.
@@ -47,7 +66,7 @@ class Terrain {
     // The texture bitmap's file name for a texture number: "7.bmp", "-10.bmp".
     static std::string textureFileName(int textureNumber);
 
-    static constexpr int kMaxGridSize = 127;
+    static constexpr int kMaxGridSize = terrain_format::kMaxGridSize;
 
   private:
     void createTexture();
@@ -65,4 +84,4 @@ class Terrain {
 // The scene of one frame: the terrain filled and textured in white, then its strips again as
 // black lines 2 pixels wide. Leaves behind line polygon mode, texturing disabled, black colour
 // and line width 2.
-void drawScene(const Terrain& terrain);
+void drawScene(const Terrain& terrain, float heightScale = scene::kDefaultHeightScale);

@@ -113,6 +113,20 @@ bool fileExists(const std::string& path) {
     return fs::exists(path);
 }
 
+TemporaryFolder::TemporaryFolder() {
+    std::string pattern = (fs::temp_directory_path() / "groundview-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
 ScopedWorkingFolder::ScopedWorkingFolder() : previous_(fs::current_path().string()) {
     std::string pattern = (fs::temp_directory_path() / "groundview-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {

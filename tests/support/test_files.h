@@ -33,6 +33,21 @@ Bytes readFile(const std::string& path);
 std::vector<std::string> readLines(const std::string& path);
 bool fileExists(const std::string& path);
 
+// A fresh temporary folder for the object's lifetime, then removed; the working folder stays.
+class TemporaryFolder {
+  public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& path() const { return path_; }
+    // The absolute path of name inside the folder.
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
 // A fresh temporary folder made the working folder for the object's lifetime, then removed.
 class ScopedWorkingFolder {
   public:

@@ -51,7 +51,16 @@ StagedOutput::~StagedOutput() {
 }
 
 void StagedOutput::checkTarget(const std::string& path) const {
-    if (!overwrite_ && pathExists(path)) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return;  // absent, or a folder on the way that stage() reports
+    }
+    // Renaming over a device, a FIFO, a link or a folder would replace a thing that is not the
+    // user's file (as root, /dev/stdout) or fail half-way through a batch.
+    if (!S_ISREG(status.st_mode)) {
+        throw ToolError("cannot write " + path + ": it exists and is not a regular file");
+    }
+    if (!overwrite_) {
         throw ToolError(path + " already exists; use --force to replace it");
     }
 }
@@ -76,6 +85,11 @@ void StagedOutput::stage(const std::string& path, const Bytes& bytes) {
 }
 
 void StagedOutput::commit() {
+    // Every target once more before the first rename, so that one refused target leaves all the
+    // others as they were.
+    for (const Staged& file : staged_) {
+        checkTarget(file.path);
+    }
     for (std::size_t i = 0; i < staged_.size(); ++i) {
         const Staged& file = staged_[i];
         if (rename(file.temporary.c_str(), file.path.c_str()) != 0) {

@@ -19,8 +19,8 @@ class StagedOutput {
     StagedOutput(const StagedOutput&) = delete;
     StagedOutput& operator=(const StagedOutput&) = delete;
 
-    // Refuses an existing path unless overwriting; call it for every output before the expensive
-    // work so the user hears about a clash at once.
+    // Refuses an existing path unless overwriting, and always one that is not a regular file;
+    // call it for every output before the expensive work so the user hears about a clash at once.
     void checkTarget(const std::string& path) const;
     // Writes bytes to a temporary file next to path. Throws ToolError naming path.
     void stage(const std::string& path, const Bytes& bytes);

@@ -20,9 +20,6 @@ namespace groundtool {
 
 namespace {
 
-// drawScene's fixed placement and scale.
-constexpr int kOrigin = -32;
-constexpr double kHeightScale = 0.3;
 constexpr int kContextSide = 16;  // the check draws nothing; any pbuffer will do
 
 struct Findings {
@@ -41,7 +38,8 @@ bool powerOfTwo(int value) {
 
 std::string worldY(float height) {
     std::ostringstream text;
-    text << std::fixed << std::setprecision(3) << height / 127.0 * kHeightScale;
+    text << std::fixed << std::setprecision(3)
+         << height / scene::kHeightDivisor * scene::kDefaultHeightScale;
     return text.str();
 }
 
@@ -77,29 +75,29 @@ void printHeights(const Terrain& terrain, std::ostream& out) {
     }
 }
 
-void checkFile(const std::string& path, const ViewerLoad& load, const Terrain& terrain,
+void checkFile(const std::string& path, const TerrainReport& load, const Terrain& terrain,
                Findings& findings) {
-    if (!load.opened) {
-        findings.problems.push_back(fileError("cannot open", path, load.openError) +
+    if (!load.found) {
+        findings.problems.push_back(fileError("cannot open", path, load.openFailure) +
                                     "; the viewer shows only the sky");
         return;
     }
     if (!load.accepted) {
         return;  // the viewer's own entry says why
     }
-    const std::int64_t expected = 8 + static_cast<std::int64_t>(terrain.rows()) * terrain.columns();
-    if (load.bytesRead < 8) {
+    const auto headerBytes = static_cast<std::int64_t>(terrain_format::kHeaderBytes);
+    if (load.headerBytes < headerBytes) {
         findings.problems.push_back("the file ends inside its 8-byte header, after " +
-                                    std::to_string(load.bytesRead) +
+                                    std::to_string(load.headerBytes) +
                                     " bytes; the viewer fills in the missing fields silently");
-    } else if (load.bytesRead < expected) {
+    } else if (load.bytesSupplied < load.bytesNeeded) {
         findings.problems.push_back(
-            "the file holds " + std::to_string(load.bytesRead - 8) + " of its " +
-            std::to_string(expected - 8) +
+            "the file holds " + std::to_string(load.bytesSupplied - headerBytes) + " of its " +
+            std::to_string(load.bytesNeeded - headerBytes) +
             " height bytes; the viewer reads the missing ones as 0 without a word");
     }
-    if (load.bytesLeft > 0) {
-        findings.notes.push_back(std::to_string(load.bytesLeft) +
+    if (load.bytesAfter() > 0) {
+        findings.notes.push_back(std::to_string(load.bytesAfter()) +
                                  " bytes follow the heights; the viewer never reads them");
     }
     if (terrain.rows() < 2 || terrain.columns() < 2) {
@@ -119,11 +117,11 @@ void checkFile(const std::string& path, const ViewerLoad& load, const Terrain& t
     }
 }
 
-void checkTexture(const std::string& name, const std::string& folder, const TextureLook& look,
+void checkTexture(const std::string& name, const std::string& folder, const BitmapReport& look,
                   int maxTextureSize, bool endsAtFirstFrame, Findings& findings) {
     if (!look.found) {
         findings.problems.push_back(
-            fileError("texture " + name + " cannot be opened in", folder, look.openError) +
+            fileError("texture " + name + " cannot be opened in", folder, look.openFailure) +
             "; the viewer draws the ground untextured and says nothing");
         return;
     }
@@ -148,12 +146,14 @@ void checkTexture(const std::string& name, const std::string& folder, const Text
                                  "such textures (this OpenGL " +
                                  std::string(endsAtFirstFrame ? "does too" : "takes it") + ")");
     }
-    if (look.pixelBytesRead < look.pixelBytesExpected) {
-        findings.problems.push_back(name + " holds " + std::to_string(look.pixelBytesRead) +
-                                    " of its " + std::to_string(look.pixelBytesExpected) +
+    const auto headerBytes = static_cast<std::int64_t>(bmp::kHeaderBytes);
+    if (look.bytesSupplied < look.bytesNeeded) {
+        findings.problems.push_back(name + " holds " +
+                                    std::to_string(look.bytesSupplied - headerBytes) + " of its " +
+                                    std::to_string(look.bytesNeeded - headerBytes) +
                                     " pixel bytes; the viewer shows the rest black");
     }
-    if (look.dataOffset >= 0 && look.dataOffset != kBitmapHeaderBytes) {
+    if (look.dataOffset >= 0 && look.dataOffset != headerBytes) {
         findings.problems.push_back(
             name + " keeps its pixels at byte " + std::to_string(look.dataOffset) +
             ", but the viewer reads them from byte 54 on; the texture shows shifted");
@@ -161,7 +161,7 @@ void checkTexture(const std::string& name, const std::string& folder, const Text
 }
 
 void printTexture(const Terrain& terrain, const std::string& name, const std::string& folder,
-                  const TextureLook& look, std::ostream& out) {
+                  const BitmapReport& look, std::ostream& out) {
     out << "texture     " << name << ", opened in " << folder
         << " (the viewer opens it in its working folder,\n"
         << "            which is where its " << app::kTerrainFileName << " lives)\n";
@@ -190,8 +190,9 @@ void printGrid(const Terrain& terrain, std::ostream& out) {
     out << "grid        " << terrain.rows() << " rows along x by " << terrain.columns()
         << " columns along z";
     if (terrain.rows() > 0 && terrain.columns() > 0) {
-        out << ", covering x " << kOrigin << " to " << kOrigin + terrain.rows() - 1 << " and z "
-            << kOrigin << " to " << kOrigin + terrain.columns() - 1;
+        const auto origin = static_cast<int>(scene::kOrigin);
+        out << ", covering x " << origin << " to " << origin + terrain.rows() - 1 << " and z "
+            << origin << " to " << origin + terrain.columns() - 1;
     }
     out << "\n";
 }
@@ -221,16 +222,17 @@ int runInfo(const std::string& path, std::ostream& out) {
 
     Terrain terrain;
     const ViewerLoad load = loadAsViewer(terrain, path);
+    const TerrainReport& report = load.report;
     const std::string folder = folderOf(path);
     Findings findings;
-    checkFile(path, load, terrain, findings);
+    checkFile(path, report, terrain, findings);
 
     out << "file        " << path;
-    if (load.opened) {
-        out << " (" << load.bytesRead + load.bytesLeft << " bytes)";
+    if (report.found) {
+        out << " (" << report.fileBytes << " bytes)";
     }
     out << "\n";
-    if (load.accepted) {
+    if (report.accepted) {
         const std::string name = std::filesystem::path(path).filename().string();
         if (name != app::kTerrainFileName) {
             findings.notes.push_back(std::string("the viewer reads only ") + app::kTerrainFileName +
@@ -238,17 +240,15 @@ int runInfo(const std::string& path, std::ostream& out) {
         }
         printGrid(terrain, out);
         printHeights(terrain, out);
-        const std::string textureName = Terrain::textureFileName(terrain.textureNumber());
-        const TextureLook look =
-            lookAtTexture((std::filesystem::path(folder) / textureName).string());
-        printTexture(terrain, textureName, folder, look, out);
-        checkTexture(textureName, folder, look, maxTextureSize, load.endsAtFirstFrame, findings);
+        printTexture(terrain, report.textureName, folder, report.texture, out);
+        checkTexture(report.textureName, folder, report.texture, maxTextureSize,
+                     load.endsAtFirstFrame, findings);
     }
     out << "OpenGL      " << glText(GL_RENDERER) << ", " << glText(GL_VERSION)
         << ", maximum texture size " << maxTextureSize << "\n";
 
     std::vector<std::string> messages;
-    for (const ViewerMessage& message : load.messages) {
+    for (const LoadMessage& message : load.messages) {
         messages.push_back(describe(message));
     }
     if (load.endsAtFirstFrame) {

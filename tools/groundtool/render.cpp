@@ -24,27 +24,6 @@ namespace groundtool {
 
 namespace {
 
-std::string joined(const std::vector<ViewerMessage>& messages) {
-    std::string text;
-    for (const ViewerMessage& message : messages) {
-        text += (text.empty() ? "" : " ") + message.text;
-    }
-    return text;
-}
-
-// The start camera moved to the given place and turned by the viewer's own turn.
-Camera startCamera(const RenderOptions& options) {
-    const double aheadX = app::kStartCenter[0] - app::kStartEye[0];
-    const double aheadZ = app::kStartCenter[2] - app::kStartEye[2];
-    Camera camera(options.eyeX, app::kStartEye[1], options.eyeZ, options.eyeX + aheadX,
-                  app::kStartCenter[1], options.eyeZ + aheadZ, app::kStartUp[0], app::kStartUp[1],
-                  app::kStartUp[2]);
-    if (options.headingDegrees != 0.0) {
-        camera.turn(options.headingDegrees * kPi / 180.0);
-    }
-    return camera;
-}
-
 bool parseNumber(const std::string& text, double& value) {
     // Decimal only, as every other number groundtool reads: strtod would also take "0x10".
     if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
@@ -75,7 +54,7 @@ std::string defaultRenderOutput(const std::string& terrainPath) {
 
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                                       std::vector<std::string>& viewerMessages) {
-    HeadlessGL gl(options.width, options.height);
+    HeadlessGL gl(options.width, options.height, options.depthBuffer);
     if (!gl.ok()) {
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
                         ")");
@@ -88,10 +67,10 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
 
     Terrain terrain;
     const ViewerLoad load = loadAsViewer(terrain, options.terrain);
-    if (!load.opened) {
-        throw ToolError(fileError("cannot read", options.terrain, load.openError));
+    if (!load.report.found) {
+        throw ToolError(fileError("cannot read", options.terrain, load.report.openFailure));
     }
-    if (!load.accepted) {
+    if (!load.report.accepted) {
         throw ToolError("cannot render " + options.terrain + ": the viewer rejects it (" +
                         joined(load.messages) + ")");
     }
@@ -100,7 +79,7 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                         ": the viewer would end at its first frame (" + joined(load.messages) +
                         ")");
     }
-    for (const ViewerMessage& message : load.messages) {
+    for (const LoadMessage& message : load.messages) {
         viewerMessages.push_back("the viewer would write to " + describe(message));
     }
     if (terrain.bitmap().pixels() == nullptr) {
@@ -111,10 +90,10 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
 
     // The first frame draws with OpenGL's default fog; from the second on, each frame uses the
     // fog the one before set. Keep the second, what the viewer shows from then on.
-    const Camera camera = startCamera(options);
+    const Camera camera = app::cameraAt(options.eyeX, options.eyeZ, options.headingDegrees);
     for (int frame = 0; frame < 2; ++frame) {
-        app::drawFrame(camera, terrain);
-        const std::vector<ViewerMessage> errors = frameErrorCheck();
+        app::drawFrame(camera, terrain, options.heightScale);
+        const std::vector<LoadMessage> errors = frameErrorCheck();
         if (!errors.empty()) {
             throw ToolError("cannot render " + options.terrain +
                             ": the viewer would end after drawing it (" + joined(errors) + ")");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "terrain.h"
+
 namespace groundtool {
 
 struct RenderOptions {
@@ -20,6 +22,8 @@ struct RenderOptions {
     // Degrees from the start heading (looking along -z); positive turns right, as the 'd' key
     // does, so 90 looks along +x.
     double headingDegrees = 0.0;
+    float heightScale = scene::kDefaultHeightScale;  // as groundview --height-scale
+    bool depthBuffer = false;  // the viewer's window has none; a test may match one that has
     bool force = false;
 };
 

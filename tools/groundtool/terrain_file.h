@@ -1,25 +1,21 @@
 #pragma once
-// Writing ".3dt" terrain files, the other direction of the viewer's loader: "3D", type 1, rows,
-// columns, texture number, tileX, tileY, then rows * columns signed heights, row by row.
+// Writing ".3dt" terrain files with the ranges groundtool accepts; the layout itself and its
+// encoder are the core's (terrain_format.h).
 
 #include <cstdint>
 #include <vector>
 
 #include "file_output.h"
+#include "terrain_format.h"
 
 namespace groundtool {
 
-// The header fields in the ranges groundtool accepts; the checks live with the options.
-struct TerrainHeader {
-    int rows = 0;           // 2 to 127, along world x
-    int columns = 0;        // 2 to 127, along world z
-    int textureNumber = 1;  // -128 to 127 but not 0; names "<number>.bmp"
-    int tileX = 8;          // grid columns per texture repeat, 1 to 127
-    int tileY = 8;          // grid rows per texture repeat, 1 to 127
-};
+// rows and columns 2 to 127, texture number -128 to 127 but not 0, tiles 1 to 127; the checks
+// live with the options.
+using TerrainHeader = terrain_format::Header;
 
 constexpr int kMinGridSize = 2;  // a single row or column draws nothing
-constexpr int kMaxGridSize = 127;
+constexpr int kMaxGridSize = terrain_format::kMaxGridSize;
 constexpr int kMaxTile = 127;
 constexpr int kMinTextureNumber = -128;
 constexpr int kMaxTextureNumber = 127;

@@ -5,7 +5,12 @@
 namespace groundtool {
 
 std::string fileError(const std::string& action, const std::string& path, int errorNumber) {
-    return action + " " + path + ": " + std::strerror(errorNumber);
+    return fileError(action, path, std::string(std::strerror(errorNumber)));
+}
+
+std::string fileError(const std::string& action, const std::string& path,
+                      const std::string& reason) {
+    return action + " " + path + ": " + reason;
 }
 
 }  // namespace groundtool

@@ -25,5 +25,8 @@ class ToolError : public std::runtime_error {
 // The message for a failed system call on a file: "cannot write out/1.bmp: No such file or
 // directory".
 std::string fileError(const std::string& action, const std::string& path, int errorNumber);
+// The same with the reason already in words: "cannot open in.3dt: not a regular file".
+std::string fileError(const std::string& action, const std::string& path,
+                      const std::string& reason);
 
 }  // namespace groundtool

@@ -41,7 +41,7 @@ class CaptureFile {
 
 }  // namespace
 
-ToolRun runTool(const std::vector<std::string>& arguments) {
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder) {
     std::vector<std::string> words = {GROUNDTOOL_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -58,6 +58,7 @@ ToolRun runTool(const std::vector<std::string>& arguments) {
                                      O_WRONLY | O_TRUNC, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.path().c_str(),
                                      O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

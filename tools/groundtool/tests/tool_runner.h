@@ -11,7 +11,8 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun runTool(const std::vector<std::string>& arguments);
+// Runs the tool in folder ("." is the test's own working folder).
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder = ".");
 
 // The names in a folder, sorted, hidden ones included: what a failed command must not add to.
 std::vector<std::string> folderContents(const std::string& folder);
