@@ -1,4 +1,4 @@
-// groundview: walks a camera over the terrain "ground.3dt" in a full-screen window.
+// groundview: walks a camera over a height-field terrain, full screen or in a window.
 // The GLUT side of the viewer: the two global objects, start-up and the callbacks, each a thin
 // translation of a GLUT event into a call on the subsystem that owns the work.
 
@@ -6,9 +6,12 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app.h"
 #include "camera.h"
+#include "command_line.h"
 #include "diag.h"
 #include "terrain.h"
 
@@ -17,19 +20,21 @@ Camera camera = app::startCamera();
 
 namespace {
 
+app::ViewerOptions options;
+
 // Frames come from one self re-arming timer; further display events reload but start no second
 // chain.
 bool frameChainRunning = false;
 
 void onFrameTimer(int /*value*/) {
     checkGLError(true);
-    app::drawFrame(camera, terrain);
+    app::drawFrame(camera, terrain, options.heightScale);
     glutSwapBuffers();
     glutTimerFunc(app::kFramePeriodMs, onFrameTimer, 0);
 }
 
 void onDisplay() {
-    terrain.load(app::kTerrainFileName);
+    terrain.load(options.terrainPath);
     if (!frameChainRunning) {
         frameChainRunning = true;
         glutTimerFunc(app::kFirstFrameDelayMs, onFrameTimer, 0);
@@ -63,12 +68,22 @@ void enterFullScreen() {
     glutFullScreen();
 }
 
+// freeglut's default reshape makes the viewport the whole window, as it does for the screen.
+void openWindow() {
+    glutInitWindowSize(options.windowWidth, options.windowHeight);
+    glutCreateWindow("groundview");
+}
+
 }  // namespace
 
 void initGraphics(int argc, char** argv) {
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE);
-    enterFullScreen();
+    if (options.window) {
+        openWindow();
+    } else {
+        enterFullScreen();
+    }
     glutDisplayFunc(onDisplay);
     app::setFixedState();
     glutSetCursor(GLUT_CURSOR_CROSSHAIR);
@@ -78,7 +93,19 @@ void initGraphics(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Before the X connection is opened, so it can't become descriptor 2.
     openMissingStandardDescriptors();
-    initGraphics(argc, argv);
+    const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv, std::cout, std::cerr);
+    if (!parsed.run) {
+        return parsed.status;
+    }
+    options = parsed.options;
+    setErrorLogFolder(options.worldFolder);
+
+    std::vector<char*> glutArgv;
+    for (std::string& word : options.glutArguments) {
+        glutArgv.push_back(word.data());
+    }
+    glutArgv.push_back(nullptr);
+    initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
     glutKeyboardFunc(onKeyboard);
     glutMainLoop();
     return 0;
