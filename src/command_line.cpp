@@ -42,20 +42,6 @@ bool parseWindowSize(const std::string& text, int& width, int& height) {
     return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
 }
 
-bool parseHeightScale(const std::string& text, float& scale) {
-    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
-        return false;
-    }
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0.0 ||
-        value > kMaxHeightScale) {
-        return false;
-    }
-    scale = static_cast<float>(value);
-    return scale > 0.0f;  // a value below float's smallest would round to 0
-}
-
 // The world's terrain file and folder; an empty string when WORLD is usable, else why not.
 std::string resolveWorld(const std::string& world, ViewerOptions& options) {
     struct stat status {};
@@ -78,6 +64,20 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
 }
 
 }  // namespace
+
+bool parseHeightScale(const std::string& text, float& scale) {
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0.0 ||
+        value > kMaxHeightScale) {
+        return false;
+    }
+    scale = static_cast<float>(value);
+    return scale > 0.0f;  // a value below float's smallest would round to 0
+}
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {

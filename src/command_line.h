@@ -36,6 +36,10 @@ struct ParsedCommandLine {
     ViewerOptions options;
 };
 
+// A height scale as written on a command line: a plain decimal above 0 and at most
+// kMaxHeightScale. Sets scale and returns true when text is one.
+bool parseHeightScale(const std::string& text, float& scale);
+
 // Parses argv. --help and --version print on out; a usage error prints one line on err.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);

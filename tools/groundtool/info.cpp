@@ -163,8 +163,7 @@ void checkTexture(const std::string& name, const std::string& folder, const Bitm
 void printTexture(const Terrain& terrain, const std::string& name, const std::string& folder,
                   const BitmapReport& look, std::ostream& out) {
     out << "texture     " << name << ", opened in " << folder
-        << " (the viewer opens it in its working folder,\n"
-        << "            which is where its " << app::kTerrainFileName << " lives)\n";
+        << " (the viewer opens it in the world's folder)\n";
     if (terrain.tileX() > 0 && terrain.tileY() > 0) {
         out << "            repeats every " << terrain.tileX() << " grid columns along z and "
             << terrain.tileY() << " grid rows along x\n";
@@ -235,8 +234,8 @@ int runInfo(const std::string& path, std::ostream& out) {
     if (report.accepted) {
         const std::string name = std::filesystem::path(path).filename().string();
         if (name != app::kTerrainFileName) {
-            findings.notes.push_back(std::string("the viewer reads only ") + app::kTerrainFileName +
-                                     "; this file is " + name);
+            findings.notes.push_back(std::string("the viewer opens ") + app::kTerrainFileName +
+                                     " by itself; open this one with groundview " + path);
         }
         printGrid(terrain, out);
         printHeights(terrain, out);

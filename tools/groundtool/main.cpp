@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "command_line.h"
 #include "generate.h"
 #include "import.h"
 #include "info.h"
@@ -195,6 +196,19 @@ int main(int argc, char** argv) {
                      "degrees turned from the start heading (looking along -z); positive turns "
                      "right like the 'd' key, so 90 looks along +x")
         ->transform(kAngle)
+        ->capture_default_str();
+    renderCommand
+        ->add_option("--height-scale", render.heightScale,
+                     "world units for height 127, as groundview --height-scale")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                float scale = 0.0f;
+                return app::parseHeightScale(text, scale) ? ""
+                                                          : "expected a number above 0 and at "
+                                                            "most 1000, not " +
+                                                                text;
+            },
+            "S"))
         ->capture_default_str();
     renderCommand->add_flag("--force", render.force, "replace an existing PNG");
 
