@@ -65,14 +65,18 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
 
 }  // namespace
 
-bool parseHeightScale(const std::string& text, float& scale) {
+bool parseDecimal(const std::string& text, double& value) {
     if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
         return false;
     }
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0.0 ||
-        value > kMaxHeightScale) {
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool parseHeightScale(const std::string& text, float& scale) {
+    double value = 0.0;
+    if (!parseDecimal(text, value) || value <= 0.0 || value > kMaxHeightScale) {
         return false;
     }
     scale = static_cast<float>(value);

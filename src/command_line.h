@@ -36,6 +36,10 @@ struct ParsedCommandLine {
     ViewerOptions options;
 };
 
+// A finite number written as a plain decimal ("-2.5", "1e3"): strtod alone would also take
+// "nan", "inf" and hexadecimal "0x10", and range checks let "nan" through.
+bool parseDecimal(const std::string& text, double& value);
+
 // A height scale as written on a command line: a plain decimal above 0 and at most
 // kMaxHeightScale. Sets scale and returns true when text is one.
 bool parseHeightScale(const std::string& text, float& scale);

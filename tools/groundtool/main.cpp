@@ -56,21 +56,10 @@ CLI::Validator decimal(bool allowNegative) {
         "");
 }
 
-// Plain finite decimals only: strtod alone would take "nan", "inf" and hexadecimal "0x10", and
-// range checks let "nan" through, since every comparison with it is false.
-bool finiteDecimal(const std::string& text, double& value) {
-    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
-}
-
 const CLI::Validator kFinite(
     [](std::string& text) -> std::string {
         double value = 0.0;
-        return finiteDecimal(text, value) ? "" : "expected a decimal number, not " + text;
+        return app::parseDecimal(text, value) ? "" : "expected a decimal number, not " + text;
     },
     "");
 
@@ -79,7 +68,7 @@ const CLI::Validator kFinite(
 const CLI::Validator kAngle(
     [](std::string& text) -> std::string {
         double degrees = 0.0;
-        if (!finiteDecimal(text, degrees)) {
+        if (!app::parseDecimal(text, degrees)) {
             return "expected a decimal number of degrees, not " + text;
         }
         degrees = std::fmod(degrees, 360.0);

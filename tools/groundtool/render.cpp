@@ -11,6 +11,7 @@
 
 #include "app.h"
 #include "camera.h"
+#include "command_line.h"
 #include "file_output.h"
 #include "headless_gl.h"
 #include "image_files.h"
@@ -22,27 +23,14 @@ namespace fs = std::filesystem;
 
 namespace groundtool {
 
-namespace {
-
-bool parseNumber(const std::string& text, double& value) {
-    // Decimal only, as every other number groundtool reads: strtod would also take "0x10".
-    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
-}
-
-}  // namespace
-
 std::optional<EyePosition> parseEye(const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) {
         return std::nullopt;
     }
     EyePosition eye{};
-    if (!parseNumber(text.substr(0, comma), eye.x) || !parseNumber(text.substr(comma + 1), eye.z)) {
+    if (!app::parseDecimal(text.substr(0, comma), eye.x) ||
+        !app::parseDecimal(text.substr(comma + 1), eye.z)) {
         return std::nullopt;
     }
     return eye;
