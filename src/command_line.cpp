@@ -65,6 +65,10 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
 
 }  // namespace
 
+const char* version() {
+    return GROUNDVIEW_VERSION;
+}
+
 bool parseDecimal(const std::string& text, double& value) {
     if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
         return false;
@@ -126,7 +130,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     cli.add_option("--height-scale", heightScale,
                    "world units for height 127: above 0, at most 1000 (default 0.3)")
         ->type_name("S");
-    cli.set_version_flag("--version", std::string("groundview ") + GROUNDVIEW_VERSION);
+    cli.set_version_flag("--version", std::string("groundview ") + version());
 
     std::vector<std::string> reversed(ours.rbegin(), ours.rend());
     try {

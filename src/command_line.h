@@ -36,6 +36,9 @@ struct ParsedCommandLine {
     ViewerOptions options;
 };
 
+// The project's version, "1.1.0".
+const char* version();
+
 // A finite number written as a plain decimal ("-2.5", "1e3"): strtod alone would also take
 // "nan", "inf" and hexadecimal "0x10", and range checks let "nan" through.
 bool parseDecimal(const std::string& text, double& value);

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
         "the viewer's own loader and drawing code.",
         "groundtool"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("groundtool ") + app::version());
 
     std::string infoFile;
     CLI::App* info = app.add_subcommand(
