@@ -25,8 +25,12 @@ int hillHeight(int row, int column) {
 
 }  // namespace
 
+std::string bitmapPath(const std::string& folder, int side) {
+    return folder + "/bitmap-" + std::to_string(side) + ".bmp";
+}
+
 std::string writeBitmap(const std::string& folder, int side) {
-    const std::string path = folder + "/bitmap-" + std::to_string(side) + ".bmp";
+    const std::string path = bitmapPath(folder, side);
     writeFile(path, rampBitmap(side));
     return path;
 }

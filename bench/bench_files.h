@@ -13,11 +13,13 @@ constexpr int kTextureNumber = 1;  // so the texture is "1.bmp"
 constexpr int kTextureTile = 8;    // grid cells per texture repeat
 constexpr const char* kTerrainFile = "ground.3dt";
 
-// A square 24-bit bitmap of the given side with a colour ramp, written as
-// "<folder>/bitmap-<side>.bmp"; returns that path.
+// "<folder>/bitmap-<side>.bmp": where writeBitmap puts a bitmap of that side.
+std::string bitmapPath(const std::string& folder, int side);
+// A square 24-bit bitmap of the given side with a colour ramp, written at bitmapPath; returns
+// that path.
 std::string writeBitmap(const std::string& folder, int side);
 
-// "ground.3dt" and its texture "1.bmp" in folder, as the viewer finds them in its working folder.
+// "ground.3dt" and its texture "1.bmp" in folder, as the viewer finds them beside each other.
 void writeWorld(const std::string& folder);
 
 }  // namespace bench

@@ -14,25 +14,20 @@
 #include "app.h"
 #include "bench_files.h"
 #include "bench_gl.h"
+#include "bench_main.h"
 #include "camera.h"
 #include "headless_gl.h"
 #include "terrain.h"
 
 namespace {
 
-// drawScene's fixed placement of the grid.
-constexpr float kOriginX = -32.0f;
-constexpr float kOriginZ = -32.0f;
-constexpr float kHeightScale = 0.3f;
-constexpr float kSpacing = 1.0f;
+// drawScene's line width, which it keeps to itself.
 constexpr float kLineWidth = 2.0f;
 constexpr int kFloatsPerVertex = 5;  // s, t, x, y, z: GL_T2F_V3F
 
 struct Scene {
     Terrain terrain;
-    Camera camera{app::kStartEye[0],    app::kStartEye[1],    app::kStartEye[2],
-                  app::kStartCenter[0], app::kStartCenter[1], app::kStartCenter[2],
-                  app::kStartUp[0],     app::kStartUp[1],     app::kStartUp[2]};
+    Camera camera = app::startCamera();
     std::vector<float> vertices;  // every strip's vertices in the order they are sent
     int strips = 0;
     int stripVertices = 0;
@@ -51,13 +46,15 @@ void buildVertices(Scene& scene) {
     scene.stripVertices = 2 * terrain.columns();
     float t = 0.0f;
     for (int i = 0; i < scene.strips; ++i) {
-        const float upperX = kOriginX + kSpacing * static_cast<float>(i + 1);
-        const float lowerX = kOriginX + kSpacing * static_cast<float>(i);
+        const float upperX = scene::kOrigin + scene::kSpacing * static_cast<float>(i + 1);
+        const float lowerX = scene::kOrigin + scene::kSpacing * static_cast<float>(i);
         float s = 0.0f;
         for (int j = 0; j < terrain.columns(); ++j) {
-            const float z = kOriginZ + kSpacing * static_cast<float>(j);
-            const float upperY = terrain.heights()[i + 1][j] / 127.0f * kHeightScale;
-            const float lowerY = terrain.heights()[i][j] / 127.0f * kHeightScale;
+            const float z = scene::kOrigin + scene::kSpacing * static_cast<float>(j);
+            const float upperY =
+                terrain.heights()[i + 1][j] / scene::kHeightDivisor * scene::kDefaultHeightScale;
+            const float lowerY =
+                terrain.heights()[i][j] / scene::kHeightDivisor * scene::kDefaultHeightScale;
             scene.vertices.insert(scene.vertices.end(), {s, t, upperX, upperY, z});
             scene.vertices.insert(scene.vertices.end(), {s, t - tStep, lowerX, lowerY, z});
             s += sStep;
@@ -143,7 +140,7 @@ void setUp(Scene& scene) {
     app::setFixedState();
     app::enableFixedFeatures();
     glViewport(0, 0, bench::kScreenWidth, bench::kScreenHeight);  // the window's reshape
-    scene.terrain.load(bench::kTerrainFile);
+    scene.terrain.load(bench::runFolder() + "/" + bench::kTerrainFile);
     if (scene.terrain.rows() != bench::kGridSize || scene.terrain.bitmap().pixels() == nullptr) {
         scene.error = "the terrain did not load";
         return;

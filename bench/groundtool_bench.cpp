@@ -15,10 +15,7 @@
 
 namespace {
 
-std::string folderOfRun;
-
 void prepare(const std::string& folder) {
-    folderOfRun = folder;
     bench::writeWorld(folder);
 }
 
@@ -36,7 +33,7 @@ void runCommand(benchmark::State& state, Command command) {
 groundtool::GenerateOptions largestWorld() {
     groundtool::GenerateOptions options;
     options.size = bench::kGridSize;
-    options.folder = folderOfRun + "/generated";
+    options.folder = bench::runFolder() + "/generated";
     options.force = true;
     return options;
 }
@@ -59,8 +56,8 @@ void GenerateComputation(benchmark::State& state) {
 
 groundtool::RenderOptions viewerScreen() {
     groundtool::RenderOptions options;
-    options.terrain = folderOfRun + "/" + bench::kTerrainFile;
-    options.output = folderOfRun + "/render.png";
+    options.terrain = bench::runFolder() + "/" + bench::kTerrainFile;
+    options.output = bench::runFolder() + "/render.png";
     options.force = true;
     return options;
 }

@@ -10,14 +10,14 @@
 #include <utility>
 
 #include "bench_files.h"
+#include "bench_main.h"
+#include "bmp_format.h"
 #include "image.h"
 
 namespace {
 
-constexpr long kHeaderBytes = 54;
-
 std::string bitmapPath(const benchmark::State& state) {
-    return "bitmap-" + std::to_string(state.range(0)) + ".bmp";
+    return bench::bitmapPath(bench::runFolder(), static_cast<int>(state.range(0)));
 }
 
 void setBytes(benchmark::State& state) {
@@ -59,9 +59,10 @@ void ReadFloor(benchmark::State& state) {
     for (auto _ : state) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         auto* pixels = static_cast<std::uint8_t*>(std::malloc(bytes));
-        const bool complete = file != nullptr && pixels != nullptr &&
-                              std::fseek(file, kHeaderBytes, SEEK_SET) == 0 &&
-                              std::fread(pixels, 1, bytes, file) == bytes;
+        const bool complete =
+            file != nullptr && pixels != nullptr &&
+            std::fseek(file, static_cast<long>(bmp::kHeaderBytes), SEEK_SET) == 0 &&
+            std::fread(pixels, 1, bytes, file) == bytes;
         if (file != nullptr) {
             std::fclose(file);
         }

@@ -5,9 +5,11 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <string>
 
 #include "bench_files.h"
 #include "bench_gl.h"
+#include "bench_main.h"
 #include "headless_gl.h"
 #include "terrain.h"
 
@@ -18,9 +20,10 @@ void TerrainLoad(benchmark::State& state) {
         state.SkipWithError(bench::sharedContext().error().c_str());
         return;
     }
+    const std::string path = bench::runFolder() + "/" + bench::kTerrainFile;
     for (auto _ : state) {
         auto terrain = std::make_unique<Terrain>();
-        terrain->load(bench::kTerrainFile);
+        terrain->load(path);
         glFinish();
 
         state.PauseTiming();
@@ -45,7 +48,7 @@ void TextureUpload(benchmark::State& state) {
         return;
     }
     Bitmap bitmap;
-    bitmap.load(Terrain::textureFileName(bench::kTextureNumber));
+    bitmap.load(bench::runFolder() + "/" + Terrain::textureFileName(bench::kTextureNumber));
     for (auto _ : state) {
         GLuint texture = 0;
         glGenTextures(1, &texture);

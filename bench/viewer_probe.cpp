@@ -2,7 +2,8 @@
 // 1024 x 1024 texture) and reports, as JSON on standard output, the time from its start to its
 // first drawn frame, its CPU share and resident memory over a stretch of running, and the frame
 // period it achieves. Frame times come from the frame-log shim preloaded into the viewer; at the
-// end the screen must show the terrain and Esc must end the viewer with status 0.
+// end the screen must show the terrain and Esc must end the viewer with status 0. The viewer is
+// started, logged and looked at with the end-to-end tests' harness.
 //
 // viewer_probe --display :N [--seconds S] [--viewer PATH] [--shim PATH]
 
@@ -24,34 +25,24 @@
 #include <thread>
 #include <vector>
 
+#include "app.h"
 #include "bench_files.h"
+#include "child_process.h"
+#include "frame_log.h"
 #include "test_files.h"
-#include "viewer_process.h"
 #include "x_screen.h"
 
 namespace {
 
-constexpr double kFramePeriodMs = 50.0;
+constexpr double kFramePeriodMs = static_cast<double>(app::kFramePeriodMs);
 constexpr int kFirstFrameTimeoutMs = 30000;
-constexpr Pixel kSky{120, 182, 233};
+constexpr Pixel kSky{app::kSkyRgb8[0], app::kSkyRgb8[1], app::kSkyRgb8[2]};
 
 struct Options {
     std::string display;
     double seconds = 20.0;
     std::string viewer = GROUNDVIEW_VIEWER;
-    std::string shim = GROUNDVIEW_FRAME_LOG_SHIM;
-};
-
-struct Frame {
-    std::int64_t start;  // the timer callback began, ns
-    std::int64_t end;    // its buffer swap returned, ns
-};
-
-struct FrameLog {
-    std::string renderer;
-    int depthBits = -1;
-    std::vector<Frame> displays;  // display callbacks, each loading the terrain
-    std::vector<Frame> frames;
+    std::string shim = FrameLogFile::kShimPath;
 };
 
 // steady_clock is CLOCK_MONOTONIC on Linux, the clock the shim logs.
@@ -65,25 +56,6 @@ std::int64_t nowNs() {
 
 double ms(std::int64_t ns) {
     return static_cast<double>(ns) / 1e6;
-}
-
-FrameLog readFrameLog(const std::string& path) {
-    FrameLog log;
-    for (const std::string& line : readLines(path)) {
-        std::istringstream fields(line);
-        std::string kind;
-        fields >> kind;
-        if (kind == "frame" || kind == "display") {
-            Frame frame{};
-            if (fields >> frame.start >> frame.end) {
-                (kind == "frame" ? log.frames : log.displays).push_back(frame);
-            }
-        } else if (kind == "gl") {
-            fields >> log.depthBits;
-            std::getline(fields >> std::ws, log.renderer);
-        }
-    }
-    return log;
 }
 
 // User plus system time of every thread of the process, in seconds.
@@ -154,7 +126,7 @@ std::string json(const Summary& s) {
     return out.str();
 }
 
-int fail(const std::string& why, const ViewerProcess& viewer) {
+int fail(const std::string& why, const ChildProcess& viewer) {
     std::cout << "{\"error\": " << quoted(why)
               << ", \"viewer_output\": " << quoted(viewer.standardError()) << "}\n";
     return 1;
@@ -196,14 +168,16 @@ int main(int argc, char** argv) {
                   << std::endl;
         return 2;
     }
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     bench::writeWorld(folder.path());
-    const std::string logPath = folder.path() + "/frames.log";
-    // Inherited by the viewer; this process has loaded its libraries already.
-    setenv("LD_PRELOAD", options.shim.c_str(), 1);
-    setenv("GROUNDVIEW_FRAME_LOG", logPath.c_str(), 1);
+    const FrameLogFile frameLog(geteuid());
     XScreen screen(options.display);
-    ViewerProcess viewer(options.viewer, options.display, folder.path());
+    ChildOptions start;
+    start.executable = options.viewer;
+    start.workingFolder = folder.path();
+    start.environment = frameLog.viewerEnvironment(options.shim);
+    start.environment.push_back("DISPLAY=" + options.display);
+    ChildProcess viewer(start);
     const std::int64_t started = ns(viewer.startTime());
 
     FrameLog log;
@@ -215,7 +189,7 @@ int main(int argc, char** argv) {
             return fail("no frame within 30 s", viewer);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        log = readFrameLog(logPath);
+        log = frameLog.read();
     }
 
     const std::int64_t measureStart = nowNs();
@@ -238,23 +212,23 @@ int main(int argc, char** argv) {
         return fail("Esc did not end the viewer with status 0", viewer);
     }
 
-    log = readFrameLog(logPath);
+    log = frameLog.read();
     std::vector<double> periods, work, slack;
     for (std::size_t i = 0; i < log.frames.size(); ++i) {
-        const Frame& frame = log.frames[i];
+        const Span& frame = log.frames[i];
         if (frame.start < measureStart || frame.start > measureEnd) {
             continue;
         }
         work.push_back(ms(frame.end - frame.start));
         if (i + 1 < log.frames.size()) {
-            const Frame& next = log.frames[i + 1];
+            const Span& next = log.frames[i + 1];
             periods.push_back(ms(next.start - frame.start));
             slack.push_back(ms(next.start - frame.end) - kFramePeriodMs);
         }
     }
     const double wall = static_cast<double>(measureEnd - measureStart) / 1e9;
-    const Frame first = log.frames.front();
-    const Frame display = log.displays.empty() ? Frame{started, started} : log.displays.front();
+    const Span first = log.frames.front();
+    const Span display = log.displays.empty() ? Span{started, started} : log.displays.front();
 
     std::cout << "{\n"
               << "  \"renderer\": " << quoted(log.renderer) << ",\n"

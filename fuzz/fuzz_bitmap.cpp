@@ -5,7 +5,7 @@
 
 #include "byte_source.h"
 #include "image.h"
-#include "quiet_cerr.h"
+#include "report_counts.h"
 #include "sample_files.h"
 #include "upload_bounds.h"
 
@@ -20,20 +20,16 @@ namespace {
 constexpr std::int64_t kLargestBuffer = std::int64_t{1} << 20;
 
 bool declaresSkippedSize(const std::uint8_t* data, std::size_t size) {
-    if (size < 31 || data[0] != 'B' || data[1] != 'M' || data[28] != 24 || data[30] != 0) {
+    if (size <= bmp::kCompressionOffset || data[0] != 'B' || data[1] != 'M' ||
+        data[bmp::kBitsPerPixelOffset] != 24 || data[bmp::kCompressionOffset] != 0) {
         return false;
     }
-    const std::int64_t bytes =
-        Bitmap::paddedRowBytes(littleEndian16(data + 18)) * littleEndian16(data + 22);
+    const std::int64_t bytes = bmp::paddedRowBytes(littleEndian16(data + bmp::kWidthOffset)) *
+                               littleEndian16(data + bmp::kHeightOffset);
     return bytes > kLargestBuffer && bytes <= Bitmap::kMaxPixelBytes;
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    quietStandardErrorStream();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (declaresSkippedSize(data, size)) {
@@ -45,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bitmap.loadFrom(first, "previous.bmp");
 
     MemorySource source(data, size);
-    bitmap.loadFrom(source, "input.bmp");
+    requireCountsWithinFile(bitmap.loadFrom(source, "input.bmp"), static_cast<std::int64_t>(size),
+                            "input.bmp");
     requireUploadInsideBuffer(bitmap);
     return 0;
 }

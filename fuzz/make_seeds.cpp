@@ -73,8 +73,8 @@ void writeTerrains(const fs::path& folder) {
     put("rows-0.3dt", sample::terrain(0, 5, 1, 4, 4));
     put("tile-0.3dt", sample::terrain(4, 4, 1, 0, 0));
     put("tile-negative.3dt", sample::terrain(4, 4, 1, 0, 0xFD));
-    // Texture numbers the fuzzer's working folder answers with different bitmaps, plus 0 and
-    // -10, which it leaves missing.
+    // Texture numbers the fuzzer answers with different bitmaps, with a file it can't read (7)
+    // and with none at all (0).
     for (int texture : {0, 2, 3, 4, 5, 6, 7, 8, 0xF6, 0xFF}) {
         put("texture-" + std::to_string(texture) + ".3dt", sample::terrain(3, 4, texture, 2, 2));
     }

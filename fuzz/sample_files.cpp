@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "terrain_format.h"
 #include "test_files.h"
 
 namespace sample {
@@ -16,9 +17,14 @@ Bytes bitmap(int width, int height, int bitsPerPixel, int compression) {
 
 Bytes terrain(int type, int rows, int columns, int textureNumber, int tileX, int tileY,
               const Bytes& heights) {
-    Bytes bytes = terrainBytes(rows, columns, textureNumber, tileX, tileY, heights);
-    bytes[2] = static_cast<std::uint8_t>(type);
-    return bytes;
+    terrain_format::Header header;
+    header.type = type;
+    header.rows = rows;
+    header.columns = columns;
+    header.textureNumber = textureNumber;
+    header.tileX = tileX;
+    header.tileY = tileY;
+    return terrain_format::encode(header, heights);
 }
 
 Bytes terrain(int rows, int columns, int textureNumber, int tileX, int tileY) {

@@ -1,6 +1,6 @@
 #pragma once
-// Small bitmap and terrain files built byte by byte, for the seed corpora and for the texture
-// files the terrain fuzzer puts beside its inputs.
+// Small bitmap and terrain files for the seed corpora and for the textures the terrain fuzzer
+// serves, made with the tests' file makers and so with the core's own encoders.
 
 #include <cstdint>
 #include <string>
@@ -14,7 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 // pattern that differs in every channel, so a swap or shift shows; other depths are zeros.
 Bytes bitmap(int width, int height, int bitsPerPixel = 24, int compression = 0);
 
-// A ".3dt" file: "3D", type, the five header bytes, then the given height bytes as they are.
+// A ".3dt" file of any type: the header, then the given height bytes as they are.
 Bytes terrain(int type, int rows, int columns, int textureNumber, int tileX, int tileY,
               const Bytes& heights);
 // The same, type 1, with rows * columns heights in a ramp that covers every byte value.

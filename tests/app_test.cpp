@@ -54,10 +54,10 @@ TEST_F(Frame, ShowsOnlySkyWithoutATerrain) {
 }
 
 TEST_F(Frame, GroundUnderFogThatTheFrameBeforeSet) {
-    ScopedWorkingFolder folder;
-    writeFile("1.bmp", solidBitmapBytes(64, 64, {200, 40, 40}));
-    writeFile("ground.3dt", terrainBytes(64, 64, 1, 4, 4, [](int, int) { return 0; }));
-    terrain.load("ground.3dt");
+    TemporaryFolder folder;
+    writeFile(folder.file("1.bmp"), solidBitmapBytes(64, 64, {200, 40, 40}));
+    writeFile(folder.file("ground.3dt"), terrainBytes(64, 64, 1, 4, 4, [](int, int) { return 0; }));
+    ASSERT_TRUE(terrain.loadFile(folder.file("ground.3dt")).texture.accepted);
 
     // The first frame still has OpenGL's default fog: density 1 toward black.
     app::drawFrame(camera, terrain);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "byte_source.h"
 #include "headless_gl.h"
@@ -19,17 +20,35 @@ Rgb pattern(int x, int y) {
             static_cast<std::uint8_t>(x ^ y)};
 }
 
-void loadBytes(Bitmap& bitmap, const Bytes& bytes, const std::string& name = "t.bmp") {
+BitmapReport loadBytes(Bitmap& bitmap, const Bytes& bytes, const std::string& name = "t.bmp") {
     MemorySource source(bytes);
-    bitmap.loadFrom(source, name);
+    return bitmap.loadFrom(source, name);
+}
+
+// What the viewer would print for a report, a line each; an entry meant for the error log is
+// marked, so it can't pass for a line on standard error.
+std::string printed(const BitmapReport& report) {
+    std::string text;
+    for (const LoadMessage& message : report.messages) {
+        text += (message.channel == LoadMessage::Channel::ErrorLog ? "errorlog.txt: " : "") +
+                message.text + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> printedLines(const BitmapReport& report) {
+    std::vector<std::string> lines;
+    std::istringstream in(printed(report));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 TEST(Bitmap, Reads24BitPixelsAsRgbInFileOrder) {
     const Bytes file = bitmapBytes(256, 256, pattern);
     Bitmap bitmap;
-    CapturedStderr err;
-    loadBytes(bitmap, file);
-    EXPECT_EQ(err.text(), "");
+    EXPECT_EQ(printed(loadBytes(bitmap, file)), "");
     ASSERT_NE(bitmap.pixels(), nullptr);
     EXPECT_EQ(bitmap.width(), 256);
     EXPECT_EQ(bitmap.height(), 256);
@@ -62,40 +81,31 @@ TEST(Bitmap, ReportsEachProblemAndLeavesTheStateTheTableGives) {
 
     {
         // A missing file is silent and changes nothing.
-        ScopedWorkingFolder folder;
-        CapturedStderr err;
-        bitmap.load("7.bmp");
-        EXPECT_EQ(err.text(), "");
+        TemporaryFolder folder;
+        EXPECT_EQ(printed(bitmap.load(folder.file("7.bmp"))), "");
         EXPECT_NE(bitmap.pixels(), nullptr);
         EXPECT_EQ(bitmap.width(), 4);
     }
     {
-        CapturedStderr err;
         Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
         png.resize(200, 0);
-        loadBytes(bitmap, png, "1.bmp");
-        EXPECT_EQ(err.text(), "File is not a bitmap: 1.bmp\n");
+        EXPECT_EQ(printed(loadBytes(bitmap, png, "1.bmp")), "File is not a bitmap: 1.bmp\n");
         EXPECT_EQ(bitmap.pixels(), nullptr);
         EXPECT_EQ(bitmap.width(), 4);  // size unchanged
         EXPECT_EQ(bitmap.height(), 2);
     }
     for (const Bytes& tiny : {Bytes{}, Bytes{'B'}}) {
-        CapturedStderr err;
-        loadBytes(bitmap, tiny, "2.bmp");
-        EXPECT_EQ(err.text(), "File is not a bitmap: 2.bmp\n");
+        EXPECT_EQ(printed(loadBytes(bitmap, tiny, "2.bmp")), "File is not a bitmap: 2.bmp\n");
     }
     {
         loadBytes(bitmap, solidBitmapBytes(4, 2, {9, 9, 9}));
-        CapturedStderr err;
-        loadBytes(bitmap, bitmapBytes(8, 8, pattern, 24, 1));
-        EXPECT_EQ(err.text(), std::string("Compressed bitmaps not supported. \x01\n"));
+        EXPECT_EQ(printed(loadBytes(bitmap, bitmapBytes(8, 8, pattern, 24, 1))),
+                  std::string("Compressed bitmaps not supported. \x01\n"));
         EXPECT_EQ(bitmap.pixels(), nullptr);
         EXPECT_EQ(bitmap.width(), 4);
     }
     for (int bits : {1, 8, 16, 32}) {
-        CapturedStderr err;
-        loadBytes(bitmap, bitmapBytes(16, 8, pattern, bits));
-        EXPECT_EQ(err.text(),
+        EXPECT_EQ(printed(loadBytes(bitmap, bitmapBytes(16, 8, pattern, bits))),
                   std::to_string(bits) + "-bit color bitmaps are not currently supported.\n");
         EXPECT_EQ(bitmap.pixels(), nullptr);
         EXPECT_EQ(bitmap.width(), 16);  // size set
@@ -155,9 +165,7 @@ TEST(Bitmap, FillsWhatAShortFileLacksWithZeros) {
     Bytes file = bitmapBytes(4, 4, [](int, int) { return Rgb{200, 100, 50}; });
     file.resize(54 + 4 * 3 + 2);  // the first pixel row and two bytes of the next pixel
     Bitmap bitmap;
-    CapturedStderr err;
-    loadBytes(bitmap, file);
-    EXPECT_EQ(err.text(), "");
+    EXPECT_EQ(printed(loadBytes(bitmap, file)), "");
     ASSERT_NE(bitmap.pixels(), nullptr);
     const std::uint8_t* p = bitmap.pixels();
     for (int x = 0; x < 4; ++x) {
@@ -177,9 +185,8 @@ TEST(Bitmap, FillsWhatAShortFileLacksWithZeros) {
     loadBytes(bitmap, header);
     EXPECT_NE(bitmap.pixels(), nullptr);
     header.resize(20);  // height and depth missing
-    CapturedStderr err2;
-    loadBytes(bitmap, header);
-    EXPECT_EQ(err2.text(), "0-bit color bitmaps are not currently supported.\n");
+    EXPECT_EQ(printed(loadBytes(bitmap, header)),
+              "0-bit color bitmaps are not currently supported.\n");
     EXPECT_EQ(bitmap.height(), 0);
 }
 
@@ -188,11 +195,9 @@ TEST(Bitmap, RefusesBuffersBeyondTheSigned32BitRange) {
     Bytes file = solidBitmapBytes(2, 2, {1, 2, 3});
     file[18] = 0xFF, file[19] = 0xFF;  // 65535 x 65535 needs about 12.9 GB
     file[22] = 0xFF, file[23] = 0xFF;
-    CapturedStderr err;
-    loadBytes(bitmap, file, "huge.bmp");
-    const std::vector<std::string> lines = err.lines();
+    const std::vector<std::string> lines = printedLines(loadBytes(bitmap, file, "huge.bmp"));
     ASSERT_EQ(lines.size(), 1u);
-    const std::int64_t needed = Bitmap::paddedRowBytes(65535) * 65535;
+    const std::int64_t needed = bmp::paddedRowBytes(65535) * 65535;
     EXPECT_EQ(needed, 12884705280);
     EXPECT_NE(lines[0].find(std::to_string(needed)), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("huge.bmp"), std::string::npos) << lines[0];
@@ -210,23 +215,26 @@ TEST(Bitmap, RefusesBuffersBeyondTheSigned32BitRange) {
     EXPECT_EQ(bitmap.pixels()[bitmap.byteCount() - 1], 0);
 }
 
-TEST(Bitmap, ReadsFilesFromTheWorkingFolder) {
-    ScopedWorkingFolder folder;
-    writeFile("3.bmp", solidBitmapBytes(2, 2, {10, 20, 30}));
+TEST(Bitmap, ReadsFilesByPath) {
+    TemporaryFolder folder;
+    writeFile(folder.file("3.bmp"), solidBitmapBytes(2, 2, {10, 20, 30}));
     Bitmap bitmap;
-    bitmap.load("3.bmp");
+    bitmap.load(folder.file("3.bmp"));
     ASSERT_NE(bitmap.pixels(), nullptr);
     EXPECT_EQ(bitmap.pixels()[0], 10);
     EXPECT_EQ(bitmap.pixels()[2], 30);
     // A folder under a bitmap's name is as good as missing.
-    ASSERT_EQ(mkdir("4.bmp", 0755), 0);
+    ASSERT_EQ(mkdir(folder.file("4.bmp").c_str(), 0755), 0);
     // So is a FIFO, which must not stall the reader waiting for a writer.
-    ASSERT_EQ(mkfifo("5.bmp", 0644), 0);
-    CapturedStderr err;
-    bitmap.load("4.bmp");
-    bitmap.load("5.bmp");
-    EXPECT_EQ(err.text(), "");
+    ASSERT_EQ(mkfifo(folder.file("5.bmp").c_str(), 0644), 0);
+    const BitmapReport folderReport = bitmap.load(folder.file("4.bmp"));
+    const BitmapReport fifoReport = bitmap.load(folder.file("5.bmp"));
+    EXPECT_EQ(printed(folderReport) + printed(fifoReport), "");
     EXPECT_NE(bitmap.pixels(), nullptr);
+    // The reports still say why, for a tool to tell the user.
+    EXPECT_EQ(folderReport.openFailure, "a folder, not a regular file");
+    EXPECT_EQ(fifoReport.openFailure, "not a regular file");
+    EXPECT_FALSE(fifoReport.found);
 }
 
 }  // namespace

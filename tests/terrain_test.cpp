@@ -4,8 +4,13 @@
 #include "terrain.h"
 
 #include <GL/gl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <stdexcept>
 
 #include "headless_gl.h"
 #include "test_files.h"
@@ -14,28 +19,55 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Grid = std::vector<std::vector<float>>;
+using Channel = LoadMessage::Channel;
+
+// Points descriptor 2 at a file while it lives: what the viewer prints, as a terminal gets it.
+class StandardErrorInto {
+  public:
+    explicit StandardErrorInto(const std::string& path) : saved_(dup(2)) {
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (saved_ < 0 || file < 0 || dup2(file, 2) < 0) {
+            throw std::runtime_error("cannot send standard error to " + path);
+        }
+        close(file);
+    }
+    ~StandardErrorInto() {
+        std::cerr.flush();
+        dup2(saved_, 2);
+        close(saved_);
+    }
+    StandardErrorInto(const StandardErrorInto&) = delete;
+    StandardErrorInto& operator=(const StandardErrorInto&) = delete;
+
+  private:
+    int saved_;
+};
 
 class TerrainLoad : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(gl.ok()) << gl.error(); }
 
-    // Writes bytes as ground.3dt and loads it, returning what standard error received.
+    // Writes bytes as ground.3dt and loads it, returning what the viewer would print on standard
+    // error; log() then gives what it would append to the error log.
     Lines load(Terrain& terrain, const Bytes& bytes) {
-        writeFile("ground.3dt", bytes);
-        CapturedStderr err;
-        terrain.load("ground.3dt");
-        return err.lines();
+        writeFile(folder.file("ground.3dt"), bytes);
+        return reload(terrain, "ground.3dt");
     }
-    Lines log() const { return readLines("errorlog.txt"); }
+    Lines reload(Terrain& terrain, const std::string& name) {
+        report = terrain.loadFile(folder.file(name));
+        return textsOn(report.messages, Channel::StandardError);
+    }
+    Lines log() const { return textsOn(report.messages, Channel::ErrorLog); }
 
     HeadlessGL gl{8, 8};
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
+    TerrainReport report;
 };
 
 const Bytes kExample = {'3', 'D', 1, 2, 3, 1, 4, 4, 0x00, 0x7F, 0x80, 0x01, 0xFF, 0x02};
 
 TEST_F(TerrainLoad, ReadsTheGridRowMajorAsSignedBytes) {
-    writeFile("1.bmp", solidBitmapBytes(4, 2, {1, 2, 3}));
+    writeFile(folder.file("1.bmp"), solidBitmapBytes(4, 2, {1, 2, 3}));
     Terrain terrain;
     EXPECT_EQ(load(terrain, kExample), Lines{});
     EXPECT_EQ(terrain.rows(), 2);
@@ -45,7 +77,7 @@ TEST_F(TerrainLoad, ReadsTheGridRowMajorAsSignedBytes) {
     EXPECT_EQ(terrain.tileY(), 4);
     EXPECT_EQ(terrain.heights(), (Grid{{0, 127, -128}, {1, -1, 2}}));
     EXPECT_EQ(terrain.bitmap().width(), 4);  // from "1.bmp"
-    EXPECT_FALSE(fileExists("errorlog.txt"));
+    EXPECT_EQ(log(), Lines{});
 
     // Two height bytes only: the rest read as 0.
     Bytes shortFile(kExample.begin(), kExample.begin() + 10);
@@ -82,7 +114,6 @@ TEST_F(TerrainLoad, FileErrorsGoToTheLogAndLeaveTheTerrainAsItWas) {
         {{'3', 'D', 1, 5, 0xFF, 1, 1, 1}, {"columns out of range; 0 to 127 expected|-1"}},
     };
     for (const auto& c : cases) {
-        std::remove("errorlog.txt");
         EXPECT_EQ(load(terrain, c.file), Lines{});
         EXPECT_EQ(log(), c.logged);
         EXPECT_EQ(terrain.rows(), 2);
@@ -91,15 +122,21 @@ TEST_F(TerrainLoad, FileErrorsGoToTheLogAndLeaveTheTerrainAsItWas) {
         EXPECT_EQ(terrain.heights(), before);
     }
 
-    std::remove("errorlog.txt");
-    std::remove("ground.3dt");
-    terrain.load("ground.3dt");
-    ASSERT_EQ(mkdir("other.3dt", 0755), 0);
-    terrain.load("other.3dt");
-    ASSERT_EQ(mkfifo("pipe.3dt", 0644), 0);
-    terrain.load("pipe.3dt");
-    EXPECT_EQ(log(), (Lines{"Unable to find file|ground.3dt", "Unable to find file|other.3dt",
-                            "Unable to find file|pipe.3dt"}));
+    std::remove(folder.file("ground.3dt").c_str());
+    ASSERT_EQ(mkdir(folder.file("other.3dt").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(folder.file("pipe.3dt").c_str(), 0644), 0);
+    Lines logged;
+    Lines reasons;
+    for (const char* name : {"ground.3dt", "other.3dt", "pipe.3dt"}) {
+        EXPECT_EQ(reload(terrain, name), Lines{});
+        const Lines entries = log();
+        logged.insert(logged.end(), entries.begin(), entries.end());
+        reasons.push_back(report.openFailure);
+    }
+    EXPECT_EQ(logged, (Lines{"Unable to find file|ground.3dt", "Unable to find file|other.3dt",
+                             "Unable to find file|pipe.3dt"}));
+    EXPECT_EQ(reasons, (Lines{"No such file or directory", "a folder, not a regular file",
+                              "not a regular file"}));
     EXPECT_EQ(terrain.heights(), before);
 }
 
@@ -109,21 +146,21 @@ TEST_F(TerrainLoad, HeaderChecksPrintInOrderAndLoadingGoesOn) {
               (Lines{"tex_tile_x must be positive", "tex_tile_y must be positive"}));
     EXPECT_EQ(terrain.heights(), (Grid{{5, 6}, {7, 8}}));
 
-    writeFile("0.bmp", solidBitmapBytes(8, 4, {1, 1, 1}));
+    writeFile(folder.file("0.bmp"), solidBitmapBytes(8, 4, {1, 1, 1}));
     EXPECT_EQ(load(terrain, terrainBytes(1, 1, 0, 1, 1, Bytes{9})), Lines{"must have texture"});
     EXPECT_EQ(terrain.bitmap().width(), 8);  // "0.bmp" was still tried
 
-    writeFile("-10.bmp", solidBitmapBytes(16, 4, {1, 1, 1}));
+    writeFile(folder.file("-10.bmp"), solidBitmapBytes(16, 4, {1, 1, 1}));
     EXPECT_EQ(load(terrain, terrainBytes(1, 1, 0xF6, 1, 1, Bytes{9})), Lines{});
     EXPECT_EQ(terrain.textureNumber(), -10);
     EXPECT_EQ(terrain.bitmap().width(), 16);
     EXPECT_EQ(Terrain::textureFileName(-10), "-10.bmp");
     EXPECT_EQ(Terrain::textureFileName(7), "7.bmp");
-    EXPECT_FALSE(fileExists("errorlog.txt"));
+    EXPECT_EQ(log(), Lines{});
 }
 
 TEST_F(TerrainLoad, MissingHeaderBytesKeepThePreviousValues) {
-    writeFile("-1.bmp", solidBitmapBytes(32, 4, {1, 1, 1}));
+    writeFile(folder.file("-1.bmp"), solidBitmapBytes(32, 4, {1, 1, 1}));
     {
         Terrain fresh;
         EXPECT_EQ(load(fresh, Bytes{'3', 'D', 1}),
@@ -149,11 +186,11 @@ TEST_F(TerrainLoad, MissingHeaderBytesKeepThePreviousValues) {
     EXPECT_EQ(terrain.textureNumber(), 5);
     EXPECT_EQ(terrain.tileY(), 4);
     EXPECT_EQ(terrain.heights(), (Grid{{0, 0}}));
-    EXPECT_FALSE(fileExists("errorlog.txt"));
+    EXPECT_EQ(log(), Lines{});
 }
 
 TEST_F(TerrainLoad, UploadsTheTextureIntoOneReusedObject) {
-    writeFile("1.bmp", bitmapBytes(2, 2, [](int x, int y) {
+    writeFile(folder.file("1.bmp"), bitmapBytes(2, 2, [](int x, int y) {
                   return Rgb{static_cast<std::uint8_t>(100 + x), static_cast<std::uint8_t>(y), 200};
               }));
     Terrain terrain;
@@ -178,7 +215,7 @@ TEST_F(TerrainLoad, UploadsTheTextureIntoOneReusedObject) {
 
     // Every display event reloads; the texture memory must not grow with them.
     for (int i = 0; i < 20; ++i) {
-        terrain.load("ground.3dt");
+        reload(terrain, "ground.3dt");
         ASSERT_EQ(terrain.textureId(), texture);
     }
     GLuint next = 0;
@@ -193,11 +230,46 @@ TEST_F(TerrainLoad, AnOversizedTextureLeavesAnErrorForTheFrameCheck) {
     Bytes wide = solidBitmapBytes(1, 1, {1, 2, 3});
     wide[18] = (maxSize * 2) & 0xFF;
     wide[19] = ((maxSize * 2) >> 8) & 0xFF;
-    writeFile("1.bmp", wide);
+    writeFile(folder.file("1.bmp"), wide);
     Terrain terrain;
     EXPECT_EQ(load(terrain, kExample), Lines{});
     EXPECT_EQ(glGetError(), GLenum(GL_INVALID_VALUE));
-    EXPECT_FALSE(fileExists("errorlog.txt"));
+    EXPECT_EQ(log(), Lines{});
+}
+
+// The viewer's own load writes the report: log entries appended to errorlog.txt, the rest on
+// descriptor 2, each channel in the report's order.
+TEST_F(TerrainLoad, LoadWritesTheReportWhereTheViewerLooks) {
+    writeFile(folder.file("ground.3dt"), terrainBytes(2, 2, 1, 0, -3, Bytes{5, 6, 7, 8}));
+    const auto black = [](int, int) { return Rgb{0, 0, 0}; };
+    writeFile(folder.file("1.bmp"), bitmapBytes(8, 8, black, 8));
+    writeFile(folder.file("type2.3dt"), Bytes{'3', 'D', 2});
+    const char* const names[] = {"ground.3dt", "type2.3dt", "absent.3dt"};
+    Lines printed;
+    Lines logged;
+    Terrain terrain;
+    for (const char* name : names) {
+        const Lines lines = reload(terrain, name);
+        const Lines entries = log();
+        printed.insert(printed.end(), lines.begin(), lines.end());
+        logged.insert(logged.end(), entries.begin(), entries.end());
+    }
+    EXPECT_EQ(printed, (Lines{"tex_tile_x must be positive", "tex_tile_y must be positive",
+                              "8-bit color bitmaps are not currently supported."}));
+    EXPECT_EQ(logged,
+              (Lines{"unknown type; 1 (terrain) expected|2", "Unable to find file|absent.3dt"}));
+
+    TemporaryFolder output;
+    {
+        ScopedErrorLog errorLog(output.path());
+        StandardErrorInto standardError(output.file("stderr.txt"));
+        for (const char* name : names) {
+            terrain.load(folder.file(name));
+        }
+    }
+    EXPECT_EQ(readLines(output.file("stderr.txt")), printed);
+    EXPECT_EQ(readLines(output.file("errorlog.txt")), logged);
+    EXPECT_FALSE(fileExists(folder.file("errorlog.txt")));
 }
 
 }  // namespace

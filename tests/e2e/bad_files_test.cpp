@@ -1,7 +1,9 @@
 // The viewer in front of broken, odd and unreachable files: each gives its message on its channel
 // exactly (the error log or standard error), never crashes, keeps drawing frames in one chain and
 // leaves with status 0 on Esc; only a bitmap larger than OpenGL accepts ends the viewer, through
-// the upload's error. Frames are counted by the frame-log shim preloaded into the viewer.
+// the upload's error. An error log that is a link, a dangling link or a FIFO, and a standard
+// error closed at start, cost the entries or messages that would go there and nothing else.
+// Frames are counted by the frame-log shim preloaded into the viewer.
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -19,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
+#include "bmp_format.h"
 #include "counted_viewer.h"
 #include "e2e_setup.h"
 #include "reference_frame.h"
@@ -55,6 +57,35 @@ std::string path(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+// A file next to the world folder, outside it.
+std::string beside(const std::string& folder, const std::string& name) {
+    return (fs::path(folder).parent_path() / name).string();
+}
+
+// The world folder, inside a scratch folder that keeps what a case places beside it; both go
+// when the test ends, whatever modes the case left.
+class World {
+  public:
+    World() : path_(scratch_.file("world")) {
+        fs::create_directory(path_);
+        fs::permissions(path_, fs::perms::owner_all);
+        // An unprivileged viewer passes through the scratch folder to reach the world.
+        fs::permissions(scratch_.path(),
+                        fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    }
+    ~World() {
+        std::error_code ignored;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    TemporaryFolder scratch_;
+    std::string path_;
+};
+
 Lines errorLog(const std::string& folder) {
     return readLines(path(folder, "errorlog.txt"));
 }
@@ -64,7 +95,7 @@ bool hasErrorLogFile(const std::string& folder) {
 }
 
 // What the viewer itself wrote on standard error; freeglut's own warnings are not its business.
-Lines viewerLines(const ViewerProcess& viewer) {
+Lines viewerLines(const ChildProcess& viewer) {
     Lines own;
     for (const std::string& line : viewer.standardErrorLines()) {
         if (line.rfind("freeglut", 0) != 0) {
@@ -131,8 +162,8 @@ Bytes declaredBitmap(int width, int height, std::size_t size) {
         bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
         bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
     };
-    put16(18, width);
-    put16(22, height);
+    put16(bmp::kWidthOffset, width);
+    put16(bmp::kHeightOffset, height);
     return bytes;
 }
 
@@ -166,6 +197,7 @@ struct BadFileCase {
     Lines log;            // errorlog.txt's lines; none: no errorlog.txt file at all
     Lines standardError;  // the viewer's own lines on standard error
     User user = User::Tests;
+    std::vector<int> closedDescriptors;  // closed when the viewer starts
     std::function<bool(const Picture&)> shows;
     std::string showsWhat;
     std::function<void(const std::string& folder)> afterwards;
@@ -173,6 +205,11 @@ struct BadFileCase {
     BadFileCase as(User who) const {
         BadFileCase copy = *this;
         copy.user = who;
+        return copy;
+    }
+    BadFileCase startedWithout(int descriptor) const {
+        BadFileCase copy = *this;
+        copy.closedDescriptors.push_back(descriptor);
         return copy;
     }
     BadFileCase showing(std::string what, std::function<bool(const Picture&)> predicate) const {
@@ -201,6 +238,20 @@ BadFileCase given(std::string name, Writer write, Lines log, Lines standardError
     c.standardError = std::move(standardError);
     return c;
 }
+
+// A world whose terrain logs kNotATerrain, with its errorlog.txt made by makeLog.
+Writer notATerrainWithErrorLog(Writer makeLog) {
+    return [makeLog](const std::string& folder) {
+        headerCutAfter(0)(folder);
+        makeLog(folder);
+    };
+}
+
+// A file of another program's beside the world, and a name beside it that nothing has.
+const std::string kElsewhere = "elsewhere.txt";
+const std::string kElsewhereLine = "a line of another program's";
+const std::string kElsewhereText = kElsewhereLine + "\n";
+const std::string kNowhere = "nowhere.txt";
 
 std::vector<BadFileCase> corpus() {
     const Lines none;
@@ -293,6 +344,46 @@ std::vector<BadFileCase> corpus() {
                 EXPECT_TRUE(fs::is_directory(path(folder, "errorlog.txt")));
                 EXPECT_TRUE(fs::is_empty(path(folder, "errorlog.txt")));
             }),
+        // A link planted in a world must not point the log at another file: read through the
+        // link, errorlog.txt shows that file's line alone.
+        given("ErrorLogLinksOutsideTheWorld",
+              notATerrainWithErrorLog([](const std::string& folder) {
+                  writeFile(beside(folder, kElsewhere),
+                            Bytes(kElsewhereText.begin(), kElsewhereText.end()));
+                  fs::create_symlink(beside(folder, kElsewhere), path(folder, "errorlog.txt"));
+              }),
+              {kElsewhereLine}, none)
+            .then([](const std::string& folder) {
+                EXPECT_TRUE(fs::is_symlink(path(folder, "errorlog.txt")));
+                const Bytes after = readFile(beside(folder, kElsewhere));
+                EXPECT_EQ(std::string(after.begin(), after.end()), kElsewhereText);
+            }),
+        given("ErrorLogIsADanglingLink", notATerrainWithErrorLog([](const std::string& folder) {
+                  fs::create_symlink(beside(folder, kNowhere), path(folder, "errorlog.txt"));
+              }),
+              none, none)
+            .then([](const std::string& folder) {
+                EXPECT_TRUE(fs::is_symlink(path(folder, "errorlog.txt")));
+                EXPECT_FALSE(fs::exists(fs::symlink_status(beside(folder, kNowhere))));
+            }),
+        // Nothing reads the FIFO, so opening it to write would wait for ever.
+        given("ErrorLogIsAFifo", notATerrainWithErrorLog([](const std::string& folder) {
+                  if (mkfifo(path(folder, "errorlog.txt").c_str(), 0644) != 0) {
+                      throw std::runtime_error("cannot make a FIFO");
+                  }
+              }),
+              none, none)
+            .then([](const std::string& folder) {
+                EXPECT_TRUE(fs::is_fifo(path(folder, "errorlog.txt")));
+            }),
+        // With descriptor 2 closed, the X connection would take its number and receive the
+        // bitmap's message.
+        given("Bitmap8BitWithStandardErrorClosed", texture([] {
+                  return bitmapBytes(
+                      256, 256, [](int, int) { return Rgb{}; }, 8);
+              }),
+              none, none)
+            .startedWithout(STDERR_FILENO),
     };
     return cases;
 }
@@ -328,10 +419,11 @@ class BadFiles : public ::testing::TestWithParam<BadFileCase> {};
 
 TEST_P(BadFiles, GiveTheirMessageOnTheirChannelAndTheViewerDrawsOn) {
     const BadFileCase& c = GetParam();
-    ScopedWorkingFolder folder;
+    World folder;
     c.write(folder.path());
     XScreen screen(xorgDisplay());
-    CountedViewer viewer(screen, xorgDisplay(), folder.path(), userFor(c.user));
+    CountedViewer viewer(screen, xorgDisplay(), folder.path(), userFor(c.user),
+                         c.closedDescriptors);
 
     ASSERT_TRUE(viewer.waitForFrames(kFirstFrames, kFirstFramesTimeout))
         << viewer.frames() << " frames drawn; "
@@ -401,12 +493,12 @@ class OddWidths : public ::testing::TestWithParam<OddWidthCase> {};
 
 TEST_P(OddWidths, ShowTheSamePictureAsAnEquivalentBitmapWithoutPadding) {
     const OddWidthCase& c = GetParam();
-    ScopedWorkingFolder reference;
+    TemporaryFolder reference;
     writeCheckerTerrain(reference.path());
     writeFile(path(reference.path(), "1.bmp"), c.stripesAlongRows
                                                    ? stripedBitmap(4, c.height, true, c.height)
                                                    : stripedBitmap(c.width, 1, false, c.width));
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     writeCheckerTerrain(folder.path());
     writeFile(path(folder.path(), "1.bmp"), stripedBitmap(c.width, c.height, c.stripesAlongRows,
                                                           c.stripesAlongRows ? c.height : c.width));
@@ -420,8 +512,7 @@ TEST_P(OddWidths, ShowTheSamePictureAsAnEquivalentBitmapWithoutPadding) {
     const int depthBits = depthBufferBits(screen.display(), window->id);
     ASSERT_GE(depthBits, 0) << "cannot tell whether the window has a depth buffer";
     const ReferenceFrame expected =
-        renderSteadyFrame(reference.path(), Camera(0, 2, 0, 0, 2, -50, 0, 1, 0), screen.width(),
-                          screen.height(), depthBits);
+        renderSteadyFrame(reference.path(), 0, 0, screen.width(), screen.height(), depthBits);
     ASSERT_FALSE(expected.picture.empty()) << expected.error;
 
     const Picture shown = waitForPicture(

@@ -11,7 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr Milliseconds kLeftoverTimeout{3000};
 // util-linux, part of every Debian system.
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
@@ -49,25 +48,26 @@ CountedViewer::SharedCopies::~SharedCopies() {
 }
 
 CountedViewer::CountedViewer(const XScreen& screen, const std::string& display,
-                             const std::string& folder, std::optional<UserIds> user)
+                             const std::string& folder, std::optional<UserIds> user,
+                             const std::vector<int>& closedDescriptors)
     : log_(user ? user->uid : geteuid()) {
-    if (!pollUntil([&] { return !hasMappedWindow(screen); }, kLeftoverTimeout)) {
-        throw std::runtime_error("a window of an earlier run stays on " + display);
+    waitForEmptyScreen(screen, display);
+    ChildOptions options = viewerOptions(display, folder);
+    options.closedDescriptors = closedDescriptors;
+    std::string shim = FrameLogFile::kShimPath;
+    if (user) {
+        // setpriv drops to the user and execs the viewer in place, so the process id stays the
+        // viewer's.
+        copies_ = std::make_unique<SharedCopies>();
+        options.executable = kSetpriv;
+        options.arguments = {"--reuid=" + std::to_string(user->uid),
+                             "--regid=" + std::to_string(user->gid), "--clear-groups", "--",
+                             copies_->viewer()};
+        shim = copies_->shim();
     }
-    if (!user) {
-        process_ =
-            std::make_unique<ViewerProcess>(viewerExecutable(), display, folder,
-                                            std::vector<std::string>{}, log_.viewerEnvironment());
-        return;
-    }
-    // setpriv drops to the user and execs the viewer in place, so the process id stays the
-    // viewer's.
-    copies_ = std::make_unique<SharedCopies>();
-    const std::vector<std::string> arguments = {"--reuid=" + std::to_string(user->uid),
-                                                "--regid=" + std::to_string(user->gid),
-                                                "--clear-groups", "--", copies_->viewer()};
-    process_ = std::make_unique<ViewerProcess>(kSetpriv, display, folder, arguments,
-                                               log_.viewerEnvironment(copies_->shim()));
+    const std::vector<std::string> preload = log_.viewerEnvironment(shim);
+    options.environment.insert(options.environment.end(), preload.begin(), preload.end());
+    process_ = std::make_unique<ChildProcess>(options);
 }
 
 bool CountedViewer::waitForFrames(std::size_t count, Milliseconds timeout) {

@@ -9,10 +9,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "child_process.h"
 #include "e2e_setup.h"
 #include "frame_log.h"
-#include "viewer_process.h"
 #include "x_screen.h"
 
 struct UserIds {
@@ -27,11 +28,13 @@ std::optional<UserIds> unprivilegedUser();
 class CountedViewer {
   public:
     // Starts the viewer on screen (whose display is display) in folder, once no window of an
-    // earlier run is left there; as user when given, else as this process's user.
+    // earlier run is left there; as user when given, else as this process's user; with the
+    // descriptors closedDescriptors closed.
     CountedViewer(const XScreen& screen, const std::string& display, const std::string& folder,
-                  std::optional<UserIds> user = std::nullopt);
+                  std::optional<UserIds> user = std::nullopt,
+                  const std::vector<int>& closedDescriptors = {});
 
-    ViewerProcess& process() { return *process_; }
+    ChildProcess& process() { return *process_; }
     FrameLog log() const { return log_.read(); }
     std::size_t frames() const { return log().frames.size(); }
     // Whether count frames have been drawn within timeout; false at once when the viewer ends.
@@ -55,5 +58,5 @@ class CountedViewer {
 
     std::unique_ptr<SharedCopies> copies_;
     FrameLogFile log_;
-    std::unique_ptr<ViewerProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
 };

@@ -14,12 +14,6 @@ namespace {
 const KeySym kKeys[] = {XK_w, XK_s, XK_a, XK_d, XK_o,    XK_p,     XK_W,  XK_S,
                         XK_A, XK_D, XK_O, XK_P, XK_Left, XK_Right, XK_Up, XK_Down};
 
-Camera startCamera() {
-    return Camera(app::kStartEye[0], app::kStartEye[1], app::kStartEye[2], app::kStartCenter[0],
-                  app::kStartCenter[1], app::kStartCenter[2], app::kStartUp[0], app::kStartUp[1],
-                  app::kStartUp[2]);
-}
-
 double distanceFromStart(const Camera& camera) {
     return std::hypot(camera.eyeX() - app::kStartEye[0], camera.eyeZ() - app::kStartEye[2]);
 }
@@ -34,7 +28,7 @@ void handle(Camera& camera, KeySym key) {
 }  // namespace
 
 Disturbance::Disturbance(const XScreen& screen, Window viewerWindow, std::uint32_t seed)
-    : screen_(screen), viewerWindow_(viewerWindow), random_(seed), camera_(startCamera()) {}
+    : screen_(screen), viewerWindow_(viewerWindow), random_(seed), camera_(app::startCamera()) {}
 
 void Disturbance::pressKey() {
     // Turns and ignored keys are always allowed, and of each pair of opposite steps one leads

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "e2e_setup.h"
 #include "scenes.h"
 #include "test_files.h"
-#include "viewer_process.h"
 #include "x_screen.h"
 
 namespace {
@@ -28,17 +28,16 @@ bool allSky(const Picture& picture) {
                          [](Pixel pixel) { return !isSky(pixel); }) == 0;
 }
 
-std::vector<std::string> logLines(const ScopedWorkingFolder& folder) {
+std::vector<std::string> logLines(const TemporaryFolder& folder) {
     return readLines(folder.path() + "/errorlog.txt");
 }
 
 TEST(Foundation, GameModeShowsOnlySkyAndLogsTheMissingTerrainOnce) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     XScreen screen(xorgDisplay());
     ASSERT_EQ(screen.width(), 1024);
     ASSERT_EQ(screen.height(), 768);
-    const std::unique_ptr<ViewerProcess> viewer =
-        launchViewer(screen, xorgDisplay(), folder.path());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, xorgDisplay(), folder.path());
 
     // The root window behind is black, so sky on every pixel means the viewer covers the screen.
     const Picture picture = waitForPicture(screen, allSky, kStartTimeout);
@@ -68,7 +67,7 @@ TEST(Foundation, GameModeShowsOnlySkyAndLogsTheMissingTerrainOnce) {
 }
 
 TEST(Foundation, KeepsTheLinesOfAnExistingErrorLog) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     const std::vector<std::string> earlier = {"not a 3d thing", "OpenGL error:", "invalid enum"};
     {
         std::string text;
@@ -78,8 +77,7 @@ TEST(Foundation, KeepsTheLinesOfAnExistingErrorLog) {
         writeFile(folder.path() + "/errorlog.txt", Bytes(text.begin(), text.end()));
     }
     XScreen screen(xorgDisplay());
-    const std::unique_ptr<ViewerProcess> viewer =
-        launchViewer(screen, xorgDisplay(), folder.path());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, xorgDisplay(), folder.path());
 
     std::vector<std::string> expected = earlier;
     expected.push_back(kMissingTerrainEntry);
@@ -98,10 +96,9 @@ TEST(Foundation, KeepsTheLinesOfAnExistingErrorLog) {
 
 // Xvfb has no video-mode extension, so game mode cannot be entered there.
 TEST(Fallback, SaysGameModeIsUnavailableAndShowsSkyInAFullScreenWindow) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     XScreen screen(xvfbDisplay());
-    const std::unique_ptr<ViewerProcess> viewer =
-        launchViewer(screen, xvfbDisplay(), folder.path());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, xvfbDisplay(), folder.path());
 
     // The window maps at freeglut's default size first and is made full screen after; without a
     // window manager freeglut sizes it to the screen itself, allowing for a border it may keep.

@@ -8,12 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "camera.h"
+#include "child_process.h"
 #include "e2e_setup.h"
 #include "reference_frame.h"
 #include "scenes.h"
 #include "test_files.h"
-#include "viewer_process.h"
 #include "window_visual.h"
 #include "x_screen.h"
 
@@ -24,10 +23,6 @@ const Milliseconds kKeyTimeout{2000};
 const Milliseconds kExitTimeout{3000};
 // Six frame periods and more: long enough for an ignored key to have shown if it acted.
 const Milliseconds kQuietPeriod{400};
-
-Camera cameraAt(double eyeX, double eyeZ, double centerX, double centerZ) {
-    return Camera(eyeX, 2.0, eyeZ, centerX, 2.0, centerZ, 0.0, 1.0, 0.0);
-}
 
 class Keys : public ::testing::Test {
   protected:
@@ -42,12 +37,13 @@ class Keys : public ::testing::Test {
         ASSERT_TRUE(window) << "no window appeared";
         depthBits_ = depthBufferBits(screen_->display(), window->id);
         ASSERT_GE(depthBits_, 0) << "cannot tell whether the window has a depth buffer";
-        start_ = reference(cameraAt(0, 0, 0, -50), "start");
+        start_ = reference(0, 0, "start");
         startShown_ = expectScreen(start_, kStartTimeout, "start");
     }
 
-    ReferenceFrame reference(const Camera& camera, const std::string& name) {
-        ReferenceFrame frame = renderSteadyFrame(folder_.path(), camera, screen_->width(),
+    // The start camera moved to (eyeX, eyeZ), still looking along -z.
+    ReferenceFrame reference(double eyeX, double eyeZ, const std::string& name) {
+        ReferenceFrame frame = renderSteadyFrame(folder_.path(), eyeX, eyeZ, screen_->width(),
                                                  screen_->height(), depthBits_);
         EXPECT_FALSE(frame.picture.empty())
             << "cannot draw the " << name << " frame: " << frame.error;
@@ -80,9 +76,9 @@ class Keys : public ::testing::Test {
 
     void tap(unsigned long keysym) { ASSERT_TRUE(screen_->tapKey(keysym)) << keysym; }
 
-    ScopedWorkingFolder folder_;
+    TemporaryFolder folder_;
     std::unique_ptr<XScreen> screen_;
-    std::unique_ptr<ViewerProcess> viewer_;
+    std::unique_ptr<ChildProcess> viewer_;
     int depthBits_ = -1;
     ReferenceFrame start_;
     Picture startShown_;  // the screen showing start_
@@ -90,8 +86,8 @@ class Keys : public ::testing::Test {
 
 TEST_F(Keys, EachWStepsOneUnitForwardAndThreeShowTheViewFromZeroTwoMinusThree) {
     ASSERT_NO_FATAL_FAILURE(startViewer());
-    const ReferenceFrame oneStep = reference(cameraAt(0, -1, 0, -51), "one-step");
-    const ReferenceFrame threeSteps = reference(cameraAt(0, -3, 0, -53), "three-steps");
+    const ReferenceFrame oneStep = reference(0, -1, "one-step");
+    const ReferenceFrame threeSteps = reference(0, -3, "three-steps");
     ASSERT_FALSE(matches(oneStep.picture, start_));
     ASSERT_FALSE(matches(threeSteps.picture, oneStep));
 
@@ -130,10 +126,10 @@ TEST_F(Keys, CapitalWAndArrowKeysChangeNothing) {
 TEST(Escape, EndsWithStatusZeroAndWritesNothingInGameModeAndInTheFallbackWindow) {
     for (const std::string& display : {xorgDisplay(), xvfbDisplay()}) {
         SCOPED_TRACE("display " + display);
-        ScopedWorkingFolder folder;
+        TemporaryFolder folder;
         writeCheckerTerrain(folder.path());
         XScreen screen(display);
-        const std::unique_ptr<ViewerProcess> viewer = launchViewer(screen, display, folder.path());
+        const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, display, folder.path());
         // Wait for a drawn frame (sky in the top half, 2 pixels in to stay clear of a border).
         const std::optional<Picture> steady = waitForSteadyPicture(
             screen, [](const Picture& picture) { return isSky(picture.at(2, 2)); },

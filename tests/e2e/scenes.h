@@ -3,10 +3,11 @@
 
 #include <string>
 
+#include "app.h"
 #include "picture.h"
 
 // The clear colour: the sky wherever no terrain is drawn.
-constexpr Pixel kSky{120, 182, 233};
+constexpr Pixel kSky{app::kSkyRgb8[0], app::kSkyRgb8[1], app::kSkyRgb8[2]};
 inline bool isSky(Pixel pixel) {
     return pixel == kSky;
 }

@@ -107,7 +107,7 @@ std::int64_t ns(Clock::time_point time) {
 // Throws std::runtime_error when the viewer never gets going.
 Soak soak(const Options& options) {
     XScreen screen(options.display);
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     writeLargestWorld(folder.path());
     CountedViewer viewer(screen, options.display, folder.path());
     if (!viewer.waitForFrames(1, kFirstFrameTimeout)) {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "e2e_setup.h"
 #include "headless_gl.h"
 #include "scenes.h"
 #include "test_files.h"
-#include "viewer_process.h"
 #include "x_screen.h"
 
 namespace {
@@ -57,13 +57,12 @@ BandColour bandColour(const Picture& picture, int y0, int y1) {
 }
 
 TEST(Terrain, ShowsSkyAboveTheHorizonAndFoggedTexturedGroundWithLinesBelow) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     writeCheckerTerrain(folder.path());
     XScreen screen(xorgDisplay());
     ASSERT_EQ(screen.width(), 1024);
     ASSERT_EQ(screen.height(), 768);
-    const std::unique_ptr<ViewerProcess> viewer =
-        launchViewer(screen, xorgDisplay(), folder.path());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, xorgDisplay(), folder.path());
 
     const std::optional<Picture> steady = waitForSteadyPicture(
         screen, [](const Picture& picture) { return isSky(picture.at(0, 0)); }, kSettle,
@@ -121,12 +120,11 @@ TEST(Terrain, TextureWiderThanOpenGLAllowsEndsTheFirstFrameWithInvalidValue) {
     const int width = maxSize + 4;
     ASSERT_LE(width, 65535);
 
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     XScreen screen(xorgDisplay());
     writeFile(folder.path() + "/ground.3dt", terrainBytes(4, 4, 1, 1, 1, Bytes(16, 0)));
     writeFile(folder.path() + "/1.bmp", solidBitmapBytes(width, 1, Rgb{200, 100, 50}));
-    const std::unique_ptr<ViewerProcess> viewer =
-        launchViewer(screen, xorgDisplay(), folder.path());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(screen, xorgDisplay(), folder.path());
 
     const std::optional<ExitStatus> status = viewer->waitForExit(kStartTimeout);
     ASSERT_TRUE(status) << "the viewer kept running with a texture " << width << " wide";

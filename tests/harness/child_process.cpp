@@ -1,13 +1,15 @@
-#include "viewer_process.h"
+#include "child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -17,11 +19,8 @@ extern char** environ;
 
 namespace {
 
-// The parent's environment with DISPLAY and the given "NAME=value" entries replaced.
-std::vector<std::string> childEnvironment(const std::string& display,
-                                          const std::vector<std::string>& extra) {
-    std::vector<std::string> replacing = extra;
-    replacing.push_back("DISPLAY=" + display);
+// This process's environment with the given "NAME=value" entries replacing their names.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& replacing) {
     const auto replaced = [&](const char* entry) {
         for (const std::string& variable : replacing) {
             const std::size_t nameEnd = variable.find('=') + 1;
@@ -50,6 +49,43 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// A file for one captured stream, outside the child's working folder so the program's own files
+// are the only ones there. The descriptor is the parent's; the child gets a duplicate.
+int captureFile(std::string& path, const char* stream) {
+    path =
+        (std::filesystem::temp_directory_path() / (std::string("groundview-") + stream + "-XXXXXX"))
+            .string();
+    const int descriptor = mkostemp(path.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        path.clear();
+        throw std::runtime_error(std::string("cannot create a file for a child's ") + stream);
+    }
+    return descriptor;
+}
+
+std::string contents(const std::string& path) {
+    if (path.empty()) {
+        return "";
+    }
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// posix_spawn's file actions as an object, so every way out of the constructor frees them.
+class FileActions {
+  public:
+    FileActions() { posix_spawn_file_actions_init(&actions_); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
 }  // namespace
 
 std::ostream& operator<<(std::ostream& out, const ExitStatus& status) {
@@ -66,56 +102,76 @@ std::string describe(const ExitStatus& status) {
     return text.str();
 }
 
-ViewerProcess::ViewerProcess(const std::string& executable, const std::string& display,
-                             const std::string& workingFolder,
-                             const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment) {
-    // Standard error goes to a file outside the working folder, so the viewer's own files are
-    // the only ones there.
-    std::string stderrPattern = "/tmp/groundview-stderr-XXXXXX";
-    const int stderrFile = mkostemp(stderrPattern.data(), O_CLOEXEC);
-    if (stderrFile < 0) {
-        throw std::runtime_error("cannot create a file for the viewer's standard error");
+ChildProcess::ChildProcess(const ChildOptions& options) {
+    const auto closed = [&](int descriptor) {
+        return std::find(options.closedDescriptors.begin(), options.closedDescriptors.end(),
+                         descriptor) != options.closedDescriptors.end();
+    };
+    std::vector<int> parentFiles;
+    const auto closeParentFiles = [&] {
+        for (const int descriptor : parentFiles) {
+            close(descriptor);
+        }
+    };
+    FileActions actions;
+    try {
+        if (!closed(STDIN_FILENO)) {
+            posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
+        if (!closed(STDOUT_FILENO)) {
+            parentFiles.push_back(captureFile(stdoutPath_, "stdout"));
+            posix_spawn_file_actions_adddup2(actions.get(), parentFiles.back(), STDOUT_FILENO);
+        }
+        if (!closed(STDERR_FILENO)) {
+            parentFiles.push_back(captureFile(stderrPath_, "stderr"));
+            posix_spawn_file_actions_adddup2(actions.get(), parentFiles.back(), STDERR_FILENO);
+        }
+    } catch (...) {
+        closeParentFiles();
+        unlink(stdoutPath_.c_str());
+        throw;
     }
-    stderrPath_ = stderrPattern;
+    for (const int descriptor : options.closedDescriptors) {
+        posix_spawn_file_actions_addclose(actions.get(), descriptor);
+    }
+    if (!options.workingFolder.empty()) {
+        posix_spawn_file_actions_addchdir_np(actions.get(), options.workingFolder.c_str());
+    }
 
-    // Everything the child needs is built before fork, so the child only calls what is safe
-    // there.
-    std::vector<std::string> argumentStrings = {executable};
-    argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> environmentStrings = childEnvironment(display, environment);
+    std::vector<std::string> argumentStrings = {options.executable};
+    argumentStrings.insert(argumentStrings.end(), options.arguments.begin(),
+                           options.arguments.end());
+    std::vector<std::string> environmentStrings = childEnvironment(options.environment);
     std::vector<char*> argv = pointersTo(argumentStrings);
     std::vector<char*> envp = pointersTo(environmentStrings);
-    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     startTime_ = std::chrono::steady_clock::now();
-    pid_ = fork();
-    if (pid_ == 0) {
-        if (chdir(workingFolder.c_str()) != 0 || dup2(stderrFile, STDERR_FILENO) < 0 ||
-            (devNull >= 0 && dup2(devNull, STDIN_FILENO) < 0)) {
-            _exit(126);
-        }
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    const int forkError = errno;
-    close(stderrFile);
-    if (devNull >= 0) {
-        close(devNull);
-    }
-    if (pid_ < 0) {
+    // glibc reports a failed chdir or exec here rather than through the child's status.
+    const int failure =
+        posix_spawn(&pid_, argv[0], actions.get(), nullptr, argv.data(), envp.data());
+    closeParentFiles();
+    if (failure != 0) {
+        pid_ = -1;
+        unlink(stdoutPath_.c_str());
         unlink(stderrPath_.c_str());
-        throw std::runtime_error(std::string("cannot start the viewer: ") +
-                                 std::strerror(forkError));
+        throw std::runtime_error(
+            "cannot start " + options.executable +
+            (options.workingFolder.empty() ? "" : " in " + options.workingFolder) + ": " +
+            std::strerror(failure));
     }
 }
 
-ViewerProcess::~ViewerProcess() {
+ChildProcess::~ChildProcess() {
     kill();
-    unlink(stderrPath_.c_str());
+    if (!stdoutPath_.empty()) {
+        unlink(stdoutPath_.c_str());
+    }
+    if (!stderrPath_.empty()) {
+        unlink(stderrPath_.c_str());
+    }
 }
 
-bool ViewerProcess::reap(bool block) {
+bool ChildProcess::reap(bool block) {
     if (status_ || pid_ <= 0) {
         return true;
     }
@@ -135,11 +191,11 @@ bool ViewerProcess::reap(bool block) {
     return true;
 }
 
-bool ViewerProcess::running() {
+bool ChildProcess::running() {
     return !reap(false);
 }
 
-std::optional<ExitStatus> ViewerProcess::waitForExit(std::chrono::milliseconds timeout) {
+std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!reap(false)) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -150,7 +206,7 @@ std::optional<ExitStatus> ViewerProcess::waitForExit(std::chrono::milliseconds t
     return status_;
 }
 
-void ViewerProcess::kill() {
+void ChildProcess::kill() {
     if (pid_ <= 0 || status_) {
         return;
     }
@@ -158,14 +214,15 @@ void ViewerProcess::kill() {
     reap(true);
 }
 
-std::string ViewerProcess::standardError() const {
-    std::ifstream in(stderrPath_);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::string ChildProcess::standardOutput() const {
+    return contents(stdoutPath_);
 }
 
-std::vector<std::string> ViewerProcess::standardErrorLines() const {
+std::string ChildProcess::standardError() const {
+    return contents(stderrPath_);
+}
+
+std::vector<std::string> ChildProcess::standardErrorLines() const {
     std::istringstream in(standardError());
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {

@@ -1,7 +1,8 @@
 #pragma once
-// The real viewer binary run as a child process on a given X display, in a given working folder,
-// with its standard error captured; waited for with a timeout and killed if still running when
-// the object goes.
+// The one way the tests, the benchmarks and their tools start a program: a child process with
+// its own arguments, working folder and environment, standard input on /dev/null and standard
+// output and error captured in files; waited for with a timeout, and killed if still running
+// when the object goes. Nothing passes through a shell, so no path needs quoting.
 
 #include <sys/types.h>
 
@@ -24,17 +25,24 @@ struct ExitStatus {
 std::string describe(const ExitStatus& status);  // "exit status 0", "signal 6 (Aborted)"
 std::ostream& operator<<(std::ostream& out, const ExitStatus& status);
 
-class ViewerProcess {
+struct ChildOptions {
+    std::string executable;
+    std::vector<std::string> arguments;
+    std::string workingFolder;  // empty: this process's own
+    // "NAME=value" entries, each replacing a variable of that name this process has.
+    std::vector<std::string> environment;
+    // Descriptors the child starts with closed (2 for a shell's "2>&-"); what it would have
+    // written there is not captured.
+    std::vector<int> closedDescriptors;
+};
+
+class ChildProcess {
   public:
-    // Starts executable with DISPLAY set to display and workingFolder as its working folder;
-    // throws std::runtime_error when the process cannot be started. environment holds further
-    // "NAME=value" entries, each replacing a variable of that name the parent has.
-    ViewerProcess(const std::string& executable, const std::string& display,
-                  const std::string& workingFolder, const std::vector<std::string>& arguments = {},
-                  const std::vector<std::string>& environment = {});
-    ~ViewerProcess();
-    ViewerProcess(const ViewerProcess&) = delete;
-    ViewerProcess& operator=(const ViewerProcess&) = delete;
+    // Throws std::runtime_error when the program cannot be started.
+    explicit ChildProcess(const ChildOptions& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     std::chrono::steady_clock::time_point startTime() const { return startTime_; }
@@ -46,7 +54,8 @@ class ViewerProcess {
     // Ends the process with SIGKILL if it still runs, and reaps it.
     void kill();
 
-    // Everything the process has written to standard error so far.
+    // Everything the process has written to standard output or error so far.
+    std::string standardOutput() const;
     std::string standardError() const;
     std::vector<std::string> standardErrorLines() const;
 
@@ -55,6 +64,7 @@ class ViewerProcess {
 
     pid_t pid_ = -1;
     std::optional<ExitStatus> status_;
+    std::string stdoutPath_;
     std::string stderrPath_;
     std::chrono::steady_clock::time_point startTime_;
 };

@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include "test_files.h"
 
 FrameGaps frameGaps(const std::vector<Span>& frames) {
     FrameGaps gaps;
@@ -50,18 +49,17 @@ FrameLogFile::~FrameLogFile() {
 
 FrameLog FrameLogFile::read() const {
     FrameLog log;
-    for (const std::string& line : readLines(path_)) {
+    std::ifstream in(path_);
+    for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
         std::string kind;
         Span span;
-        if (!(fields >> kind) || (kind != "frame" && kind != "display") ||
-            !(fields >> span.start >> span.end)) {
-            continue;  // the "gl" line names the renderer
-        }
-        if (kind == "frame") {
-            log.frames.push_back(span);
-        } else {
-            log.displays.push_back(span);
+        fields >> kind;
+        if (kind == "gl") {
+            fields >> log.depthBits;
+            std::getline(fields >> std::ws, log.renderer);
+        } else if ((kind == "frame" || kind == "display") && fields >> span.start >> span.end) {
+            (kind == "frame" ? log.frames : log.displays).push_back(span);
         }
     }
     return log;

@@ -1,7 +1,8 @@
 #pragma once
 // The viewer's frames seen from outside: the frame-log shim, preloaded into the viewer, appends a
 // line for each frame-timer callback ("frame <start ns> <end ns>", ended by the buffer swap) and
-// for each display callback ("display <start ns> <end ns>"), on CLOCK_MONOTONIC.
+// for each display callback ("display <start ns> <end ns>"), on CLOCK_MONOTONIC; and at the
+// first swap "gl <depth bits> <renderer>".
 
 #include <sys/types.h>
 
@@ -17,6 +18,8 @@ struct Span {
 struct FrameLog {
     std::vector<Span> frames;
     std::vector<Span> displays;  // display callbacks, each reloading the terrain
+    std::string renderer;        // empty until the first swap
+    int depthBits = -1;          // of the viewer's window, from the first swap on
 };
 
 // The quiet time between one frame's swap and the next frame's start. One timer chain re-arms
@@ -46,7 +49,7 @@ class FrameLogFile {
     // The variables that make the viewer log to this file through the shim at shimPath.
     std::vector<std::string> viewerEnvironment(const std::string& shimPath = kShimPath) const;
 
-    static constexpr const char* kShimPath = E2E_FRAME_LOG_SHIM;
+    static constexpr const char* kShimPath = GROUNDVIEW_FRAME_LOG_SHIM;
 
   private:
     std::string path_;

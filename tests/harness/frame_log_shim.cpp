@@ -1,8 +1,10 @@
-// A measuring tool for scripts/bench, never part of the viewer: preloaded into the viewer, it
-// logs when each frame-timer callback starts and when its buffer swap returns, to the file named
-// by GROUNDVIEW_FRAME_LOG, as "frame <start ns> <end ns>" on CLOCK_MONOTONIC; each display
-// callback (which loads the terrain) as "display <start ns> <end ns>"; and at the first swap
-// "gl <depth bits> <renderer>". Without the variable it only passes the calls through.
+// A measuring tool for the end-to-end tests and scripts/bench, never part of the viewer:
+// preloaded into the viewer, it logs when each frame-timer callback starts and when its buffer
+// swap returns, to the file named by GROUNDVIEW_FRAME_LOG, as "frame <start ns> <end ns>" on
+// CLOCK_MONOTONIC; each display callback (which loads the terrain) as "display <start ns>
+// <end ns>"; and at the first swap "gl <depth bits> <renderer>". Without the variable it only
+// passes the calls through. The log is opened at the first display callback, not at load, so a
+// viewer started with a standard descriptor closed finds it closed, as it would without the shim.
 
 #include <GL/gl.h>
 #include <dlfcn.h>

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 
@@ -71,9 +73,12 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
         viewerMessages.push_back("the viewer would write to " + describe(message));
     }
     if (terrain.bitmap().pixels() == nullptr) {
-        viewerMessages.push_back(
-            "no usable texture " + Terrain::textureFileName(terrain.textureNumber()) + " in " +
-            folderOf(options.terrain) + "; the ground is untextured, as in the viewer");
+        // A missing texture needs no reason; a FIFO or a folder under its name does.
+        const std::string& failure = load.report.texture.openFailure;
+        const bool sayWhy = !failure.empty() && failure != std::strerror(ENOENT);
+        viewerMessages.push_back("no usable texture " + load.report.textureName + " in " +
+                                 folderOf(options.terrain) + (sayWhy ? " (" + failure + ")" : "") +
+                                 "; the ground is untextured, as in the viewer");
     }
 
     // The first frame draws with OpenGL's default fog; from the second on, each frame uses the

@@ -2,8 +2,15 @@
 // and that a failed command leaves the folder as it found it.
 
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
 
 #include "test_files.h"
 #include "tool_runner.h"
@@ -19,11 +26,44 @@ void expectOneLineError(const ToolRun& run, const std::string& part) {
     EXPECT_NE(run.err.find(part), std::string::npos) << "no \"" << part << "\" in " << run.err;
 }
 
+// Where a link points, or "" when path is no link.
+std::string linkTarget(const std::string& path) {
+    std::error_code error;
+    return fs::read_symlink(path, error).string();
+}
+
+mode_t typeOf(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+// A character device with /dev/null's numbers, or false where devices can't be made.
+bool makeNullDevice(const std::string& path) {
+    struct stat null {};
+    return geteuid() == 0 && stat("/dev/null", &null) == 0 &&
+           mknod(path.c_str(), S_IFCHR | 0666, null.st_rdev) == 0;
+}
+
+// How many different colours a PNG holds: 0 when it can't be read.
+std::size_t coloursIn(const std::string& path) {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> data(
+        stbi_load(path.c_str(), &width, &height, &channels, 3), &stbi_image_free);
+    std::set<std::uint32_t> colours;
+    for (int i = 0; data && i < width * height; ++i) {
+        const stbi_uc* p = data.get() + 3 * i;
+        colours.insert(static_cast<std::uint32_t>(p[0] << 16 | p[1] << 8 | p[2]));
+    }
+    return colours.size();
+}
+
 }  // namespace
 
 TEST(Cli, HelpForTheToolAndEveryCommand) {
-    ScopedWorkingFolder folder;
-    const ToolRun top = runTool({"--help"});
+    TemporaryFolder folder;
+    const ToolRun top = runTool({"--help"}, folder.path());
     EXPECT_EQ(top.status, 0);
     for (const char* command : {"info", "generate", "import", "render"}) {
         EXPECT_NE(top.out.find(command), std::string::npos) << command;
@@ -33,16 +73,16 @@ TEST(Cli, HelpForTheToolAndEveryCommand) {
                                                                        {"import", "--size"},
                                                                        {"render", "--heading"}};
     for (const auto& [command, option] : commands) {
-        const ToolRun run = runTool({command, "--help"});
+        const ToolRun run = runTool({command, "--help"}, folder.path());
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_NE(run.out.find(option), std::string::npos) << command << "\n" << run.out;
     }
-    EXPECT_TRUE(folderContents(".").empty());
+    EXPECT_TRUE(folderContents(folder.path()).empty());
 }
 
 TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
-    ScopedWorkingFolder folder;
-    writeFile("ground.3dt", terrainBytes(2, 2, 1, 1, 1, Bytes{0, 0, 0, 0}));
+    TemporaryFolder folder;
+    writeFile(folder.file("ground.3dt"), terrainBytes(2, 2, 1, 1, 1, Bytes{0, 0, 0, 0}));
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "subcommand is required"},
         {{"bogus"}, "unknown command bogus"},
@@ -55,7 +95,7 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"generate", "--texture-number", "0"}, "names no texture"},
         {{"generate", "--texture-number", "-0"}, "names no texture"},
         {{"generate", "--tile", "128"}, "--tile"},
-        {{"import"}, "image is required"},
+        {{"import"}, "source is required"},
         {{"import", "x.png", "--size", "1"}, "--size"},
         {{"render", "ground.3dt", "--eye", "abc"}, "--eye"},
         {{"render", "ground.3dt", "--width", "0"}, "--width"},
@@ -66,86 +106,277 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"info", "a", "b"}, "b"},
     };
     for (const auto& [arguments, part] : cases) {
-        const ToolRun run = runTool(arguments);
+        const ToolRun run = runTool(arguments, folder.path());
         EXPECT_EQ(run.status, 2) << part;
         expectOneLineError(run, part);
-        EXPECT_EQ(folderContents("."), std::vector<std::string>{"ground.3dt"}) << part;
+        EXPECT_EQ(folderContents(folder.path()), std::vector<std::string>{"ground.3dt"}) << part;
     }
 }
 
 TEST(Cli, UnwritableOutputFailsNamingTheFileAndLeavesNothing) {
-    ScopedWorkingFolder folder;
-    writeFile("plain", Bytes{'x'});  // a regular file where a folder should be
-    writeFile("heights.pgm",
+    TemporaryFolder folder;
+    writeFile(folder.file("plain"), Bytes{'x'});  // a regular file where a folder should be
+    writeFile(folder.file("heights.pgm"),
               Bytes{'P', '5', '\n', '2', ' ', '2', '\n', '2', '5', '5', '\n', 0, 50, 100, 255});
-    ASSERT_EQ(runTool({"generate", "--out", "world"}).status, 1);  // no such folder yet
-    fs::create_directory("world");
-    ASSERT_EQ(runTool({"generate", "--out", "world", "--size", "8"}).status, 0);
-    const auto before = folderContents(".");
-    const auto worldBefore = folderContents("world");
+    // No such folder yet.
+    ASSERT_EQ(runTool({"generate", "--out", "world"}, folder.path()).status, 1);
+    fs::create_directory(folder.file("world"));
+    ASSERT_EQ(runTool({"generate", "--out", "world", "--size", "8"}, folder.path()).status, 0);
+    const auto before = folderContents(folder.path());
+    const auto worldBefore = folderContents(folder.file("world"));
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"generate", "--out", "plain"}, "cannot write plain/ground.3dt: Not a directory"},
         {{"generate", "--out", "missing"},
          "cannot write missing/ground.3dt: No such file or directory"},
-        {{"import", "heights.pgm", "--out", "plain/ground.3dt"},
+        {{"import", "heights.pgm", "--out", "plain"},
          "cannot write plain/ground.3dt: Not a directory"},
         {{"import", "absent.png"}, "cannot read absent.png: No such file or directory"},
-        {{"import", "plain", "--out", "new.3dt"}, "cannot read plain: not an image"},
+        {{"import", "plain", "--out", "."}, "cannot read plain: not a raster GDAL reads"},
         {{"render", "world/ground.3dt", "--out", "missing/view.png"},
          "cannot write missing/view.png: No such file or directory"},
         {{"render", "absent.3dt"}, "cannot read absent.3dt: No such file or directory"},
         {{"generate", "--out", "world"}, "world/ground.3dt already exists; use --force"},
     };
     for (const auto& [arguments, part] : cases) {
-        const ToolRun run = runTool(arguments);
+        const ToolRun run = runTool(arguments, folder.path());
         EXPECT_EQ(run.status, 1) << part;
         expectOneLineError(run, part);
-        EXPECT_EQ(folderContents("."), before) << part;
-        EXPECT_EQ(folderContents("world"), worldBefore) << part;
+        EXPECT_EQ(folderContents(folder.path()), before) << part;
+        EXPECT_EQ(folderContents(folder.file("world")), worldBefore) << part;
     }
 }
 
 TEST(Cli, GenerateWritesBothFilesOrNeither) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     // A folder in the texture's place: the terrain can be written, the texture cannot.
-    fs::create_directories("1.bmp/inside");
-    const ToolRun run = runTool({"generate", "--force"});
+    fs::create_directories(folder.file("1.bmp/inside"));
+    const ToolRun run = runTool({"generate", "--force"}, folder.path());
     EXPECT_EQ(run.status, 1);
     expectOneLineError(run, "cannot write ./1.bmp: ");
-    EXPECT_EQ(folderContents("."), std::vector<std::string>{"1.bmp"});
+    EXPECT_EQ(folderContents(folder.path()), std::vector<std::string>{"1.bmp"});
 }
 
 TEST(Cli, CommandsWorkTogether) {
-    ScopedWorkingFolder folder;
-    fs::create_directory("world");
-    const ToolRun generated = runTool({"generate", "--out", "world", "--seed", "3"});
+    TemporaryFolder folder;
+    const auto run = [&folder](const std::vector<std::string>& arguments) {
+        return runTool(arguments, folder.path());
+    };
+    fs::create_directory(folder.file("world"));
+    const ToolRun generated = run({"generate", "--out", "world", "--seed", "3"});
     EXPECT_EQ(generated.status, 0) << generated.err;
     EXPECT_EQ(generated.err, "");
 
-    const ToolRun clean = runTool({"info", "world/ground.3dt"});
+    const ToolRun clean = run({"info", "world/ground.3dt"});
     EXPECT_EQ(clean.status, 0) << clean.out;
     EXPECT_NE(clean.out.find("verdict: clean"), std::string::npos) << clean.out;
 
-    const ToolRun rendered = runTool({"render", "world/ground.3dt", "--width", "64", "--height",
-                                      "48", "--eye", "0,-5", "--heading", "30"});
+    const ToolRun rendered = run({"render", "world/ground.3dt", "--width", "64", "--height", "48",
+                                  "--eye", "0,-5", "--heading", "30"});
     EXPECT_EQ(rendered.status, 0) << rendered.err;
-    const Bytes png = readFile("ground.png");
+    const Bytes png = readFile(folder.file("ground.png"));
     ASSERT_GE(png.size(), 8u);
     EXPECT_EQ(Bytes(png.begin(), png.begin() + 8),
               (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
-    EXPECT_EQ(runTool({"render", "world/ground.3dt"}).status, 1);  // would replace ground.png
+    EXPECT_EQ(run({"render", "world/ground.3dt"}).status, 1);  // would replace ground.png
 
-    // An imported terrain names a texture it does not write: info says so and fails.
-    writeFile("heights.pgm",
+    // A terrain imported without a texture names one it does not write: info says so and fails.
+    writeFile(folder.file("heights.pgm"),
               Bytes{'P', '5', ' ', '2', ' ', '2', ' ', '2', '5', '5', '\n', 0, 50, 100, 255});
-    const ToolRun imported =
-        runTool({"import", "heights.pgm", "--out", "world/other.3dt", "--texture-number", "7"});
+    fs::create_directory(folder.file("bare"));
+    const ToolRun imported = run(
+        {"import", "heights.pgm", "--out", "bare", "--texture-number", "7", "--texture", "none"});
     EXPECT_EQ(imported.status, 0) << imported.err;
-    const ToolRun missing = runTool({"info", "world/other.3dt"});
+    const ToolRun missing = run({"info", "bare/ground.3dt"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("texture 7.bmp cannot be opened in world"), std::string::npos)
+    EXPECT_NE(missing.out.find("texture 7.bmp cannot be opened in bare"), std::string::npos)
         << missing.out;
-    EXPECT_FALSE(fileExists("errorlog.txt"));
-    EXPECT_FALSE(fileExists("world/errorlog.txt"));
+    EXPECT_FALSE(fileExists(folder.file("errorlog.txt")));
+    EXPECT_FALSE(fileExists(folder.file("world/errorlog.txt")));
+    EXPECT_FALSE(fileExists(folder.file("bare/errorlog.txt")));
+}
+
+// Names that are not plain files: FIFOs nobody writes to, devices, links, a sparse giant. Each
+// command answers at once, says why, and leaves them as they were.
+TEST(Cli, AnswersAtOnceAboutFilesThatAreNotPlainAndLeavesThemAlone) {
+    using Folder = const TemporaryFolder&;
+    const Bytes terrain = terrainBytes(4, 4, 1, 2, 2, [](int r, int c) { return r * 40 - c * 30; });
+    const std::vector<std::string> small = {"--width", "64", "--height", "48"};
+    const auto render = [&small](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "render");
+        arguments.insert(arguments.end(), small.begin(), small.end());
+        return arguments;
+    };
+    const auto fifo = [](const std::string& path) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
+    };
+    const auto link = [](const std::string& target, const std::string& path) {
+        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+    };
+    const std::string notRegular = "it exists and is not a regular file";
+    struct Case {
+        std::string name;
+        std::function<void(Folder)> make;  // after ground.3dt and its texture 1.bmp
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> said;  // parts of standard output and error
+        std::function<void(Folder, const ToolRun&)> check;
+        bool needsDevice = false;
+    };
+    const std::vector<Case> cases = {
+        {"info, FIFO as the terrain",
+         [&](Folder f) { fifo(f.file("pipe.3dt")); },
+         {"info", "pipe.3dt"},
+         1,
+         {"cannot open pipe.3dt: not a regular file"},
+         [](Folder f, const ToolRun&) { EXPECT_EQ(typeOf(f.file("pipe.3dt")), S_IFIFO); }},
+        {"render, FIFO as the terrain",
+         [&](Folder f) { fifo(f.file("pipe.3dt")); },
+         render({"pipe.3dt"}),
+         1,
+         {"cannot read pipe.3dt: not a regular file"},
+         [](Folder f, const ToolRun&) { EXPECT_FALSE(fileExists(f.file("pipe.png"))); }},
+        {"info, FIFO as the texture",
+         [&](Folder f) {
+             fs::remove(f.file("1.bmp"));
+             fifo(f.file("1.bmp"));
+         },
+         {"info", "ground.3dt"},
+         1,
+         {"texture 1.bmp cannot be opened in .: not a regular file"},
+         [](Folder f, const ToolRun&) { EXPECT_EQ(typeOf(f.file("1.bmp")), S_IFIFO); }},
+        {"render, FIFO as the texture",
+         [&](Folder f) {
+             fs::remove(f.file("1.bmp"));
+             fifo(f.file("1.bmp"));
+         },
+         render({"ground.3dt"}),
+         0,
+         {"no usable texture 1.bmp in . (not a regular file)"},
+         [](Folder f, const ToolRun&) { EXPECT_EQ(typeOf(f.file("1.bmp")), S_IFIFO); }},
+        {"info, a device as the terrain",
+         [](Folder) {},
+         {"info", "/dev/zero"},
+         1,
+         {"cannot open /dev/zero: not a regular file"},
+         [](Folder, const ToolRun& run) {
+             EXPECT_EQ(run.out.find("Is a directory"), std::string::npos) << run.out;
+         }},
+        {"info, a terrain made sparse to 1 TiB",
+         [&terrain](Folder f) {
+             writeFile(f.file("big.3dt"), terrain);
+             ASSERT_EQ(truncate(f.file("big.3dt").c_str(), std::int64_t{1} << 40), 0);
+         },
+         {"info", "big.3dt"},
+         0,
+         {"big.3dt (1099511627776 bytes)",
+          std::to_string((std::int64_t{1} << 40) - static_cast<std::int64_t>(terrain.size())) +
+              " bytes follow the heights"},
+         [](Folder, const ToolRun&) {}},
+        {"render --force onto a FIFO",
+         [&](Folder f) { fifo(f.file("view.png")); },
+         render({"ground.3dt", "--out", "view.png", "--force"}),
+         1,
+         {"cannot write view.png: " + notRegular},
+         [](Folder f, const ToolRun&) { EXPECT_EQ(typeOf(f.file("view.png")), S_IFIFO); }},
+        {"render --force onto a link",
+         [&](Folder f) {
+             writeFile(f.file("kept.png"), Bytes{'k', 'e', 'e', 'p'});
+             link("kept.png", f.file("view.png"));
+         },
+         render({"ground.3dt", "--out", "view.png", "--force"}),
+         1,
+         {"cannot write view.png: " + notRegular},
+         [](Folder f, const ToolRun&) {
+             EXPECT_EQ(linkTarget(f.file("view.png")), "kept.png");
+             EXPECT_EQ(readFile(f.file("kept.png")), (Bytes{'k', 'e', 'e', 'p'}));
+         }},
+        {"render --force onto a device",
+         [](Folder f) { ASSERT_TRUE(makeNullDevice(f.file("view.png"))); },
+         render({"ground.3dt", "--out", "view.png", "--force"}),
+         1,
+         {"cannot write view.png: " + notRegular},
+         [](Folder f, const ToolRun&) { EXPECT_EQ(typeOf(f.file("view.png")), S_IFCHR); },
+         true},
+        {"generate --force onto a FIFO",
+         [&](Folder f) {
+             fs::create_directory(f.file("world"));
+             fifo(f.file("world/ground.3dt"));
+         },
+         {"generate", "--out", "world", "--force"},
+         1,
+         {"cannot write world/ground.3dt: " + notRegular},
+         [](Folder f, const ToolRun&) {
+             EXPECT_EQ(folderContents(f.file("world")), std::vector<std::string>{"ground.3dt"});
+             EXPECT_EQ(typeOf(f.file("world/ground.3dt")), S_IFIFO);
+         }},
+        {"generate --force onto a link",
+         [&](Folder f) {
+             fs::create_directory(f.file("world"));
+             link("../ground.3dt", f.file("world/ground.3dt"));
+         },
+         {"generate", "--out", "world", "--force"},
+         1,
+         {"cannot write world/ground.3dt: " + notRegular},
+         [&terrain](Folder f, const ToolRun&) {
+             EXPECT_EQ(linkTarget(f.file("world/ground.3dt")), "../ground.3dt");
+             EXPECT_EQ(readFile(f.file("ground.3dt")), terrain);
+         }},
+        {"generate --force onto a device",
+         [](Folder f) {
+             fs::create_directory(f.file("world"));
+             ASSERT_TRUE(makeNullDevice(f.file("world/1.bmp")));
+         },
+         {"generate", "--out", "world", "--force"},
+         1,
+         {"cannot write world/1.bmp: " + notRegular},
+         [](Folder f, const ToolRun&) {
+             EXPECT_EQ(folderContents(f.file("world")), std::vector<std::string>{"1.bmp"});
+             EXPECT_EQ(typeOf(f.file("world/1.bmp")), S_IFCHR);
+         },
+         true},
+        {"generate --force with a folder as the texture",
+         [](Folder f) {
+             fs::remove(f.file("1.bmp"));
+             fs::create_directories(f.file("1.bmp/inside"));
+         },
+         {"generate", "--force"},
+         1,
+         {"cannot write ./1.bmp: "},
+         [&terrain](Folder f, const ToolRun&) {
+             EXPECT_EQ(readFile(f.file("ground.3dt")), terrain);
+         }},
+        {"render, a heading of 1e308 degrees",
+         [](Folder f) {  // ground all round the eye, whichever way it turns
+             writeFile(f.file("ground.3dt"), terrainBytes(64, 64, 1, 4, 4, [](int r, int c) {
+                           return (r * 7 + c * 5) % 64;
+                       }));
+         },
+         render({"ground.3dt", "--heading", "1e308"}),
+         0,
+         {"wrote ground.png"},
+         [](Folder f, const ToolRun&) { EXPECT_GT(coloursIn(f.file("ground.png")), 1u); }},
+    };
+
+    TemporaryFolder probe;
+    const bool devices = makeNullDevice(probe.file("null"));
+    for (const Case& c : cases) {
+        if (c.needsDevice && !devices) {
+            continue;  // only root, outside a restricted container, can make device nodes
+        }
+        SCOPED_TRACE(c.name);
+        TemporaryFolder folder;
+        writeFile(folder.file("ground.3dt"), terrain);
+        writeFile(folder.file("1.bmp"), solidBitmapBytes(8, 8, {90, 120, 60}));
+        c.make(folder);
+        const ToolRun run = runTool(c.arguments, folder.path(), std::chrono::seconds(10));
+        EXPECT_FALSE(run.timedOut) << "still running after 10 s";
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        for (const std::string& part : c.said) {
+            EXPECT_NE((run.out + run.err).find(part), std::string::npos)
+                << "no \"" << part << "\" in\n"
+                << run.out << run.err;
+        }
+        c.check(folder, run);
+    }
 }

@@ -41,25 +41,25 @@ double meanAbsoluteStep(const std::vector<std::int8_t>& heights, int size) {
 }  // namespace
 
 TEST(Generate, WritesAWorldTheViewerLoadsCleanly) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     GenerateOptions options;
     options.size = 40;
     options.seed = 5;
     options.textureNumber = -3;
     options.tile = 10;
-    generateInto(".", options);
+    generateInto(folder.path(), options);
 
     HeadlessGL gl(16, 16);
     ASSERT_TRUE(gl.ok()) << gl.error();
     Terrain terrain;
-    EXPECT_EQ(viewerLoad(terrain, "ground.3dt"), std::vector<std::string>{});
+    EXPECT_EQ(viewerLoad(terrain, folder.file("ground.3dt")), std::vector<std::string>{});
     EXPECT_EQ(terrain.rows(), 40);
     EXPECT_EQ(terrain.columns(), 40);
     EXPECT_EQ(terrain.textureNumber(), -3);
     EXPECT_EQ(terrain.tileX(), 10);
     EXPECT_EQ(terrain.tileY(), 10);
-    EXPECT_TRUE(fileExists("-3.bmp"));
-    EXPECT_EQ(readFile("ground.3dt").size(), 8u + 40 * 40);
+    EXPECT_TRUE(fileExists(folder.file("-3.bmp")));
+    EXPECT_EQ(readFile(folder.file("ground.3dt")).size(), 8u + 40 * 40);
 
     // Heights use the whole signed range and are not a handful of plateaus.
     std::set<float> distinct;
@@ -134,17 +134,17 @@ TEST(Generate, TextureLooksLikeGroundAndRepeatsWithoutSeams) {
 }
 
 TEST(Generate, SameSeedGivesSameBytesAndOtherSeedsOthers) {
-    ScopedWorkingFolder folder;
+    TemporaryFolder folder;
     GenerateOptions options;
     options.seed = 9;
-    generateInto("a", options);
-    generateInto("b", options);
+    generateInto(folder.file("a"), options);
+    generateInto(folder.file("b"), options);
     options.seed = 10;
-    generateInto("c", options);
+    generateInto(folder.file("c"), options);
 
     for (const std::string name : {"ground.3dt", "1.bmp"}) {
-        EXPECT_EQ(readFile("a/" + name), readFile("b/" + name)) << name;
-        EXPECT_NE(readFile("a/" + name), readFile("c/" + name)) << name;
+        EXPECT_EQ(readFile(folder.file("a/" + name)), readFile(folder.file("b/" + name))) << name;
+        EXPECT_NE(readFile(folder.file("a/" + name)), readFile(folder.file("c/" + name))) << name;
     }
     // Seeds far apart in the 64-bit range work too.
     EXPECT_NE(groundtool::generateHeights(64, 0, 0.5),
@@ -160,9 +160,10 @@ TEST(Generate, RoughnessAddsFineDetail) {
 }
 
 TEST(Generate, RefusesToReplaceFilesUnlessForced) {
-    ScopedWorkingFolder folder;
-    writeFile("ground.3dt", Bytes{'k', 'e', 'e', 'p'});
+    TemporaryFolder folder;
+    writeFile(folder.file("ground.3dt"), Bytes{'k', 'e', 'e', 'p'});
     GenerateOptions options;
+    options.folder = folder.path();
     std::ostringstream out;
     try {
         runGenerate(options, out);
@@ -172,11 +173,11 @@ TEST(Generate, RefusesToReplaceFilesUnlessForced) {
             << error.what();
         EXPECT_EQ(error.status(), groundtool::kExitFailure);
     }
-    EXPECT_EQ(readFile("ground.3dt"), (Bytes{'k', 'e', 'e', 'p'}));
-    EXPECT_FALSE(fileExists("1.bmp"));
+    EXPECT_EQ(readFile(folder.file("ground.3dt")), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(fileExists(folder.file("1.bmp")));
 
     options.force = true;
     runGenerate(options, out);
-    EXPECT_EQ(readFile("ground.3dt").size(), 8u + 64 * 64);
-    EXPECT_TRUE(fileExists("1.bmp"));
+    EXPECT_EQ(readFile(folder.file("ground.3dt")).size(), 8u + 64 * 64);
+    EXPECT_TRUE(fileExists(folder.file("1.bmp")));
 }

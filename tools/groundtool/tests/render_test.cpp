@@ -69,11 +69,39 @@ int skyPixels(const Picture& picture) {
     return count;
 }
 
-// A generated world in the folder "world", rendered from the working folder.
-Picture render(const std::string& eye, double heading, const std::string& expectedWarnings = "") {
+std::string withoutPrefix(std::string text, const std::string& prefix) {
+    for (std::size_t at; (at = text.find(prefix)) != std::string::npos;) {
+        text.erase(at, prefix.size());
+    }
+    return text;
+}
+
+class Render : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directory(world(""));
+        groundtool::GenerateOptions options;
+        options.folder = world("");
+        std::ostringstream out;
+        groundtool::runGenerate(options, out);
+    }
+
+    // A file in the generated world.
+    std::string world(const std::string& name) const { return folder_.file("world/" + name); }
+
+    // The generated world rendered into view.png in the test's folder; the warnings name the
+    // world's folder as "world", as they would for a user working in the folder above it.
+    Picture render(const std::string& eye, double heading,
+                   const std::string& expectedWarnings = "") const;
+
+    TemporaryFolder folder_;
+};
+
+Picture Render::render(const std::string& eye, double heading,
+                       const std::string& expectedWarnings) const {
     RenderOptions options;
-    options.terrain = "world/ground.3dt";
-    options.output = "view.png";
+    options.terrain = world("ground.3dt");
+    options.output = folder_.file("view.png");
     options.width = kWidth;
     options.height = kHeight;
     if (!eye.empty()) {
@@ -86,21 +114,9 @@ Picture render(const std::string& eye, double heading, const std::string& expect
     std::ostringstream out;
     std::ostringstream warnings;
     groundtool::runRender(options, out, warnings);
-    EXPECT_EQ(warnings.str(), expectedWarnings);
-    return readPng("view.png");
+    EXPECT_EQ(withoutPrefix(warnings.str(), folder_.path() + "/"), expectedWarnings);
+    return readPng(folder_.file("view.png"));
 }
-
-class Render : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fs::create_directory("world");
-        groundtool::GenerateOptions options;
-        options.folder = "world";
-        std::ostringstream out;
-        groundtool::runGenerate(options, out);
-    }
-    ScopedWorkingFolder folder_;
-};
 
 }  // namespace
 
@@ -155,7 +171,7 @@ TEST_F(Render, EyeAndHeadingPlaceTheCamera) {
 
 TEST_F(Render, WarnsOfWhatTheViewerWouldSayOrSilentlyLack) {
     const Picture textured = render("", 0.0);
-    fs::remove("world/1.bmp");
+    fs::remove(world("1.bmp"));
     const Picture bare =
         render("", 0.0,
                "groundtool: no usable texture 1.bmp in world; the ground is untextured, as in the "
@@ -171,10 +187,10 @@ TEST_F(Render, WarnsOfWhatTheViewerWouldSayOrSilentlyLack) {
     };
     EXPECT_GT(bottomLuminance(bare), bottomLuminance(textured) * 1.2);
 
-    Bytes terrain = readFile("world/ground.3dt");
+    Bytes terrain = readFile(world("ground.3dt"));
     terrain[6] = 0;  // tileX
-    writeFile("world/ground.3dt", terrain);
-    writeFile("world/1.bmp", solidBitmapBytes(4, 4, {10, 200, 10}));
+    writeFile(world("ground.3dt"), terrain);
+    writeFile(world("1.bmp"), solidBitmapBytes(4, 4, {10, 200, 10}));
     render("", 0.0,
            "groundtool: the viewer would write to standard error: tex_tile_x must be positive\n");
 }
@@ -183,7 +199,7 @@ TEST_F(Render, TextureTheViewerCannotUploadFailsWithoutAPicture) {
     HeadlessGL probe(16, 16);
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    writeFile("world/1.bmp", solidBitmapBytes(2 * maxSize, 1, {1, 2, 3}));
+    writeFile(world("1.bmp"), solidBitmapBytes(2 * maxSize, 1, {1, 2, 3}));
     try {
         render("", 0.0);
         FAIL() << "rendered a terrain the viewer would quit on";
@@ -192,7 +208,7 @@ TEST_F(Render, TextureTheViewerCannotUploadFailsWithoutAPicture) {
                   std::string::npos)
             << error.what();
     }
-    EXPECT_FALSE(fileExists("view.png"));
+    EXPECT_FALSE(fileExists(folder_.file("view.png")));
 }
 
 TEST(RenderOptions, EyeTakesTwoNumbers) {

@@ -1,7 +1,8 @@
 #pragma once
-// Runs the built groundtool binary in the working folder and collects what it printed, for the
+// Runs the built groundtool binary in a given folder and collects what it printed, for the
 // tests that check the command line as a user meets it.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,13 @@ struct ToolRun {
     int status = -1;  // exit status, or -1 when the tool did not exit normally
     std::string out;
     std::string err;
+    bool timedOut = false;  // killed for running past its time limit
 };
 
-// Runs the tool in folder ("." is the test's own working folder).
-ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder = ".");
+// Runs the tool in folder ("." is the test's own working folder). A run still going after limit
+// is killed, so a tool that waits forever fails its test instead of stalling the suite.
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder = ".",
+                std::chrono::seconds limit = std::chrono::seconds(120));
 
 // The names in a folder, sorted, hidden ones included: what a failed command must not add to.
 std::vector<std::string> folderContents(const std::string& folder);

@@ -2,21 +2,14 @@
 
 #include <GL/gl.h>
 
-#include "diag.h"
 #include "terrain.h"
-#include "test_files.h"
 
-std::vector<std::string> viewerLoad(Terrain& terrain, const std::string& fileName) {
+std::vector<std::string> viewerLoad(Terrain& terrain, const std::string& path) {
     std::vector<std::string> said;
-    redirectErrorLog([&said](const std::string& entry) { said.push_back("log: " + entry); });
-    {
-        CapturedStderr captured;
-        terrain.load(fileName);
-        for (const std::string& line : captured.lines()) {
-            said.push_back("stderr: " + line);
-        }
+    for (const LoadMessage& message : terrain.loadFile(path).messages) {
+        const bool logged = message.channel == LoadMessage::Channel::ErrorLog;
+        said.push_back((logged ? "log: " : "stderr: ") + message.text);
     }
-    redirectErrorLog(nullptr);
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR) {
         said.push_back("OpenGL error " + std::to_string(error));

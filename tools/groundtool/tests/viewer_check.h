@@ -7,5 +7,6 @@
 
 class Terrain;
 
-// Needs a current OpenGL context; fileName is opened from the working folder, as the viewer does.
-std::vector<std::string> viewerLoad(Terrain& terrain, const std::string& fileName);
+// Needs a current OpenGL context; the texture is found in the folder of path, as the viewer finds
+// it next to its world. Each message reads "log: ..." or "stderr: ...", in the viewer's order.
+std::vector<std::string> viewerLoad(Terrain& terrain, const std::string& path);
