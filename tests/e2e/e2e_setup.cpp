@@ -104,12 +104,27 @@ bool hasMappedWindow(const XScreen& screen) {
     return false;
 }
 
-std::unique_ptr<ViewerProcess> launchViewer(const XScreen& screen, const std::string& display,
-                                            const std::string& folder) {
+ChildOptions viewerOptions(const std::string& display, const std::string& folder) {
+    ChildOptions options;
+    options.executable = viewerExecutable();
+    options.workingFolder = folder;
+    options.environment = {"DISPLAY=" + display};
+    return options;
+}
+
+void waitForEmptyScreen(const XScreen& screen, const std::string& display) {
     if (!pollUntil([&] { return !hasMappedWindow(screen); }, kLeftoverTimeout)) {
-        throw std::runtime_error("a window of an earlier test stays on " + display);
+        throw std::runtime_error("a window of an earlier run stays on " + display);
     }
-    return std::make_unique<ViewerProcess>(viewerExecutable(), display, folder);
+}
+
+std::unique_ptr<ChildProcess> launchViewer(const XScreen& screen, const std::string& display,
+                                           const std::string& folder,
+                                           const std::vector<std::string>& arguments) {
+    waitForEmptyScreen(screen, display);
+    ChildOptions options = viewerOptions(display, folder);
+    options.arguments = arguments;
+    return std::make_unique<ChildProcess>(options);
 }
 
 std::string keepForInspection(const Picture& picture, const std::string& name) {

@@ -7,9 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "child_process.h"
 #include "picture.h"
-#include "viewer_process.h"
 #include "x_screen.h"
 
 using Milliseconds = std::chrono::milliseconds;
@@ -40,10 +41,18 @@ std::optional<WindowGeometry> waitForMappedWindow(const XScreen& screen, Millise
 
 bool hasMappedWindow(const XScreen& screen);
 
-// Starts the viewer on screen (whose display is display) in folder, once no window of an earlier
-// test is left there: a killed viewer's window goes only when the server has seen it go.
-std::unique_ptr<ViewerProcess> launchViewer(const XScreen& screen, const std::string& display,
-                                            const std::string& folder);
+// The viewer run on display with folder as its working folder.
+ChildOptions viewerOptions(const std::string& display, const std::string& folder);
+
+// Waits until no window of an earlier run is left on screen (whose display is display): a killed
+// viewer's window goes only when the server has seen it go. Throws std::runtime_error when one
+// stays.
+void waitForEmptyScreen(const XScreen& screen, const std::string& display);
+
+// Starts the viewer on screen in folder with arguments, once the screen is empty.
+std::unique_ptr<ChildProcess> launchViewer(const XScreen& screen, const std::string& display,
+                                           const std::string& folder,
+                                           const std::vector<std::string>& arguments = {});
 
 // Writes picture as "<name>.png" into the test build's artifact folder and returns its path.
 std::string keepForInspection(const Picture& picture, const std::string& name);

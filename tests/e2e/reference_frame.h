@@ -1,12 +1,11 @@
 #pragma once
-// The frame the viewer shows for a camera position, drawn off-screen with the viewer's own
-// state set-up and frame code, for comparing with what the screen shows.
+// The frame the viewer shows of a world, drawn off-screen by groundtool's renderer, for comparing
+// with what the screen shows.
 
 #include <string>
 
 #include "picture.h"
-
-class Camera;
+#include "terrain.h"
 
 struct ReferenceFrame {
     // Drawn into 8 bits a channel like the viewer's window, so the same Mesa rasteriser gives
@@ -15,10 +14,9 @@ struct ReferenceFrame {
     std::string error;
 };
 
-// Loads the terrain from folder (its "ground.3dt" and texture bitmap) in a headless OpenGL
-// context, sets the fixed state and a whole-window viewport as the viewer's window does, and
-// draws two frames from camera: the first frame of a run uses OpenGL's default fog and only later
-// frames the viewer's own, so the second is what the screen keeps showing. depthBits is the
-// depth buffer of the viewer's window, 0 for none.
-ReferenceFrame renderSteadyFrame(const std::string& folder, const Camera& camera, int width,
-                                 int height, int depthBits);
+// The picture the viewer keeps showing of folder's "ground.3dt" (and its texture there) from
+// the start camera moved to (eyeX, eyeZ), in a window of width x height with a depth buffer of
+// depthBits (0 for none), at the viewer's height scale.
+ReferenceFrame renderSteadyFrame(const std::string& folder, double eyeX, double eyeZ, int width,
+                                 int height, int depthBits,
+                                 float heightScale = scene::kDefaultHeightScale);
