@@ -2,119 +2,193 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <ostream>
+#include <vector>
 
+#include "app.h"
+#include "command_line.h"
+#include "decimal_text.h"
+#include "elevation_source.h"
 #include "file_output.h"
-#include "terrain_file.h"
+#include "gdal_raster.h"
+#include "grid_layout.h"
+#include "image_files.h"
+#include "terrain.h"
+#include "tool_error.h"
+
+namespace fs = std::filesystem;
 
 namespace groundtool {
 
 namespace {
 
-struct Tap {
-    int index;
-    double weight;
+constexpr int kLevels = 255;  // steps from the lowest level, -128, to the highest, 127
+constexpr int kLowestLevel = -128;
+
+const char* describe(TextureKind kind) {
+    switch (kind) {
+        case TextureKind::relief:
+            return "relief (hillshade times height tint)";
+        case TextureKind::hillshade:
+            return "hillshade";
+        case TextureKind::tint:
+            return "height tint";
+        case TextureKind::none:
+            break;
+    }
+    return "none";
+}
+
+// The grid's heights in source units, rows of samples north to south, each west to east.
+struct GridSamples {
+    std::vector<double> values;
+    std::size_t filled = 0;  // samples with no valid source cell under them
 };
 
-// For each of target samples, the source samples it draws on and their weights (summing to 1).
-std::vector<std::vector<Tap>> resamplingTaps(int source, int target) {
-    std::vector<std::vector<Tap>> taps(static_cast<std::size_t>(target));
-    const double ratio = static_cast<double>(source) / target;
-    for (int i = 0; i < target; ++i) {
-        std::vector<Tap>& tap = taps[static_cast<std::size_t>(i)];
-        if (target <= source) {
-            // Each target sample covers [from, to) of the source; average what it covers.
-            const double from = i * ratio;
-            const double to = (i + 1) * ratio;
-            for (int s = static_cast<int>(from); s < source && s < to; ++s) {
-                const double overlap =
-                    std::min(to, s + 1.0) - std::max(from, static_cast<double>(s));
-                if (overlap > 0.0) {
-                    tap.push_back({s, overlap / ratio});
-                }
-            }
-        } else {
-            // Sample centres line up: target centre i + 0.5 sits at source position (i + 0.5) *
-            // ratio, measured from the first source centre.
-            const double at =
-                std::min(static_cast<double>(source - 1), std::max(0.0, (i + 0.5) * ratio - 0.5));
-            const int s = static_cast<int>(at);
-            const int next = std::min(s + 1, source - 1);
-            const double fraction = at - s;
-            tap.push_back({s, 1.0 - fraction});
-            tap.push_back({next, fraction});
+GridSamples readGrid(const ElevationSource& source, const GridLayout& grid,
+                     const std::string& path) {
+    GridSamples samples;
+    samples.values.resize(static_cast<std::size_t>(grid.rows) * grid.columns);
+    source.read(grid.window, grid.rows, grid.columns, samples.values.data(), grid.rows);
+    if (std::all_of(samples.values.begin(), samples.values.end(),
+                    [](double v) { return std::isnan(v); })) {
+        throw ToolError("cannot import " + path + ": it has no valid height");
+    }
+    samples.filled = fillGaps(samples.values, grid.rows, grid.columns);
+    return samples;
+}
+
+HeightRange chooseRange(const ImportOptions& options, const ElevationSource& source,
+                        const std::vector<double>& values) {
+    if (options.range) {
+        return *options.range;
+    }
+    if (source.eightBit()) {
+        return {0.0, 255.0};
+    }
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return {*low, *high};
+}
+
+// Grid rows run west to east and columns north to south, so the samples turn round.
+std::vector<std::int8_t> gridLevels(const std::vector<double>& values, const GridLayout& grid,
+                                    HeightRange range) {
+    std::vector<std::int8_t> levels(values.size());
+    for (int row = 0; row < grid.rows; ++row) {
+        for (int column = 0; column < grid.columns; ++column) {
+            levels[static_cast<std::size_t>(row) * grid.columns + column] =
+                heightLevel(values[static_cast<std::size_t>(column) * grid.rows + row], range);
         }
     }
-    return taps;
+    return levels;
+}
+
+// A length in the source's ground unit: metres, or the unit of a source placed nowhere.
+std::string length(double value, bool inMetres) {
+    return decimalText(value) + (inMetres ? " m" : value == 1.0 ? " unit" : " units");
+}
+
+void report(const ImportOptions& options, const ElevationSource& source, const GridLayout& grid,
+            const GridSamples& samples, HeightRange range, const std::string& terrainPath,
+            const std::string& texturePath, std::ostream& out) {
+    const Ground& ground = source.ground();
+    out << "read " << options.source << " (" << source.kind() << "): " << source.width() << " x "
+        << source.height() << " cells, " << ground.description << "\n";
+
+    const double cell = std::sqrt(grid.cellEast * grid.cellNorth);
+    const double level = (range.high - range.low) / kLevels * source.metresPerUnit();
+    out << "wrote " << terrainPath << ": " << grid.rows << " rows west to east x " << grid.columns
+        << " columns north to south, a cell "
+        << (grid.cellEast == grid.cellNorth ? length(cell, ground.inMetres)
+                                            : length(grid.cellEast, ground.inMetres) + " by " +
+                                                  length(grid.cellNorth, ground.inMetres))
+        << "; heights " << decimalText(range.low) << " to " << decimalText(range.high) << " "
+        << source.heightUnit() << " onto levels -128 to 127, a level "
+        << length(level, ground.inMetres);
+    if (samples.filled > 0) {
+        out << "; " << samples.filled << " cells with no valid height filled from around them";
+    }
+    out << "\n";
+    if (options.texture != TextureKind::none) {
+        out << "wrote " << texturePath << ": " << options.textureSide << " x "
+            << options.textureSide << " " << describe(options.texture)
+            << ", spread once over the grid\n";
+    } else if (fs::exists(texturePath)) {
+        out << "no texture written; the viewer will draw the " << texturePath << " already there\n";
+    } else {
+        out << "no texture written; the viewer draws the grid untextured\n";
+    }
+    if (level > 0.0) {
+        // One world unit is one cell, and a level rises 1/127 of the height scale.
+        out << "true relief: groundview --height-scale " << decimalText(127.0 * level / cell)
+            << "\n";
+    } else {
+        out << "the source is flat: any height scale shows it flat\n";
+    }
 }
 
 }  // namespace
 
-GridShape gridShape(int imageWidth, int imageHeight) {
-    const int longer = std::max(imageWidth, imageHeight);
-    auto fit = [longer](int side) {
-        const int scaled =
-            longer > kMaxGridSize
-                ? static_cast<int>(std::lround(static_cast<double>(side) * kMaxGridSize / longer))
-                : side;
-        return std::max(kMinGridSize, std::min(kMaxGridSize, scaled));
-    };
-    return {fit(imageHeight), fit(imageWidth)};
+std::optional<HeightRange> parseHeightRange(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return std::nullopt;
+    }
+    double low = 0.0;
+    double high = 0.0;
+    if (!app::parseDecimal(text.substr(0, comma), low) ||
+        !app::parseDecimal(text.substr(comma + 1), high) || !(low < high)) {
+        return std::nullopt;
+    }
+    return HeightRange{low, high};
 }
 
-std::vector<std::int8_t> heightsFromImage(const GreyImage& image, GridShape shape) {
-    const auto across = resamplingTaps(image.width, shape.columns);
-    const auto down = resamplingTaps(image.height, shape.rows);
-
-    // Along each image row first, then down the columns.
-    std::vector<double> rows(static_cast<std::size_t>(image.height) * shape.columns);
-    for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t* line = image.grey.data() + static_cast<std::size_t>(y) * image.width;
-        for (int c = 0; c < shape.columns; ++c) {
-            double sum = 0.0;
-            for (const Tap& tap : across[static_cast<std::size_t>(c)]) {
-                sum += tap.weight * line[tap.index];
-            }
-            rows[static_cast<std::size_t>(y) * shape.columns + c] = sum;
-        }
+std::int8_t heightLevel(double height, HeightRange range) {
+    if (!(range.high > range.low)) {
+        return kLowestLevel;
     }
-    std::vector<std::int8_t> heights;
-    heights.reserve(static_cast<std::size_t>(shape.rows) * shape.columns);
-    for (int r = 0; r < shape.rows; ++r) {
-        for (int c = 0; c < shape.columns; ++c) {
-            double grey = 0.0;
-            for (const Tap& tap : down[static_cast<std::size_t>(r)]) {
-                grey += tap.weight * rows[static_cast<std::size_t>(tap.index) * shape.columns + c];
-            }
-            const long height = std::lround(grey) - 128;
-            heights.push_back(static_cast<std::int8_t>(std::min(127L, std::max(-128L, height))));
-        }
-    }
-    return heights;
+    const double share = (height - range.low) / (range.high - range.low);
+    const long level = std::lround(std::clamp(share, 0.0, 1.0) * kLevels) + kLowestLevel;
+    return static_cast<std::int8_t>(level);
 }
 
 void runImport(const ImportOptions& options, std::ostream& out) {
+    const fs::path folder(options.folder);
+    const std::string terrainPath = (folder / app::kTerrainFileName).string();
+    const std::string texturePath =
+        (folder / Terrain::textureFileName(options.textureNumber)).string();
+    const bool textured = options.texture != TextureKind::none;
     StagedOutput output(options.force);
-    output.checkTarget(options.output);
-    const GreyImage image = readGreyImage(options.image);
-    const GridShape shape = options.size > 0 ? GridShape{options.size, options.size}
-                                             : gridShape(image.width, image.height);
+    output.checkTarget(terrainPath);
+    if (textured) {
+        output.checkTarget(texturePath);
+    }
+
+    const ElevationSource source(options.source);
+    const Ground& ground = source.ground();
+    const GridLayout grid = layoutGrid(source.width(), source.height(), ground.cellEast,
+                                       ground.cellNorth, options.size);
+    const GridSamples samples = readGrid(source, grid, options.source);
+    const HeightRange range = chooseRange(options, source, samples.values);
 
     TerrainHeader header;
-    header.rows = shape.rows;
-    header.columns = shape.columns;
+    header.rows = grid.rows;
+    header.columns = grid.columns;
     header.textureNumber = options.textureNumber;
-    header.tileX = options.tile;
-    header.tileY = options.tile;
-    const std::vector<std::int8_t> heights = heightsFromImage(image, shape);
-    output.stage(options.output, encodeTerrain(header, heights));
+    const TextureTiles tiles = textureTiles(grid);
+    header.tileX = tiles.tileX;
+    header.tileY = tiles.tileY;
+    output.stage(terrainPath, encodeTerrain(header, gridLevels(samples.values, grid, range)));
+    if (textured) {
+        output.stage(texturePath,
+                     encodeBmp(options.textureSide, options.textureSide,
+                               reliefTexture(source, grid, samples.values, options.texture,
+                                             options.textureSide, range)));
+    }
     output.commit();
-
-    const auto [low, high] = std::minmax_element(heights.begin(), heights.end());
-    out << "wrote " << options.output << " (" << shape.rows << " rows x " << shape.columns
-        << " columns from " << image.width << " x " << image.height << " pixels, heights "
-        << static_cast<int>(*low) << " to " << static_cast<int>(*high) << ", texture "
-        << header.textureNumber << ".bmp, not written)\n";
+    report(options, source, grid, samples, range, terrainPath, texturePath, out);
 }
 
 }  // namespace groundtool

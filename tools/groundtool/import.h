@@ -1,38 +1,39 @@
 #pragma once
-// groundtool import: a greyscale heightmap image turned into a ".3dt" terrain, dark low and
-// light high.
+// groundtool import: any raster GDAL reads (a DEM in metres, an SRTM tile, a greyscale heightmap)
+// turned into a world for the viewer, DIR/ground.3dt and its texture DIR/K.bmp, north away from
+// the start camera and east to its right.
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "image_files.h"
+#include "relief_texture.h"
+#include "terrain_file.h"
 
 namespace groundtool {
 
 struct ImportOptions {
-    std::string image;
-    int size = 0;  // samples per side, 2 to 127; 0 keeps the image's shape (see gridShape)
-    int textureNumber = 1;
-    int tile = 12;
-    std::string output = "ground.3dt";
-    bool force = false;
+    std::string source;
+    std::string folder = ".";
+    int size = kMaxGridSize;  // samples on the longer side of the ground, 2 to 127
+    // Source heights for levels -128 and 127; by default 0 and 255 for 8-bit sources and the
+    // lowest and highest height of the grid for others.
+    std::optional<HeightRange> range;
+    TextureKind texture = TextureKind::relief;
+    int textureSide = 1024;  // a power of two, kMinTextureSide to kMaxTextureSide
+    int textureNumber = 1;   // the texture is written as "<number>.bmp"
+    bool force = false;      // replace existing files
 };
 
-struct GridShape {
-    int rows;     // image rows, top to bottom, become grid rows along x
-    int columns;  // image columns, left to right, become grid columns along z
-};
+// "LOW,HIGH": two plain decimals, LOW below HIGH.
+std::optional<HeightRange> parseHeightRange(const std::string& text);
 
-// The image's own size when it fits; otherwise scaled down to fit 127 on its longer side, keeping
-// its proportions. Never fewer than 2 per side, the least the viewer draws.
-GridShape gridShape(int imageWidth, int imageHeight);
+// A height in source units as a level: range.low gives -128, range.high 127, linearly between,
+// clamped beyond.
+std::int8_t heightLevel(double height, HeightRange range);
 
-// Resamples the grey levels to rows * columns (an area average when shrinking, bilinear when
-// enlarging) and maps grey 0 to -128 and 255 to 127. Row-major.
-std::vector<std::int8_t> heightsFromImage(const GreyImage& image, GridShape shape);
-
+// Writes both files, or neither, and says what it made of the source on out.
 void runImport(const ImportOptions& options, std::ostream& out);
 
 }  // namespace groundtool

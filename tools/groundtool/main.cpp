@@ -139,20 +139,73 @@ int main(int argc, char** argv) {
     groundtool::ImportOptions import;
     CLI::App* importCommand = app.add_subcommand(
         "import",
-        "Turn a greyscale heightmap image (PNG, PGM, BMP, JPEG, ...) into a .3dt: black is "
-        "height -128, white 127. Image rows become grid rows along x, image columns grid "
-        "columns along z.");
-    importCommand->add_option("image", import.image, "the heightmap image")->required();
-    importCommand
-        ->add_option("--size", import.size,
-                     "resample to N x N samples (default: the image's size, scaled down to at "
-                     "most 127 on its longer side)")
+        "Turn a height raster GDAL reads (GeoTIFF, SRTM .hgt, Esri ASCII grid, 16-bit PNG, an "
+        "8-bit greyscale heightmap, ...) into a world: DIR/ground.3dt with cells square on the "
+        "ground, north away from the start camera and east to its right, and its texture "
+        "DIR/K.bmp computed from the source at full detail. Missing heights are filled from the "
+        "valid ones around them. Prints the groundview --height-scale that shows the true "
+        "relief.");
+    importCommand->add_option("source", import.source, "the height raster")->required();
+    importCommand->add_option("--size", import.size, "samples on the longer side of the ground")
         ->transform(decimal(false))
-        ->check(CLI::Range(groundtool::kMinGridSize, groundtool::kMaxGridSize));
-    addTextureOptions(*importCommand, import.textureNumber, import.tile);
-    importCommand->add_option("--out", import.output, "the terrain file to write")
+        ->check(CLI::Range(groundtool::kMinGridSize, groundtool::kMaxGridSize))
         ->capture_default_str();
-    importCommand->add_flag("--force", import.force, "replace an existing file");
+    importCommand
+        ->add_option_function<std::string>(
+            "--range",
+            [&import](const std::string& text) {
+                import.range = groundtool::parseHeightRange(text);
+            },
+            "LOW,HIGH: the source heights of the lowest and highest level, so that neighbouring "
+            "tiles match (default: 0,255 for 8-bit sources, otherwise the lowest and highest "
+            "height imported)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return groundtool::parseHeightRange(text) ? ""
+                                                          : "expected LOW,HIGH with LOW below HIGH";
+            },
+            "LOW,HIGH"));
+    static const std::vector<std::pair<std::string, groundtool::TextureKind>> kTextureKinds = {
+        {"relief", groundtool::TextureKind::relief},
+        {"hillshade", groundtool::TextureKind::hillshade},
+        {"tint", groundtool::TextureKind::tint},
+        {"none", groundtool::TextureKind::none}};
+    importCommand
+        ->add_option_function<std::string>(
+            "--texture",
+            [&import](const std::string& name) {
+                for (const auto& [kindName, kind] : kTextureKinds) {
+                    if (kindName == name) {
+                        import.texture = kind;
+                    }
+                }
+            },
+            "relief (hillshade times a colour tint by height), hillshade, tint, or none "
+            "(no K.bmp: the viewer draws the grid untextured)")
+        ->check(CLI::IsMember(kTextureKinds))
+        ->default_str("relief");
+    importCommand
+        ->add_option("--texture-size", import.textureSide,
+                     "texture pixels per side, a power of two")
+        ->transform(decimal(false))
+        ->check(CLI::Range(groundtool::kMinTextureSide, groundtool::kMaxTextureSide))
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const long side = std::strtol(text.c_str(), nullptr, 10);
+                return (side & (side - 1)) == 0 ? "" : "expected a power of two, not " + text;
+            },
+            "power of two"))
+        ->capture_default_str();
+    importCommand
+        ->add_option("--texture-number", import.textureNumber,
+                     "texture file number K: the terrain names \"K.bmp\"")
+        ->transform(decimal(true))
+        ->check(CLI::Range(groundtool::kMinTextureNumber, groundtool::kMaxTextureNumber))
+        ->check(kTextureNumber)
+        ->capture_default_str();
+    importCommand->add_option("--out", import.folder, "existing folder to write into")
+        ->capture_default_str();
+    importCommand->add_flag("--force", import.force, "replace existing files");
 
     groundtool::RenderOptions render;
     std::string eye;

@@ -1,146 +1,329 @@
-#include "import.h"
+// groundtool import run as a user runs it, on sources that GDAL itself writes in each format: the
+// world is checked against the source, the texture against the grid, and every refusal against
+// the folder it leaves.
 
+#include <gdal.h>
 #include <gtest/gtest.h>
-#include <stb/stb_image_write.h>
+#include <ogr_srs_api.h>
 
-#include <sstream>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <optional>
 
-#include "headless_gl.h"
-#include "terrain.h"
 #include "test_files.h"
-#include "tool_error.h"
-#include "viewer_check.h"
-
-using groundtool::GridShape;
-using groundtool::ImportOptions;
-using groundtool::runImport;
+#include "tool_runner.h"
 
 namespace {
 
-// A binary PGM: "P5", size, maximum 255, then the grey bytes row by row.
-void writePgm(const std::string& path, int width, int height, const Bytes& grey) {
-    std::ostringstream header;
-    header << "P5\n" << width << " " << height << "\n255\n";
-    const std::string text = header.str();
-    Bytes bytes(text.begin(), text.end());
-    bytes.insert(bytes.end(), grey.begin(), grey.end());
-    writeFile(path, bytes);
-}
+using HeightAt = std::function<double(int x, int y)>;  // pixel x east, y south; NaN: nodata
 
-void writeGreyPng(const std::string& path, int width, int height, const Bytes& grey) {
-    ASSERT_NE(stbi_write_png(path.c_str(), width, height, 1, grey.data(), width), 0);
-}
+struct Raster {
+    const char* driver;
+    int width;
+    int height;
+    GDALDataType type;
+    std::vector<double> placement;  // GDAL's geotransform; empty for none
+    int epsg;                       // 0 for no coordinate system
+    double nodata;                  // written where height is NaN, and declared unless 0
+};
 
-std::vector<std::vector<float>> importAndLoad(const ImportOptions& options) {
-    std::ostringstream out;
-    runImport(options, out);
-    writeFile("1.bmp", solidBitmapBytes(4, 4, {90, 120, 60}));
-    HeadlessGL gl(16, 16);
-    EXPECT_TRUE(gl.ok()) << gl.error();
-    Terrain terrain;
-    EXPECT_EQ(viewerLoad(terrain, options.output), std::vector<std::string>{});
-    return terrain.heights();
-}
-
-std::string failureOf(const ImportOptions& options) {
-    std::ostringstream out;
-    try {
-        runImport(options, out);
-    } catch (const groundtool::ToolError& error) {
-        return error.what();
+void writeRaster(const std::string& path, const Raster& raster, const HeightAt& height) {
+    GDALAllRegister();
+    GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", raster.width, raster.height, 1,
+                                     raster.type, nullptr);
+    std::vector<double> values;
+    for (int y = 0; y < raster.height; ++y) {
+        for (int x = 0; x < raster.width; ++x) {
+            values.push_back(std::isnan(height(x, y)) ? raster.nodata : height(x, y));
+        }
     }
-    return "no failure";
+    GDALRasterBandH band = GDALGetRasterBand(memory, 1);
+    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, raster.width, raster.height, values.data(),
+                           raster.width, raster.height, GDT_Float64, 0, 0),
+              CE_None);
+    if (!raster.placement.empty()) {
+        std::vector<double> placement = raster.placement;
+        GDALSetGeoTransform(memory, placement.data());
+    }
+    if (raster.epsg != 0) {
+        OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(crs, raster.epsg);
+        OSRSetAxisMappingStrategy(crs, OAMS_TRADITIONAL_GIS_ORDER);
+        GDALSetSpatialRef(memory, crs);
+        OSRDestroySpatialReference(crs);
+    }
+    if (raster.nodata != 0.0) {
+        GDALSetRasterNoDataValue(band, raster.nodata);
+    }
+    GDALDatasetH file = GDALCreateCopy(GDALGetDriverByName(raster.driver), path.c_str(), memory,
+                                       FALSE, nullptr, nullptr, nullptr);
+    ASSERT_NE(file, nullptr) << CPLGetLastErrorMsg();
+    GDALClose(file);
+    GDALClose(memory);
 }
+
+struct World {
+    int rows = 0;
+    int columns = 0;
+    int tileX = 0;
+    int tileY = 0;
+    std::vector<int> levels;  // row-major
+    int at(int row, int column) const { return levels[row * columns + column]; }
+};
+
+World readWorld(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    World world{bytes.at(3), bytes.at(4), bytes.at(6), bytes.at(7), {}};
+    for (std::size_t i = 8; i < bytes.size(); ++i) {
+        world.levels.push_back(static_cast<std::int8_t>(bytes[i]));
+    }
+    EXPECT_EQ(world.levels.size(), static_cast<std::size_t>(world.rows * world.columns));
+    return world;
+}
+
+ToolRun import(const TemporaryFolder& folder, const std::string& source,
+               std::vector<std::string> options) {
+    options.insert(options.begin(), {"import", folder.file(source), "--out", folder.path()});
+    return runTool(options, folder.path());
+}
+
+double ramp(int x, int y) {
+    return 1000.0 + 3.0 * x - 2.0 * y;  // rising east and north
+}
+
+struct FormatCase {
+    std::string file;
+    Raster raster;
+    HeightAt height;
+    std::vector<std::string> options;
+    double groundAspect;                      // east-west extent over north-south
+    std::function<int(int, int)> exactLevel;  // when set, every vertex's level
+    double trueScale;                         // when set, the printed --height-scale
+};
 
 }  // namespace
 
-TEST(Import, GreyLevelsBecomeHeightsDarkLowInImageOrder) {
-    ScopedWorkingFolder folder;
-    // Three image rows of four pixels; rows become grid rows, columns grid columns.
-    writePgm("heights.pgm", 4, 3, {0, 255, 128, 127, 1, 2, 3, 4, 200, 100, 50, 25});
-    ImportOptions options;
-    options.image = "heights.pgm";
-    const auto heights = importAndLoad(options);
-    const std::vector<std::vector<float>> expected = {
-        {-128, 127, 0, -1}, {-127, -126, -125, -124}, {72, -28, -78, -103}};
-    EXPECT_EQ(heights, expected);
-    EXPECT_EQ(readFile("ground.3dt")[5], 1);   // texture number
-    EXPECT_EQ(readFile("ground.3dt")[6], 12);  // tile
-}
+TEST(Import, EachFormatBecomesACleanWorldShapedAndFacedLikeItsGround) {
+    const double degree = 1.0 / 120;
+    auto hole = [](int x, int y) { return std::hypot(x - 40, y - 50) < 9 ? NAN : ramp(x, y); };
+    auto voids = [](int x, int y) { return x > 300 && x < 420 && y < 200 ? NAN : ramp(x, y); };
+    auto checkered = [](int x, int y) { return ramp(x, y) + ((x + y) % 2 ? 20 : -20); };
+    // 2 x 2 blocks of the checkered ramp average to the ramp at their centre.
+    auto blockLevel = [](int row, int column) {
+        const double average = ramp(2 * row, 2 * column) + 0.5 * (3.0 - 2.0);
+        return static_cast<int>(std::lround((average - 500.0) / 1500.0 * 255.0)) - 128;
+    };
+    const std::vector<FormatCase> cases = {
+        {"geographic.tif",
+         {"GTiff", 95, 90, GDT_Int16, {10.0, degree, 0, 50.375, 0, -degree}, 4326, -9999},
+         hole,
+         {},
+         95 * std::cos(50.0 * M_PI / 180) / 90,
+         nullptr,
+         0},
+        {"projected.tif",
+         {"GTiff", 254, 128, GDT_Float32, {500000, 30, 0, 5500000, 0, -30}, 32633, 0},
+         checkered,
+         {"--range", "500,2000", "--texture", "hillshade", "--texture-size", "256"},
+         254.0 / 128,
+         blockLevel,
+         127 * (1500.0 / 255) / 60},
+        {"N50E010.hgt",
+         {"SRTMHGT",
+          1201,
+          1201,
+          GDT_Int16,
+          {10 - 0.5 / 1200, 1 / 1200.0, 0, 51 + 0.5 / 1200, 0, -1 / 1200.0},
+          4326,
+          -32768},
+         voids,
+         {"--texture", "tint"},
+         std::cos(50.5 * M_PI / 180),
+         nullptr,
+         0},
+        {"grid.asc",
+         {"AAIGrid", 60, 40, GDT_Float32, {0, 25, 0, 1000, 0, -25}, 0, 0},
+         ramp,
+         {"--size", "90"},
+         1.5,
+         nullptr,
+         0},
+        {"heights.png",
+         {"PNG", 64, 32, GDT_UInt16, {}, 0, 0},
+         ramp,
+         {"--texture", "none"},
+         2,
+         nullptr,
+         0},
+        // 8-bit greys keep their levels, grey 0 at -128 and 255 at 127, averaged or not.
+        {"grey.png",
+         {"PNG", 128, 64, GDT_Byte, {}, 0, 0},
+         [](int x, int y) { return 70 + x - y + ((x + y) % 2 ? 5 : -5); },
+         {"--size", "64"},
+         2,
+         [](int row, int column) { return 70 + 2 * row - 2 * column - 128; },
+         0},
+    };
+    for (const FormatCase& test : cases) {
+        SCOPED_TRACE(test.file);
+        TemporaryFolder folder;
+        writeRaster(folder.file(test.file), test.raster, test.height);
+        const ToolRun run = import(folder, test.file, test.options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const bool textured = test.options.empty() || test.options.back() != "none";
+        EXPECT_EQ(runTool({"info", folder.file("ground.3dt")}).status, textured ? 0 : 1);
+        EXPECT_EQ(fileExists(folder.file("1.bmp")), textured);
 
-TEST(Import, ResamplesToTheRequestedSize) {
-    ScopedWorkingFolder folder;
-    // 8 x 8: the left half black, the right half white, one grey pixel in the top-left block.
-    Bytes grey(64);
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            grey[y * 8 + x] = x < 4 ? 0 : 255;
+        const World world = readWorld(folder.file("ground.3dt"));
+        const bool sized = test.options.size() > 1 && test.options[0] == "--size";
+        const int longer = sized ? std::stoi(test.options[1]) : 127;
+        const double shorter = longer * std::min(test.groundAspect, 1 / test.groundAspect);
+        EXPECT_EQ(std::max(world.rows, world.columns), longer);
+        EXPECT_NEAR(std::min(world.rows, world.columns), shorter, 1.0);
+        EXPECT_EQ(world.rows > world.columns, test.groundAspect > 1);
+        EXPECT_EQ(world.tileX, world.columns);
+        EXPECT_EQ(world.tileY, world.rows);
+
+        // North away from the start camera (column 0), east to its right (the last row); no
+        // spike or pit where data is missing.
+        const auto [low, high] = std::minmax_element(world.levels.begin(), world.levels.end());
+        EXPECT_EQ(world.at(world.rows - 1, 0), *high);
+        EXPECT_EQ(world.at(0, world.columns - 1), *low);
+        EXPECT_GT(*high - *low, 100);
+        for (int r = 1; r + 1 < world.rows; ++r) {
+            for (int c = 1; c + 1 < world.columns; ++c) {
+                const auto [least, most] = std::minmax({world.at(r - 1, c), world.at(r + 1, c),
+                                                        world.at(r, c - 1), world.at(r, c + 1)});
+                ASSERT_GE(world.at(r, c), least - 1) << "pit at " << r << ", " << c;
+                ASSERT_LE(world.at(r, c), most + 1) << "spike at " << r << ", " << c;
+            }
+        }
+        if (test.exactLevel) {
+            for (int r = 0; r < world.rows; ++r) {
+                for (int c = 0; c < world.columns; ++c) {
+                    ASSERT_NEAR(world.at(r, c), test.exactLevel(r, c), 1) << r << ", " << c;
+                }
+            }
+        } else {
+            EXPECT_EQ(*low, -128);
+            EXPECT_EQ(*high, 127);
+        }
+        if (test.trueScale > 0) {
+            const std::size_t at = run.out.find("--height-scale ");
+            ASSERT_NE(at, std::string::npos) << run.out;
+            EXPECT_NEAR(std::stod(run.out.substr(at + 15)), test.trueScale, 0.01 * test.trueScale);
         }
     }
-    grey[0] = 100;
-    writeGreyPng("halves.png", 8, 8, grey);
-    ImportOptions options;
-    options.image = "halves.png";
-    options.size = 4;
-    options.textureNumber = 1;
-    options.tile = 3;
-    const auto shrunk = importAndLoad(options);
-    ASSERT_EQ(shrunk.size(), 4u);
-    // Each sample averages a 2 x 2 block: 100 / 4 = 25 in the top-left one.
-    EXPECT_EQ(shrunk[0], (std::vector<float>{25 - 128, -128, 127, 127}));
-    for (int r = 1; r < 4; ++r) {
-        EXPECT_EQ(shrunk[r], (std::vector<float>{-128, -128, 127, 127}));
-    }
-
-    // Enlarging interpolates: black to white across, rising steadily.
-    writeGreyPng("ramp.png", 2, 1, {0, 255});
-    options.image = "ramp.png";
-    options.size = 6;
-    options.force = true;
-    const auto grown = importAndLoad(options);
-    ASSERT_EQ(grown.size(), 6u);
-    EXPECT_EQ(grown[0].front(), -128);
-    EXPECT_EQ(grown[0].back(), 127);
-    for (int c = 1; c < 6; ++c) {
-        EXPECT_LE(grown[0][c - 1], grown[0][c]);
-    }
-    EXPECT_LT(grown[0][2], 0);
-    EXPECT_GT(grown[0][3], 0);
-    EXPECT_EQ(grown[5], grown[0]);
 }
 
-TEST(Import, GridKeepsTheImageShapeWithin127) {
-    const GridShape same = groundtool::gridShape(50, 20);
-    EXPECT_EQ(same.rows, 20);
-    EXPECT_EQ(same.columns, 50);
-    const GridShape wide = groundtool::gridShape(300, 200);
-    EXPECT_EQ(wide.columns, 127);
-    EXPECT_EQ(wide.rows, 85);
-    const GridShape tall = groundtool::gridShape(100, 1000);
-    EXPECT_EQ(tall.rows, 127);
-    EXPECT_EQ(tall.columns, 13);
-    const GridShape dot = groundtool::gridShape(1, 1);
-    EXPECT_EQ(dot.rows, 2);
-    EXPECT_EQ(dot.columns, 2);
+TEST(Import, TextureShowsEachVertexItsOwnGround) {
+    TemporaryFolder folder;
+    // 16 x 10 cells of 4 x 4 pixels, lowest or highest in no symmetric pattern: a texture
+    // shifted, turned or mirrored would show some vertex a cell of the other height.
+    auto high = [](int east, int south) {
+        return (east * east * 3 + south * south * 5 + east * south) % 7 < 3;
+    };
+    writeRaster(folder.file("checks.png"), {"PNG", 64, 40, GDT_Byte, {}, 0, 0},
+                [&](int x, int y) { return high(x / 4, y / 4) ? 255.0 : 0.0; });
+    const int side = 256;
+    ASSERT_EQ(import(folder, "checks.png",
+                     {"--size", "16", "--texture", "tint", "--texture-size", std::to_string(side)})
+                  .status,
+              0);
+    const World world = readWorld(folder.file("ground.3dt"));
+    ASSERT_EQ(world.rows, 16);
+    ASSERT_EQ(world.columns, 10);
+    const Bytes bmp = readFile(folder.file("1.bmp"));
+    ASSERT_EQ(bmp.size(), 54u + side * side * 3);
+
+    // What OpenGL's linear filter with repeat wrapping gives at (s, t); t = 0 is the first
+    // stored row.
+    auto texel = [&](int s, int t, int channel) -> double {
+        s = (s % side + side) % side;
+        t = (t % side + side) % side;
+        return bmp[54 + (static_cast<std::size_t>(t) * side + s) * 3 + channel];
+    };
+    auto sample = [&](double s, double t, int channel) {
+        const double u = s * side - 0.5;
+        const double v = t * side - 0.5;
+        const int i = static_cast<int>(std::floor(u));
+        const int j = static_cast<int>(std::floor(v));
+        const double a = u - i;
+        const double b = v - j;
+        return (1 - a) * (1 - b) * texel(i, j, channel) + a * (1 - b) * texel(i + 1, j, channel) +
+               (1 - a) * b * texel(i, j + 1, channel) + a * b * texel(i + 1, j + 1, channel);
+    };
+    std::vector<std::vector<double>> seen[2];  // colours at the low and at the high vertices
+    for (int r = 0; r < world.rows; ++r) {
+        for (int c = 0; c < world.columns; ++c) {
+            ASSERT_EQ(world.at(r, c), high(r, c) ? 127 : -128) << r << ", " << c;
+            std::vector<double> colour;
+            for (int channel = 0; channel < 3; ++channel) {
+                colour.push_back(sample(static_cast<double>(c) / world.tileX,
+                                        static_cast<double>(r - 1) / world.tileY, channel));
+            }
+            seen[high(r, c)].push_back(colour);
+        }
+    }
+    // Every vertex shows its own class's colour, and the tint puts the light colours high.
+    double brightness[2] = {};
+    for (int level = 0; level < 2; ++level) {
+        for (int channel = 0; channel < 3; ++channel) {
+            const auto [least, most] = std::minmax_element(
+                seen[level].begin(), seen[level].end(),
+                [channel](const auto& a, const auto& b) { return a[channel] < b[channel]; });
+            EXPECT_LE((*most)[channel] - (*least)[channel], 6) << "level " << level;
+            brightness[level] += seen[level].front()[channel];
+        }
+    }
+    EXPECT_GT(brightness[1], brightness[0] + 150);
 }
 
-TEST(Import, UnreadableImagesFailNamingTheFileAndWriteNothing) {
-    ScopedWorkingFolder folder;
-    ImportOptions options;
-    options.image = "absent.png";
-    EXPECT_EQ(failureOf(options), "cannot read absent.png: No such file or directory");
-
-    writeFile("notes.png", Bytes{'h', 'e', 'l', 'l', 'o'});
-    options.image = "notes.png";
-    EXPECT_EQ(failureOf(options).rfind("cannot read notes.png: not an image", 0), 0u)
-        << failureOf(options);
-
-    writeGreyPng("whole.png", 16, 16, Bytes(256, 7));
-    Bytes cut = readFile("whole.png");
+TEST(Import, BadSourcesAndUsageFailInOneLineAndWriteNothing) {
+    TemporaryFolder folder;
+    writeFile(folder.file("notes.txt"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    writeRaster(folder.file("whole.tif"), {"GTiff", 64, 64, GDT_Float32, {}, 0, 0}, ramp);
+    Bytes cut = readFile(folder.file("whole.tif"));
     cut.resize(cut.size() / 2);
-    writeFile("cut.png", cut);
-    options.image = "cut.png";
-    EXPECT_EQ(failureOf(options).rfind("cannot read cut.png: ", 0), 0u) << failureOf(options);
+    writeFile(folder.file("cut.tif"), cut);
+    writeRaster(folder.file("empty.tif"), {"GTiff", 8, 8, GDT_Float32, {}, 0, -1},
+                [](int, int) { return NAN; });
+    writeRaster(folder.file("line.tif"), {"GTiff", 5, 1, GDT_Float32, {}, 0, 0}, ramp);
+    // 50000 x 50000 cells in a few bytes.
+    const std::string huge = R"(<VRTDataset rasterXSize="50000" rasterYSize="50000">
+        <VRTRasterBand dataType="Byte" band="1"/></VRTDataset>)";
+    writeFile(folder.file("huge.vrt"), Bytes(huge.begin(), huge.end()));
+    std::filesystem::create_directory(folder.file("taken"));
+    writeFile(folder.file("taken/1.bmp"), solidBitmapBytes(2, 2, {0, 0, 0}));
+    const auto before = folderContents(folder.path());
 
-    EXPECT_FALSE(fileExists("ground.3dt"));
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+        {{"absent.tif"}, 1, "absent.tif: No such file or directory"},
+        {{"notes.txt"}, 1, "notes.txt: not a raster GDAL reads"},
+        {{"cut.tif"}, 1, "cannot read " + folder.file("cut.tif")},
+        {{"empty.tif"}, 1, "no valid height"},
+        {{"taken"}, 1, "taken: a folder, not a regular file"},
+        {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
+        {{"huge.vrt"}, 1, "more than groundtool decodes"},
+        {{"whole.tif", "--out", folder.file("taken")}, 1, "1.bmp already exists"},
+        {{"whole.tif", "--range", "5,1"}, 2, "--range"},
+        {{"whole.tif", "--texture", "shiny"}, 2, "--texture"},
+        {{"whole.tif", "--texture-size", "1000"}, 2, "power of two"},
+    };
+    for (const auto& [arguments, status, part] : cases) {
+        std::vector<std::string> words = {"import", folder.file(arguments[0])};
+        words.insert(words.end(), arguments.begin() + 1, arguments.end());
+        if (std::find(words.begin(), words.end(), "--out") == words.end()) {
+            words.insert(words.end(), {"--out", folder.path()});
+        }
+        const ToolRun run = runTool(words, folder.path());
+        EXPECT_EQ(run.status, status) << part;
+        EXPECT_EQ(run.err.rfind("groundtool: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
+        EXPECT_EQ(folderContents(folder.path()), before) << part;
+        EXPECT_EQ(folderContents(folder.file("taken")), std::vector<std::string>{"1.bmp"});
+    }
 }

@@ -1,0 +1,53 @@
+#pragma once
+// GDAL as groundtool uses it: registered once, silent (its messages become groundtool's one-line
+// errors), with a bounded block cache, and its datasets closed by their owners.
+
+#include <gdal.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "grid_layout.h"
+
+namespace groundtool {
+
+// Registers GDAL's drivers, stops GDAL printing, and bounds its block cache. Call before any other
+// GDAL use; later calls do nothing.
+void useGdal();
+
+// GDAL's last error message on one line, or a stand-in when it left none.
+std::string gdalMessage();
+
+struct DatasetCloser {
+    void operator()(void* dataset) const { GDALClose(dataset); }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+// GDAL's (x0, dx, 0, y0, 0, dy) placing a raster's pixels on the ground.
+using GeoTransform = std::vector<double>;
+
+// A one-band Float64 raster in memory that works on values in place (width * height, rows top to
+// bottom), with NaN as its nodata value. values must outlive it and keep its size.
+Dataset rasterOver(std::vector<double>& values, int width, int height,
+                   const GeoTransform& placement);
+
+// The window of band (pixels, fractions allowed) resampled to columns x rows values at out, rows
+// lineStride apart: averaged when it shrinks both ways, interpolated otherwise. On failure returns
+// false, GDAL's message left for gdalMessage.
+bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+                   double* out, std::ptrdiff_t lineStride);
+
+// Interpolates every NaN in values (width * height) from the valid values around it, with GDAL's
+// GDALFillNodata; needs one valid value at least. Returns how many there were.
+std::size_t fillGaps(std::vector<double>& values, int width, int height);
+
+// GDALDEMProcessing into memory: "hillshade" or "color-relief" with gdaldem's own options.
+Dataset demProcessing(GDALDatasetH source, const std::string& processing,
+                      const std::vector<std::string>& options, const std::string& colourFile = "");
+
+// The first count bands of an in-memory Byte raster, pixel-interleaved, rows top to bottom.
+std::vector<std::uint8_t> readBytes(GDALDatasetH raster, int count);
+
+}  // namespace groundtool

@@ -1,0 +1,94 @@
+#include "relief_colours.h"
+
+#include <cpl_vsi.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "gdal_raster.h"
+
+namespace groundtool {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kSunAzimuth = 315.0;
+constexpr double kSunAltitude = 45.0;
+// GDAL's hillshade of level ground, 1 + 254 sin(altitude): the shade that leaves a tint as it is.
+const double kLevelShade = 1.0 + 254.0 * std::sin(kSunAltitude * kPi / 180.0);
+
+struct TintStop {
+    double share;  // of the way from the lowest height to the highest
+    std::uint8_t r, g, b;
+};
+// Lowland green through tan and brown to grey rock and snow.
+constexpr std::array<TintStop, 7> kTint = {{{0.00, 72, 130, 74},
+                                            {0.12, 110, 158, 88},
+                                            {0.30, 178, 190, 118},
+                                            {0.50, 205, 180, 130},
+                                            {0.70, 168, 128, 92},
+                                            {0.88, 170, 160, 150},
+                                            {1.00, 245, 245, 245}}};
+
+// A colour file for gdaldem color-relief spanning range, in /vsimem/ while it lives.
+class TintFile {
+  public:
+    explicit TintFile(HeightRange range) {
+        // A flat source still needs rising entries.
+        const double span = range.high > range.low ? range.high - range.low : 1.0;
+        std::ostringstream text;
+        text.precision(17);
+        for (const TintStop& stop : kTint) {
+            text << range.low + stop.share * span << ' ' << int{stop.r} << ' ' << int{stop.g} << ' '
+                 << int{stop.b} << '\n';
+        }
+        text_ = text.str();
+        VSIFCloseL(VSIFileFromMemBuffer(name(), reinterpret_cast<GByte*>(text_.data()),
+                                        text_.size(), FALSE));
+    }
+    ~TintFile() { VSIUnlink(name()); }
+    TintFile(const TintFile&) = delete;
+    TintFile& operator=(const TintFile&) = delete;
+    const char* name() const { return "/vsimem/groundtool-tint.txt"; }
+
+  private:
+    std::string text_;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> reliefColours(std::vector<double>& heights, int width, int height,
+                                        const std::vector<double>& placement, TextureKind kind,
+                                        HeightRange range) {
+    const Dataset raster = rasterOver(heights, width, height, placement);
+    std::vector<std::uint8_t> shade;
+    if (kind != TextureKind::tint) {
+        const Dataset shading = demProcessing(raster.get(), "hillshade",
+                                              {"-compute_edges", "-az", std::to_string(kSunAzimuth),
+                                               "-alt", std::to_string(kSunAltitude)});
+        shade = readBytes(shading.get(), 1);
+    }
+    std::vector<std::uint8_t> colours;
+    if (kind != TextureKind::hillshade) {
+        const TintFile tintFile(range);
+        const Dataset tint = demProcessing(raster.get(), "color-relief", {}, tintFile.name());
+        colours = readBytes(tint.get(), 3);
+    } else {
+        colours.resize(shade.size() * 3);
+        for (std::size_t i = 0; i < shade.size(); ++i) {
+            std::fill_n(colours.begin() + static_cast<std::ptrdiff_t>(3 * i), 3, shade[i]);
+        }
+    }
+    if (kind == TextureKind::relief) {
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            const double lit = colours[i] * (shade[i / 3] / kLevelShade);
+            colours[i] = static_cast<std::uint8_t>(std::lround(std::min(255.0, lit)));
+        }
+    }
+    return colours;
+}
+
+}  // namespace groundtool
