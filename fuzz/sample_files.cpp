@@ -17,14 +17,9 @@ Bytes bitmap(int width, int height, int bitsPerPixel, int compression) {
 
 Bytes terrain(int type, int rows, int columns, int textureNumber, int tileX, int tileY,
               const Bytes& heights) {
-    terrain_format::Header header;
-    header.type = type;
-    header.rows = rows;
-    header.columns = columns;
-    header.textureNumber = textureNumber;
-    header.tileX = tileX;
-    header.tileY = tileY;
-    return terrain_format::encode(header, heights);
+    Bytes bytes = terrainBytes(rows, columns, textureNumber, tileX, tileY, heights);
+    bytes[terrain_format::kTypeOffset] = static_cast<std::uint8_t>(type);
+    return bytes;
 }
 
 Bytes terrain(int rows, int columns, int textureNumber, int tileX, int tileY) {
