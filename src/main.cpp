@@ -68,19 +68,18 @@ void enterFullScreen() {
     glutFullScreen();
 }
 
-// freeglut's default reshape makes the viewport the whole window, as it does for the screen.
-void openWindow() {
-    glutInitWindowSize(options.windowWidth, options.windowHeight);
-    glutCreateWindow("groundview");
-}
-
 }  // namespace
 
 void initGraphics(int argc, char** argv) {
+    if (options.window) {
+        // Before glutInit, so that GLUT's own -geometry, read there, has the last word.
+        glutInitWindowSize(options.windowWidth, options.windowHeight);
+    }
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE);
     if (options.window) {
-        openWindow();
+        // freeglut's default reshape makes the viewport the whole window, as for the screen.
+        glutCreateWindow("groundview");
     } else {
         enterFullScreen();
     }
