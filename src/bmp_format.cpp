@@ -30,4 +30,23 @@ void writeHeader(std::uint8_t* header, int width, int height, int bitsPerPixel, 
     put32(header + kImageSizeOffset, imageBytes);
 }
 
+std::vector<std::uint8_t> encode24(int width, int height, const std::vector<std::uint8_t>& rgb) {
+    const auto rowBytes = static_cast<std::size_t>(paddedRowBytes(width));
+    const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> bytes(kHeaderBytes + imageBytes, 0);
+    writeHeader(bytes.data(), width, height, 24, 0, static_cast<std::uint32_t>(imageBytes));
+    // The file keeps the bottom row first, each pixel blue, green, red.
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* from =
+            rgb.data() + static_cast<std::size_t>(height - 1 - y) * width * 3;
+        std::uint8_t* to = bytes.data() + kHeaderBytes + rowBytes * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+    return bytes;
+}
+
 }  // namespace bmp

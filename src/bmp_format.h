@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace bmp {
 
@@ -28,5 +29,9 @@ constexpr std::int64_t paddedRowBytes(std::int64_t width) {
 // Fills header (kHeaderBytes long) for a picture whose pixel rows take imageBytes after it.
 void writeHeader(std::uint8_t* header, int width, int height, int bitsPerPixel, int compression,
                  std::uint32_t imageBytes);
+
+// An uncompressed 24-bit BMP of width x height pixels from RGB triples, rows top to bottom and
+// tightly packed, as the viewer's reader takes it.
+std::vector<std::uint8_t> encode24(int width, int height, const std::vector<std::uint8_t>& rgb);
 
 }  // namespace bmp

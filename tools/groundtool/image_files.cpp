@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "bmp_format.h"
+
 namespace groundtool {
 
 namespace {
@@ -25,11 +27,7 @@ void checkPixels(int width, int height, const std::vector<std::uint8_t>& rgb) {
 
 Bytes encodeBmp(int width, int height, const std::vector<std::uint8_t>& rgb) {
     checkPixels(width, height, rgb);
-    Bytes bytes;
-    if (stbi_write_bmp_to_func(appendBytes, &bytes, width, height, 3, rgb.data()) == 0) {
-        throw std::runtime_error("BMP encoding failed");
-    }
-    return bytes;
+    return bmp::encode24(width, height, rgb);
 }
 
 Bytes encodePng(int width, int height, const std::vector<std::uint8_t>& rgb) {

@@ -1,6 +1,6 @@
 #pragma once
-// Image files written through stb: 24-bit BMP for textures and PNG for previews. Pixels are RGB
-// triples, rows top to bottom, tightly packed. (Heightmaps are read through GDAL.)
+// Image files: 24-bit BMP textures through the core's encoder, PNG previews through stb. Pixels
+// are RGB triples, rows top to bottom, tightly packed. (Heightmaps are read through GDAL.)
 
 #include <string>
 #include <vector>
