@@ -41,6 +41,19 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
     return std::unique_ptr<FileSource>(new FileSource(file, status.st_size));
 }
 
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 SourceOpener openerInFolder(const std::string& folder) {
     return [folder](const std::string& name, std::string& failure) -> std::unique_ptr<ByteSource> {
         return FileSource::open(folder == "." ? name : folder + "/" + name, &failure);

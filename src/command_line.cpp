@@ -10,6 +10,8 @@
 #include <optional>
 #include <ostream>
 
+#include "byte_source.h"
+
 #ifndef GROUNDVIEW_VERSION
 #define GROUNDVIEW_VERSION "unknown"
 #endif
@@ -57,9 +59,7 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
         return world + ": neither a folder nor a regular file";
     }
     options.terrainPath = world;
-    const std::size_t slash = world.rfind('/');
-    options.worldFolder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : world.substr(0, slash));
+    options.worldFolder = folderOf(world);
     return "";
 }
 

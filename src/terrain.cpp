@@ -31,19 +31,6 @@ std::string logEntry(const std::string& message, long value) {
     return message + "|" + std::to_string(value);
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string Terrain::textureFileName(int textureNumber) {

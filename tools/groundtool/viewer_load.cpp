@@ -2,8 +2,6 @@
 
 #include <GL/gl.h>
 
-#include <filesystem>
-
 #include "diag.h"
 
 namespace groundtool {
@@ -41,11 +39,6 @@ std::string joined(const std::vector<LoadMessage>& messages) {
         text += (text.empty() ? "" : " ") + message.text;
     }
     return text;
-}
-
-std::string folderOf(const std::string& path) {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
 }
 
 }  // namespace groundtool

@@ -30,7 +30,4 @@ std::string describe(const LoadMessage& message);
 // The messages' texts joined by spaces.
 std::string joined(const std::vector<LoadMessage>& messages);
 
-// The folder a path's file is in: "." for a bare file name.
-std::string folderOf(const std::string& path);
-
 }  // namespace groundtool
