@@ -5,6 +5,7 @@
 
 #include "terrain.h"
 #include "test_files.h"
+#include "world.h"
 
 namespace bench {
 
@@ -36,9 +37,9 @@ std::string writeBitmap(const std::string& folder, int side) {
 }
 
 void writeWorld(const std::string& folder) {
-    writeFile(folder + "/" + kTerrainFile, terrainBytes(kGridSize, kGridSize, kTextureNumber,
+    writeFile(world::inFolder(folder, kTerrainFile), terrainBytes(kGridSize, kGridSize, kTextureNumber,
                                                         kTextureTile, kTextureTile, hillHeight));
-    writeFile(folder + "/" + Terrain::textureFileName(kTextureNumber), rampBitmap(kTextureSide));
+    writeFile(world::texturePath(folder, kTextureNumber), rampBitmap(kTextureSide));
 }
 
 }  // namespace bench

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "world.h"
 #include "app.h"
 #include "bench_files.h"
 #include "bench_gl.h"
@@ -140,7 +141,7 @@ void setUp(Scene& scene) {
     app::setFixedState();
     app::enableFixedFeatures();
     glViewport(0, 0, bench::kScreenWidth, bench::kScreenHeight);  // the window's reshape
-    scene.terrain.load(bench::runFolder() + "/" + bench::kTerrainFile);
+    scene.terrain.load(world::inFolder(bench::runFolder(), bench::kTerrainFile));
     if (scene.terrain.rows() != bench::kGridSize || scene.terrain.bitmap().pixels() == nullptr) {
         scene.error = "the terrain did not load";
         return;

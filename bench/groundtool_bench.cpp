@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "world.h"
 #include "bench_files.h"
 #include "bench_main.h"
 #include "generate.h"
@@ -56,7 +57,7 @@ void GenerateComputation(benchmark::State& state) {
 
 groundtool::RenderOptions viewerScreen() {
     groundtool::RenderOptions options;
-    options.terrain = bench::runFolder() + "/" + bench::kTerrainFile;
+    options.terrain = world::inFolder(bench::runFolder(), bench::kTerrainFile);
     options.output = bench::runFolder() + "/render.png";
     options.force = true;
     return options;

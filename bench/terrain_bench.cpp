@@ -12,6 +12,7 @@
 #include "bench_main.h"
 #include "headless_gl.h"
 #include "terrain.h"
+#include "world.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void TerrainLoad(benchmark::State& state) {
         state.SkipWithError(bench::sharedContext().error().c_str());
         return;
     }
-    const std::string path = bench::runFolder() + "/" + bench::kTerrainFile;
+    const std::string path = world::inFolder(bench::runFolder(), bench::kTerrainFile);
     for (auto _ : state) {
         auto terrain = std::make_unique<Terrain>();
         terrain->load(path);
@@ -48,17 +49,9 @@ void TextureUpload(benchmark::State& state) {
         return;
     }
     Bitmap bitmap;
-    bitmap.load(bench::runFolder() + "/" + Terrain::textureFileName(bench::kTextureNumber));
+    bitmap.load(world::texturePath(bench::runFolder(), bench::kTextureNumber));
     for (auto _ : state) {
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, bitmap.width(), bitmap.height(), 0, GL_RGB,
-                     GL_UNSIGNED_BYTE, bitmap.pixels());
+        const GLuint texture = uploadTexture(bitmap, 0);
         glFinish();
 
         state.PauseTiming();

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "world.h"
+
 std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::string* failure) {
     auto fail = [failure](const char* why) {
         if (failure != nullptr) {
@@ -27,10 +29,12 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         ::close(descriptor);
         return fail(std::strerror(error));
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (const std::string reason = world::notRegularReason(status.st_mode); !reason.empty()) {
         ::close(descriptor);
-        return fail(S_ISDIR(status.st_mode) ? "a folder, not a regular file"
-                                            : "not a regular file");
+        if (failure != nullptr) {
+            *failure = reason;
+        }
+        return nullptr;
     }
     std::FILE* file = fcntl(descriptor, F_SETFL, 0) == 0 ? fdopen(descriptor, "rb") : nullptr;
     if (file == nullptr) {
@@ -41,22 +45,9 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
     return std::unique_ptr<FileSource>(new FileSource(file, status.st_size));
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 SourceOpener openerInFolder(const std::string& folder) {
     return [folder](const std::string& name, std::string& failure) -> std::unique_ptr<ByteSource> {
-        return FileSource::open(folder == "." ? name : folder + "/" + name, &failure);
+        return FileSource::open(world::inFolder(folder, name), &failure);
     };
 }
 

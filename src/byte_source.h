@@ -27,10 +27,6 @@ using SourceOpener =
 // Opens names inside folder ("." is the working folder).
 SourceOpener openerInFolder(const std::string& folder);
 
-// The folder a path's file is in ("." for a bare name, "/" at the root) and the file's name.
-std::string folderOf(const std::string& path);
-std::string nameOf(const std::string& path);
-
 class FileSource : public ByteSource {
   public:
     // An empty pointer when path is not a regular file that can be opened for reading (missing,

@@ -4,16 +4,17 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <ostream>
+#include <sstream>
 
-#include "byte_source.h"
+#include "elevation_keys.h"
+#include "printable.h"
 
-#ifndef GROUNDVIEW_VERSION
-#define GROUNDVIEW_VERSION "unknown"
+#ifndef GROUNDVIEW_EXAMPLE_DIR
+#define GROUNDVIEW_EXAMPLE_DIR "/usr/share/groundview/example"
 #endif
 
 namespace app {
@@ -27,73 +28,75 @@ bool isGlutOption(const std::string& word, bool& takesValue) {
            word == "-gldebug" || word == "-sync";
 }
 
+// One side of a window size: a plain decimal from 1 to kMaxWindowSide.
+bool parseSide(const std::string& digits, int& value) {
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = std::atoi(digits.c_str());
+    return value >= 1 && value <= kMaxWindowSide;
+}
+
 // "WIDTHxHEIGHT", each a plain decimal from 1 to kMaxWindowSide.
 bool parseWindowSize(const std::string& text, int& width, int& height) {
     const std::size_t x = text.find('x');
-    if (x == std::string::npos) {
-        return false;
+    return x != std::string::npos && parseSide(text.substr(0, x), width) &&
+           parseSide(text.substr(x + 1), height);
+}
+
+// X's geometry "[=][WIDTHxHEIGHT][{+-}X{+-}Y]": whatever size it gives is held to the same
+// limits as --window, since a larger one makes the rasteriser allocate beyond its means.
+bool geometrySizeAllowed(std::string geometry) {
+    if (!geometry.empty() && geometry.front() == '=') {
+        geometry.erase(0, 1);
     }
-    auto side = [](const std::string& digits, int& value) {
-        if (digits.empty() || digits.size() > 5 ||
-            digits.find_first_not_of("0123456789") != std::string::npos) {
-            return false;
-        }
-        value = std::atoi(digits.c_str());
-        return value >= 1 && value <= kMaxWindowSide;
-    };
-    return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
+    const std::string size = geometry.substr(0, geometry.find_first_of("+-"));
+    int width = 0;
+    int height = 0;
+    return size.empty() || parseWindowSize(size, width, height);
 }
 
 // The world's terrain file and folder; an empty string when WORLD is usable, else why not.
 std::string resolveWorld(const std::string& world, ViewerOptions& options) {
+    if (world.empty()) {
+        return "WORLD is empty; name a folder or a terrain file";
+    }
     struct stat status {};
     if (stat(world.c_str(), &status) != 0) {
-        return world + ": " + std::strerror(errno);
+        return printable(world) + ": " + std::strerror(errno);
     }
     if (S_ISDIR(status.st_mode)) {
         options.worldFolder = world;
-        options.terrainPath = world + (world.back() == '/' ? "" : "/") + kTerrainFileName;
+        options.terrainPath = world::terrainPath(world);
         return "";
     }
     if (!S_ISREG(status.st_mode)) {
-        return world + ": neither a folder nor a regular file";
+        return printable(world) + ": neither a folder nor a regular file";
     }
     options.terrainPath = world;
-    options.worldFolder = folderOf(world);
+    options.worldFolder = world::folderOf(world);
+    options.elevation = !world::isClassicWorldFile(world);
     return "";
 }
 
-}  // namespace
-
-const char* version() {
-    return GROUNDVIEW_VERSION;
-}
-
-bool parseDecimal(const std::string& text, double& value) {
-    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
-        return false;
+// A plain decimal within (low, high], or [low, high] when low is allowed; why not otherwise.
+std::string decimalProblem(const std::string& option, const std::string& text, double low,
+                           bool lowAllowed, double high, double& value) {
+    if (app::parseDecimal(text, value) && (value > low || (lowAllowed && value == low)) &&
+        value <= high) {
+        return "";
     }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
+    std::ostringstream range;
+    range << option << " takes a number " << (lowAllowed ? "from " : "above ") << low
+          << (lowAllowed ? " to " : " and at most ") << high << ", not " << printable(text);
+    return range.str();
 }
 
-bool parseHeightScale(const std::string& text, float& scale) {
-    double value = 0.0;
-    if (!parseDecimal(text, value) || value <= 0.0 || value > kMaxHeightScale) {
-        return false;
-    }
-    scale = static_cast<float>(value);
-    return scale > 0.0f;  // a value below float's smallest would round to 0
-}
-
-ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                   std::ostream& err) {
-    ParsedCommandLine parsed;
-    ViewerOptions& options = parsed.options;
-    options.glutArguments.push_back(argc > 0 ? argv[0] : "groundview");
-    std::vector<std::string> ours;
-    std::optional<std::string> windowSize;
+// The GLUT options go aside for glutInit; the rest is returned for our own parser.
+std::string setGlutOptionsAside(int argc, const char* const* argv, ViewerOptions& options,
+                                std::vector<std::string>& ours,
+                                std::optional<std::string>& windowSize) {
     for (int i = 1; i < argc; ++i) {
         bool takesValue = false;
         const std::string word = argv[i];
@@ -104,24 +107,62 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
             windowSize = word.substr(windowPrefix.size());
             ours.push_back("--window");
         } else if (isGlutOption(word, takesValue)) {
-            options.glutArguments.push_back(argv[i]);
-            if (takesValue && i + 1 < argc) {
-                options.glutArguments.push_back(argv[++i]);
+            options.glutArguments.push_back(word);
+            if (!takesValue) {
+                continue;
             }
+            if (i + 1 >= argc) {
+                return word + " needs a value";
+            }
+            const std::string value = argv[++i];
+            if (word == "-geometry" && !geometrySizeAllowed(value)) {
+                return "-geometry takes sizes from 1 to " + std::to_string(kMaxWindowSide) +
+                       ", not \"" + printable(value) + "\"";
+            }
+            options.glutArguments.push_back(value);
         } else {
-            ours.push_back(argv[i]);
+            ours.push_back(word);
         }
     }
+    return "";
+}
 
+}  // namespace
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err) {
+    ParsedCommandLine parsed;
+    ViewerOptions& options = parsed.options;
+    options.glutArguments.push_back(argc > 0 ? argv[0] : "groundview");
+    auto usageError = [&](const std::string& problem) {
+        err << "groundview: " << problem << "; see groundview --help" << std::endl;
+        parsed.status = kUsageStatus;
+        return parsed;
+    };
+    std::vector<std::string> ours;
+    std::optional<std::string> windowSize;
+    if (const std::string problem = setGlutOptionsAside(argc, argv, options, ours, windowSize);
+        !problem.empty()) {
+        return usageError(problem);
+    }
+
+    std::string keys;
+    for (const ElevationKey& key : kElevationKeys) {
+        keys += "\n  " + elevationKeyName(key) + "  " + key.description;
+    }
     CLI::App cli{
-        "groundview: walks over a height-field terrain (\".3dt\") in full-screen game "
-        "mode or in a window. Keys: w/s walk, a/d turn, o/p step sideways, Esc leaves.",
+        "groundview: walks over a height-field terrain (\".3dt\") or an elevation raster "
+        "(GeoTIFF, SRTM .hgt, ...) in full-screen game mode or in a window.\n"
+        "Keys: w/s walk, a/d turn, o/p step sideways, Esc leaves. Over an elevation raster "
+        "also:" +
+            keys,
         "groundview"};
-    std::string world;
+    std::optional<std::string> world;
     std::string heightScale;
     cli.add_option("WORLD", world,
-                   "a folder holding ground.3dt, or a terrain file of any name; its folder holds "
-                   "the texture and errorlog.txt (default: ground.3dt in the working folder)");
+                   "a folder holding ground.3dt, a terrain file of any name (its folder holds the "
+                   "texture and errorlog.txt), or an elevation raster GDAL reads (default: "
+                   "ground.3dt in the working folder)");
     bool windowWanted = false;
     cli.add_flag("--window", windowWanted,
                  "an ordinary window of WIDTHxHEIGHT pixels (default 1024x768) instead of "
@@ -130,6 +171,29 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     cli.add_option("--height-scale", heightScale,
                    "world units for height 127: above 0, at most 1000 (default 0.3)")
         ->type_name("S");
+    std::string exaggeration;
+    std::string eyeHeight;
+    std::string detail;
+    std::string fog;
+    cli.add_option("--exaggeration", exaggeration,
+                   "elevation rasters: heights times X, above 0 and at most 100 (default 1)")
+        ->type_name("X");
+    cli.add_option("--eye-height", eyeHeight,
+                   "elevation rasters: the eye's height above the ground in metres (default 2% "
+                   "of the world's longer side)")
+        ->type_name("METRES");
+    cli.add_option("--detail", detail,
+                   "elevation rasters: the largest error the level of detail may show, in "
+                   "pixels, 0 to 100; 0 draws every sample (default 1)")
+        ->type_name("PIXELS");
+    cli.add_option("--fog", fog,
+                   "elevation rasters: fog density per metre, or off (default: the far edge "
+                   "keeps a quarter of its colour from the start)")
+        ->type_name("DENSITY|off");
+    bool orExample = false;
+    cli.add_flag("--or-example", orExample,
+                 "without a WORLD, open the installed example world (" GROUNDVIEW_EXAMPLE_DIR
+                 ") instead of ground.3dt in the working folder; for menus and launchers");
     cli.set_version_flag("--version", std::string("groundview ") + version());
 
     std::vector<std::string> reversed(ours.rbegin(), ours.rend());
@@ -140,31 +204,57 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
             parsed.status = cli.exit(error, out, err);
             return parsed;
         }
-        err << "groundview: " << error.what() << "; see groundview --help" << std::endl;
-        parsed.status = kUsageStatus;
-        return parsed;
+        return usageError(printable(error.what()));
     }
 
-    std::string problem;
     if (windowWanted) {
         options.window = true;
         if (windowSize &&
             !parseWindowSize(*windowSize, options.windowWidth, options.windowHeight)) {
-            problem = "--window takes WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxWindowSide) +
-                      ", not \"" + *windowSize + "\"";
+            return usageError("--window takes WIDTHxHEIGHT, each 1 to " +
+                              std::to_string(kMaxWindowSide) + ", not \"" +
+                              printable(*windowSize) + "\"");
         }
     }
-    if (problem.empty() && !heightScale.empty() &&
-        !parseHeightScale(heightScale, options.heightScale)) {
-        problem = "--height-scale takes a number above 0 and at most 1000, not " + heightScale;
+    if (!heightScale.empty() && !parseHeightScale(heightScale, options.heightScale)) {
+        return usageError("--height-scale takes a number above 0 and at most 1000; " +
+                          printable(heightScale) + " is " + heightScaleProblem(heightScale));
     }
-    if (problem.empty() && !world.empty()) {
-        problem = resolveWorld(world, options);
+    if (!world && orExample) {
+        world = GROUNDVIEW_EXAMPLE_DIR;
+    }
+    if (world) {
+        if (const std::string problem = resolveWorld(*world, options); !problem.empty()) {
+            return usageError(problem);
+        }
+    }
+    const bool elevationOptions =
+        !exaggeration.empty() || !eyeHeight.empty() || !detail.empty() || !fog.empty();
+    if (options.elevation && !heightScale.empty()) {
+        return usageError("--height-scale is for .3dt worlds; use --exaggeration for rasters");
+    }
+    if (!options.elevation && elevationOptions) {
+        return usageError(
+            "--exaggeration, --eye-height, --detail and --fog are for elevation rasters");
+    }
+    std::string problem;
+    if (!exaggeration.empty()) {
+        problem = decimalProblem("--exaggeration", exaggeration, 0.0, false, 100.0,
+                                 options.exaggeration);
+    }
+    if (problem.empty() && !eyeHeight.empty()) {
+        problem = decimalProblem("--eye-height", eyeHeight, 0.0, false, kMaxEyeHeightMetres,
+                                 options.eyeHeight);
+    }
+    if (problem.empty() && !detail.empty()) {
+        problem = decimalProblem("--detail", detail, 0.0, true, kMaxDetailPixels,
+                                 options.detailPixels);
+    }
+    if (problem.empty() && !fog.empty() && !parseFogChoice(fog, options.fog)) {
+        problem = "--fog takes a density per metre, 0 or more, or off; not " + printable(fog);
     }
     if (!problem.empty()) {
-        err << "groundview: " << problem << "; see groundview --help" << std::endl;
-        parsed.status = kUsageStatus;
-        return parsed;
+        return usageError(problem);
     }
     parsed.run = true;
     return parsed;

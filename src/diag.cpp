@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "world.h"
+
 namespace {
 
 constexpr char kDetailSeparator = '|';
 
 std::string& errorLogPath() {
-    static std::string path = kErrorLogName;
+    static std::string path = world::kErrorLogName;
     return path;
 }
 
@@ -40,7 +42,7 @@ void appendEntry(const std::string& entry) {
 }  // namespace
 
 void setErrorLogFolder(const std::string& folder) {
-    errorLogPath() = folder == "." ? std::string(kErrorLogName) : folder + "/" + kErrorLogName;
+    errorLogPath() = world::errorLogPath(folder);
 }
 
 void openMissingStandardDescriptors() {

@@ -8,8 +8,6 @@
 
 #include "load_report.h"
 
-constexpr const char* kErrorLogName = "errorlog.txt";
-
 // Each entry is one line, appended through a descriptor opened for that entry alone, so a crash
 // never loses an entry already written. The log is written only when it is a regular file reached
 // without a symbolic link; an unwritable log, a link, a FIFO or a folder loses entries silently.

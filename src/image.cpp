@@ -6,6 +6,7 @@
 
 #include "byte_source.h"
 #include "diag.h"
+#include "printable.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
 
     if (headerArrived < 2 || header[0] != 'B' || header[1] != 'M') {
         pixelData_.reset();
-        report.toStandardError("File is not a bitmap: " + fileName);
+        report.toStandardError("File is not a bitmap: " + printable(fileName));
         return report;
     }
     if (report.compression != 0) {
@@ -91,22 +92,27 @@ BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     trace("file height", imageHeight_);
     trace("-bit color", report.bitsPerPixel);
     pixelData_.reset();
-    if (report.bitsPerPixel != kSupportedBitsPerPixel) {
+    const bool supported = report.bitsPerPixel == kSupportedBitsPerPixel;
+    if (!supported) {
         report.toStandardError(std::to_string(report.bitsPerPixel) +
                                "-bit color bitmaps are not currently supported.");
-        return report;
     }
 
+    // A bitmap of another depth keeps its size and is uploaded without pixels, so the limit
+    // holds for every depth.
     const std::int64_t bytes = byteCount();
     if (bytes > kMaxPixelBytes) {
         report.toStandardError("Bitmap too large: " + std::to_string(imageWidth_) + " x " +
                                std::to_string(imageHeight_) + " pixels need " +
                                std::to_string(bytes) + " bytes, more than " +
-                               std::to_string(kMaxPixelBytes) + ": " + fileName);
+                               std::to_string(kMaxPixelBytes) + ": " + printable(fileName));
         // No size either: a texture of that size can't exist, and the viewer draws on without.
         imageWidth_ = 0;
         imageHeight_ = 0;
         pixelCount_ = 0;
+        return report;
+    }
+    if (!supported) {
         return report;
     }
     // Zeroed memory: whatever a short file does not supply reads as black, and pages the file

@@ -1,11 +1,13 @@
 // groundview: walks a camera over a height-field terrain, full screen or in a window.
-// The GLUT side of the viewer: the two global objects, start-up and the callbacks, each a thin
+// The GLUT side of the viewer: the global objects, start-up and the callbacks, each a thin
 // translation of a GLUT event into a call on the subsystem that owns the work.
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,13 @@
 #include "camera.h"
 #include "command_line.h"
 #include "diag.h"
+#include "elevation_frame.h"
+#include "elevation_keys.h"
+#include "elevation_world.h"
+#include "printable.h"
+#include "raster_error.h"
 #include "terrain.h"
+#include "where.h"
 
 Terrain terrain;
 Camera camera = app::startCamera();
@@ -22,19 +30,74 @@ namespace {
 
 app::ViewerOptions options;
 
+// Elevation mode's world, read before the window opens; its ground and walker once it has.
+struct ElevationView {
+    raster::ElevationWorld world;
+    std::unique_ptr<LodTerrain> ground;
+    std::unique_ptr<Walker> walker;
+    ElevationToggles toggles;
+};
+std::unique_ptr<ElevationView> elevation;
+
+// The readout line's place: pixels from the window's top-left corner to its baseline.
+constexpr int kReadoutLeft = 8;
+constexpr int kReadoutBaseline = 20;
+constexpr double kReadoutShade[3] = {0.0, 0.0, 0.0};
+
 // Frames come from one self re-arming timer; further display events reload but start no second
 // chain.
 bool frameChainRunning = false;
 
+void drawReadout(const std::string& text, int width, int height) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0.0, width, 0.0, height);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_FOG);
+    glDisable(GL_TEXTURE_2D);
+    glColor3dv(kReadoutShade);
+    glRasterPos2i(kReadoutLeft, height - kReadoutBaseline);
+    glutBitmapString(GLUT_BITMAP_HELVETICA_12, reinterpret_cast<const unsigned char*>(text.c_str()));
+}
+
+void drawElevation() {
+    ElevationFrameOptions frame;
+    frame.width = glutGet(GLUT_WINDOW_WIDTH);
+    frame.height = glutGet(GLUT_WINDOW_HEIGHT);
+    frame.detailPixels = options.detailPixels;
+    frame.wireframe = elevation->toggles.wireframe;
+    frame.fog = options.fog;
+    drawElevationFrame(*elevation->ground, *elevation->walker, frame);
+    if (elevation->toggles.readout) {
+        drawReadout(raster::whereText(*elevation->walker, elevation->world.grid.placement,
+                                      elevation->world.exaggeration),
+                    frame.width, frame.height);
+    }
+}
+
 void onFrameTimer(int /*value*/) {
     checkGLError(true);
-    app::drawFrame(camera, terrain, options.heightScale);
+    if (elevation) {
+        drawElevation();
+    } else {
+        app::drawFrame(camera, terrain, options.heightScale);
+    }
     glutSwapBuffers();
     glutTimerFunc(app::kFramePeriodMs, onFrameTimer, 0);
 }
 
 void onDisplay() {
-    terrain.load(options.terrainPath);
+    if (elevation) {
+        if (!elevation->ground) {
+            elevation->ground =
+                std::make_unique<LodTerrain>(elevation->world.grid.field, elevation->world.image);
+            elevation->world.image = GroundImage{};  // uploaded: the pixels are OpenGL's now
+        }
+    } else {
+        terrain.load(options.terrainPath);
+    }
     if (!frameChainRunning) {
         frameChainRunning = true;
         glutTimerFunc(app::kFirstFrameDelayMs, onFrameTimer, 0);
@@ -52,20 +115,56 @@ void quit() {
 }
 
 void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
-    if (app::handleKey(camera, key) == app::KeyResult::Quit) {
+    const app::KeyResult result =
+        elevation ? handleElevationKey(*elevation->walker, elevation->toggles, key)
+                  : app::handleKey(camera, key);
+    if (result == app::KeyResult::Quit) {
         quit();
     }
 }
 
 // Without the video-mode extension (Xvfb, many remote desktops) game mode can't be entered; an
 // ordinary window made full screen shows the same picture.
-void enterFullScreen() {
+void enterFullScreen(const std::string& title) {
     if (glutEnterGameMode() != 0 && glutGetWindow() != 0) {
         return;
     }
     std::cerr << "groundview: game mode unavailable; using a full-screen window" << std::endl;
-    glutCreateWindow("groundview");
+    glutCreateWindow(title.c_str());
     glutFullScreen();
+}
+
+// GLUT's -geometry may ask for more than this OpenGL can draw into.
+void holdWindowToViewportLimit() {
+    GLint limit[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, limit);
+    const int width = glutGet(GLUT_WINDOW_WIDTH);
+    const int height = glutGet(GLUT_WINDOW_HEIGHT);
+    if (limit[0] > 0 && limit[1] > 0 && (width > limit[0] || height > limit[1])) {
+        glutReshapeWindow(std::min(width, static_cast<int>(limit[0])),
+                          std::min(height, static_cast<int>(limit[1])));
+    }
+}
+
+// Reads an elevation raster before any window opens; false, with one line said, when it can't
+// be walked over.
+bool readElevationWorld() {
+    try {
+        elevation = std::make_unique<ElevationView>();
+        elevation->world =
+            raster::loadElevationWorld(options.terrainPath, options.exaggeration);
+    } catch (const raster::RasterError& error) {
+        std::cerr << "groundview: " << printable(error.what()) << std::endl;
+        return false;
+    }
+    if (!elevation->world.grid.note.empty()) {
+        std::cerr << "groundview: " << printable(elevation->world.grid.note) << std::endl;
+    }
+    elevation->walker = std::make_unique<Walker>(elevation->world.grid.field);
+    if (options.eyeHeight > 0.0) {
+        elevation->walker->setEyeHeight(options.eyeHeight);
+    }
+    return true;
 }
 
 }  // namespace
@@ -76,13 +175,18 @@ void initGraphics(int argc, char** argv) {
         glutInitWindowSize(options.windowWidth, options.windowHeight);
     }
     glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE);
+    // Elevation mode draws real relief, where ground hides ground: it needs a depth buffer.
+    glutInitDisplayMode(elevation ? GLUT_DOUBLE | GLUT_DEPTH : GLUT_DOUBLE);
+    const std::string title =
+        elevation ? "groundview \u2014 " + printable(world::nameOf(options.terrainPath))
+                  : "groundview";
     if (options.window) {
         // freeglut's default reshape makes the viewport the whole window, as for the screen.
-        glutCreateWindow("groundview");
+        glutCreateWindow(title.c_str());
     } else {
-        enterFullScreen();
+        enterFullScreen(title);
     }
+    holdWindowToViewportLimit();
     glutDisplayFunc(onDisplay);
     app::setFixedState();
     glutSetCursor(GLUT_CURSOR_CROSSHAIR);
@@ -97,7 +201,13 @@ int main(int argc, char** argv) {
         return parsed.status;
     }
     options = parsed.options;
-    setErrorLogFolder(options.worldFolder);
+    if (options.elevation) {
+        if (!readElevationWorld()) {
+            return app::kUsageStatus;
+        }
+    } else {
+        setErrorLogFolder(options.worldFolder);
+    }
 
     std::vector<char*> glutArgv;
     for (std::string& word : options.glutArguments) {

@@ -7,6 +7,7 @@
 
 #include "byte_source.h"
 #include "diag.h"
+#include "world.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ std::string logEntry(const std::string& message, long value) {
 }  // namespace
 
 std::string Terrain::textureFileName(int textureNumber) {
-    return std::to_string(textureNumber) + ".bmp";
+    return world::textureFileName(textureNumber);
 }
 
 void Terrain::load(const std::string& path) {
@@ -43,7 +44,7 @@ void Terrain::load(const std::string& path) {
 
 TerrainReport Terrain::loadFile(const std::string& path) {
     trace("starting load");
-    const std::string name = nameOf(path);
+    const std::string name = world::nameOf(path);
     std::string failure;
     std::unique_ptr<FileSource> file = FileSource::open(path, &failure);
     if (!file) {
@@ -52,7 +53,7 @@ TerrainReport Terrain::loadFile(const std::string& path) {
         report.toErrorLog("Unable to find file|" + name);
         return report;
     }
-    return loadFrom(*file, name, openerInFolder(folderOf(path)));
+    return loadFrom(*file, name, openerInFolder(world::folderOf(path)));
 }
 
 TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
@@ -146,18 +147,23 @@ TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
 }
 
 void Terrain::createTexture() {
-    if (textureId_ == 0) {
-        glGenTextures(1, &textureId_);
+    textureId_ = uploadTexture(bitmap_, textureId_);
+}
+
+unsigned uploadTexture(const Bitmap& bitmap, unsigned textureId) {
+    if (textureId == 0) {
+        glGenTextures(1, &textureId);
     }
-    glBindTexture(GL_TEXTURE_2D, textureId_);
+    glBindTexture(GL_TEXTURE_2D, textureId);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     // The upload's outcome is left to the frame's error check: a size OpenGL refuses ends the
     // viewer there with the error's status.
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, bitmap_.width(), bitmap_.height(), 0, GL_RGB,
-                 GL_UNSIGNED_BYTE, bitmap_.pixels());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, bitmap.width(), bitmap.height(), 0, GL_RGB,
+                 GL_UNSIGNED_BYTE, bitmap.pixels());
+    return textureId;
 }
 
 void Terrain::draw(float originX, float originZ, float heightScale, float spacing) const {
@@ -177,9 +183,9 @@ void Terrain::draw(float originX, float originZ, float heightScale, float spacin
             for (int j = 0; j < columns_; ++j) {
                 const float z = originZ + spacing * static_cast<float>(j);
                 glTexCoord2f(s, t);
-                glVertex3f(upperX, upper[j] / scene::kHeightDivisor * heightScale, z);
+                glVertex3f(upperX, scene::worldHeight(upper[j], heightScale), z);
                 glTexCoord2f(s, t - tStep);
-                glVertex3f(lowerX, lower[j] / scene::kHeightDivisor * heightScale, z);
+                glVertex3f(lowerX, scene::worldHeight(lower[j], heightScale), z);
                 s += sStep;
             }
         }

@@ -28,6 +28,11 @@ constexpr float kOrigin = -32.0f;
 constexpr float kSpacing = 1.0f;
 constexpr float kHeightDivisor = 127.0f;
 constexpr float kDefaultHeightScale = 0.3f;  // world units for height 127
+
+// The world y of a height byte at a height scale.
+constexpr float worldHeight(float level, float heightScale) {
+    return level / kHeightDivisor * heightScale;
+}
 }  // namespace scene
 
 class Terrain {
@@ -80,6 +85,10 @@ class Terrain {
     std::vector<std::vector<float>> heights_;
     Bitmap bitmap_;
 };
+
+// Uploads bitmap, pixels or not, into texture object textureId (a new one when 0), repeating and
+// linearly filtered, and returns the object's name; it stays bound.
+unsigned uploadTexture(const Bitmap& bitmap, unsigned textureId);
 
 // The scene of one frame: the terrain filled and textured in white, then its strips again as
 // black lines 2 pixels wide. Leaves behind line polygon mode, texturing disabled, black colour

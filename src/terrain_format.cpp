@@ -1,6 +1,7 @@
 #include "terrain_format.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace terrain_format {
 
@@ -20,6 +21,11 @@ std::vector<std::uint8_t> encode(const Header& header, const std::vector<std::ui
 
 std::vector<std::uint8_t> encode(const Header& header, const std::vector<std::int8_t>& heights) {
     return encode(header, std::vector<std::uint8_t>(heights.begin(), heights.end()));
+}
+
+std::int8_t levelOf(double share) {
+    const double clamped = share > 0.0 ? std::min(share, 1.0) : 0.0;
+    return static_cast<std::int8_t>(std::lround(clamped * kLevelSteps) + kLowestLevel);
 }
 
 }  // namespace terrain_format

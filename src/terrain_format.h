@@ -24,6 +24,12 @@ constexpr std::size_t kTileXOffset = 6;
 constexpr std::size_t kTileYOffset = 7;
 constexpr std::int8_t kTypeTerrain = 1;
 constexpr int kMaxGridSize = 127;
+constexpr int kLowestLevel = -128;
+constexpr int kLevelSteps = 255;  // from the lowest height byte to the highest, 127
+
+// The height byte for a share of the way from the lowest level to the highest: 0 gives -128,
+// 1 gives 127, to the nearest level between, clamped beyond; NaN gives -128.
+std::int8_t levelOf(double share);
 
 // The header's fields as the file holds them. A file may hold any byte in each; the viewer's
 // rules for them live with its loader.

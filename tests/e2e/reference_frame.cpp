@@ -6,11 +6,12 @@
 
 #include "app.h"
 #include "render.h"
+#include "world.h"
 
 ReferenceFrame renderSteadyFrame(const std::string& folder, double eyeX, double eyeZ, int width,
                                  int height, int depthBits, float heightScale) {
     groundtool::RenderOptions options;
-    options.terrain = folder + "/" + app::kTerrainFileName;
+    options.terrain = world::terrainPath(folder);
     options.width = width;
     options.height = height;
     options.eyeX = eyeX;

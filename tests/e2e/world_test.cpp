@@ -153,6 +153,12 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
         {{"--height-scale", "nan"}, "--height-scale"},
         {{"--height-scale", "1001"}, "--height-scale"},
         {{"--height-scale"}, "--height-scale"},
+        {{"--height-scale", "1e-300"}, "too small"},
+        {{""}, "WORLD is empty"},
+        {{"-display"}, "-display needs a value"},
+        {{"-geometry", "32767x32767"}, "-geometry takes sizes from 1 to 16384"},
+        {{"--window", "-geometry", "=0x10+5+5"}, "-geometry"},
+        {{"bad\x1b]0;name"}, "bad\\x1b]0;name: No such file"},
     };
     for (const Case& c : cases) {
         ChildOptions options = viewerOptions(":0", folder.path());

@@ -4,12 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <csignal>
 #include <cerrno>
-#include <filesystem>
+#include <cstring>
 
 #include "tool_error.h"
-
-namespace fs = std::filesystem;
+#include "world.h"
 
 namespace groundtool {
 
@@ -42,11 +43,83 @@ bool writeAll(int descriptor, const Bytes& bytes) {
     return true;
 }
 
+// The temporaries alive now, kept where a signal handler can reach them without allocating.
+constexpr std::size_t kMaxTemporaries = 64;
+constexpr std::size_t kMaxTemporaryPath = 4096;
+std::array<std::array<char, kMaxTemporaryPath>, kMaxTemporaries> temporaries{};
+std::array<volatile std::sig_atomic_t, kMaxTemporaries> temporaryInUse{};
+
+extern "C" void removeTemporariesAndExit(int signal) {
+    for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
+        if (temporaryInUse[i]) {
+            unlink(temporaries[i].data());
+        }
+    }
+    _exit(128 + signal);
+}
+
+void catchInterruptions() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = removeTemporariesAndExit;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        return true;
+    }();
+    static_cast<void>(installed);
+}
+
+// Called with the template before mkstemp, so there is no moment when a file exists unlisted.
+std::size_t listTemporary(const std::string& path) {
+    catchInterruptions();
+    for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
+        if (!temporaryInUse[i] && path.size() < kMaxTemporaryPath) {
+            std::memcpy(temporaries[i].data(), path.c_str(), path.size() + 1);
+            temporaryInUse[i] = 1;
+            return i;
+        }
+    }
+    return kMaxTemporaries;  // not listed: an interruption leaves this one behind
+}
+
+void unlistTemporary(std::size_t slot) {
+    if (slot < kMaxTemporaries) {
+        temporaryInUse[slot] = 0;
+    }
+}
+
+// The signal handler must see the name mkstemp filled in, so the listed copy is refreshed.
+void refreshTemporary(std::size_t slot, const std::string& path) {
+    if (slot < kMaxTemporaries) {
+        temporaryInUse[slot] = 0;
+        std::memcpy(temporaries[slot].data(), path.c_str(), path.size() + 1);
+        temporaryInUse[slot] = 1;
+    }
+}
+
 }  // namespace
+
+void prepareOutputFolder(const std::string& folder) {
+    struct stat status {};
+    if (stat(folder.c_str(), &status) != 0) {
+        if (errno != ENOENT || mkdir(folder.c_str(), 0777) != 0) {
+            throw ToolError(fileError("cannot make the folder", folder, errno));
+        }
+        return;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        throw ToolError("cannot write into " + folder + ": not a folder");
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        throw ToolError(fileError("cannot write into", folder, errno));
+    }
+}
 
 StagedOutput::~StagedOutput() {
     for (const Staged& file : staged_) {
         unlink(file.temporary.c_str());
+        unlistTemporary(file.slot);
     }
 }
 
@@ -67,21 +140,25 @@ void StagedOutput::checkTarget(const std::string& path) const {
 
 void StagedOutput::stage(const std::string& path, const Bytes& bytes) {
     checkTarget(path);
-    const fs::path target(path);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temporary =
+        world::inFolder(world::folderOf(path), "." + world::nameOf(path) + ".XXXXXX");
+    const std::size_t slot = listTemporary(temporary);
     const int descriptor = mkstemp(temporary.data());
     if (descriptor < 0) {
-        throw ToolError(fileError("cannot write", path, errno));
+        const int error = errno;
+        unlistTemporary(slot);
+        throw ToolError(fileError("cannot write", path, error));
     }
+    refreshTemporary(slot, temporary);
     const bool written = fchmod(descriptor, creationMode()) == 0 && writeAll(descriptor, bytes);
     const int writeErrno = errno;
     if (close(descriptor) != 0 || !written) {
         const int error = written ? errno : writeErrno;
         unlink(temporary.c_str());
+        unlistTemporary(slot);
         throw ToolError(fileError("cannot write", path, error));
     }
-    staged_.push_back({path, temporary, pathExists(path)});
+    staged_.push_back({path, temporary, pathExists(path), slot});
 }
 
 void StagedOutput::commit() {
@@ -92,7 +169,11 @@ void StagedOutput::commit() {
     }
     for (std::size_t i = 0; i < staged_.size(); ++i) {
         const Staged& file = staged_[i];
-        if (rename(file.temporary.c_str(), file.path.c_str()) != 0) {
+        const bool renamed = rename(file.temporary.c_str(), file.path.c_str()) == 0;
+        if (renamed) {
+            unlistTemporary(file.slot);
+        }
+        if (!renamed) {
             const int error = errno;
             for (std::size_t j = 0; j < i; ++j) {
                 if (!staged_[j].existed) {

@@ -2,6 +2,7 @@
 // Output files appear whole or not at all. Each file is first written under a temporary name in
 // its own folder; only when every file of a command is complete are they renamed into place, so a
 // failure (a full disk, a missing folder) leaves behind neither half a file nor half a world.
+// Interrupted by SIGINT or SIGTERM, the process removes its temporaries and ends with 130 or 143.
 
 #include <cstdint>
 #include <string>
@@ -10,6 +11,10 @@
 namespace groundtool {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The folder a command writes into, made ready before any input is read: made when missing (its
+// parent must exist), refused at once when it is no folder or can't be written into.
+void prepareOutputFolder(const std::string& folder);
 
 class StagedOutput {
   public:
@@ -33,6 +38,7 @@ class StagedOutput {
         std::string path;
         std::string temporary;
         bool existed;
+        std::size_t slot;  // where an interruption finds the temporary
     };
     bool overwrite_;
     std::vector<Staged> staged_;

@@ -2,16 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
+#include <iostream>
 #include <ostream>
 
 #include "app.h"
+#include "command.h"
 #include "file_output.h"
 #include "image_files.h"
 #include "noise.h"
+#include "option_checks.h"
 #include "terrain.h"
-
-namespace fs = std::filesystem;
+#include "tool_error.h"
+#include "world.h"
 
 namespace groundtool {
 
@@ -75,8 +77,8 @@ std::vector<std::int8_t> generateHeights(int size, std::uint64_t seed, double ro
     std::vector<std::int8_t> heights;
     heights.reserve(values.size());
     for (const double value : values) {
-        const double stretched = range > 0.0 ? (value - *low) / range * 255.0 - 128.0 : 0.0;
-        heights.push_back(static_cast<std::int8_t>(std::lround(stretched)));
+        // A flat field sits at the middle level.
+        heights.push_back(range > 0.0 ? terrain_format::levelOf((value - *low) / range) : 0);
     }
     return heights;
 }
@@ -130,10 +132,9 @@ std::vector<std::uint8_t> generateTexture(std::uint64_t seed) {
 }
 
 void runGenerate(const GenerateOptions& options, std::ostream& out) {
-    const fs::path folder(options.folder);
-    const std::string terrainPath = (folder / app::kTerrainFileName).string();
-    const std::string texturePath =
-        (folder / Terrain::textureFileName(options.textureNumber)).string();
+    prepareOutputFolder(options.folder);
+    const std::string terrainPath = world::terrainPath(options.folder);
+    const std::string texturePath = world::texturePath(options.folder, options.textureNumber);
     StagedOutput output(options.force);
     output.checkTarget(terrainPath);
     output.checkTarget(texturePath);
@@ -155,6 +156,40 @@ void runGenerate(const GenerateOptions& options, std::ostream& out) {
         << static_cast<int>(*low) << " to " << static_cast<int>(*high) << ", texture repeats every "
         << options.tile << " cells) and " << texturePath << " (" << kTextureSide << " x "
         << kTextureSide << ", 24-bit)\n";
+}
+
+Command addGenerateCommand(CLI::App& app) {
+    auto options = std::make_shared<GenerateOptions>();
+    CLI::App* command = app.add_subcommand(
+        "generate",
+        "Make a new fractal terrain, DIR/ground.3dt, and its ground texture, DIR/K.bmp "
+        "(256 x 256, 24-bit); the same seed gives the same files.");
+    command->add_option("--size", options->size, "samples per side")
+        ->transform(decimal(false))
+        ->check(CLI::Range(kMinGridSize, kMaxGridSize))
+        ->capture_default_str();
+    command->add_option("--seed", options->seed, "seed of the terrain and texture, 0 to 2^64 - 1")
+        ->transform(decimal(false))
+        ->capture_default_str();
+    command
+        ->add_option("--roughness", options->roughness,
+                     "share each finer level of detail adds, 0.05 (smooth) to 1 (rough)")
+        ->check(kFinite)
+        ->check(CLI::Range(0.05, 1.0))
+        ->capture_default_str();
+    addTextureNumberOption(*command, options->textureNumber);
+    command
+        ->add_option("--tile", options->tile,
+                     "grid cells covered by one repeat of the texture, both ways")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, kMaxTile))
+        ->capture_default_str();
+    addOutFolderOption(*command, options->folder);
+    command->add_flag("--force", options->force, "replace existing files");
+    return {command, [options] {
+                runGenerate(*options, std::cout);
+                return kExitSuccess;
+            }};
 }
 
 }  // namespace groundtool

@@ -13,6 +13,11 @@
 
 namespace groundtool {
 
+using raster::HeightRange;
+using raster::kMaxTextureSide;
+using raster::kMinTextureSide;
+using raster::TextureKind;
+
 struct ImportOptions {
     std::string source;
     std::string folder = ".";
@@ -26,14 +31,17 @@ struct ImportOptions {
     bool force = false;      // replace existing files
 };
 
-// "LOW,HIGH": two plain decimals, LOW below HIGH.
+// "LOW,HIGH": two plain decimals, LOW below HIGH, HIGH - LOW finite.
 std::optional<HeightRange> parseHeightRange(const std::string& text);
+// Why text is no height range, for a usage message, or "" when it is one.
+std::string heightRangeProblem(const std::string& text);
 
 // A height in source units as a level: range.low gives -128, range.high 127, linearly between,
 // clamped beyond.
 std::int8_t heightLevel(double height, HeightRange range);
 
-// Writes both files, or neither, and says what it made of the source on out.
+// Writes both files, or neither, and says what it made of the source on out, ending with the
+// viewer's command line that shows it. Throws ToolError or raster::RasterError.
 void runImport(const ImportOptions& options, std::ostream& out);
 
 }  // namespace groundtool

@@ -4,17 +4,20 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
 #include "app.h"
+#include "command.h"
 #include "headless_gl.h"
+#include "option_values.h"
 #include "terrain.h"
 #include "tool_error.h"
 #include "viewer_load.h"
+#include "world.h"
 
 namespace groundtool {
 
@@ -32,9 +35,18 @@ std::string glText(GLenum name) {
     return text != nullptr ? reinterpret_cast<const char*>(text) : "unknown";
 }
 
-bool powerOfTwo(int value) {
-    return value > 0 && (value & (value - 1)) == 0;
+}  // namespace
+
+// What the viewer does with a texture it could not read: a size it kept is still uploaded.
+std::string groundWithoutPixels(int width, int height) {
+    if (width > 0 && height > 0) {
+        return "uploads a " + std::to_string(width) + " x " + std::to_string(height) +
+               " texture with no pixels, so the ground is drawn in undefined colours";
+    }
+    return "draws the ground untextured";
 }
+
+namespace {
 
 std::string worldY(float height) {
     std::ostringstream text;
@@ -118,7 +130,8 @@ void checkFile(const std::string& path, const TerrainReport& load, const Terrain
 }
 
 void checkTexture(const std::string& name, const std::string& folder, const BitmapReport& look,
-                  int maxTextureSize, bool endsAtFirstFrame, Findings& findings) {
+                  const Bitmap& kept, int maxTextureSize, bool endsAtFirstFrame,
+                  Findings& findings) {
     if (!look.found) {
         findings.problems.push_back(
             fileError("texture " + name + " cannot be opened in", folder, look.openFailure) +
@@ -127,8 +140,8 @@ void checkTexture(const std::string& name, const std::string& folder, const Bitm
     }
     if (!look.accepted) {
         findings.notes.push_back("the viewer cannot use " + name +
-                                 " (its message above says why) and draws the ground "
-                                 "untextured");
+                                 " (its message above says why) and " +
+                                 groundWithoutPixels(kept.width(), kept.height()));
         return;
     }
     const std::string size = std::to_string(look.width) + " x " + std::to_string(look.height);
@@ -140,7 +153,7 @@ void checkTexture(const std::string& name, const std::string& folder, const Bitm
     } else if (look.width == 0 || look.height == 0) {
         findings.problems.push_back(name + " has no pixels (" + size +
                                     "); the viewer draws the ground untextured");
-    } else if (!powerOfTwo(look.width) || !powerOfTwo(look.height)) {
+    } else if (!app::isPowerOfTwo(look.width) || !app::isPowerOfTwo(look.height)) {
         findings.notes.push_back(size +
                                  " is not a power of two on each side; OpenGL 1.1 refuses "
                                  "such textures (this OpenGL " +
@@ -222,7 +235,7 @@ int runInfo(const std::string& path, std::ostream& out) {
     Terrain terrain;
     const ViewerLoad load = loadAsViewer(terrain, path);
     const TerrainReport& report = load.report;
-    const std::string folder = folderOf(path);
+    const std::string folder = world::folderOf(path);
     Findings findings;
     checkFile(path, report, terrain, findings);
 
@@ -232,15 +245,14 @@ int runInfo(const std::string& path, std::ostream& out) {
     }
     out << "\n";
     if (report.accepted) {
-        const std::string name = std::filesystem::path(path).filename().string();
-        if (name != app::kTerrainFileName) {
-            findings.notes.push_back(std::string("the viewer opens ") + app::kTerrainFileName +
+        if (world::nameOf(path) != world::kTerrainFileName) {
+            findings.notes.push_back(std::string("the viewer opens ") + world::kTerrainFileName +
                                      " by itself; open this one with groundview " + path);
         }
         printGrid(terrain, out);
         printHeights(terrain, out);
         printTexture(terrain, report.textureName, folder, report.texture, out);
-        checkTexture(report.textureName, folder, report.texture, maxTextureSize,
+        checkTexture(report.textureName, folder, report.texture, terrain.bitmap(), maxTextureSize,
                      load.endsAtFirstFrame, findings);
     }
     out << "OpenGL      " << glText(GL_RENDERER) << ", " << glText(GL_VERSION)
@@ -268,6 +280,21 @@ int runInfo(const std::string& path, std::ostream& out) {
             << " silent problem" << (findings.problems.size() == 1 ? "" : "s") << "\n";
     }
     return clean ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace groundtool
+
+namespace groundtool {
+
+Command addInfoCommand(CLI::App& app) {
+    auto file = std::make_shared<std::string>();
+    CLI::App* info = app.add_subcommand(
+        "info",
+        "Describe a .3dt and its texture and list every problem the viewer would meet. Exit "
+        "status 0: the viewer loads it cleanly; 1: it would complain; 2: bad usage; 3: no "
+        "OpenGL to check with.");
+    info->add_option("file", *file, "the terrain file")->required();
+    return {info, [file] { return runInfo(*file, std::cout); }};
 }
 
 }  // namespace groundtool

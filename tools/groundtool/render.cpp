@@ -8,42 +8,101 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <iostream>
 #include <ostream>
 
 #include "app.h"
 #include "camera.h"
-#include "command_line.h"
+#include "option_values.h"
+#include "command.h"
 #include "file_output.h"
 #include "headless_gl.h"
 #include "image_files.h"
+#include "info.h"
+#include "option_checks.h"
+#include "printable.h"
 #include "terrain.h"
 #include "tool_error.h"
+#include "elevation_world.h"
+#include "lod_terrain.h"
 #include "viewer_load.h"
-
-namespace fs = std::filesystem;
+#include "walker.h"
+#include "where.h"
+#include "world.h"
 
 namespace groundtool {
 
+constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
+
 std::optional<EyePosition> parseEye(const std::string& text) {
-    const std::size_t comma = text.find(',');
-    if (comma == std::string::npos) {
-        return std::nullopt;
-    }
-    EyePosition eye{};
-    if (!app::parseDecimal(text.substr(0, comma), eye.x) ||
-        !app::parseDecimal(text.substr(comma + 1), eye.z)) {
-        return std::nullopt;
-    }
-    return eye;
+    const auto pair = app::parseDecimalPair(text);
+    return pair ? std::optional<EyePosition>(EyePosition{pair->first, pair->second})
+                : std::nullopt;
 }
 
 std::string defaultRenderOutput(const std::string& terrainPath) {
-    return fs::path(terrainPath).filename().replace_extension(".png").string();
+    const std::string name = world::nameOf(terrainPath);
+    const std::size_t dot = name.rfind('.');
+    return (dot != std::string::npos && dot > 0 ? name.substr(0, dot) : name) + ".png";
 }
+
+namespace {
+
+// The picture drawn so far, as RGB rows top to bottom.
+std::vector<std::uint8_t> readPicture(int width, int height) {
+    glFinish();
+    const auto rowBytes = static_cast<std::size_t>(width) * 3;
+    std::vector<std::uint8_t> bottomUp(rowBytes * static_cast<std::size_t>(height));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
+    std::vector<std::uint8_t> topDown(bottomUp.size());
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(bottomUp.begin() + static_cast<std::ptrdiff_t>(rowBytes * y), rowBytes,
+                    topDown.begin() + static_cast<std::ptrdiff_t>(rowBytes * (height - 1 - y)));
+    }
+    return topDown;
+}
+
+// The viewer's first frame of an elevation raster: the same world, walker and frame code.
+std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options) {
+    const raster::ElevationWorld world =
+        raster::loadElevationWorld(options.terrain, options.exaggeration);
+    HeadlessGL gl(options.width, options.height, true);
+    if (!gl.ok()) {
+        throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
+                        ")");
+    }
+    LodTerrain ground(world.grid.field, world.image);
+    Walker walker(world.grid.field);
+    if (options.eyeHeight > 0.0) {
+        walker.setEyeHeight(options.eyeHeight);
+    }
+    double x = walker.x();
+    double z = walker.z();
+    if (options.at) {
+        raster::fieldPointAt(world.grid.placement, world.grid.field.spacing,
+                             {options.at->first, options.at->second}, x, z);
+    }
+    walker.placeAt(x, z, options.headingDegrees * kRadiansPerDegree);
+    ElevationFrameOptions frame;
+    frame.width = options.width;
+    frame.height = options.height;
+    frame.detailPixels = options.detailPixels;
+    frame.fog = options.fog;
+    drawElevationFrame(ground, walker, frame);
+    if (glGetError() != GL_NO_ERROR) {
+        throw ToolError("cannot render " + options.terrain + ": OpenGL refused to draw it");
+    }
+    return readPicture(options.width, options.height);
+}
+
+}  // namespace
 
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                                       std::vector<std::string>& viewerMessages) {
+    if (!world::isClassicWorldFile(options.terrain)) {
+        return renderElevationFrame(options);
+    }
     HeadlessGL gl(options.width, options.height, options.depthBuffer);
     if (!gl.ok()) {
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
@@ -76,9 +135,17 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
         // A missing texture needs no reason; a FIFO or a folder under its name does.
         const std::string& failure = load.report.texture.openFailure;
         const bool sayWhy = !failure.empty() && failure != std::strerror(ENOENT);
-        viewerMessages.push_back("no usable texture " + load.report.textureName + " in " +
-                                 folderOf(options.terrain) + (sayWhy ? " (" + failure + ")" : "") +
-                                 "; the ground is untextured, as in the viewer");
+        const std::string where = "texture " + printable(load.report.textureName) + " in " +
+                                  printable(world::folderOf(options.terrain));
+        if (terrain.bitmap().width() > 0 && terrain.bitmap().height() > 0) {
+            viewerMessages.push_back("unusable " + where + "; the viewer " +
+                                     groundWithoutPixels(terrain.bitmap().width(),
+                                                         terrain.bitmap().height()));
+        } else {
+            viewerMessages.push_back("no usable " + where +
+                                     (sayWhy ? " (" + failure + ")" : "") +
+                                     "; the ground is untextured, as in the viewer");
+        }
     }
 
     // The first frame draws with OpenGL's default fog; from the second on, each frame uses the
@@ -92,19 +159,7 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                             ": the viewer would end after drawing it (" + joined(errors) + ")");
         }
     }
-    glFinish();
-
-    const auto rowBytes = static_cast<std::size_t>(options.width) * 3;
-    std::vector<std::uint8_t> bottomUp(rowBytes * static_cast<std::size_t>(options.height));
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, options.width, options.height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    std::vector<std::uint8_t> topDown(bottomUp.size());
-    for (int y = 0; y < options.height; ++y) {
-        std::copy_n(
-            bottomUp.begin() + static_cast<std::ptrdiff_t>(rowBytes * y), rowBytes,
-            topDown.begin() + static_cast<std::ptrdiff_t>(rowBytes * (options.height - 1 - y)));
-    }
-    return topDown;
+    return readPicture(options.width, options.height);
 }
 
 void runRender(const RenderOptions& options, std::ostream& out, std::ostream& warnings) {
@@ -120,9 +175,110 @@ void runRender(const RenderOptions& options, std::ostream& out, std::ostream& wa
     }
     staged.stage(output, encodePng(options.width, options.height, pixels));
     staged.commit();
+    if (!world::isClassicWorldFile(options.terrain)) {
+        out << "wrote " << output << " (" << options.width << " x " << options.height
+            << ", an elevation raster as the viewer shows it)\n";
+        return;
+    }
     out << "wrote " << output << " (" << options.width << " x " << options.height << ", eye at x "
         << options.eyeX << " z " << options.eyeZ << ", heading " << options.headingDegrees
         << " degrees)\n";
+}
+
+Command addRenderCommand(CLI::App& app) {
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App* command = app.add_subcommand(
+        "render",
+        "Draw what the viewer shows of a .3dt (texture from the file's folder) or of an "
+        "elevation raster, with the viewer's frame code and no X server, and save it as PNG. "
+        "For a raster, --heading turns from north.");
+    command->add_option("file", options->terrain, "the terrain file")->required();
+    command->add_option("--out", options->output,
+                        "the PNG to write (default: the terrain's name with .png, in the "
+                        "working folder)");
+    command->add_option("--width", options->width, "picture width in pixels")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, kMaxRenderSide))
+        ->capture_default_str();
+    command->add_option("--height", options->height, "picture height in pixels")
+        ->transform(decimal(false))
+        ->check(CLI::Range(1, kMaxRenderSide))
+        ->capture_default_str();
+    command
+        ->add_option_function<std::string>(
+            "--eye",
+            [options](const std::string& text) {
+                const std::optional<EyePosition> eye = parseEye(text);
+                options->eyeX = eye->x;
+                options->eyeZ = eye->z;
+            },
+            "camera position X,Z in world units (the viewer starts at 0,0, 2 units above the "
+            "ground)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return parseEye(text) ? "" : "expected X,Z, two numbers such as 0,-5";
+            },
+            "X,Z"));
+    command
+        ->add_option("--heading", options->headingDegrees,
+                     "degrees turned from the start heading (looking along -z); positive turns "
+                     "right like the 'd' key, so 90 looks along +x")
+        ->transform(kAngle)
+        ->capture_default_str();
+    command
+        ->add_option("--height-scale", options->heightScale,
+                     "world units for height 127, as groundview --height-scale")
+        ->check(kHeightScale)
+        ->capture_default_str();
+    command
+        ->add_option("--exaggeration", options->exaggeration,
+                     "elevation rasters: heights times X, as groundview --exaggeration")
+        ->check(kFinite)
+        ->check(CLI::Range(0.0, raster::kMaxExaggeration))
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return std::strtod(text.c_str(), nullptr) > 0.0 ? "" : "expected above 0";
+            },
+            ""))
+        ->capture_default_str();
+    command
+        ->add_option("--eye-height", options->eyeHeight,
+                     "elevation rasters: metres above the ground (default as the viewer's)")
+        ->check(kFinite)
+        ->check(CLI::Range(1.0, 1e6));
+    command
+        ->add_option("--detail", options->detailPixels,
+                     "elevation rasters: pixels of error the level of detail may show; 0 draws "
+                     "every sample")
+        ->check(kFinite)
+        ->check(CLI::Range(0.0, 100.0))
+        ->capture_default_str();
+    command
+        ->add_option_function<std::string>(
+            "--fog", [options](const std::string& text) { parseFogChoice(text, options->fog); },
+            "elevation rasters: fog density per metre, or off (default as the viewer's)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                FogChoice fog;
+                return parseFogChoice(text, fog) ? "" : "expected a density or off, not " + text;
+            },
+            "DENSITY|off"));
+    command
+        ->add_option_function<std::string>(
+            "--at",
+            [options](const std::string& text) { options->at = app::parseDecimalPair(text); },
+            "elevation rasters: where the eye stands, X,Y in the source's coordinates "
+            "(longitude,latitude or easting,northing); default the viewer's start")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return app::parseDecimalPair(text) ? "" : "expected X,Y, two numbers";
+            },
+            "X,Y"));
+    command->add_flag("--force", options->force, "replace an existing PNG");
+    return {command, [options] {
+                runRender(*options, std::cout, std::cerr);
+                return kExitSuccess;
+            }};
 }
 
 }  // namespace groundtool

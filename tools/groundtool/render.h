@@ -6,8 +6,10 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "elevation_frame.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -25,6 +27,15 @@ struct RenderOptions {
     float heightScale = scene::kDefaultHeightScale;  // as groundview --height-scale
     bool depthBuffer = false;  // the viewer's window has none; a test may match one that has
     bool force = false;
+
+    // An elevation raster as the viewer walks over it (the file is no ".3dt"): these replace the
+    // classic camera and height scale.
+    double exaggeration = 1.0;
+    double eyeHeight = 0.0;  // metres above the ground; 0 for the viewer's default
+    double detailPixels = 1.0;
+    FogChoice fog;
+    // Where the eye stands, in the source's coordinates; the viewer's start when not given.
+    std::optional<std::pair<double, double>> at;
 };
 
 constexpr int kMaxRenderSide = 4096;

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include "diag.h"
+#include "world.h"
 
 namespace groundtool {
 
@@ -29,7 +30,7 @@ std::vector<LoadMessage> frameErrorCheck() {
 
 std::string describe(const LoadMessage& message) {
     const char* channel =
-        message.channel == LoadMessage::Channel::ErrorLog ? kErrorLogName : "standard error";
+        message.channel == LoadMessage::Channel::ErrorLog ? world::kErrorLogName : "standard error";
     return std::string(channel) + ": " + message.text;
 }
 

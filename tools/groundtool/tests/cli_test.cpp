@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include <memory>
 #include <set>
 
+#include "file_output.h"
 #include "test_files.h"
 #include "tool_runner.h"
 
@@ -118,19 +122,16 @@ TEST(Cli, UnwritableOutputFailsNamingTheFileAndLeavesNothing) {
     writeFile(folder.file("plain"), Bytes{'x'});  // a regular file where a folder should be
     writeFile(folder.file("heights.pgm"),
               Bytes{'P', '5', '\n', '2', ' ', '2', '\n', '2', '5', '5', '\n', 0, 50, 100, 255});
-    // No such folder yet.
-    ASSERT_EQ(runTool({"generate", "--out", "world"}, folder.path()).status, 1);
-    fs::create_directory(folder.file("world"));
+    // A missing folder is made; its parent must exist.
     ASSERT_EQ(runTool({"generate", "--out", "world", "--size", "8"}, folder.path()).status, 0);
     const auto before = folderContents(folder.path());
     const auto worldBefore = folderContents(folder.file("world"));
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"generate", "--out", "plain"}, "cannot write plain/ground.3dt: Not a directory"},
-        {{"generate", "--out", "missing"},
-         "cannot write missing/ground.3dt: No such file or directory"},
-        {{"import", "heights.pgm", "--out", "plain"},
-         "cannot write plain/ground.3dt: Not a directory"},
+        {{"generate", "--out", "plain"}, "cannot write into plain: not a folder"},
+        {{"generate", "--out", "missing/deeper"},
+         "cannot make the folder missing/deeper: No such file or directory"},
+        {{"import", "heights.pgm", "--out", "plain"}, "cannot write into plain: not a folder"},
         {{"import", "absent.png"}, "cannot read absent.png: No such file or directory"},
         {{"import", "plain", "--out", "."}, "cannot read plain: not a raster GDAL reads"},
         {{"render", "world/ground.3dt", "--out", "missing/view.png"},
@@ -155,6 +156,24 @@ TEST(Cli, GenerateWritesBothFilesOrNeither) {
     EXPECT_EQ(run.status, 1);
     expectOneLineError(run, "cannot write ./1.bmp: ");
     EXPECT_EQ(folderContents(folder.path()), std::vector<std::string>{"1.bmp"});
+}
+
+TEST(Cli, InterruptedWritesLeaveNoTemporaries) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        TemporaryFolder folder;
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            groundtool::StagedOutput output(false);
+            output.stage(folder.file("ground.3dt"), Bytes(1000, 7));
+            raise(signal);
+            _exit(0);  // not reached: the handler ends the process
+        }
+        int wait = 0;
+        ASSERT_EQ(waitpid(child, &wait, 0), child);
+        EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == status) << signal;
+        EXPECT_TRUE(folderContents(folder.path()).empty()) << signal;
+    }
 }
 
 TEST(Cli, CommandsWorkTogether) {

@@ -5,12 +5,17 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 #include <ogr_srs_api.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <tuple>
 
+#include "elevation_grid.h"
+#include "raster_error.h"
 #include "test_files.h"
 #include "tool_runner.h"
 
@@ -281,13 +286,82 @@ TEST(Import, TextureShowsEachVertexItsOwnGround) {
     EXPECT_GT(brightness[1], brightness[0] + 150);
 }
 
-TEST(Import, BadSourcesAndUsageFailInOneLineAndWriteNothing) {
+namespace {
+
+// A VRT whose one band reads name: a simple source, or a VRTRawRasterBand's raw bytes.
+void writeVrt(const std::string& path, const std::string& name, bool raw = false) {
+    const std::string source = "<SourceFilename relativeToVRT=\"1\">" + name + "</SourceFilename>";
+    const std::string text =
+        "<VRTDataset rasterXSize=\"4\" rasterYSize=\"4\"><VRTRasterBand dataType=\"Byte\"" +
+        (raw ? " subClass=\"VRTRawRasterBand\">" + source + "<PixelOffset>1</PixelOffset>"
+             : "><SimpleSource>" + source + "</SimpleSource>") +
+        "</VRTRasterBand></VRTDataset>";
+    writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+// A netCDF file of two 30 x 20 variables, elev1 and elev2, and no raster of its own.
+void writeTwoVariables(const std::string& path) {
+    GDALDatasetH file =
+        GDALCreateMultiDimensional(GDALGetDriverByName("netCDF"), path.c_str(), nullptr, nullptr);
+    GDALGroupH root = GDALDatasetGetRootGroup(file);
+    GDALDimensionH axes[] = {GDALGroupCreateDimension(root, "y", nullptr, nullptr, 20, nullptr),
+                             GDALGroupCreateDimension(root, "x", nullptr, nullptr, 30, nullptr)};
+    GDALExtendedDataTypeH type = GDALExtendedDataTypeCreate(GDT_Float64);
+    std::vector<double> values;
+    for (int i = 0; i < 600; ++i) {
+        values.push_back(ramp(i % 30, i / 30));
+    }
+    const GUInt64 start[] = {0, 0};
+    const std::size_t count[] = {20, 30};
+    for (const char* name : {"elev1", "elev2"}) {
+        GDALMDArrayH array = GDALGroupCreateMDArray(root, name, 2, axes, type, nullptr);
+        GDALMDArrayWrite(array, start, count, nullptr, nullptr, type, values.data(), nullptr, 0);
+        GDALMDArrayRelease(array);
+    }
+    GDALExtendedDataTypeRelease(type);
+    GDALDimensionRelease(axes[0]);
+    GDALDimensionRelease(axes[1]);
+    GDALGroupRelease(root);
+    GDALClose(file);
+}
+
+}  // namespace
+
+TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) {
     TemporaryFolder folder;
+    TemporaryFolder elsewhere;
+    writeFile(elsewhere.file("secret.bin"), Bytes(16, 7));
+    chmod(elsewhere.file("secret.bin").c_str(), 0600);
+    mkfifo(folder.file("fifo").c_str(), 0600);
+    writeVrt(folder.file("raw.vrt"), elsewhere.file("secret.bin"), true);
+    writeVrt(folder.file("environ.vrt"), "/proc/self/environ");
+    writeVrt(folder.file("memory.vrt"), "MEM:::DATAPOINTER=0x1000,PIXELS=4,LINES=4");
+    writeVrt(folder.file("fifo.vrt"), "fifo");
+    writeVrt(folder.file("stdin.vrt"), "/dev/stdin");
+    writeVrt(folder.file("curl.vrt"), "/vsicurl/http://127.0.0.1:9/x");
+    writeVrt(folder.file("inside.vrt"), "whole.tif");
+    const std::string wms =
+        "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:9/"
+        "</ServerUrl></Service></GDAL_WMS>";
+    writeFile(folder.file("wms.xml"), Bytes(wms.begin(), wms.end()));
     writeFile(folder.file("notes.txt"), Bytes{'h', 'e', 'l', 'l', 'o'});
     writeRaster(folder.file("whole.tif"), {"GTiff", 64, 64, GDT_Float32, {}, 0, 0}, ramp);
-    Bytes cut = readFile(folder.file("whole.tif"));
-    cut.resize(cut.size() / 2);
-    writeFile(folder.file("cut.tif"), cut);
+    writeRaster(folder.file("whole.jpg"), {"JPEG", 256, 256, GDT_Byte, {}, 0, 0},
+                [](int x, int y) { return (x * x + 7 * y * y + x * y) % 251; });
+    writeRaster(folder.file("infinite.tif"), {"GTiff", 64, 64, GDT_Float32, {}, 0, 0},
+                [](int x, int y) { return x < 8   ? INFINITY
+                                          : y < 8 ? -INFINITY
+                                                  : ramp(x, y); });
+    writeRaster(folder.file("heights.bil"), {"EHdr", 64, 64, GDT_Int16, {}, 0, 0}, ramp);
+    for (const char* whole : {"tif", "jpg"}) {
+        Bytes cut = readFile(folder.file(std::string("whole.") + whole));
+        cut.resize(cut.size() / 2);
+        writeFile(folder.file(std::string("cut.") + whole), cut);
+    }
+    const bool netcdf = GDALGetDriverByName("netCDF") != nullptr;
+    if (netcdf) {
+        writeTwoVariables(folder.file("two.nc"));
+    }
     writeRaster(folder.file("empty.tif"), {"GTiff", 8, 8, GDT_Float32, {}, 0, -1},
                 [](int, int) { return NAN; });
     writeRaster(folder.file("line.tif"), {"GTiff", 5, 1, GDT_Float32, {}, 0, 0}, ramp);
@@ -299,31 +373,161 @@ TEST(Import, BadSourcesAndUsageFailInOneLineAndWriteNothing) {
     writeFile(folder.file("taken/1.bmp"), solidBitmapBytes(2, 2, {0, 0, 0}));
     const auto before = folderContents(folder.path());
 
+    const std::string outside = "lies outside the VRT's folder";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+        {{"raw.vrt"}, 1, outside},
+        {{"environ.vrt"}, 1, outside},
+        {{"memory.vrt"}, 1, "\"MEM:::DATAPOINTER=0x1000,PIXELS=4,LINES=4\" is no plain file"},
+        {{"fifo.vrt"}, 1, "\"fifo\": not a regular file"},
+        {{"stdin.vrt"}, 1, "\"/dev/stdin\": not a regular file"},
+        {{"curl.vrt"}, 1, "\"/vsicurl/http://127.0.0.1:9/x\" is no plain file"},
+        {{"wms.xml"}, 1, "wms.xml: not a raster GDAL reads"},
+        {{"/vsizip/whole.zip/whole.tif"}, 1, "virtual file systems (/vsi...) are not read"},
+        {{"WMS:http://127.0.0.1:9/"}, 1, "connection strings are not read"},
+        {{"fifo"}, 1, "fifo: not a regular file"},
+        {{"two.nc"}, 1, "name one: NETCDF:\"two.nc\":elev1, NETCDF:\"two.nc\":elev2"},
+        {{"NETCDF:\"two.nc\":elev2"}, 0, "read NETCDF:\"two.nc\":elev2 (netCDF, Float64)"},
+        {{"cut.jpg"}, 1, "cannot read cut.jpg: libjpeg: Premature end of JPEG file"},
+        {{"infinite.tif"}, 0, "% of the samples had no valid height and were filled"},
+        {{"inside.vrt"}, 0, "read inside.vrt (VRT, Byte)"},
+        {{"heights.bil"}, 0, "read heights.bil (EHdr, Int16)"},
         {{"absent.tif"}, 1, "absent.tif: No such file or directory"},
         {{"notes.txt"}, 1, "notes.txt: not a raster GDAL reads"},
-        {{"cut.tif"}, 1, "cannot read " + folder.file("cut.tif")},
+        {{"cut.tif"}, 1, "cannot read cut.tif"},
         {{"empty.tif"}, 1, "no valid height"},
         {{"taken"}, 1, "taken: a folder, not a regular file"},
         {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
-        {{"huge.vrt"}, 1, "more than groundtool decodes"},
+        {{"huge.vrt"}, 1, "more than is decoded here"},
         {{"whole.tif", "--out", folder.file("taken")}, 1, "1.bmp already exists"},
         {{"whole.tif", "--range", "5,1"}, 2, "--range"},
         {{"whole.tif", "--texture", "shiny"}, 2, "--texture"},
         {{"whole.tif", "--texture-size", "1000"}, 2, "power of two"},
     };
     for (const auto& [arguments, status, part] : cases) {
-        std::vector<std::string> words = {"import", folder.file(arguments[0])};
-        words.insert(words.end(), arguments.begin() + 1, arguments.end());
-        if (std::find(words.begin(), words.end(), "--out") == words.end()) {
-            words.insert(words.end(), {"--out", folder.path()});
+        if (!netcdf && arguments[0].find("nc") != std::string::npos) {
+            continue;
         }
+        TemporaryFolder made;
+        std::vector<std::string> words = {"import"};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        if (std::find(words.begin(), words.end(), "--out") == words.end()) {
+            words.insert(words.end(), {"--out", status == 0 ? made.path() : folder.path()});
+        }
+        const auto start = std::chrono::steady_clock::now();
         const ToolRun run = runTool(words, folder.path());
-        EXPECT_EQ(run.status, status) << part;
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.status, status) << part << run.err;
+        if (status == 0) {
+            EXPECT_NE(run.out.find(part), std::string::npos) << run.out;
+            EXPECT_TRUE(fileExists(made.file("ground.3dt"))) << part;
+            continue;
+        }
+        EXPECT_LT(took.count(), 1.0) << part;
         EXPECT_EQ(run.err.rfind("groundtool: ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
         EXPECT_EQ(folderContents(folder.path()), before) << part;
         EXPECT_EQ(folderContents(folder.file("taken")), std::vector<std::string>{"1.bmp"});
+    }
+}
+
+TEST(Import, ImplausibleNumbersAreRefusedAndTheScaleIsOneTheViewerTakes) {
+    const std::vector<std::tuple<Raster, std::vector<std::string>, int, std::string>> cases = {
+        {{"GTiff", 8, 8, GDT_Float32, {0, 1e-300, 0, 0, 0, -1e-300}, 0, 0},
+         {},
+         1,
+         "cells are 1e-300 x 1e-300"},
+        {{"GTiff", 8, 8, GDT_Float32, {0, 1e300, 0, 0, 0, -1e300}, 32633, 0},
+         {},
+         1,
+         "cells are 1e+300 x 1e+300"},
+        {{"GTiff", 8, 8, GDT_Float32, {10, 1, 0, 95, 0, -1}, 4326, 0},
+         {},
+         1,
+         "reach latitude 95, beyond the poles"},
+        {{"GTiff", 8, 8, GDT_Float32, {}, 0, 0}, {"--range", "-1e308,1e308"}, 2, "--range"},
+        // The heights are symmetric about 3503.5: half the samples lie above it.
+        {{"GTiff", 8, 8, GDT_Float32, {}, 0, 0},
+         {"--range", "-1,3503.5"},
+         0,
+         "--range clips 50% of the samples"},
+        // Heights of 63000 units over 64 units would need a scale far above the viewer's 1000.
+        {{"PNG", 64, 64, GDT_UInt16, {}, 0, 0},
+         {},
+         0,
+         "clamped to 1000, the nearest the viewer accepts\ngroundview --window --height-scale "
+         "1000 "},
+    };
+    for (const auto& [raster, options, status, part] : cases) {
+        SCOPED_TRACE(part);
+        TemporaryFolder folder;
+        writeRaster(folder.file("source"), raster, [](int x, int y) { return 1000.0 * x + y; });
+        const ToolRun run = import(folder, "source", options);
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_NE((run.out + run.err).find(part), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(fileExists(folder.file("ground.3dt")), status == 0);
+    }
+}
+
+TEST(ElevationGrid, ReadsMetresOnSquareCellsNorthUpWhereItsPlacementSays) {
+    const double degree = 1.0 / 120;
+    struct GridCase {
+        Raster raster;
+        long long maxSamples;
+        int columns, rows;
+        double spacing;
+        std::string note;
+    };
+    const std::vector<GridCase> cases = {
+        // At 50 N a cell is 0.645 as wide as it is high, so 95 columns make 61 square ones;
+        // one SRTM void, undeclared.
+        {{"GTiff", 95, 90, GDT_Int16, {10, degree, 0, 50.375, 0, -degree}, 4326, 0},
+         raster::kDefaultMaxSamples,
+         61,
+         90,
+         926.9,
+         "resampled to square cells from 95 x 90 to 61 x 90 samples"},
+        // 38 x 25 is the largest grid of the source's shape within 1000 samples.
+        {{"GTiff", 300, 200, GDT_Float32, {}, 0, 0},
+         1000,
+         38,
+         25,
+         300.0 / 38,
+         "averaged down from 300 x 200 to 38 x 25 samples"},
+    };
+    for (const GridCase& test : cases) {
+        SCOPED_TRACE(test.note);
+        TemporaryFolder folder;
+        const double* t = test.raster.placement.empty() ? nullptr : test.raster.placement.data();
+        const bool voids = test.raster.type == GDT_Int16;
+        writeRaster(folder.file("source.tif"), test.raster, [voids](int x, int y) {
+            return voids && x == 40 && y == 50 ? -32768 : ramp(x, y);
+        });
+        const raster::ElevationGrid grid =
+            raster::readElevation(folder.file("source.tif"), test.maxSamples);
+        const HeightField& field = grid.field;
+        ASSERT_EQ(field.columns, test.columns);
+        ASSERT_EQ(field.rows, test.rows);
+        EXPECT_NEAR(field.spacing, test.spacing, 0.1);
+        EXPECT_EQ(grid.note.rfind(test.note, 0), 0u) << grid.note;
+        // Each corner sample holds the ramp (averaging and interpolating keep it) at the source
+        // pixel its placement names: north-up, east to +x, the void filled.
+        const raster::SourcePlacement& at = grid.placement;
+        for (const auto& [column, row] : {std::pair{0, 0}, {field.columns - 1, field.rows - 1}}) {
+            const double x = at.originX + column * at.stepX;
+            const double y = at.originY + row * at.stepY;
+            const double pixelX = t ? (x - t[0]) / t[1] - 0.5 : x - 0.5;
+            const double pixelY = t ? (y - t[3]) / t[5] - 0.5 : y - 0.5;
+            EXPECT_NEAR(field.at(column, row), ramp(0, 0) + 3 * pixelX - 2 * pixelY, 1.0);
+            double lon = 0;
+            double lat = 0;
+            ASSERT_EQ(static_cast<bool>(at.toLonLat), t != nullptr);
+            EXPECT_TRUE(!t || (at.toLonLat(x, y, lon, lat) && std::abs(lon - x) < 1e-9));
+        }
+        EXPECT_GT(*std::min_element(field.heights.begin(), field.heights.end()), 500.0f);
+        const GroundImage image = raster::reliefImage(folder.file("source.tif"), field, 64);
+        EXPECT_EQ(std::max(image.width, image.height), 64);
+        EXPECT_NEAR(image.width * (field.rows - 1.0), image.height * (field.columns - 1.0), 64);
+        EXPECT_EQ(image.rgb.size(), static_cast<std::size_t>(image.width) * image.height * 3);
     }
 }

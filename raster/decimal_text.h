@@ -1,16 +1,18 @@
 #pragma once
 // Measurements as people write them: three significant digits, whole numbers from 1000 up, never
-// an exponent for the sizes groundtool meets.
+// an exponent for the sizes a terrain has.
 
 #include <cmath>
 #include <sstream>
 #include <string>
 
-namespace groundtool {
+namespace raster {
 
 inline std::string decimalText(double value) {
     std::ostringstream text;
-    if (std::abs(value) >= 1000.0) {
+    // From 999.5 up three significant digits would show an exponent, "1e+03"; only numbers
+    // beyond any terrain's keep one.
+    if (std::abs(value) >= 999.5 && std::abs(value) < 1e15) {
         text.setf(std::ios::fixed);
         text.precision(0);
     } else {
@@ -20,4 +22,4 @@ inline std::string decimalText(double value) {
     return text.str();
 }
 
-}  // namespace groundtool
+}  // namespace raster

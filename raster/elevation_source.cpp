@@ -3,21 +3,30 @@
 #include <gdal_utils.h>
 #include <gdalwarper.h>
 #include <ogr_srs_api.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "decimal_text.h"
-#include "tool_error.h"
+#include "printable.h"
+#include "raster_error.h"
+#include "raster_open.h"
 
-namespace groundtool {
+namespace raster {
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kPoleDegrees = 90.0;
+constexpr double kGlobeDegrees = 360.0;
+// Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
+constexpr double kMinCellMetres = 1e-3;
+constexpr double kMaxCellMetres = 1e6;
+// The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
+constexpr double kMinMetresPerUnit = 1e-6;
 
 // SRTM and most DEMs built on it mark voids so, often without declaring it.
 constexpr const char* kSrtmVoid = "-32768";
@@ -54,7 +63,45 @@ void metresPerAngle(OGRSpatialReferenceH crs, double latitude, double& north, do
     east = radiansPerUnit * axis * std::cos(phi) / w;
 }
 
-Ground placeOnGround(GDALDatasetH raster) {
+[[noreturn]] void refusePlacement(const std::string& shown, const std::string& reason) {
+    throw RasterError("cannot import " + shown + ": " + reason);
+}
+
+// A cell's ground size, in metres or (placed nowhere) in the source's own unit, is plausible.
+void checkCellSize(double east, double north, const std::string& unit, const std::string& shown) {
+    const auto plausible = [](double size) {
+        return std::isfinite(size) && size >= kMinCellMetres && size <= kMaxCellMetres;
+    };
+    if (!plausible(east) || !plausible(north)) {
+        refusePlacement(shown, "its cells are " + decimalText(east) + " x " + decimalText(north) +
+                                   " " + unit +
+                                   " on the ground; cells from 1 mm to 1000 km "
+                                   "are read");
+    }
+}
+
+// Latitudes within the poles and at most the globe's longitudes: a global grid's edge cells may
+// reach half a cell past a pole or the date line.
+void checkGeographic(const double* transform, int width, int height, double degreesPerUnit,
+                     const std::string& shown) {
+    const double top = transform[3] * degreesPerUnit;
+    const double bottom = (transform[3] + transform[5] * height) * degreesPerUnit;
+    const double halfRow = std::abs(transform[5]) * degreesPerUnit / 2.0;
+    const double span = std::abs(transform[1]) * width * degreesPerUnit;
+    const double column = std::abs(transform[1]) * degreesPerUnit;
+    for (const double latitude : {top, bottom}) {
+        if (!(std::abs(latitude) <= kPoleDegrees + halfRow)) {
+            refusePlacement(
+                shown, "its cells reach latitude " + decimalText(latitude) + ", beyond the poles");
+        }
+    }
+    if (!(span <= kGlobeDegrees + column)) {
+        refusePlacement(
+            shown, "it spans " + decimalText(span) + " degrees of longitude, more than the globe");
+    }
+}
+
+Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
     double transform[6] = {};
     if (GDALGetGeoTransform(raster, transform) != CE_None) {
         return {1.0, 1.0, false,
@@ -67,14 +114,19 @@ Ground placeOnGround(GDALDatasetH raster) {
     };
     OGRSpatialReferenceH crs = GDALGetSpatialRef(raster);
     if (crs == nullptr) {
+        checkCellSize(east, north, "units", shown);
         return {east, north, false,
                 "no coordinate system: " + cells(east, north) + " units, heights in the same unit"};
     }
     if (OSRIsGeographic(crs)) {
+        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * 180.0 / kPi;
+        checkGeographic(transform, GDALGetRasterXSize(raster), GDALGetRasterYSize(raster),
+                        degreesPerUnit, shown);
         const double latitude = transform[3] + transform[5] * GDALGetRasterYSize(raster) / 2.0;
         double perNorth = 0.0;
         double perEast = 0.0;
         metresPerAngle(crs, latitude, perNorth, perEast);
+        checkCellSize(east * perEast, north * perNorth, "m", shown);
         char* unit = nullptr;
         OSRGetAngularUnits(crs, &unit);
         return {east * perEast, north * perNorth, true,
@@ -83,43 +135,42 @@ Ground placeOnGround(GDALDatasetH raster) {
                     decimalText(std::abs(latitude)) + (latitude < 0.0 ? " S" : " N")};
     }
     const double metres = OSRGetLinearUnits(crs, nullptr);
+    checkCellSize(east * metres, north * metres, "m", shown);
     return {east * metres, north * metres, true,
             "projected, " + cells(east * metres, north * metres) + " m"};
+}
+
+// Every number GDAL's georeferencing gives is finite and the pixels have a size not absurd in
+// any unit, before a rotated source is turned north-up with them; placeOnGround checks the size
+// on the ground.
+void checkPlacement(GDALDatasetH raster, const std::string& shown) {
+    double t[6] = {};
+    if (GDALGetGeoTransform(raster, t) != CE_None) {
+        return;
+    }
+    if (!std::all_of(std::begin(t), std::end(t), [](double v) { return std::isfinite(v); })) {
+        refusePlacement(shown, "its georeferencing holds numbers that are not finite");
+    }
+    // Wide enough that an area in square degrees or feet never underflows nor overflows.
+    const long double area =
+        static_cast<long double>(t[1]) * t[5] - static_cast<long double>(t[2]) * t[4];
+    const double across = std::hypot(t[1], t[4]);
+    const double down = std::hypot(t[2], t[5]);
+    const auto plausible = [](double size) {
+        return size >= kMinCellMetres * kMinMetresPerUnit &&
+               size <= kMaxCellMetres / kMinMetresPerUnit;
+    };
+    if (area == 0.0L || !plausible(across) || !plausible(down)) {
+        refusePlacement(shown, "its cells are " + decimalText(across) + " x " + decimalText(down) +
+                                   " in its georeferencing's units; cells from 1 mm to 1000 km "
+                                   "on the ground are read");
+    }
 }
 
 bool northUp(GDALDatasetH raster) {
     double transform[6] = {};
     return GDALGetGeoTransform(raster, transform) != CE_None ||
            (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
-}
-
-// Like every groundtool input, only regular files: a FIFO would stall GDAL's open. GDAL's virtual
-// paths (/vsizip/ and the like) are its own to resolve.
-void checkRegularFile(const std::string& path) {
-    if (path.rfind("/vsi", 0) == 0) {
-        return;
-    }
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        throw ToolError(fileError("cannot read", path, errno));
-    }
-    if (!S_ISREG(status.st_mode)) {
-        throw ToolError(
-            "cannot read " + path + ": " +
-            (S_ISDIR(status.st_mode) ? "a folder, not a regular file" : "not a regular file"));
-    }
-}
-
-Dataset openRaster(const std::string& path) {
-    CPLErrorReset();
-    Dataset raster(
-        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!raster || GDALGetRasterCount(raster.get()) < 1) {
-        const std::string reason = CPLGetLastErrorMsg();
-        throw ToolError("cannot read " + path + ": not a raster GDAL reads" +
-                        (reason.empty() ? "" : " (" + gdalMessage() + ")"));
-    }
-    return raster;
 }
 
 // A palette's indices are no heights: its colours' first channel is read instead, grey for a grey
@@ -145,7 +196,7 @@ Dataset adjusted(GDALDatasetH raster, const std::string& path) {
     Dataset view(GDALTranslate("", raster, options, nullptr));
     GDALTranslateOptionsFree(options);
     if (!view) {
-        throw ToolError("cannot read " + path + ": " + gdalMessage());
+        throw RasterError("cannot read " + printable(path) + ": " + gdalMessage());
     }
     return view;
 }
@@ -158,33 +209,33 @@ Dataset turnedNorthUp(GDALDatasetH raster, const std::string& path) {
     }
     Dataset turned(GDALAutoCreateWarpedVRT(raster, nullptr, nullptr, GRA_Bilinear, 0.125, nullptr));
     if (!turned) {
-        throw ToolError("cannot turn " + path + " north-up: " + gdalMessage());
+        throw RasterError("cannot turn " + printable(path) + " north-up: " + gdalMessage());
     }
     return turned;
 }
 
 }  // namespace
 
-ElevationSource::ElevationSource(const std::string& path) : path_(path) {
-    useGdal();
-    checkRegularFile(path);
-    dataset_ = openRaster(path);
+ElevationSource::ElevationSource(const std::string& path) : shown_(printable(path)) {
+    dataset_ = openSource(path);
+    checkPlacement(dataset_.get(), shown_);
     adjusted_ = adjusted(dataset_.get(), path);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
     turned_ = turnedNorthUp(reading, path);
     reading = turned_ ? turned_.get() : reading;
+    reading_ = reading;
 
     band_ = GDALGetRasterBand(reading, 1);
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
     if (width_ < 2 || height_ < 2) {
-        throw ToolError("cannot import " + path + ": " + sizeText(width_, height_) +
-                        "; a world needs 2 x 2 at least");
+        throw RasterError("cannot import " + shown_ + ": " + sizeText(width_, height_) +
+                          "; a world needs 2 x 2 at least");
     }
     if (static_cast<double>(width_) * height_ > kMaxSourceCells) {
-        throw ToolError("cannot import " + path + ": " + sizeText(width_, height_) +
-                        " is more than groundtool decodes (2^31 cells); cut it into tiles or "
-                        "shrink it with gdal_translate -outsize first");
+        throw RasterError("cannot import " + shown_ + ": " + sizeText(width_, height_) +
+                          " is more than is decoded here (2^31 cells); cut it into tiles or "
+                          "shrink it with gdal_translate -outsize first");
     }
     eightBit_ = GDALGetRasterDataType(band_) == GDT_Byte;
     int hasNodata = 0;
@@ -194,7 +245,7 @@ ElevationSource::ElevationSource(const std::string& path) : path_(path) {
         scale_ = GDALGetRasterScale(band_, nullptr);
         offset_ = GDALGetRasterOffset(band_, nullptr);
     }
-    ground_ = placeOnGround(reading);
+    ground_ = placeOnGround(reading, shown_);
     if (ground_.inMetres) {
         const std::string unit = GDALGetRasterUnitType(band_);
         metresPerUnit_ = metresPerHeightUnit(unit);
@@ -210,17 +261,20 @@ std::string ElevationSource::kind() const {
 void ElevationSource::read(const SourceWindow& window, int columns, int rows, double* samples,
                            std::ptrdiff_t lineStride) const {
     CPLErrorReset();
-    if (!readResampled(band_, window, columns, rows, samples, lineStride)) {
-        throw ToolError("cannot read " + path_ + ": " + gdalMessage());
+    const GdalErrorWatch watch;
+    if (!readResampled(band_, window, columns, rows, samples, lineStride) || watch.raised()) {
+        throw RasterError("cannot read " + shown_ + ": " +
+                          (watch.raised() ? watch.message() : gdalMessage()));
     }
     for (int row = 0; row < rows; ++row) {
         double* line = samples + row * lineStride;
         for (int column = 0; column < columns; ++column) {
             double& value = line[column];
-            const bool missing = std::isnan(value) || (hasNodata_ && value == nodata_);
-            value = missing ? std::numeric_limits<double>::quiet_NaN() : value * scale_ + offset_;
+            const double height = value * scale_ + offset_;
+            const bool missing = (hasNodata_ && value == nodata_) || !std::isfinite(height);
+            value = missing ? std::numeric_limits<double>::quiet_NaN() : height;
         }
     }
 }
 
-}  // namespace groundtool
+}  // namespace raster

@@ -10,15 +10,11 @@
 #include <limits>
 #include <stdexcept>
 
-#include "tool_error.h"
+#include "raster_error.h"
 
-namespace groundtool {
+namespace raster {
 
 namespace {
-
-// GDAL's default cache is a share of the machine's memory; a source read once from top to bottom
-// gains nothing from more than this, and a huge source would otherwise fill it.
-constexpr GIntBig kBlockCacheBytes = 64 << 20;
 
 struct OptionsDeleter {
     void operator()(GDALDEMProcessingOptions* options) const {
@@ -27,25 +23,6 @@ struct OptionsDeleter {
 };
 
 }  // namespace
-
-void useGdal() {
-    static const bool ready = [] {
-        CPLSetErrorHandler(CPLQuietErrorHandler);
-        GDALAllRegister();
-        GDALSetCacheMax64(kBlockCacheBytes);
-        return true;
-    }();
-    static_cast<void>(ready);
-}
-
-std::string gdalMessage() {
-    std::string message = CPLGetLastErrorMsg();
-    std::replace(message.begin(), message.end(), '\n', ' ');
-    while (!message.empty() && (message.back() == ' ' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "GDAL gave no reason" : message;
-}
 
 bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
                    double* out, std::ptrdiff_t lineStride) {
@@ -87,7 +64,7 @@ Dataset rasterOver(std::vector<double>& values, int width, int height,
         GDALSetGeoTransform(raster.get(), transform.data()) != CE_None ||
         GDALSetRasterNoDataValue(GDALGetRasterBand(raster.get(), 1),
                                  std::numeric_limits<double>::quiet_NaN()) != CE_None) {
-        throw ToolError("cannot make a raster in memory: " + gdalMessage());
+        throw RasterError("cannot make a raster in memory: " + gdalMessage());
     }
     return raster;
 }
@@ -106,7 +83,7 @@ std::size_t fillGaps(std::vector<double>& values, int width, int height) {
     const char* options[] = {"TEMP_FILE_DRIVER=MEM", nullptr};
     if (GDALFillNodata(GDALGetRasterBand(raster.get(), 1), nullptr, reach, 0, kSmoothingPasses,
                        const_cast<char**>(options), nullptr, nullptr) != CE_None) {
-        throw ToolError("cannot fill the missing heights: " + gdalMessage());
+        throw RasterError("cannot fill the missing heights: " + gdalMessage());
     }
     return gaps;
 }
@@ -130,7 +107,7 @@ Dataset demProcessing(GDALDatasetH source, const std::string& processing,
                                      colourFile.empty() ? nullptr : colourFile.c_str(),
                                      parsed.get(), &usageError));
     if (!result) {
-        throw ToolError("cannot make the " + processing + " texture: " + gdalMessage());
+        throw RasterError("cannot make the " + processing + " texture: " + gdalMessage());
     }
     return result;
 }
@@ -143,9 +120,9 @@ std::vector<std::uint8_t> readBytes(GDALDatasetH raster, int count) {
                             GDT_Byte, count, nullptr, count,
                             static_cast<int>(static_cast<std::size_t>(width) * count),
                             1) != CE_None) {
-        throw ToolError("cannot read the texture back: " + gdalMessage());
+        throw RasterError("cannot read the texture back: " + gdalMessage());
     }
     return bytes;
 }
 
-}  // namespace groundtool
+}  // namespace raster

@@ -1,6 +1,6 @@
 #pragma once
-// GDAL as groundtool uses it: registered once, silent (its messages become groundtool's one-line
-// errors), with a bounded block cache, and its datasets closed by their owners.
+// GDAL's rasters in memory and its processing on them, and datasets closed by their owners. GDAL
+// itself is set up by useGdal (raster_open.h).
 
 #include <gdal.h>
 
@@ -9,16 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "gdal_errors.h"
 #include "grid_layout.h"
 
-namespace groundtool {
-
-// Registers GDAL's drivers, stops GDAL printing, and bounds its block cache. Call before any other
-// GDAL use; later calls do nothing.
-void useGdal();
-
-// GDAL's last error message on one line, or a stand-in when it left none.
-std::string gdalMessage();
+namespace raster {
 
 struct DatasetCloser {
     void operator()(void* dataset) const { GDALClose(dataset); }
@@ -50,4 +44,4 @@ Dataset demProcessing(GDALDatasetH source, const std::string& processing,
 // The first count bands of an in-memory Byte raster, pixel-interleaved, rows top to bottom.
 std::vector<std::uint8_t> readBytes(GDALDatasetH raster, int count);
 
-}  // namespace groundtool
+}  // namespace raster

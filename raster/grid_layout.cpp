@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "terrain_file.h"
-
-namespace groundtool {
+namespace raster {
 
 GridLayout layoutGrid(int sourceWidth, int sourceHeight, double pixelEast, double pixelNorth,
                       int size) {
@@ -18,10 +16,10 @@ GridLayout layoutGrid(int sourceWidth, int sourceHeight, double pixelEast, doubl
     // The tolerance keeps a side of exactly n cells from losing one to rounding.
     int shortSamples = static_cast<int>(std::floor(shorter / cell + 1e-9));
     double shortCell = cell;
-    if (shortSamples < kMinGridSize) {
+    if (shortSamples < kMinGridSide) {
         // Two square cells would trim away most of the longer side; stretch instead.
-        shortSamples = kMinGridSize;
-        shortCell = shorter / kMinGridSize;
+        shortSamples = kMinGridSide;
+        shortCell = shorter / kMinGridSide;
     }
 
     GridLayout layout;
@@ -37,4 +35,4 @@ GridLayout layoutGrid(int sourceWidth, int sourceHeight, double pixelEast, doubl
     return layout;
 }
 
-}  // namespace groundtool
+}  // namespace raster

@@ -2,7 +2,9 @@
 // Where an imported world's grid lies on its source: as many samples as fit the requested size on
 // the longer side, cells square on the ground, north away from the viewer's start camera.
 
-namespace groundtool {
+namespace raster {
+
+constexpr int kMinGridSide = 2;  // a single row or column of samples draws nothing
 
 // A part of the source in pixels, fractions allowed: x runs east, y south.
 struct SourceWindow {
@@ -26,4 +28,4 @@ struct GridLayout {
 GridLayout layoutGrid(int sourceWidth, int sourceHeight, double pixelEast, double pixelNorth,
                       int size);
 
-}  // namespace groundtool
+}  // namespace raster

@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <sstream>
 #include <string>
 
 #include "gdal_raster.h"
 
-namespace groundtool {
+namespace raster {
 
 namespace {
 
@@ -36,7 +37,8 @@ constexpr std::array<TintStop, 7> kTint = {{{0.00, 72, 130, 74},
 // A colour file for gdaldem color-relief spanning range, in /vsimem/ while it lives.
 class TintFile {
   public:
-    explicit TintFile(HeightRange range) {
+    explicit TintFile(HeightRange range)
+        : name_("/vsimem/groundview-tint-" + std::to_string(++count_) + ".txt") {
         // A flat source still needs rising entries.
         const double span = range.high > range.low ? range.high - range.low : 1.0;
         std::ostringstream text;
@@ -46,15 +48,18 @@ class TintFile {
                  << int{stop.b} << '\n';
         }
         text_ = text.str();
-        VSIFCloseL(VSIFileFromMemBuffer(name(), reinterpret_cast<GByte*>(text_.data()),
+        VSIFCloseL(VSIFileFromMemBuffer(name_.c_str(), reinterpret_cast<GByte*>(text_.data()),
                                         text_.size(), FALSE));
     }
-    ~TintFile() { VSIUnlink(name()); }
+    ~TintFile() { VSIUnlink(name_.c_str()); }
     TintFile(const TintFile&) = delete;
     TintFile& operator=(const TintFile&) = delete;
-    const char* name() const { return "/vsimem/groundtool-tint.txt"; }
+    const std::string& name() const { return name_; }
 
   private:
+    // A name of its own, so that images made at the same time keep their colours apart.
+    static inline std::atomic<unsigned> count_{0};
+    std::string name_;
     std::string text_;
 };
 
@@ -91,4 +96,4 @@ std::vector<std::uint8_t> reliefColours(std::vector<double>& heights, int width,
     return colours;
 }
 
-}  // namespace groundtool
+}  // namespace raster

@@ -1,6 +1,7 @@
 #pragma once
 // A height raster as GDAL reads it: its size, where its cells lie on the ground, its heights'
-// unit, and its heights averaged onto any grid, missing cells as NaN.
+// unit, and its heights averaged onto any grid, missing cells (nodata, NaN, infinite) as NaN.
+// Its placement is checked plausible before anything is computed from it.
 
 #include <cstddef>
 #include <string>
@@ -8,7 +9,7 @@
 #include "gdal_raster.h"
 #include "grid_layout.h"
 
-namespace groundtool {
+namespace raster {
 
 // Decoding more takes minutes even when it streams; such a source is refused before any of it is
 // read.
@@ -24,7 +25,9 @@ struct Ground {
 
 class ElevationSource {
   public:
-    // Opens path and checks it is a raster that can be imported; throws ToolError otherwise.
+    // Opens path with openSource and checks it is a raster that can be imported: 2 x 2 cells to
+    // 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws RasterError
+    // otherwise.
     explicit ElevationSource(const std::string& path);
 
     int width() const { return width_; }
@@ -32,6 +35,8 @@ class ElevationSource {
     // 8-bit sources are greyscale heightmaps: their levels are the heights, 0 to 255.
     bool eightBit() const { return eightBit_; }
     const Ground& ground() const { return ground_; }
+    // The dataset read from, north-up: its geotransform and coordinate system place the cells.
+    GDALDatasetH northUp() const { return reading_; }
     // The length of one height unit in metres (1 when the source has no coordinate system).
     double metresPerUnit() const { return metresPerUnit_; }
     // The heights' unit as the source names it ("m" when it names none), or "units".
@@ -41,15 +46,16 @@ class ElevationSource {
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,
     // interpolated otherwise), written rows north to south, lineStride values apart; missing
-    // heights as NaN.
+    // heights as NaN. Any warning GDAL raises while reading (a damaged block) throws RasterError.
     void read(const SourceWindow& window, int columns, int rows, double* samples,
               std::ptrdiff_t lineStride) const;
 
   private:
-    std::string path_;
+    std::string shown_;  // the path as printed
     Dataset dataset_;
     Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
     Dataset turned_;    // resampled north-up; refers to the one before
+    GDALDatasetH reading_ = nullptr;
     GDALRasterBandH band_ = nullptr;
     int width_ = 0;
     int height_ = 0;
@@ -63,4 +69,4 @@ class ElevationSource {
     Ground ground_;
 };
 
-}  // namespace groundtool
+}  // namespace raster

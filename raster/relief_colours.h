@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace groundtool {
+namespace raster {
 
 enum class TextureKind {
     relief,     // hillshade multiplied by a colour tint by height
@@ -27,4 +27,4 @@ std::vector<std::uint8_t> reliefColours(std::vector<double>& heights, int width,
                                         const std::vector<double>& placement, TextureKind kind,
                                         HeightRange range);
 
-}  // namespace groundtool
+}  // namespace raster

@@ -17,7 +17,7 @@
 #include "grid_layout.h"
 #include "relief_colours.h"
 
-namespace groundtool {
+namespace raster {
 
 class ElevationSource;
 
@@ -37,4 +37,4 @@ std::vector<std::uint8_t> reliefTexture(const ElevationSource& source, const Gri
                                         const std::vector<double>& gridHeights, TextureKind kind,
                                         int side, HeightRange range);
 
-}  // namespace groundtool
+}  // namespace raster

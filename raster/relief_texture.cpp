@@ -5,9 +5,9 @@
 
 #include "elevation_source.h"
 #include "gdal_raster.h"
-#include "tool_error.h"
+#include "raster_error.h"
 
-namespace groundtool {
+namespace raster {
 
 namespace {
 
@@ -73,7 +73,7 @@ std::vector<double> textureHeights(const ElevationSource& source, const GridLayo
         filled.resize(rows * stride);
         if (!readResampled(GDALGetRasterBand(filledGrid.get(), 1), cells, side - 1, rows,
                            filled.data(), side)) {
-            throw ToolError("cannot fill the texture's missing heights: " + gdalMessage());
+            throw RasterError("cannot fill the texture's missing heights: " + gdalMessage());
         }
         for (std::size_t i = 0; i < filled.size() && strip + i < end; ++i) {
             if (std::isnan(strip[i])) {
@@ -128,4 +128,4 @@ std::vector<std::uint8_t> reliefTexture(const ElevationSource& source, const Gri
     return rgb;
 }
 
-}  // namespace groundtool
+}  // namespace raster

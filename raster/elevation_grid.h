@@ -1,0 +1,50 @@
+#pragma once
+// An elevation raster read whole for the viewer to walk over: heights in metres on square cells,
+// north along -z, east along +x, gaps filled, and where each sample lies in the source.
+
+#include <functional>
+#include <string>
+
+#include "height_field.h"
+
+namespace raster {
+
+// Where the field's samples lie in the source, to say where a point of the field is.
+struct SourcePlacement {
+    double originX = 0.0;  // source coordinates of sample (0, 0), the north-west sample
+    double originY = 0.0;
+    double stepX = 1.0;  // source units per sample along +x (east)
+    double stepY = 1.0;  // and along +z (south): negative for a northing
+    bool geographic = false;
+    std::string crsName;  // "WGS 84", "WGS 84 / UTM zone 32N"; empty when the source has none
+    // Source coordinates to degrees of longitude and latitude; empty when GDAL cannot transform.
+    std::function<bool(double x, double y, double& lon, double& lat)> toLonLat;
+};
+
+struct ElevationGrid {
+    HeightField field;
+    SourcePlacement placement;
+    // What became of the source on the way, for the user: "averaged down from 8000 x 8000 to
+    // 4096 x 4096 samples; 2.5% of the heights were missing and filled". Empty when nothing did.
+    std::string note;
+};
+
+constexpr long long kDefaultMaxSamples = 16'800'000;
+constexpr int kDefaultMaxSide = 4097;
+
+// Reads the raster at path, opened under the open policy (raster_open.h), at its own resolution
+// (the coarser of its two cell sizes on the ground, so that cells come out square) when that
+// fits maxSamples and maxSide on each side, otherwise averaged down to the largest grid that
+// does. Heights in feet become metres; a source placed nowhere keeps its units for both. Missing
+// heights (nodata, NaN, infinite, an SRTM void) are filled from around them. Throws RasterError
+// on one line for any source that cannot be read or has no valid height.
+ElevationGrid readElevation(const std::string& path, long long maxSamples = kDefaultMaxSamples,
+                            int maxSide = kDefaultMaxSide);
+
+// The relief (hillshade times a height tint, as groundtool import draws) of field, which
+// readElevation made of path, computed from the source itself at longerSide texels on the
+// field's longer side: texel centres span the field from its first sample to its last. Throws
+// RasterError when the source cannot be read or does not match field.
+GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide);
+
+}  // namespace raster

@@ -1,0 +1,118 @@
+#include "elevation_frame.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "app.h"
+
+namespace {
+
+// The near plane sits at this share of the room the eye has: closer ground is not there.
+constexpr double kNearShareOfRoom = 0.25;
+// The far plane this much beyond the farthest corner, so no corner is ever clipped.
+constexpr double kFarMargin = 1.05;
+
+// The distance from eye to the farthest corner of the terrain's box.
+double farthestCorner(const Point3& eye, const Walker& walker, const LodTerrain& terrain) {
+    const double xs[2] = {0.0, walker.field().width()};
+    const double ys[2] = {terrain.lowestHeight(), terrain.highestHeight()};
+    const double zs[2] = {0.0, walker.field().depth()};
+    double farthest = 0;
+    for (double x : xs) {
+        for (double y : ys) {
+            for (double z : zs) {
+                farthest = std::max(farthest, std::hypot(x - eye.x, y - eye.y, z - eye.z));
+            }
+        }
+    }
+    return farthest;
+}
+
+}  // namespace
+
+bool parseFogChoice(const std::string& text, FogChoice& choice) {
+    if (text == "auto") {
+        choice = {FogChoice::Mode::Automatic, 0};
+        return true;
+    }
+    if (text == "off") {
+        choice = {FogChoice::Mode::Off, 0};
+        return true;
+    }
+    char* end = nullptr;
+    const double density = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(density) || density < 0) {
+        return false;
+    }
+    choice = {FogChoice::Mode::Density, density};
+    return true;
+}
+
+double automaticFogDensity(const Walker& walker, const LodTerrain& terrain) {
+    Walker start = walker;
+    start.restart();
+    return -std::log(kFarEdgeColourShare) / farthestCorner(start.eye(), start, terrain);
+}
+
+ClipDistances clipDistances(const Walker& walker, const LodTerrain& terrain) {
+    const double room = std::min(walker.clearance(), walker.stepMetres());
+    const double nearPlane = std::max(kNearestNearPlaneMetres, kNearShareOfRoom * room);
+    const double farPlane = kFarMargin * farthestCorner(walker.eye(), walker, terrain);
+    return {nearPlane, std::max(farPlane, 2 * nearPlane)};
+}
+
+LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
+                                const ElevationFrameOptions& options) {
+    const int width = std::max(1, options.width), height = std::max(1, options.height);
+    glViewport(0, 0, width, height);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glClearColor(app::kSkyRed, app::kSkyGreen, app::kSkyBlue, 0.0f);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+    const ClipDistances clip = clipDistances(walker, terrain);
+    glMatrixMode(GL_TEXTURE);
+    glLoadIdentity();
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(kElevationFieldOfViewDegrees, static_cast<double>(width) / height,
+                   clip.nearPlane, clip.farPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const Point3 eye = walker.eye(), centre = walker.lookAt();
+    gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, 0.0, 1.0, 0.0);
+
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glDisable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_STENCIL_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_LINE_SMOOTH);
+    glDisable(GL_POLYGON_SMOOTH);
+    glLineWidth(1.0f);
+    glShadeModel(GL_SMOOTH);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+
+    if (options.fog.mode == FogChoice::Mode::Off) {
+        glDisable(GL_FOG);
+    } else {
+        const double density = options.fog.mode == FogChoice::Mode::Density
+                                   ? options.fog.densityPerMetre
+                                   : automaticFogDensity(walker, terrain);
+        const GLfloat colour[4] = {app::kSkyRed, app::kSkyGreen, app::kSkyBlue, 1.0f};
+        glEnable(GL_FOG);
+        glFogi(GL_FOG_MODE, GL_EXP);
+        glFogfv(GL_FOG_COLOR, colour);
+        glFogf(GL_FOG_DENSITY, static_cast<GLfloat>(density));
+        glHint(GL_FOG_HINT, GL_NICEST);
+    }
+    return terrain.draw({eye, options.detailPixels, options.wireframe});
+}

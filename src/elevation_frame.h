@@ -1,0 +1,45 @@
+#pragma once
+// One frame of elevation mode, up to the buffer swap: sky, the walker's view and the ground
+// under fog. The frame sets every piece of OpenGL state it relies on, so the viewer's window and
+// groundtool's headless pbuffer draw the same picture whatever ran before it.
+
+#include <string>
+
+#include "lod_terrain.h"
+#include "walker.h"
+
+struct FogChoice {
+    enum class Mode { Automatic, Density, Off };
+    Mode mode = Mode::Automatic;
+    double densityPerMetre = 0;  // for Density
+};
+
+// "auto", "off" or a finite density per metre, 0 or more; false for anything else.
+bool parseFogChoice(const std::string& text, FogChoice& choice);
+
+struct ElevationFrameOptions {
+    int width = 1024;  // the window or picture, pixels
+    int height = 768;
+    double detailPixels = 1;  // largest on-screen error of the ground's levels; 0 full detail
+    bool wireframe = false;
+    FogChoice fog;
+};
+
+constexpr double kElevationFieldOfViewDegrees = 45.0;
+constexpr double kNearestNearPlaneMetres = 0.1;
+// The far edge, seen from the start with automatic fog, keeps a quarter of its own colour.
+constexpr double kFarEdgeColourShare = 0.25;
+
+// Automatic fog: ln 4 over the distance from the start's eye to the farthest corner of the
+// terrain's box.
+double automaticFogDensity(const Walker& walker, const LodTerrain& terrain);
+
+struct ClipDistances {
+    double nearPlane, farPlane;  // metres
+};
+// Near as far out as the ground near the eye allows; far beyond the whole terrain.
+ClipDistances clipDistances(const Walker& walker, const LodTerrain& terrain);
+
+// Clears, sets viewport, projection, view, depth test and fog, then draws the terrain.
+LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
+                                const ElevationFrameOptions& options);

@@ -1,0 +1,572 @@
+#include "lod_terrain.h"
+
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr int kRgb = 3;
+constexpr int kFloatsPerVertex = 3;
+// Added to every skirt between chunks, so rounding where a fine edge meets a coarse one cannot
+// show a pixel of sky even where the two levels' edges agree.
+constexpr float kSkirtFloorShareOfSpacing = 0.1f;
+// Pushes the filled ground back so the wire-frame's lines stay whole at grazing angles.
+constexpr GLfloat kFillOffsetFactor = 1.0f;
+constexpr GLfloat kFillOffsetUnits = 1.0f;
+
+// The samples a level keeps along one side of a chunk, counted from the chunk's first: every
+// stride-th, and always the last, so neighbours share their edge's end points at every level.
+std::vector<int> levelPositions(int cells, int stride) {
+    std::vector<int> positions;
+    for (int i = 0; i < cells; i += stride) {
+        positions.push_back(i);
+    }
+    positions.push_back(cells);
+    return positions;
+}
+
+// Grid indices around the edge of an across x down grid, once round: north edge eastward, east
+// edge southward, south edge westward, west edge northward.
+std::vector<int> perimeter(int across, int down) {
+    std::vector<int> loop;
+    for (int i = 0; i + 1 < across; ++i) {
+        loop.push_back(i);
+    }
+    for (int j = 0; j + 1 < down; ++j) {
+        loop.push_back(j * across + across - 1);
+    }
+    for (int i = across - 1; i > 0; --i) {
+        loop.push_back((down - 1) * across + i);
+    }
+    for (int j = down - 1; j > 0; --j) {
+        loop.push_back(j * across);
+    }
+    return loop;
+}
+
+// The height a level's triangles give at fraction (u, v) of a cell with corners northwest,
+// northeast, southwest and southeast; each cell is split along its northeast-southwest diagonal,
+// as the index arrays split it.
+float cellSurface(float nw, float ne, float sw, float se, float u, float v) {
+    if (u + v <= 1.0f) {
+        return nw + u * (ne - nw) + v * (sw - nw);
+    }
+    return se + (1.0f - u) * (sw - se) + (1.0f - v) * (ne - se);
+}
+
+void addTriangle(std::vector<GLushort>& indices, int a, int b, int c) {
+    indices.insert(indices.end(),
+                   {static_cast<GLushort>(a), static_cast<GLushort>(b), static_cast<GLushort>(c)});
+}
+
+int nearestPowerOfTwo(int size, int largest) {
+    int power = 1;
+    while (power * 2 <= size && power * 2 <= largest) {
+        power *= 2;
+    }
+    // The next power up when it is nearer by ratio and still allowed.
+    const double ratio = static_cast<double>(size) / power;
+    if (ratio * ratio > 2.0 && power * 2 <= largest) {
+        power *= 2;
+    }
+    return power;
+}
+
+// One axis of a separable tent-filter resample: lines of `count` samples of length `from`, a
+// sample every `pitch` bytes along the line and `lineStep` bytes between lines, into `to` samples.
+void resampleAxis(const unsigned char* source, int from, std::size_t pitch, std::size_t lineStep,
+                  int count, unsigned char* target, int to, std::size_t targetPitch,
+                  std::size_t targetLineStep) {
+    const double scale = static_cast<double>(from) / to;
+    const double radius = std::max(1.0, scale);
+    for (int o = 0; o < to; ++o) {
+        const double centre = (o + 0.5) * scale - 0.5;
+        const int first = static_cast<int>(std::ceil(centre - radius));
+        const int last = static_cast<int>(std::floor(centre + radius));
+        for (int line = 0; line < count; ++line) {
+            double sum[kRgb] = {}, weights = 0;
+            for (int k = first; k <= last; ++k) {
+                const double w = 1.0 - std::abs(k - centre) / radius;
+                if (w <= 0) {
+                    continue;
+                }
+                const int clamped = std::min(std::max(k, 0), from - 1);
+                const unsigned char* p = source + line * lineStep + clamped * pitch;
+                for (int c = 0; c < kRgb; ++c) {
+                    sum[c] += w * p[c];
+                }
+                weights += w;
+            }
+            unsigned char* q = target + line * targetLineStep + o * targetPitch;
+            for (int c = 0; c < kRgb; ++c) {
+                q[c] = static_cast<unsigned char>(std::lround(sum[c] / weights));
+            }
+        }
+    }
+}
+
+std::vector<unsigned char> resampleRgb(const GroundImage& image, int width, int height) {
+    const std::size_t srcRow = static_cast<std::size_t>(image.width) * kRgb;
+    std::vector<unsigned char> across(static_cast<std::size_t>(width) * image.height * kRgb);
+    const std::size_t midRow = static_cast<std::size_t>(width) * kRgb;
+    resampleAxis(image.rgb.data(), image.width, kRgb, srcRow, image.height, across.data(), width,
+                 kRgb, midRow);
+    std::vector<unsigned char> result(static_cast<std::size_t>(width) * height * kRgb);
+    resampleAxis(across.data(), image.height, midRow, kRgb, width, result.data(), height, midRow,
+                 kRgb);
+    return result;
+}
+
+void requireUsableImage(const GroundImage& image) {
+    if (image.width < 1 || image.height < 1) {
+        throw std::invalid_argument("a ground image needs at least one texel");
+    }
+    const std::uint64_t bytes =
+        static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * kRgb;
+    if (image.rgb.size() != bytes) {
+        throw std::invalid_argument("a ground image needs width * height * 3 bytes");
+    }
+}
+
+struct Plane {
+    double a, b, c, d;  // inside where a x + b y + c z + d >= 0
+};
+
+// The six planes of the frustum the current matrices make, in world coordinates.
+std::array<Plane, 6> currentFrustum() {
+    GLdouble projection[16], modelView[16], clip[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
+    for (int column = 0; column < 4; ++column) {
+        for (int row = 0; row < 4; ++row) {
+            double sum = 0;
+            for (int k = 0; k < 4; ++k) {
+                sum += projection[k * 4 + row] * modelView[column * 4 + k];
+            }
+            clip[column * 4 + row] = sum;
+        }
+    }
+    const auto row = [&](int r, int k) { return clip[k * 4 + r]; };
+    std::array<Plane, 6> planes;
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int side = 0; side < 2; ++side) {
+            const double sign = side == 0 ? 1.0 : -1.0;
+            planes[axis * 2 + side] = {
+                row(3, 0) + sign * row(axis, 0), row(3, 1) + sign * row(axis, 1),
+                row(3, 2) + sign * row(axis, 2), row(3, 3) + sign * row(axis, 3)};
+        }
+    }
+    return planes;
+}
+
+struct Box {
+    double low[3], high[3];
+};
+
+bool outside(const Box& box, const std::array<Plane, 6>& planes) {
+    for (const Plane& p : planes) {
+        const double x = p.a >= 0 ? box.high[0] : box.low[0];
+        const double y = p.b >= 0 ? box.high[1] : box.low[1];
+        const double z = p.c >= 0 ? box.high[2] : box.low[2];
+        if (p.a * x + p.b * y + p.c * z + p.d < 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+double distanceTo(const Box& box, const Point3& eye) {
+    const double point[3] = {eye.x, eye.y, eye.z};
+    double squared = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double gap =
+            std::max({box.low[axis] - point[axis], 0.0, point[axis] - box.high[axis]});
+        squared += gap * gap;
+    }
+    return std::sqrt(squared);
+}
+
+}  // namespace
+
+LodTerrain::LodTerrain(const HeightField& field, const GroundImage& image) : field_(field) {
+    requireUsableField(field);
+    requireUsableImage(image);
+    measureChunks();
+    uploadTexture(image);
+}
+
+LodTerrain::~LodTerrain() {
+    glDeleteTextures(1, &texture_);
+}
+
+void LodTerrain::measureChunks() {
+    const int cellsAcross = field_.columns - 1, cellsDown = field_.rows - 1;
+    chunksAcross_ = (cellsAcross + kChunkCells - 1) / kChunkCells;
+    chunksDown_ = (cellsDown + kChunkCells - 1) / kChunkCells;
+    chunks_.resize(static_cast<std::size_t>(chunksAcross_) * chunksDown_);
+    for (int cz = 0; cz < chunksDown_; ++cz) {
+        for (int cx = 0; cx < chunksAcross_; ++cx) {
+            Chunk& chunk = chunks_[static_cast<std::size_t>(cz) * chunksAcross_ + cx];
+            chunk.firstColumn = cx * kChunkCells;
+            chunk.firstRow = cz * kChunkCells;
+            chunk.cellsAcross = std::min(kChunkCells, cellsAcross - chunk.firstColumn);
+            chunk.cellsDown = std::min(kChunkCells, cellsDown - chunk.firstRow);
+            measureLevels(chunk);
+        }
+    }
+    lowest_ = chunks_.front().lowest;
+    highest_ = chunks_.front().highest;
+    for (int cz = 0; cz < chunksDown_; ++cz) {
+        for (int cx = 0; cx < chunksAcross_; ++cx) {
+            Chunk& chunk = chunks_[static_cast<std::size_t>(cz) * chunksAcross_ + cx];
+            lowest_ = std::min(lowest_, chunk.lowest);
+            highest_ = std::max(highest_, chunk.highest);
+            // The deepest skirt this chunk can hang: its coarsest error and a neighbour's.
+            float widest = 0;
+            for (int side = 0; side < kSides; ++side) {
+                if (const Chunk* neighbour = neighbourOf(cx, cz, side)) {
+                    widest = std::max(widest, neighbour->error.back());
+                }
+            }
+            chunk.deepestSkirt = chunk.error.back() + widest + skirtFloor();
+        }
+    }
+}
+
+const LodTerrain::Chunk* LodTerrain::neighbourOf(int cx, int cz, int side) const {
+    static constexpr int kOffsets[kSides][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
+    const int x = cx + kOffsets[side][0], z = cz + kOffsets[side][1];
+    if (x < 0 || x >= chunksAcross_ || z < 0 || z >= chunksDown_) {
+        return nullptr;
+    }
+    return &chunks_[static_cast<std::size_t>(z) * chunksAcross_ + x];
+}
+
+float LodTerrain::skirtFloor() const {
+    return kSkirtFloorShareOfSpacing * static_cast<float>(field_.spacing);
+}
+
+void LodTerrain::measureLevels(Chunk& chunk) const {
+    const auto height = [&](int i, int j) {
+        return field_.at(chunk.firstColumn + i, chunk.firstRow + j);
+    };
+    chunk.lowest = chunk.highest = height(0, 0);
+    for (int j = 0; j <= chunk.cellsDown; ++j) {
+        for (int i = 0; i <= chunk.cellsAcross; ++i) {
+            chunk.lowest = std::min(chunk.lowest, height(i, j));
+            chunk.highest = std::max(chunk.highest, height(i, j));
+        }
+    }
+    chunk.error[0] = 0;
+    for (int level = 1; level < kLevels; ++level) {
+        const std::vector<int> xs = levelPositions(chunk.cellsAcross, 1 << level);
+        const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
+        float worst = chunk.error[level - 1];
+        for (std::size_t cj = 0; cj + 1 < zs.size(); ++cj) {
+            for (std::size_t ci = 0; ci + 1 < xs.size(); ++ci) {
+                const int x0 = xs[ci], x1 = xs[ci + 1], z0 = zs[cj], z1 = zs[cj + 1];
+                const float nw = height(x0, z0), ne = height(x1, z0);
+                const float sw = height(x0, z1), se = height(x1, z1);
+                for (int j = z0; j <= z1; ++j) {
+                    const float v = static_cast<float>(j - z0) / static_cast<float>(z1 - z0);
+                    for (int i = x0; i <= x1; ++i) {
+                        const float u = static_cast<float>(i - x0) / static_cast<float>(x1 - x0);
+                        const float gap =
+                            std::abs(height(i, j) - cellSurface(nw, ne, sw, se, u, v));
+                        worst = std::max(worst, gap);
+                    }
+                }
+            }
+        }
+        chunk.error[level] = worst;
+    }
+}
+
+void LodTerrain::buildLevel(Chunk& chunk, int level) const {
+    const std::vector<int> xs = levelPositions(chunk.cellsAcross, 1 << level);
+    const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
+    const int across = static_cast<int>(xs.size()), down = static_cast<int>(zs.size());
+    const std::vector<int> edge = perimeter(across, down);
+    std::vector<float>& vertices = chunk.vertices[level];
+    vertices.reserve((static_cast<std::size_t>(across) * down + edge.size()) * kFloatsPerVertex);
+    for (int z : zs) {
+        for (int x : xs) {
+            const int column = chunk.firstColumn + x, row = chunk.firstRow + z;
+            vertices.push_back(static_cast<float>(column * field_.spacing));
+            vertices.push_back(field_.at(column, row));
+            vertices.push_back(static_cast<float>(row * field_.spacing));
+        }
+    }
+    for (int index : edge) {
+        const float* top = &vertices[static_cast<std::size_t>(index) * kFloatsPerVertex];
+        const float hanging[kFloatsPerVertex] = {top[0], top[1], top[2]};
+        vertices.insert(vertices.end(), hanging, hanging + kFloatsPerVertex);
+    }
+    chunk.hung[level].fill(kNotHung);
+}
+
+void LodTerrain::hangSkirt(Chunk& chunk, int level, const Shape& shape,
+                           const std::array<float, kSides>& depths) {
+    if (chunk.hung[level] == depths) {
+        return;
+    }
+    chunk.hung[level] = depths;
+    const int across = shape.across, down = shape.down;
+    const int sideLengths[kSides] = {across - 1, down - 1, across - 1, down - 1};
+    std::vector<float>& vertices = chunk.vertices[level];
+    const std::size_t hangingFirst = static_cast<std::size_t>(across) * down;
+    std::size_t k = 0;
+    for (int side = 0; side < kSides; ++side) {
+        for (int i = 0; i < sideLengths[side]; ++i, ++k) {
+            // A corner hangs as deep as the deeper of its two sides.
+            const float depth = i == 0
+                                    ? std::max(depths[side], depths[(side + kSides - 1) % kSides])
+                                    : depths[side];
+            const float top =
+                vertices[static_cast<std::size_t>(shape.perimeter[k]) * kFloatsPerVertex + 1];
+            vertices[(hangingFirst + k) * kFloatsPerVertex + 1] = top - depth;
+        }
+    }
+}
+
+LodTerrain::Shape& LodTerrain::shapeFor(int across, int down) {
+    Shape& shape = shapes_[{across, down}];
+    if (!shape.grid.empty()) {
+        return shape;
+    }
+    shape.across = across;
+    shape.down = down;
+    shape.perimeter = perimeter(across, down);
+    for (int j = 0; j + 1 < down; ++j) {
+        for (int i = 0; i + 1 < across; ++i) {
+            const int nw = j * across + i, ne = nw + 1, sw = nw + across, se = sw + 1;
+            addTriangle(shape.grid, nw, sw, ne);
+            addTriangle(shape.grid, ne, sw, se);
+        }
+    }
+    return shape;
+}
+
+const std::vector<GLushort>& LodTerrain::indicesFor(Shape& shape, unsigned skirtSides) {
+    std::vector<GLushort>& indices = shape.withSkirts[skirtSides];
+    if (skirtSides == 0 || !indices.empty()) {
+        return skirtSides == 0 ? shape.grid : indices;
+    }
+    indices = shape.grid;
+    const std::vector<int>& edge = shape.perimeter;
+    const int hangingFirst = shape.across * shape.down;
+    const int loop = static_cast<int>(edge.size());
+    const int sideLengths[kSides] = {shape.across - 1, shape.down - 1, shape.across - 1,
+                                     shape.down - 1};
+    for (int side = 0, k = 0; side < kSides; ++side) {
+        for (int i = 0; i < sideLengths[side]; ++i, ++k) {
+            if (skirtSides & (1u << side)) {
+                const int next = (k + 1) % loop;
+                addTriangle(indices, edge[k], edge[next], hangingFirst + k);
+                addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
+            }
+        }
+    }
+    return indices;
+}
+
+void LodTerrain::uploadTexture(const GroundImage& image) {
+    GLint maxSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
+    const int largest =
+        nearestPowerOfTwo(std::min(kLargestTextureSide, std::max(1, maxSide)), kLargestTextureSide);
+    textureWidth_ = nearestPowerOfTwo(image.width, largest);
+    textureHeight_ = nearestPowerOfTwo(image.height, largest);
+    // gluBuild2DMipmaps would scale to a power of two itself, but only ever down.
+    std::vector<unsigned char> resampled;
+    const unsigned char* texels = image.rgb.data();
+    if (textureWidth_ != image.width || textureHeight_ != image.height) {
+        resampled = resampleRgb(image, textureWidth_, textureHeight_);
+        texels = resampled.data();
+    }
+    glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    const GLint failure = gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, textureWidth_, textureHeight_,
+                                            GL_RGB, GL_UNSIGNED_BYTE, texels);
+    if (failure != 0) {
+        throw std::runtime_error(std::string("cannot upload the ground texture: ") +
+                                 reinterpret_cast<const char*>(gluErrorString(failure)));
+    }
+}
+
+int LodTerrain::chooseLevel(const Chunk& chunk, double detailPixels, double distance,
+                            double pixelsPerMetreAtUnitDistance) {
+    if (!(detailPixels > 0)) {
+        return 0;
+    }
+    // The error may cover detailPixels at the chunk's nearest point, where it looks largest.
+    const double allowed = detailPixels * distance / pixelsPerMetreAtUnitDistance;
+    int level = 0;
+    while (level + 1 < kLevels && chunk.error[level + 1] <= allowed) {
+        ++level;
+    }
+    return level;
+}
+
+LodTerrain::Shape& LodTerrain::shapeOf(const Chunk& chunk, int level) {
+    const int stride = 1 << level;
+    return shapeFor((chunk.cellsAcross + stride - 1) / stride + 1,
+                    (chunk.cellsDown + stride - 1) / stride + 1);
+}
+
+LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
+    LodDrawStats stats;
+    const std::array<Plane, 6> frustum = currentFrustum();
+    GLdouble projection[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    // A metre seen face on at distance one covers this many pixels up the viewport.
+    const double pixelsPerMetre = projection[5] * viewport[3] / 2.0;
+
+    visible_.clear();
+    for (int cz = 0; cz < chunksDown_; ++cz) {
+        for (int cx = 0; cx < chunksAcross_; ++cx) {
+            Chunk& chunk = chunks_[static_cast<std::size_t>(cz) * chunksAcross_ + cx];
+            const double spacing = field_.spacing;
+            const Box box = {{chunk.firstColumn * spacing, chunk.lowest - chunk.deepestSkirt,
+                              chunk.firstRow * spacing},
+                             {(chunk.firstColumn + chunk.cellsAcross) * spacing, chunk.highest,
+                              (chunk.firstRow + chunk.cellsDown) * spacing}};
+            chunk.drawnLevel = kNotDrawn;
+            if (outside(box, frustum)) {
+                ++stats.chunksCulled;
+                continue;
+            }
+            const double distance = distanceTo(box, settings.eye);
+            chunk.drawnLevel = chooseLevel(chunk, settings.detailPixels, distance, pixelsPerMetre);
+            visible_.push_back({&chunk, cx, cz, distance});
+        }
+    }
+    stats.chunksDrawn = static_cast<int>(visible_.size());
+    // Nearest first: hidden ground then fails the depth test before it is textured and fogged.
+    std::sort(visible_.begin(), visible_.end(),
+              [](const Visible& a, const Visible& b) { return a.distance < b.distance; });
+
+    for (Visible& v : visible_) {
+        Chunk& chunk = *v.chunk;
+        const int level = chunk.drawnLevel;
+        if (chunk.vertices[level].empty()) {
+            buildLevel(chunk, level);
+        }
+        // A side needs a skirt only beside a neighbour drawn at another level: beside the same
+        // level the edges are the same, and an undrawn neighbour's box, which holds any gap,
+        // is out of view. It hangs as far as the two levels' edges can part.
+        std::array<float, kSides> depths{};
+        v.skirtSides = 0;
+        for (int side = 0; side < kSides; ++side) {
+            const Chunk* neighbour = neighbourOf(v.column, v.row, side);
+            if (neighbour && neighbour->drawnLevel != kNotDrawn && neighbour->drawnLevel != level) {
+                depths[side] =
+                    chunk.error[level] + neighbour->error[neighbour->drawnLevel] + skirtFloor();
+                v.skirtSides |= 1u << side;
+            }
+        }
+        hangSkirt(chunk, level, shapeOf(chunk, level), depths);
+    }
+
+    // Texture coordinates (x / width, z / depth): each vertex shows its own ground.
+    const GLfloat sPlane[4] = {static_cast<GLfloat>(1.0 / field_.width()), 0, 0, 0};
+    const GLfloat tPlane[4] = {0, 0, static_cast<GLfloat>(1.0 / field_.depth()), 0};
+    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
+    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
+    glTexGenfv(GL_S, GL_OBJECT_PLANE, sPlane);
+    glTexGenfv(GL_T, GL_OBJECT_PLANE, tPlane);
+    glEnable(GL_TEXTURE_GEN_S);
+    glEnable(GL_TEXTURE_GEN_T);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glEnable(GL_TEXTURE_2D);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    if (settings.wireframe) {
+        glPolygonOffset(kFillOffsetFactor, kFillOffsetUnits);
+        glEnable(GL_POLYGON_OFFSET_FILL);
+    }
+    // Seen from above, every triangle winds counter-clockwise and every skirt faces out of its
+    // chunk; a face seen from behind is below ground that hides it, so none need drawing.
+    glFrontFace(GL_CCW);
+    glCullFace(GL_BACK);
+    glEnable(GL_CULL_FACE);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    for (const Visible& v : visible_) {
+        const int level = v.chunk->drawnLevel;
+        const std::vector<GLushort>& indices = indicesFor(shapeOf(*v.chunk, level), v.skirtSides);
+        glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->vertices[level].data());
+        const GLsizei count = static_cast<GLsizei>(indices.size());
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_SHORT, indices.data());
+        stats.triangles += count / 3;
+    }
+    glDisable(GL_POLYGON_OFFSET_FILL);
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+    glDisable(GL_TEXTURE_2D);
+
+    if (settings.wireframe) {
+        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+        glColor3f(0.0f, 0.0f, 0.0f);
+        for (const Visible& v : visible_) {
+            const int level = v.chunk->drawnLevel;
+            const Shape& shape = shapeOf(*v.chunk, level);
+            glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->vertices[level].data());
+            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(shape.grid.size()), GL_UNSIGNED_SHORT,
+                           shape.grid.data());
+        }
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisable(GL_CULL_FACE);
+    return stats;
+}
+
+std::size_t LodTerrain::geometryBytes() const {
+    std::size_t bytes = 0;
+    for (const Chunk& chunk : chunks_) {
+        for (const std::vector<float>& vertices : chunk.vertices) {
+            bytes += vertices.capacity() * sizeof(float);
+        }
+    }
+    for (const auto& entry : shapes_) {
+        bytes += entry.second.grid.capacity() * sizeof(GLushort);
+        for (const std::vector<GLushort>& indices : entry.second.withSkirts) {
+            bytes += indices.capacity() * sizeof(GLushort);
+        }
+    }
+    return bytes + chunks_.capacity() * sizeof(Chunk);
+}
+
+std::size_t LodTerrain::completeGeometryBytes() const {
+    std::size_t bytes = chunks_.capacity() * sizeof(Chunk);
+    std::map<std::pair<int, int>, std::size_t> shapeBytes;
+    for (const Chunk& chunk : chunks_) {
+        for (int level = 0; level < kLevels; ++level) {
+            const int stride = 1 << level;
+            const std::size_t across = (chunk.cellsAcross + stride - 1) / stride + 1;
+            const std::size_t down = (chunk.cellsDown + stride - 1) / stride + 1;
+            const std::size_t edge = 2 * (across - 1) + 2 * (down - 1);
+            bytes += (across * down + edge) * kFloatsPerVertex * sizeof(float);
+            const std::size_t triangles = 2 * (across - 1) * (down - 1) + 2 * edge;
+            shapeBytes[{static_cast<int>(across), static_cast<int>(down)}] =
+                triangles * 3 * sizeof(GLushort);
+        }
+    }
+    for (const auto& entry : shapeBytes) {
+        bytes += entry.second;
+    }
+    return bytes;
+}

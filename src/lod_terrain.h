@@ -1,0 +1,111 @@
+#pragma once
+// A height field of up to 4097 x 4097 samples drawn with level of detail. The grid is cut into
+// square chunks; each chunk has levels that keep every 1st, 2nd, 4th ... sample, and each frame
+// draws, for every chunk inside the view, the coarsest level whose geometric error projects to
+// no more than a given number of pixels. A skirt hangs from every chunk's edge so neighbours at
+// different levels show no cracks. Ground is textured by texture-coordinate generation from x and
+// z, so vertices carry positions only. Plain OpenGL 1.1 with client arrays.
+
+#include <GL/gl.h>
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "height_field.h"
+#include "walker.h"
+
+struct LodDrawSettings {
+    Point3 eye;               // metres, where the view's matrices put the eye
+    double detailPixels = 1;  // the largest error a level may show on screen; 0 is full detail
+    bool wireframe = false;   // black lines over the ground
+};
+
+struct LodDrawStats {
+    long long triangles = 0;  // ground and skirts, the lines not counted again
+    int chunksDrawn = 0;
+    int chunksCulled = 0;
+};
+
+class LodTerrain {
+  public:
+    static constexpr int kChunkCells = 64;  // cells along each side of a full chunk
+    static constexpr int kLevels = 7;       // strides 1, 2, 4 ... kChunkCells
+    static constexpr int kLargestTextureSide = 4096;
+
+    // Checks the field and the image (std::invalid_argument), measures every chunk's levels and
+    // uploads the image as a mipmapped texture; needs a current OpenGL context, which must still
+    // be current when the terrain is destroyed. The field must outlive the terrain.
+    LodTerrain(const HeightField& field, const GroundImage& image);
+    ~LodTerrain();
+    LodTerrain(const LodTerrain&) = delete;
+    LodTerrain& operator=(const LodTerrain&) = delete;
+
+    // Draws with the current viewport and matrices, which give the frustum and the pixel scale.
+    // Builds a chunk's level the first time it is drawn. Leaves fill mode, texturing and its
+    // coordinate generation off, face culling off, no client arrays and no polygon offset.
+    LodDrawStats draw(const LodDrawSettings& settings);
+
+    float lowestHeight() const { return lowest_; }
+    float highestHeight() const { return highest_; }
+    int textureWidth() const { return textureWidth_; }
+    int textureHeight() const { return textureHeight_; }
+    // Bytes of vertex and index arrays built so far, and once every level of every chunk is.
+    std::size_t geometryBytes() const;
+    std::size_t completeGeometryBytes() const;
+
+  private:
+    static constexpr int kSides = 4;  // north, east, south, west, as a chunk's edge runs round
+    static constexpr int kNotDrawn = -1;
+    static constexpr float kNotHung = -1.0f;
+
+    struct Chunk {
+        int firstColumn = 0, firstRow = 0;
+        int cellsAcross = 0, cellsDown = 0;
+        float lowest = 0, highest = 0;
+        float deepestSkirt = 0;                            // metres, any level beside any
+        std::array<float, kLevels> error{};                // metres, never falling with the level
+        std::array<std::vector<float>, kLevels> vertices;  // x y z: the grid, then the skirt
+        std::array<std::array<float, kSides>, kLevels> hung{};  // each side's skirt depth now
+        int drawnLevel = kNotDrawn;                             // this frame's
+    };
+    // Triangles of a grid of across x down vertices, shared by every chunk of that shape, and
+    // the same with the skirts of some sides (bit 1 << side), built on first use.
+    struct Shape {
+        int across = 0, down = 0;
+        std::vector<int> perimeter;  // grid vertices round the edge, the skirt's tops
+        std::vector<GLushort> grid;
+        std::array<std::vector<GLushort>, 1u << kSides> withSkirts;
+    };
+    struct Visible {
+        Chunk* chunk;
+        int column, row;  // the chunk's place among chunks
+        double distance;  // metres from the eye to the chunk's box
+        unsigned skirtSides = 0;
+    };
+
+    void measureChunks();
+    void measureLevels(Chunk& chunk) const;
+    void buildLevel(Chunk& chunk, int level) const;
+    static void hangSkirt(Chunk& chunk, int level, const Shape& shape,
+                          const std::array<float, kSides>& depths);
+    const Chunk* neighbourOf(int column, int row, int side) const;
+    float skirtFloor() const;
+    Shape& shapeFor(int across, int down);
+    Shape& shapeOf(const Chunk& chunk, int level);
+    static const std::vector<GLushort>& indicesFor(Shape& shape, unsigned skirtSides);
+    void uploadTexture(const GroundImage& image);
+    static int chooseLevel(const Chunk& chunk, double detailPixels, double distance,
+                           double pixelsPerMetreAtUnitDistance);
+
+    const HeightField& field_;
+    std::vector<Chunk> chunks_;
+    int chunksAcross_ = 0, chunksDown_ = 0;
+    std::map<std::pair<int, int>, Shape> shapes_;
+    std::vector<Visible> visible_;  // this frame's, nearest first
+    float lowest_ = 0, highest_ = 0;
+    GLuint texture_ = 0;
+    int textureWidth_ = 0, textureHeight_ = 0;
+};

@@ -1,0 +1,162 @@
+#include "walker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+constexpr double kPiRadians = 3.141592653589793;
+constexpr double kDegreesPerRadian = 180.0 / kPiRadians;
+
+double clampTo(double value, double low, double high) {
+    return std::min(std::max(value, low), high);
+}
+
+}  // namespace
+
+void requireUsableField(const HeightField& field) {
+    if (field.columns < 2 || field.rows < 2) {
+        throw std::invalid_argument("a height field needs 2 or more columns and rows");
+    }
+    if (!std::isfinite(field.spacing) || field.spacing <= 0) {
+        throw std::invalid_argument("a height field needs a finite positive spacing");
+    }
+    const std::uint64_t samples =
+        static_cast<std::uint64_t>(field.columns) * static_cast<std::uint64_t>(field.rows);
+    if (field.heights.size() != samples) {
+        throw std::invalid_argument("a height field needs columns * rows heights");
+    }
+    if (!std::all_of(field.heights.begin(), field.heights.end(),
+                     [](float h) { return std::isfinite(h); })) {
+        throw std::invalid_argument("a height field's heights must all be finite");
+    }
+}
+
+double groundHeightAt(const HeightField& field, double x, double z) {
+    const double u = clampTo(x / field.spacing, 0.0, field.columns - 1.0);
+    const double v = clampTo(z / field.spacing, 0.0, field.rows - 1.0);
+    const int c = std::min(static_cast<int>(u), field.columns - 2);
+    const int r = std::min(static_cast<int>(v), field.rows - 2);
+    const double fu = u - c, fv = v - r;
+    const double north = field.at(c, r) * (1 - fu) + field.at(c + 1, r) * fu;
+    const double south = field.at(c, r + 1) * (1 - fu) + field.at(c + 1, r + 1) * fu;
+    return north * (1 - fv) + south * fv;
+}
+
+double highestSampleNear(const HeightField& field, double x, double z, double radius) {
+    const auto index = [&](double metres, int count, double (*round)(double)) {
+        return static_cast<int>(clampTo(round(metres / field.spacing), 0.0, count - 1.0));
+    };
+    const int c0 = index(x - radius, field.columns, std::floor);
+    const int c1 = index(x + radius, field.columns, std::ceil);
+    const int r0 = index(z - radius, field.rows, std::floor);
+    const int r1 = index(z + radius, field.rows, std::ceil);
+    float highest = field.at(c0, r0);
+    for (int r = r0; r <= r1; ++r) {
+        for (int c = c0; c <= c1; ++c) {
+            highest = std::max(highest, field.at(c, r));
+        }
+    }
+    return highest;
+}
+
+Walker::Walker(const HeightField& field) : field_(field) {
+    requireUsableField(field);
+    restart();
+}
+
+void Walker::restart() {
+    const double side = std::max(field_.width(), field_.depth());
+    eyeHeight_ = std::max(kLowestEyeMetres, kEyeHeightShareOfSide * side);
+    step_ = std::max(kSmallestStepMetres, kStepShareOfSide * side);
+    pitch_ = kStartPitchRadians;
+    placeAt(field_.width() / 2, field_.depth() * (1 - kStartInsetShare), 0.0);
+}
+
+void Walker::placeAt(double x, double z, double headingRadians) {
+    x_ = clampTo(x, 0.0, field_.width());
+    z_ = clampTo(z, 0.0, field_.depth());
+    heading_ = std::remainder(headingRadians, 2 * kPiRadians);
+    if (heading_ < 0) {
+        heading_ += 2 * kPiRadians;  // [0, 2 pi) for the bearing
+    }
+    settle();
+}
+
+void Walker::walk(int sign) {
+    const double along = sign > 0 ? step_ : -step_;
+    placeAt(x_ + along * std::sin(heading_), z_ - along * std::cos(heading_), heading_);
+}
+
+void Walker::sideStep(int sign) {
+    // Facing north (-z), the right hand points east (+x).
+    const double along = sign > 0 ? step_ : -step_;
+    placeAt(x_ + along * std::cos(heading_), z_ + along * std::sin(heading_), heading_);
+}
+
+void Walker::turn(int sign) {
+    placeAt(x_, z_, heading_ + (sign > 0 ? kTurnRadians : -kTurnRadians));
+}
+
+void Walker::raiseEye() {
+    setEyeHeight(eyeHeight_ * kEyeHeightFactor);
+}
+
+void Walker::lowerEye() {
+    setEyeHeight(eyeHeight_ / kEyeHeightFactor);
+}
+
+void Walker::setEyeHeight(double metres) {
+    if (std::isfinite(metres)) {
+        eyeHeight_ = std::max(kLowestEyeMetres, metres);
+        settle();
+    }
+}
+
+void Walker::halveStep() {
+    step_ = std::max(kSmallestStepMetres, step_ / 2);
+    settle();
+}
+
+void Walker::doubleStep() {
+    step_ = std::min(std::max(field_.width(), field_.depth()), step_ * 2);
+    settle();
+}
+
+Point3 Walker::lookAt() const {
+    const double level = kLookDistanceMetres * std::cos(pitch_);
+    return {x_ + level * std::sin(heading_), eyeY_ + kLookDistanceMetres * std::sin(pitch_),
+            z_ - level * std::cos(heading_)};
+}
+
+void Walker::settle() {
+    ground_ = groundHeightAt(field_, x_, z_);
+    highestNearby_ = highestSampleNear(field_, x_, z_, step_);
+    const double margin = std::max(kNearbyMarginFloorMetres, kNearbyMarginShare * eyeHeight_);
+    eyeY_ = std::max(ground_ + eyeHeight_, highestNearby_ + margin);
+}
+
+std::string compassBearing(double headingRadians) {
+    static const char* const kPoints[] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
+    double degrees = std::fmod(headingRadians * kDegreesPerRadian, 360.0);
+    if (degrees < 0) {
+        degrees += 360.0;
+    }
+    const int whole = static_cast<int>(std::lround(degrees)) % 360;
+    const int point = static_cast<int>(std::lround(degrees / 45.0)) % 8;
+    char text[16];
+    std::snprintf(text, sizeof text, "%s %03d deg", kPoints[point], whole);
+    return text;
+}
+
+std::string walkerReadout(const Walker& walker) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%s  x %.0f m  z %.0f m  ground %.0f m  eye +%.0f m  step %.0f m",
+                  compassBearing(walker.headingRadians()).c_str(), walker.x(), walker.z(),
+                  walker.groundY(), walker.eyeHeight(), walker.stepMetres());
+    return text;
+}

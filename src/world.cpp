@@ -1,0 +1,78 @@
+#include "world.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "byte_source.h"
+#include "terrain_format.h"
+
+namespace world {
+
+std::string textureFileName(int textureNumber) {
+    return std::to_string(textureNumber) + ".bmp";
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+    if (folder.empty()) {
+        return name;
+    }
+    return folder + (folder.back() == '/' ? "" : "/") + name;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string terrainPath(const std::string& folder) {
+    return inFolder(folder, kTerrainFileName);
+}
+
+std::string texturePath(const std::string& folder, int textureNumber) {
+    return inFolder(folder, textureFileName(textureNumber));
+}
+
+std::string errorLogPath(const std::string& folder) {
+    return inFolder(folder, kErrorLogName);
+}
+
+bool isClassicWorldFile(const std::string& path) {
+    const std::string name = nameOf(path);
+    const std::string extension = ".3dt";
+    if (name.size() > extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+        return true;
+    }
+    std::unique_ptr<FileSource> file = FileSource::open(path);
+    std::uint8_t magic[2] = {};
+    return file && file->read(magic, sizeof magic) == sizeof magic &&
+           magic[0] == terrain_format::kMagic0 && magic[1] == terrain_format::kMagic1;
+}
+
+std::string notRegularReason(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return "";
+    }
+    return S_ISDIR(mode) ? "a folder, not a regular file" : "not a regular file";
+}
+
+std::string regularFileProblem(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        return std::strerror(errno);
+    }
+    return notRegularReason(status.st_mode);
+}
+
+}  // namespace world

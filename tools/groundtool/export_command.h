@@ -1,0 +1,50 @@
+#pragma once
+// groundtool export: a world or an elevation raster written out for 3D printing (STL), 3D
+// programs (OBJ, glTF) and game engines (16-bit heightmaps).
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "command.h"
+#include "terrain.h"
+
+namespace groundtool {
+
+enum class ExportFormat { stl, obj, glb, png, raw };
+
+constexpr std::uint64_t kDefaultMaxTriangles = 2000000;
+constexpr int kMinExportSamples = 2;
+constexpr int kMaxExportSamples = 4096;
+constexpr double kMaxExaggeration = 100.0;
+constexpr double kMaxWidthMm = 10000.0;
+constexpr double kMaxBaseMm = 1000.0;
+constexpr double kDefaultBaseMm = 2.0;
+constexpr int kMaxTilesPerSide = 32;
+
+struct ExportOptions {
+    std::string source;
+    std::string output;
+    std::string format;  // "stl", "obj", "glb", "png", "r16" or "raw"; empty: output's extension
+    int samples = 0;     // on the longer side; 0: as many as keep a solid under 2 M triangles
+    double exaggeration = 1.0;
+    double widthMm = 0.0;            // 0: life size, in metres
+    double baseMm = kDefaultBaseMm;  // in the model's unit: mm with widthMm, else metres
+    bool baseGiven = false;
+    int tilesAcross = 1;
+    int tilesDown = 1;
+    double heightScale = scene::kDefaultHeightScale;  // a world's, as groundview --height-scale
+    bool force = false;
+};
+
+// The format a name or --format value stands for; throws ToolError (usage) for any other.
+ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output);
+
+// Checks every target, reads the source, writes all files whole or none, and reports one line
+// per file on out; warnings about the source go to warnings.
+void runExport(const ExportOptions& options, std::ostream& out, std::ostream& warnings);
+
+// Registers "export" on app; its run writes to standard output and error.
+Command addExportCommand(CLI::App& app);
+
+}  // namespace groundtool

@@ -1,0 +1,237 @@
+#include "export_mesh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "tool_error.h"
+
+namespace groundtool {
+
+namespace {
+
+// The perimeter of a tile as top-vertex indices, once round: east along the north edge, south
+// along the east edge, west along the south edge, north along the west edge. Walking it one way
+// all round is what lets every wall and underside facet share one winding rule.
+std::vector<std::uint32_t> perimeter(int columns, int rows) {
+    std::vector<std::uint32_t> ring;
+    ring.reserve(2 * static_cast<std::size_t>(columns - 1) +
+                 2 * static_cast<std::size_t>(rows - 1));
+    const auto index = [columns](int column, int row) {
+        return static_cast<std::uint32_t>(static_cast<std::size_t>(row) * columns + column);
+    };
+    for (int column = 0; column < columns - 1; ++column) {
+        ring.push_back(index(column, 0));
+    }
+    for (int row = 0; row < rows - 1; ++row) {
+        ring.push_back(index(columns - 1, row));
+    }
+    for (int column = columns - 1; column > 0; --column) {
+        ring.push_back(index(column, rows - 1));
+    }
+    for (int row = rows - 1; row > 0; --row) {
+        ring.push_back(index(0, row));
+    }
+    return ring;
+}
+
+// One output sample's share of the source samples along one axis: the source samples from first
+// on, each weighted by how much of its cell the output sample's cell covers.
+struct BoxTaps {
+    int first = 0;
+    std::vector<double> weights;  // summing to 1
+};
+
+std::vector<BoxTaps> boxTaps(int sourceCount, int outputCount) {
+    std::vector<BoxTaps> taps(static_cast<std::size_t>(outputCount));
+    const double step = static_cast<double>(sourceCount - 1) / (outputCount - 1);
+    for (int k = 0; k < outputCount; ++k) {
+        const double low = std::max(k * step - step / 2.0, -0.5);
+        const double high = std::min(k * step + step / 2.0, sourceCount - 0.5);
+        const int first = static_cast<int>(std::floor(low + 0.5));
+        const int last = std::min(static_cast<int>(std::ceil(high - 0.5)), sourceCount - 1);
+        BoxTaps& tap = taps[static_cast<std::size_t>(k)];
+        tap.first = first;
+        double total = 0.0;
+        for (int i = first; i <= last; ++i) {
+            const double overlap = std::min(high, i + 0.5) - std::max(low, i - 0.5);
+            tap.weights.push_back(std::max(overlap, 0.0));
+            total += tap.weights.back();
+        }
+        for (double& weight : tap.weights) {
+            weight /= total;
+        }
+    }
+    return taps;
+}
+
+}  // namespace
+
+TileSpan wholeField(const HeightField& field) {
+    return {0, field.columns - 1, 0, field.rows - 1};
+}
+
+std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down) {
+    if (across < 1 || down < 1 || across > field.columns - 1 || down > field.rows - 1) {
+        throw ToolError("cannot cut " + std::to_string(field.columns) + " x " +
+                        std::to_string(field.rows) + " samples into " + std::to_string(across) +
+                        " x " + std::to_string(down) +
+                        " tiles: each tile needs at least 2 samples each way");
+    }
+    const auto cut = [](int samples, int parts, int part) {
+        return static_cast<int>(static_cast<std::int64_t>(samples - 1) * part / parts);
+    };
+    std::vector<TileSpan> tiles;
+    for (int row = 0; row < down; ++row) {
+        for (int column = 0; column < across; ++column) {
+            tiles.push_back({cut(field.columns, across, column),
+                             cut(field.columns, across, column + 1), cut(field.rows, down, row),
+                             cut(field.rows, down, row + 1)});
+        }
+    }
+    return tiles;
+}
+
+SolidScale solidScale(const HeightField& field, double exaggeration, double widthMm,
+                      double baseThickness) {
+    SolidScale scale;
+    scale.exaggeration = exaggeration;
+    if (widthMm > 0.0) {
+        scale.unitsPerMetre = widthMm / std::max(field.width(), field.depth());
+    }
+    const float lowest = *std::min_element(field.heights.begin(), field.heights.end());
+    scale.baseLevel = lowest * exaggeration * scale.unitsPerMetre - baseThickness;
+    return scale;
+}
+
+SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale) {
+    const int columns = span.columns();
+    const int rows = span.rows();
+    const std::vector<std::uint32_t> ring = perimeter(columns, rows);
+    const std::size_t topCount = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+    const std::size_t vertexCount = topCount + ring.size() + 1;
+    const auto top = static_cast<std::uint32_t>(topCount);
+    const auto centre = static_cast<std::uint32_t>(topCount + ring.size());
+
+    SolidMesh mesh;
+    mesh.positions.resize(vertexCount * 3);
+    mesh.textureCoordinates.resize(vertexCount * 2);
+    mesh.triangles.reserve(solidTriangleCount(columns, rows) * 3);
+
+    const double across = field.spacing * scale.unitsPerMetre;
+    const double up = scale.exaggeration * scale.unitsPerMetre;
+    const double sStep = 1.0 / (field.columns - 1);
+    const double tStep = 1.0 / (field.rows - 1);
+    const auto place = [&mesh](std::size_t vertex, double x, double y, double z, double s,
+                               double t) {
+        mesh.positions[vertex * 3] = static_cast<float>(x);
+        mesh.positions[vertex * 3 + 1] = static_cast<float>(y);
+        mesh.positions[vertex * 3 + 2] = static_cast<float>(z);
+        mesh.textureCoordinates[vertex * 2] = static_cast<float>(s);
+        mesh.textureCoordinates[vertex * 2 + 1] = static_cast<float>(t);
+    };
+    std::size_t vertex = 0;
+    for (int row = span.firstRow; row <= span.lastRow; ++row) {
+        for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
+            place(vertex++, column * across, field.at(column, row) * up, row * across,
+                  column * sStep, row * tStep);
+        }
+    }
+    for (const std::uint32_t above : ring) {
+        place(vertex++, mesh.positions[above * 3], scale.baseLevel, mesh.positions[above * 3 + 2],
+              mesh.textureCoordinates[above * 2], mesh.textureCoordinates[above * 2 + 1]);
+    }
+    place(vertex, (span.firstColumn + span.lastColumn) / 2.0 * across, scale.baseLevel,
+          (span.firstRow + span.lastRow) / 2.0 * across,
+          (span.firstColumn + span.lastColumn) / 2.0 * sStep,
+          (span.firstRow + span.lastRow) / 2.0 * tStep);
+
+    std::vector<std::uint32_t>& out = mesh.triangles;
+    // Seen from above, x runs right and z down the page, so counter-clockwise from outside is
+    // north-west, south-west, north-east for the top.
+    for (int row = 0; row + 1 < rows; ++row) {
+        for (int column = 0; column + 1 < columns; ++column) {
+            const auto northWest = static_cast<std::uint32_t>(row * columns + column);
+            const std::uint32_t northEast = northWest + 1;
+            const auto southWest = static_cast<std::uint32_t>(northWest + columns);
+            const std::uint32_t southEast = southWest + 1;
+            out.insert(out.end(),
+                       {northWest, southWest, northEast, northEast, southWest, southEast});
+        }
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+        const std::size_t next = (k + 1) % ring.size();
+        const std::uint32_t a = ring[k];
+        const std::uint32_t b = ring[next];
+        const auto aBelow = static_cast<std::uint32_t>(top + k);
+        const auto bBelow = static_cast<std::uint32_t>(top + next);
+        out.insert(out.end(), {a, b, bBelow, a, bBelow, aBelow, centre, aBelow, bBelow});
+    }
+    return mesh;
+}
+
+std::uint64_t solidTriangleCount(std::int64_t columns, std::int64_t rows) {
+    const auto cells = static_cast<std::uint64_t>((columns - 1) * (rows - 1));
+    const auto edges = static_cast<std::uint64_t>(2 * (columns - 1) + 2 * (rows - 1));
+    return 2 * cells + 3 * edges;
+}
+
+int samplesForTriangles(std::uint64_t maxTriangles) {
+    int samples = 2;
+    while (solidTriangleCount(samples + 1, samples + 1) <= maxTriangles) {
+        ++samples;
+    }
+    return samples;
+}
+
+HeightField averagedDown(const HeightField& field, int maxSamples) {
+    const int longer = std::max(field.columns, field.rows);
+    if (longer <= maxSamples) {
+        return field;
+    }
+    const double newSpacing = field.spacing * (longer - 1) / (maxSamples - 1);
+    const auto resized = [&](int samples) {
+        const double length = (samples - 1) * field.spacing;
+        return std::max(2, static_cast<int>(std::lround(length / newSpacing)) + 1);
+    };
+    HeightField out;
+    out.columns = resized(field.columns);
+    out.rows = resized(field.rows);
+    out.spacing = newSpacing;
+    const std::vector<BoxTaps> alongRows = boxTaps(field.columns, out.columns);
+    const std::vector<BoxTaps> downColumns = boxTaps(field.rows, out.rows);
+
+    // Rows first, then columns: each source value is touched once per pass.
+    std::vector<float> narrowed(static_cast<std::size_t>(field.rows) * out.columns);
+    for (int row = 0; row < field.rows; ++row) {
+        const float* source = &field.heights[static_cast<std::size_t>(row) * field.columns];
+        float* target = &narrowed[static_cast<std::size_t>(row) * out.columns];
+        for (int column = 0; column < out.columns; ++column) {
+            const BoxTaps& tap = alongRows[static_cast<std::size_t>(column)];
+            double sum = 0.0;
+            for (std::size_t i = 0; i < tap.weights.size(); ++i) {
+                sum += tap.weights[i] * source[static_cast<std::size_t>(tap.first) + i];
+            }
+            target[column] = static_cast<float>(sum);
+        }
+    }
+    out.heights.resize(static_cast<std::size_t>(out.rows) * out.columns);
+    std::vector<double> sums(static_cast<std::size_t>(out.columns));
+    for (int row = 0; row < out.rows; ++row) {
+        const BoxTaps& tap = downColumns[static_cast<std::size_t>(row)];
+        std::fill(sums.begin(), sums.end(), 0.0);
+        for (std::size_t i = 0; i < tap.weights.size(); ++i) {
+            const float* source =
+                &narrowed[(static_cast<std::size_t>(tap.first) + i) * out.columns];
+            for (int column = 0; column < out.columns; ++column) {
+                sums[static_cast<std::size_t>(column)] += tap.weights[i] * source[column];
+            }
+        }
+        std::transform(sums.begin(), sums.end(),
+                       out.heights.begin() + static_cast<std::ptrdiff_t>(row) * out.columns,
+                       [](double sum) { return static_cast<float>(sum); });
+    }
+    return out;
+}
+
+}  // namespace groundtool

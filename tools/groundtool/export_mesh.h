@@ -1,0 +1,66 @@
+#pragma once
+// The ground as a closed solid for printing and for 3D programs: the top surface over every
+// sample, four walls straight down to a flat underside, and the underside itself. Tiles cut the
+// field along sample lines, so neighbouring tiles share their edge samples and meet exactly.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "height_field.h"
+
+namespace groundtool {
+
+// The samples one tile covers, inclusive on both ends.
+struct TileSpan {
+    int firstColumn = 0;
+    int lastColumn = 0;
+    int firstRow = 0;
+    int lastRow = 0;
+    int columns() const { return lastColumn - firstColumn + 1; }
+    int rows() const { return lastRow - firstRow + 1; }
+};
+
+// The whole field as one tile.
+TileSpan wholeField(const HeightField& field);
+// across x down tiles in reading order (north-west first, rows of tiles north to south); each
+// has at least two samples each way. Throws ToolError when the field is too small to cut so.
+std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down);
+
+// How metres become model units. Positions keep the field's axes: x east, y up, z south.
+struct SolidScale {
+    double unitsPerMetre = 1.0;  // across and up alike
+    double exaggeration = 1.0;   // heights only
+    double baseLevel = 0.0;      // model units: the underside, below the lowest top vertex
+};
+
+// The scale for a field: life size, or the longer side widthMm wide; the underside baseThickness
+// model units below the lowest exaggerated height.
+SolidScale solidScale(const HeightField& field, double exaggeration, double widthMm,
+                      double baseThickness);
+
+struct SolidMesh {
+    std::vector<float> positions;  // x, y, z per vertex, model units
+    // s, t per vertex: x / width and z / depth of the whole field, so each vertex shows its own
+    // ground; wall and underside vertices take the (s, t) of the top vertex above them.
+    std::vector<float> textureCoordinates;
+    std::vector<std::uint32_t> triangles;  // counter-clockwise seen from outside
+    std::size_t vertexCount() const { return positions.size() / 3; }
+    std::size_t triangleCount() const { return triangles.size() / 3; }
+};
+
+SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale);
+
+// Triangles of the solid over columns x rows samples: two per cell, two per wall segment and one
+// per underside segment.
+std::uint64_t solidTriangleCount(std::int64_t columns, std::int64_t rows);
+
+// The most samples on the longer side of a square field whose solid stays under maxTriangles.
+int samplesForTriangles(std::uint64_t maxTriangles);
+
+// The field averaged down (each new sample the mean of the source area it covers) so its longer
+// side has at most maxSamples samples; the corners stay where they were. A field already that
+// small comes back unchanged.
+HeightField averagedDown(const HeightField& field, int maxSamples);
+
+}  // namespace groundtool
