@@ -27,7 +27,7 @@ int hillHeight(int row, int column) {
 }  // namespace
 
 std::string bitmapPath(const std::string& folder, int side) {
-    return folder + "/bitmap-" + std::to_string(side) + ".bmp";
+    return world::inFolder(folder, "bitmap-" + std::to_string(side) + ".bmp");
 }
 
 std::string writeBitmap(const std::string& folder, int side) {

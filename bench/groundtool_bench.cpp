@@ -34,7 +34,7 @@ void runCommand(benchmark::State& state, Command command) {
 groundtool::GenerateOptions largestWorld() {
     groundtool::GenerateOptions options;
     options.size = bench::kGridSize;
-    options.folder = bench::runFolder() + "/generated";
+    options.folder = world::inFolder(bench::runFolder(), "generated");
     options.force = true;
     return options;
 }
@@ -58,7 +58,7 @@ void GenerateComputation(benchmark::State& state) {
 groundtool::RenderOptions viewerScreen() {
     groundtool::RenderOptions options;
     options.terrain = world::inFolder(bench::runFolder(), bench::kTerrainFile);
-    options.output = bench::runFolder() + "/render.png";
+    options.output = world::inFolder(bench::runFolder(), "render.png");
     options.force = true;
     return options;
 }

@@ -150,6 +150,21 @@ def benchmark_table(report):
             if budget:
                 r.check(drawn[ratio] <= budget,
                         f"{what} against {against}: {drawn[ratio]:.2f} ≤ {budget:.2f}")
+    elevation = "elevation/interleaved/manual_time"
+    if r.time(elevation) is not None:
+        drawn = r.times[elevation]
+        what = "elevation frame 3601 × 3601, 4096² texture, 1024 × 768, 5 viewpoints, glFinish"
+        r.rows.append((what, fmt_ms(drawn["elevation_ms"]), "drawScene 127 × 127, same context",
+                       fmt_ms(drawn["drawScene_ms"]), f"{drawn['ratio']:.2f}", "≤ 3.00",
+                       "wall, frames interleaved"))
+        r.check(drawn["ratio"] <= 3.0, f"{what} against drawScene: {drawn['ratio']:.2f} ≤ 3.00 "
+                f"({drawn['triangles_mean']:.0f} triangles a frame)")
+        share = drawn["differing_share"]
+        r.rows.append(("… its pixels differing by > 24, detail 1 against 0, worst viewpoint",
+                       f"{100 * share:.3f} %", "budget", "1 %", f"{share / 0.01:.2f}", "≤ 1.00",
+                       "pictures"))
+        r.check(share <= 0.01, f"elevation detail 1 against 0: {100 * share:.3f} % of pixels "
+                "differ by more than 24, ≤ 1 %")
     scene = "draw/drawScene/real_time"
     r.compare("… its calls on the drawing thread", scene, "the lean loop's",
               "draw/lean_immediate/real_time", key="cpu_time")

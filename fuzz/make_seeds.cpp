@@ -5,15 +5,16 @@
 #include <string>
 
 #include "sample_files.h"
+#include "world.h"
 
 namespace fs = std::filesystem;
 using sample::Bytes;
 
 namespace {
 
-void writeBitmaps(const fs::path& folder) {
+void writeBitmaps(const std::string& folder) {
     auto put = [&](const std::string& name, const Bytes& bytes) {
-        sample::write((folder / name).string(), bytes);
+        sample::write(world::inFolder(folder, name), bytes);
     };
     for (int width : {1, 2, 3, 4, 5, 7, 8, 16}) {
         put("valid-" + std::to_string(width) + "x3.bmp", sample::bitmap(width, 3));
@@ -53,9 +54,9 @@ void writeBitmaps(const fs::path& folder) {
     put("upper-halves.bmp", wide);
 }
 
-void writeTerrains(const fs::path& folder) {
+void writeTerrains(const std::string& folder) {
     auto put = [&](const std::string& name, const Bytes& bytes) {
-        sample::write((folder / name).string(), bytes);
+        sample::write(world::inFolder(folder, name), bytes);
     };
     const Bytes example = sample::terrain(1, 2, 3, 1, 4, 4, {0x00, 0x7F, 0x80, 0x01, 0xFF, 0x02});
     put("example-2x3.3dt", example);
@@ -91,10 +92,11 @@ int main(int argc, char** argv) {
         std::cerr << "usage: make_seeds OUT" << std::endl;
         return 2;
     }
-    const fs::path out = argv[1];
-    fs::create_directories(out / "bitmap");
-    fs::create_directories(out / "terrain");
-    writeBitmaps(out / "bitmap");
-    writeTerrains(out / "terrain");
+    const std::string bitmaps = world::inFolder(argv[1], "bitmap");
+    const std::string terrains = world::inFolder(argv[1], "terrain");
+    fs::create_directories(bitmaps);
+    fs::create_directories(terrains);
+    writeBitmaps(bitmaps);
+    writeTerrains(terrains);
     return 0;
 }

@@ -16,17 +16,6 @@ constexpr std::size_t kHeaderBytes = 1024;
 
 }  // namespace
 
-std::string whyNotRegularFile(const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return std::strerror(errno);
-    }
-    if (S_ISDIR(status.st_mode)) {
-        return "a folder, not a regular file";
-    }
-    return S_ISREG(status.st_mode) ? "" : "not a regular file";
-}
-
 bool isVirtualPath(const std::string& path) {
     return path.rfind("/vsi", 0) == 0;
 }

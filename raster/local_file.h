@@ -7,10 +7,6 @@
 
 namespace raster {
 
-// Why path is no regular file ("No such file or directory", "a folder, not a regular file",
-// "not a regular file"), or "" when it is one. Symbolic links are followed.
-std::string whyNotRegularFile(const std::string& path);
-
 // path begins with one of GDAL's virtual file systems, "/vsi...".
 bool isVirtualPath(const std::string& path);
 

@@ -10,4 +10,10 @@ class RasterError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The file is there and readable, but no allowed driver reads it as a raster.
+class NotARaster : public RasterError {
+  public:
+    using RasterError::RasterError;
+};
+
 }  // namespace raster

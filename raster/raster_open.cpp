@@ -10,6 +10,7 @@
 #include "printable.h"
 #include "raster_error.h"
 #include "vrt_sources.h"
+#include "world.h"
 
 namespace raster {
 
@@ -152,7 +153,7 @@ Dataset openSource(const std::string& path) {
                           shown + " for a file named so");
     }
     const std::string file = subdatasetFile.value_or(path);
-    if (const std::string why = whyNotRegularFile(file); !why.empty()) {
+    if (const std::string why = world::regularFileProblem(file); !why.empty()) {
         throw RasterError("cannot read " + printable(file) + ": " + why);
     }
     std::vector<std::string> drivers = allowedDrivers();
@@ -173,7 +174,7 @@ Dataset openSource(const std::string& path) {
                                nullptr, nullptr));
     if (!dataset) {
         const std::string reason = CPLGetLastErrorMsg();
-        throw RasterError(
+        throw NotARaster(
             "cannot read " + shown + ": not a raster GDAL reads here (formats: " + driverNames() +
             ", or a VRT of them)" + (reason.empty() ? "" : "; GDAL says: " + gdalMessage()));
     }

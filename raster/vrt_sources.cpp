@@ -6,15 +6,14 @@
 
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 
 #include "gdal_errors.h"
 #include "local_file.h"
 #include "printable.h"
 #include "raster_error.h"
+#include "world.h"
 
-namespace fs = std::filesystem;
 
 namespace raster {
 
@@ -55,10 +54,7 @@ class Checker {
         if (!root) {
             refuse("not XML that GDAL reads (" + gdalMessage() + ")");
         }
-        folder_ = fs::path(vrt_).parent_path().string();
-        if (folder_.empty()) {
-            folder_ = ".";
-        }
+        folder_ = world::folderOf(vrt_);
         realFolder_ = realPath(folder_);
         walk(root.get());
     }
@@ -91,13 +87,13 @@ class Checker {
         // GDAL takes a source relative to the VRT only when told so, otherwise relative to the
         // working folder.
         const std::string path =
-            relativeToVrt && name.front() != '/' ? (fs::path(folder_) / name).string() : name;
-        if (const std::string why = whyNotRegularFile(path); !why.empty()) {
+            relativeToVrt && name.front() != '/' ? world::inFolder(folder_, name) : name;
+        if (const std::string why = world::regularFileProblem(path); !why.empty()) {
             refuse(shown + ": " + why);
         }
-        const std::string inside =
-            realFolder_.empty() || realFolder_.back() == '/' ? realFolder_ : realFolder_ + "/";
-        if (inside.empty() || realPath(path).rfind(inside, 0) != 0) {
+        // The folder's own path with its separator: "/data/dem" must not take "/data/dem2/x".
+        const std::string inside = world::inFolder(realFolder_, "");
+        if (realFolder_.empty() || realPath(path).rfind(inside, 0) != 0) {
             refuse(shown +
                    " lies outside the VRT's folder; a VRT may only name files in its "
                    "own folder or below");

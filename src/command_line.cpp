@@ -71,7 +71,7 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
         options.terrainPath = world::terrainPath(world);
         return "";
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!world::notRegularReason(status.st_mode).empty()) {
         return printable(world) + ": neither a folder nor a regular file";
     }
     options.terrainPath = world;

@@ -2,9 +2,10 @@
 // A height field of up to 4097 x 4097 samples drawn with level of detail. The grid is cut into
 // square chunks; each chunk has levels that keep every 1st, 2nd, 4th ... sample, and each frame
 // draws, for every chunk inside the view, the coarsest level whose geometric error projects to
-// no more than a given number of pixels. A skirt hangs from every chunk's edge so neighbours at
-// different levels show no cracks. Ground is textured by texture-coordinate generation from x and
-// z, so vertices carry positions only. Plain OpenGL 1.1 with client arrays.
+// no more than a given number of pixels, nearest chunks first. Where neighbours are drawn at
+// different levels a skirt hangs from the edge, as deep as their edges can part, so no crack
+// shows. Ground is textured by texture-coordinate generation from x and z, so vertices carry
+// positions only. Plain OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
 

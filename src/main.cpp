@@ -153,6 +153,10 @@ bool readElevationWorld() {
         elevation = std::make_unique<ElevationView>();
         elevation->world =
             raster::loadElevationWorld(options.terrainPath, options.exaggeration);
+    } catch (const raster::NotARaster&) {
+        std::cerr << "groundview: neither a terrain file nor an elevation raster: "
+                  << printable(options.terrainPath) << std::endl;
+        return false;
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;

@@ -10,7 +10,7 @@ namespace app {
 
 constexpr float kMaxHeightScale = 1000.0f;
 
-// The project's version, "1.1.0".
+// The project's version, "1.2.0".
 const char* version();
 
 // A finite number written as a plain decimal ("-2.5", "1e3"): strtod alone would also take

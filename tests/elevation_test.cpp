@@ -83,8 +83,9 @@ class Elevation : public testing::Test {
     static void TearDownTestSuite() { delete gl; }
     void SetUp() override { ASSERT_TRUE(gl->ok()) << gl->error(); }
 
-    static Picture draw(LodTerrain& terrain, const Walker& walker, double detail, bool fog = true) {
-        ElevationFrameOptions options{kWidth, kHeight, detail, false, {}};
+    static Picture draw(LodTerrain& terrain, const Walker& walker, double detail, bool fog = true,
+                        bool wireframe = false) {
+        ElevationFrameOptions options{kWidth, kHeight, detail, wireframe, {}};
         options.fog.mode = fog ? FogChoice::Mode::Automatic : FogChoice::Mode::Off;
         drawElevationFrame(terrain, walker, options);
         Picture pixels(kWidth * kHeight * 3);
@@ -257,6 +258,17 @@ TEST_F(Elevation, DetailOneLooksLikeFullDetail) {
         }
         EXPECT_LE(differing, kWidth * kHeight / 100) << "viewpoint " << view;
     }
+}
+
+TEST_F(Elevation, TheWireFrameDrawsBlackLinesOverTheGround) {
+    const HeightField field = fieldOf(rough);
+    LodTerrain terrain(field, imageOf(field));
+    const Picture picture = draw(terrain, Walker(field), 1, false, true);
+    int black = 0;
+    for (std::size_t i = 0; i < picture.size(); i += 3) {
+        black += picture[i] + picture[i + 1] + picture[i + 2] < 30;
+    }
+    EXPECT_GT(black, kWidth * kHeight / 20);
 }
 
 TEST_F(Elevation, TheStartShowsMostlyGroundAndTheFarEdge) {

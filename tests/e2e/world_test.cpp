@@ -2,8 +2,14 @@
 // chosen size, a chosen height scale, and the usage errors that end it before any window opens.
 
 #include <X11/keysym.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,7 +17,9 @@
 
 #include "child_process.h"
 #include "e2e_setup.h"
+#include "raster_open.h"
 #include "reference_frame.h"
+#include "render.h"
 #include "scenes.h"
 #include "test_files.h"
 #include "window_visual.h"
@@ -33,12 +41,36 @@ Picture cropped(const Picture& picture, const WindowGeometry& window) {
     return part;
 }
 
-// Runs the viewer in workingFolder with arguments until its window shows the world's steady
-// frame, as groundtool draws it off-screen for the window's size and depth buffer at
-// heightScale, then leaves with Esc. Returns the window.
+// What groundtool render draws of an elevation raster at width x height.
+ReferenceFrame renderedRaster(const std::string& path, int width, int height) {
+    groundtool::RenderOptions options;
+    options.terrain = path;
+    options.width = width;
+    options.height = height;
+    ReferenceFrame frame;
+    try {
+        std::vector<std::string> warnings;
+        const std::vector<std::uint8_t> rows = groundtool::renderFrame(options, warnings);
+        frame.picture = Picture(width, height);
+        for (std::size_t i = 0; i < rows.size() / 3; ++i) {
+            frame.picture.at(static_cast<int>(i % width), static_cast<int>(i / width)) =
+                Pixel{rows[3 * i], rows[3 * i + 1], rows[3 * i + 2]};
+        }
+    } catch (const std::exception& error) {
+        frame.error = error.what();
+    }
+    return frame;
+}
+
+// Runs the viewer in workingFolder with arguments, types keys into its window, and waits until
+// it shows the world's steady frame, as groundtool draws it off-screen for the window's size and
+// depth buffer at heightScale, then leaves with Esc having said only expectedError. Returns the
+// window. An elevation raster is its own world.
 WindowGeometry expectWorldShown(const std::string& workingFolder, const std::string& worldFolder,
                                 const std::vector<std::string>& arguments, float heightScale,
-                                const std::string& name) {
+                                const std::string& name,
+                                const std::vector<unsigned long>& keys = {},
+                                const std::string& expectedError = "") {
     XScreen screen(xorgDisplay());
     const std::unique_ptr<ChildProcess> viewer =
         launchViewer(screen, xorgDisplay(), workingFolder, arguments);
@@ -57,9 +89,14 @@ WindowGeometry expectWorldShown(const std::string& workingFolder, const std::str
     }
     XSetInputFocus(screen.display(), window->id, RevertToPointerRoot, CurrentTime);
     XSync(screen.display(), False);
+    for (unsigned long key : keys) {
+        EXPECT_TRUE(screen.tapKey(key)) << name;
+    }
     const ReferenceFrame expected =
-        renderSteadyFrame(worldFolder, 0, 0, window->width, window->height,
-                          depthBufferBits(screen.display(), window->id), heightScale);
+        fs::is_regular_file(worldFolder)
+            ? renderedRaster(worldFolder, window->width, window->height)
+            : renderSteadyFrame(worldFolder, 0, 0, window->width, window->height,
+                                depthBufferBits(screen.display(), window->id), heightScale);
     EXPECT_FALSE(expected.picture.empty()) << name << ": " << expected.error;
     const auto shows = [&](const Picture& p) { return cropped(p, *window) == expected.picture; };
     const Picture shown = waitForPicture(screen, shows, kStartTimeout);
@@ -69,8 +106,43 @@ WindowGeometry expectWorldShown(const std::string& workingFolder, const std::str
     EXPECT_TRUE(screen.tapKey(XK_Escape));
     const std::optional<ExitStatus> status = viewer->waitForExit(kExitTimeout);
     EXPECT_EQ(status, ExitStatus::withCode(0)) << name;
-    EXPECT_EQ(viewer->standardError(), "") << name;
+    EXPECT_EQ(viewer->standardError(), expectedError) << name;
     return *window;
+}
+
+// An Int16 GeoTIFF in degrees near 46 N, 300 x 200 unless asked otherwise: one summit north of
+// where the walk starts (the middle of the south edge) over gentle ripples, or, allMissing, every
+// height its declared nodata.
+void writeSummitRaster(const std::string& path, int kColumns = 300, int kRows = 200,
+                       bool allMissing = false) {
+    constexpr std::int16_t kMissing = -32768;
+    raster::useGdal();
+    GDALDatasetH file = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), kColumns, kRows, 1,
+                                   GDT_Int16, nullptr);
+    ASSERT_NE(file, nullptr);
+    std::vector<std::int16_t> heights;
+    for (int y = 0; y < kRows; ++y) {
+        for (int x = 0; x < kColumns; ++x) {
+            const double summit = std::exp(-(std::pow(x - 150, 2) + std::pow(y - 60, 2)) / 2500);
+            heights.push_back(
+                allMissing ? kMissing
+                           : static_cast<std::int16_t>(600 + 1800 * summit +
+                                                       40 * std::sin(x / 7.0) * std::cos(y / 5.0)));
+        }
+    }
+    double placement[6] = {7.0, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200};
+    GDALSetGeoTransform(file, placement);
+    OGRSpatialReferenceH degrees = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(degrees, 4326);
+    GDALSetSpatialRef(file, degrees);
+    OSRDestroySpatialReference(degrees);
+    if (allMissing) {
+        GDALSetRasterNoDataValue(GDALGetRasterBand(file, 1), kMissing);
+    }
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(file, 1), GF_Write, 0, 0, kColumns, kRows,
+                           heights.data(), kColumns, kRows, GDT_Int16, 0, 0),
+              CE_None);
+    GDALClose(file);
 }
 
 TEST(World, OpensByPathFromAnyFolderAndLogsNextToTheWorld) {
@@ -135,6 +207,76 @@ TEST(World, WindowOfTheChosenSizeAndHeightScale) {
     expectWorldShown(world.path(), world.path(), {"--height-scale", "3"}, 3.0f, "height-scale");
 }
 
+TEST(World, ElevationRasterIsWhatGroundtoolRendersOnceTheReadoutIsHidden) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    const WindowGeometry window = expectWorldShown(
+        folder.path(), folder.file("summit.tif"), {"--window=640x480", "summit.tif"},
+        scene::kDefaultHeightScale, "elevation", {XK_h},
+        "groundview: resampled to square cells from 300 x 200 to 300 x 139 samples\n");
+    EXPECT_EQ(window.width, 640);
+    EXPECT_EQ(window.height, 480);
+}
+
+TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
+    TemporaryFolder top;
+    const std::string source = top.file("source");
+    fs::create_directory(source);
+    writeSummitRaster(top.file("elsewhere.tif"));
+    writeSummitRaster(source + "/void.tif", 300, 200, true);
+    writeSummitRaster(source + "/row.tif", 300, 1);
+    writeSummitRaster(source + "/MEM:::");
+    Bytes cut = readFile(top.file("elsewhere.tif"));
+    cut.resize(cut.size() / 2);
+    writeFile(source + "/cut.tif", cut);
+    const auto writeText = [&](const std::string& name, const std::string& text) {
+        writeFile(source + "/" + name, Bytes(text.begin(), text.end()));
+    };
+    writeText("notes.txt", "not a raster\n");
+    const auto vrtOf = [](const std::string& file) {
+        return "<VRTDataset rasterXSize=\"300\" rasterYSize=\"200\"><VRTRasterBand "
+               "dataType=\"Int16\" band=\"1\"><SimpleSource><SourceFilename relativeToVRT=\"1\">" +
+               file +
+               "</SourceFilename><SourceBand>1</SourceBand></SimpleSource></VRTRasterBand>"
+               "</VRTDataset>";
+    };
+    writeText("far.vrt", vrtOf("../elsewhere.tif"));
+    writeText("url.vrt", vrtOf("/vsicurl/http://127.0.0.1:9/a.tif"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"notes.txt", "neither a terrain file nor an elevation raster: notes.txt"},
+        {"void.tif", "void.tif: it has no valid height"},
+        {"row.tif", "300 x 1"},
+        {"cut.tif", "cannot read cut.tif: "},
+        {"MEM:::", "connection strings are not read"},
+        {"far.vrt", "outside the VRT's folder"},
+        {"url.vrt", "is no plain file path"},
+    };
+    const auto before = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(source)) {
+            names.push_back(entry.path().filename());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> written = before();
+    chmod(source.c_str(), 0555);
+    for (const auto& [file, part] : cases) {
+        ChildOptions options = viewerOptions(":0", source);
+        options.environment = {"DISPLAY=:99999"};  // a window would fail; none may be tried
+        options.arguments = {"--window", file};
+        ChildProcess viewer(options);
+        EXPECT_EQ(viewer.waitForExit(kExitTimeout), ExitStatus::withCode(64)) << file;
+        const std::vector<std::string> lines = viewer.standardErrorLines();
+        ASSERT_EQ(lines.size(), 1u) << file << "\n" << viewer.standardError();
+        EXPECT_EQ(lines[0].rfind("groundview: ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find(part), std::string::npos) << lines[0];
+        EXPECT_EQ(viewer.standardOutput(), "") << file;
+    }
+    chmod(source.c_str(), 0755);
+    EXPECT_EQ(before(), written) << "no .aux.xml, no errorlog.txt beside the sources";
+}
+
 TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
     TemporaryFolder folder;
     writeCheckerTerrain(folder.path());
@@ -159,6 +301,7 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
         {{"-geometry", "32767x32767"}, "-geometry takes sizes from 1 to 16384"},
         {{"--window", "-geometry", "=0x10+5+5"}, "-geometry"},
         {{"bad\x1b]0;name"}, "bad\\x1b]0;name: No such file"},
+        {{"/vsicurl/http://127.0.0.1:9/a.tif"}, "a.tif: No such file"},
     };
     for (const Case& c : cases) {
         ChildOptions options = viewerOptions(":0", folder.path());

@@ -261,12 +261,16 @@ void runImport(const ImportOptions& options, std::ostream& out) {
     const raster::TextureTiles tiles = raster::textureTiles(grid);
     header.tileX = tiles.tileX;
     header.tileY = tiles.tileY;
+    // Everything is computed before the first byte is staged, so an interruption during the
+    // long part leaves no temporary behind.
+    const Bytes texture =
+        textured ? encodeBmp(options.textureSide, options.textureSide,
+                             raster::reliefTexture(source, grid, samples.values, options.texture,
+                                                   options.textureSide, range))
+                 : Bytes();
     output.stage(terrainPath, encodeTerrain(header, gridLevels(samples.values, grid, range)));
     if (textured) {
-        output.stage(texturePath,
-                     encodeBmp(options.textureSide, options.textureSide,
-                               raster::reliefTexture(source, grid, samples.values, options.texture,
-                                                     options.textureSide, range)));
+        output.stage(texturePath, texture);
     }
     output.commit();
     report(options, source, grid, samples, range, terrainPath, texturePath, out);

@@ -1,3 +1,4 @@
+#include <gdal.h>
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
@@ -10,6 +11,7 @@
 #include <set>
 
 #include "child_process.h"
+#include "elevation_grid.h"
 #include "export_command.h"
 #include "export_mesh.h"
 #include "export_source.h"
@@ -22,13 +24,34 @@ namespace {
 constexpr int kGridRows = 6;     // along x: the field's columns
 constexpr int kGridColumns = 9;  // along z: the field's rows
 constexpr double kHeightScale = 0.3;
+constexpr double kFloatPrecision = 1e-6;  // relative: what a float position keeps of a height
 const std::string kValidatorFolder = std::string(GROUNDVIEW_SOURCE_DIR) + "/build-tools/npm";
 
 int level(int row, int column) {
     return (row * 37 + column * 23) % 101 - 50;
 }
-double metresAt(int fieldColumn, int fieldRow) {
-    return level(fieldColumn, fieldRow) / 127.0 * kHeightScale;
+// The world's heights as the viewer reads them: its grid row i is the field's column i.
+HeightField worldField() {
+    HeightField field{kGridRows, kGridColumns, 1.0, {}};
+    for (int row = 0; row < kGridColumns; ++row) {
+        for (int column = 0; column < kGridRows; ++column) {
+            field.heights.push_back(static_cast<float>(level(column, row) / 127.0 * kHeightScale));
+        }
+    }
+    return field;
+}
+
+// A ramp rising east with a peak north of the middle, in metres.
+double rampAndPeak(int x, int y) {
+    return 300.0 + 2.0 * x + 900.0 * std::exp(-(std::pow(x - 190, 2) + std::pow(y - 70, 2)) / 900);
+}
+const Raster kUtmDem{"GTiff", 300, 200, GDT_Float32, {400000, 30, 0, 5100000, 0, -30}, 32632, 0};
+const Raster kGeographicDem{
+    "GTiff", 300, 200, GDT_Int16, {7.0, 1 / 3600.0, 0, 46.1, 0, -1 / 3600.0}, 4326, 0};
+
+ToolRun exportRun(const std::string& folder, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "export");
+    return runTool(arguments, folder);
 }
 
 struct ExportRun {
@@ -104,34 +127,39 @@ std::vector<Vertex> glbVertices(const Bytes& glb) {
     return vertices;
 }
 
-// Every grid sample must appear as a top vertex at its own place and height.
-void expectTopHeights(const std::vector<Vertex>& vertices, double unit, double exaggeration,
-                      double tolerance) {
+// Every sample of field must appear as a top vertex at its own place and height.
+void expectTopHeights(const std::vector<Vertex>& vertices, const HeightField& field,
+                      double unitsPerMetre, double exaggeration) {
+    const double step = field.spacing * unitsPerMetre;
     std::set<std::pair<int, int>> seen;
     for (const Vertex& v : vertices) {
-        const int column = static_cast<int>(std::lround(v[0] / unit));
-        const int row = static_cast<int>(std::lround(v[1] / unit));
-        const double expected = metresAt(column, row) * exaggeration * unit;
-        if (std::abs(v[2] - expected) <= tolerance) {
-            EXPECT_NEAR(v[0], column * unit, 1e-4 * unit);
+        const int column = static_cast<int>(std::lround(v[0] / step));
+        const int row = static_cast<int>(std::lround(v[1] / step));
+        if (column < 0 || row < 0 || column >= field.columns || row >= field.rows) {
+            ADD_FAILURE() << "vertex beyond the field at " << v[0] << ", " << v[1];
+            continue;
+        }
+        const double expected = field.at(column, row) * exaggeration * unitsPerMetre;
+        if (std::abs(v[2] - expected) <= kFloatPrecision * std::max(1.0, std::abs(expected))) {
+            EXPECT_NEAR(v[0], column * step, 1e-4 * step);
             seen.insert({column, row});
         }
     }
-    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kGridRows * kGridColumns));
+    EXPECT_EQ(seen.size(), field.heights.size());
 }
 
 // Heightmap levels back in metres, through the range the report printed.
 void expectLevels(const std::vector<unsigned>& levels, const std::string& report,
-                  double exaggeration) {
+                  const HeightField& field, double exaggeration) {
     std::smatch range;
     ASSERT_TRUE(std::regex_search(report, range,
                                   std::regex("0 stands for (\\S+) m and 65535 for (\\S+) m")));
     const double low = std::stod(range[1]);
     const double high = std::stod(range[2]);
-    ASSERT_EQ(levels.size(), static_cast<std::size_t>(kGridRows * kGridColumns));
+    ASSERT_EQ(levels.size(), field.heights.size());
     for (std::size_t i = 0; i < levels.size(); ++i) {
-        const double expected = metresAt(i % kGridRows, i / kGridRows) * exaggeration;
-        EXPECT_NEAR(low + levels[i] * (high - low) / 65535.0, expected, (high - low) / 65535.0)
+        EXPECT_NEAR(low + levels[i] * (high - low) / 65535.0, field.heights[i] * exaggeration,
+                    (high - low) / 65535.0)
             << i;
     }
 }
@@ -190,68 +218,91 @@ class ExportTest : public testing::Test {
         writeFile(folder.file("4.bmp"), bitmapBytes(16, 16, [](int x, int y) {
                       return Rgb{std::uint8_t(x * 16), std::uint8_t(y * 16), 90};
                   }));
+        writeRaster(folder.file("utm.tif"), kUtmDem, rampAndPeak);
+        writeRaster(folder.file("geographic.tif"), kGeographicDem, rampAndPeak);
     }
     TemporaryFolder folder;
 };
 
 struct FormatRow {
-    std::vector<std::string> arguments;
-    double widthMm;  // 0: life size
+    std::string source;
+    std::vector<std::string> arguments;  // --out FILE first
+    double widthMm;                      // 0: life size
     double exaggeration;
+    int samples = 0;  // a raster's --samples; 0: export's own choice
 };
 
-class ExportFormatTest : public ExportTest, public testing::WithParamInterface<FormatRow> {};
-
-TEST_P(ExportFormatTest, WritesEverySampleAtItsHeight) {
-    const FormatRow& row = GetParam();
-    std::vector<std::string> arguments = {"ground.3dt"};
-    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-    const ExportRun run = exportWith(folder.path(), arguments);
-    ASSERT_EQ(run.status, 0) << run.out;
-    const std::string out = row.arguments[1];
-    const std::string path = folder.file(out);
-    const double unit = row.widthMm > 0.0 ? row.widthMm / (kGridColumns - 1) : 1.0;
-    const std::string extension = std::filesystem::path(out).extension();
-    if (extension == ".stl") {
-        expectTopHeights(stlVertices(readFile(path), (kGridColumns - 1) * unit), unit,
-                         row.exaggeration, 1e-4 * unit);
-        expectClosedSolid(path, row.widthMm);
-    } else if (extension == ".obj") {
-        expectTopHeights(objVertices(path), unit, row.exaggeration, 1e-5 * unit);
-        EXPECT_TRUE(fileExists(folder.file("hill.mtl")) && fileExists(folder.file("hill.png")));
-    } else if (extension == ".glb") {
-        expectTopHeights(glbVertices(readFile(path)), unit, row.exaggeration, 1e-5);
-        expectValidGltf(path);
-    } else if (extension == ".png") {
-        int width = 0, height = 0, channels = 0;
-        stbi_us* pixels = stbi_load_16(path.c_str(), &width, &height, &channels, 1);
-        ASSERT_TRUE(pixels && width == kGridRows && height == kGridColumns);
-        expectLevels(std::vector<unsigned>(pixels, pixels + width * height), run.out,
-                     row.exaggeration);
-        stbi_image_free(pixels);
-    } else {
-        const Bytes raw = readFile(path);
-        std::vector<unsigned> levels;
-        for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
-            levels.push_back(raw[i] | raw[i + 1] << 8);
+TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
+    const std::vector<FormatRow> rows = {
+        {"ground.3dt", {"--out", "hill.stl"}, 0.0, 1.0},
+        {"ground.3dt", {"--out", "print.stl", "--width-mm", "100", "--exaggeration", "3"}, 100, 3},
+        {"ground.3dt", {"--out", "hill.obj", "--width-mm", "80"}, 80.0, 1.0},
+        {"ground.3dt", {"--out", "hill.glb", "--exaggeration", "2.5"}, 0.0, 2.5},
+        {"ground.3dt", {"--out", "levels.png", "--exaggeration", "2"}, 0.0, 2.0},
+        {"ground.3dt", {"--out", "hill.r16"}, 0.0, 1.0},
+        {"ground.3dt", {"--out", "hill.bin", "--format", "raw"}, 0.0, 1.0},
+        {"utm.tif", {"--out", "utm.stl", "--width-mm", "150", "--exaggeration", "2"}, 150, 2},
+        {"utm.tif", {"--out", "utm.obj"}, 0.0, 1.0},
+        {"utm.tif", {"--out", "utm.glb", "--exaggeration", "1.5"}, 0.0, 1.5},
+        {"utm.tif", {"--out", "utm_levels.png"}, 0.0, 1.0},
+        {"utm.tif", {"--out", "utm.r16", "--exaggeration", "3"}, 0.0, 3.0},
+        {"geographic.tif",
+         {"--out", "geo.stl", "--samples", "100", "--width-mm", "90"},
+         90,
+         1,
+         100},
+    };
+    for (const FormatRow& row : rows) {
+        SCOPED_TRACE(row.source + " to " + row.arguments[1]);
+        std::vector<std::string> arguments = {row.source};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const ToolRun run = exportRun(folder.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        // A raster's heights are what the raster library reads at the same sample count.
+        const int samples = row.samples != 0
+                                ? row.samples
+                                : groundtool::samplesForTriangles(groundtool::kDefaultMaxTriangles);
+        const HeightField field = row.source == "ground.3dt"
+                                      ? worldField()
+                                      : raster::readElevation(folder.file(row.source),
+                                                              raster::kDefaultMaxSamples, samples)
+                                            .field;
+        const double perMetre =
+            row.widthMm > 0.0 ? row.widthMm / std::max(field.width(), field.depth()) : 1.0;
+        const std::string path = folder.file(row.arguments[1]);
+        const std::string extension = std::filesystem::path(path).extension();
+        if (extension == ".stl") {
+            expectTopHeights(stlVertices(readFile(path), field.depth() * perMetre), field, perMetre,
+                             row.exaggeration);
+            expectClosedSolid(path, row.widthMm);
+        } else if (extension == ".obj") {
+            expectTopHeights(objVertices(path), field, perMetre, row.exaggeration);
+            for (const char* beside : {".mtl", ".png"}) {
+                EXPECT_TRUE(fileExists(std::filesystem::path(path).replace_extension(beside)));
+            }
+        } else if (extension == ".glb") {
+            expectTopHeights(glbVertices(readFile(path)), field, perMetre, row.exaggeration);
+            expectValidGltf(path);
+        } else if (extension == ".png") {
+            int width = 0, height = 0, channels = 0;
+            stbi_us* pixels = stbi_load_16(path.c_str(), &width, &height, &channels, 1);
+            ASSERT_TRUE(pixels && width == field.columns && height == field.rows);
+            expectLevels(std::vector<unsigned>(pixels, pixels + width * height), run.out, field,
+                         row.exaggeration);
+            stbi_image_free(pixels);
+        } else {
+            const Bytes raw = readFile(path);
+            std::vector<unsigned> levels;
+            for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
+                levels.push_back(raw[i] | raw[i + 1] << 8);
+            }
+            expectLevels(levels, run.out, field, row.exaggeration);
         }
-        expectLevels(levels, run.out, row.exaggeration);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, ExportFormatTest,
-    testing::Values(
-        FormatRow{{"--out", "hill.stl"}, 0.0, 1.0},
-        FormatRow{{"--out", "hill.stl", "--width-mm", "100", "--exaggeration", "3"}, 100.0, 3.0},
-        FormatRow{{"--out", "hill.obj", "--width-mm", "80"}, 80.0, 1.0},
-        FormatRow{{"--out", "hill.glb", "--exaggeration", "2.5"}, 0.0, 2.5},
-        FormatRow{{"--out", "hill.png", "--exaggeration", "2"}, 0.0, 2.0},
-        FormatRow{{"--out", "hill.r16"}, 0.0, 1.0},
-        FormatRow{{"--out", "hill.bin", "--format", "raw"}, 0.0, 1.0}));
-
 TEST_F(ExportTest, TilesAreClosedSolidsSharingTheirEdges) {
-    ASSERT_EQ(exportWith(folder.path(), {"ground.3dt", "--out", "t.stl", "--tiles", "2x2"}).status,
+    ASSERT_EQ(exportRun(folder.path(), {"ground.3dt", "--out", "t.stl", "--tiles", "2x2"}).status,
               0);
     std::map<std::string, std::set<Vertex>> tiles;
     for (const char* name : {"t_1_1.stl", "t_2_1.stl", "t_1_2.stl", "t_2_2.stl"}) {
@@ -286,29 +337,27 @@ struct RefusalRow {
     int status;
 };
 
-class ExportRefusalTest : public ExportTest, public testing::WithParamInterface<RefusalRow> {};
-
-TEST_P(ExportRefusalTest, RefusesAndWritesNothing) {
+TEST_F(ExportTest, RefusalsWriteNothing) {
     writeFile(folder.file("old.stl"), {1, 2, 3});
+    writeFile(folder.file("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});  // no world, no raster
     const std::vector<std::string> before = folderContents(folder.path());
-    EXPECT_EQ(exportWith(folder.path(), GetParam().arguments).status, GetParam().status);
-    EXPECT_EQ(folderContents(folder.path()), before);
+    const std::vector<RefusalRow> rows = {
+        {{"ground.3dt", "--out", "hill.xyz"}, groundtool::kExitUsage},
+        {{"ground.3dt", "--out", "hill.stl", "--tiles", "0x1"}, groundtool::kExitUsage},
+        {{"ground.3dt", "--out", "hill.stl", "--exaggeration", "0x10"}, groundtool::kExitUsage},
+        {{"ground.3dt", "--out", "hill.stl", "--samples", "300"}, groundtool::kExitUsage},
+        {{"utm.tif", "--out", "hill.png", "--width-mm", "100"}, groundtool::kExitUsage},
+        {{"ground.3dt", "--out", "old.stl"}, groundtool::kExitFailure},
+        {{"ground.3dt", "--out", "old.stl", "--tiles", "9x1", "--force"}, groundtool::kExitFailure},
+        {{"ground.3dt", "--out", "missing/hill.stl"}, groundtool::kExitFailure},
+        {{"notes.txt", "--out", "hill.stl"}, groundtool::kExitFailure}};
+    for (const RefusalRow& row : rows) {
+        const ToolRun run = exportRun(folder.path(), row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments[0] << " " << row.arguments[2] << run.err;
+        EXPECT_EQ(folderContents(folder.path()), before);
+    }
     EXPECT_EQ(readFile(folder.file("old.stl")), Bytes({1, 2, 3}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, ExportRefusalTest,
-    testing::Values(
-        RefusalRow{{"ground.3dt", "--out", "hill.xyz"}, groundtool::kExitUsage},
-        RefusalRow{{"ground.3dt", "--out", "hill.stl", "--tiles", "0x1"}, groundtool::kExitUsage},
-        RefusalRow{{"ground.3dt", "--out", "hill.stl", "--exaggeration", "0x10"},
-                   groundtool::kExitUsage},
-        RefusalRow{{"ground.3dt", "--out", "hill.stl", "--samples", "300"}, groundtool::kExitUsage},
-        RefusalRow{{"ground.3dt", "--out", "old.stl"}, groundtool::kExitFailure},
-        RefusalRow{{"ground.3dt", "--out", "old.stl", "--tiles", "9x1", "--force"},
-                   groundtool::kExitFailure},
-        RefusalRow{{"ground.3dt", "--out", "missing/hill.stl"}, groundtool::kExitFailure},
-        RefusalRow{{"elevation.tif", "--out", "hill.stl"}, groundtool::kExitFailure}));
 
 // A raster comes averaged down to --samples on its longer side, whatever the reader returns.
 TEST_F(ExportTest, RasterIsAveragedDownToSamples) {

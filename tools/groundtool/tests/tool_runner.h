@@ -1,8 +1,11 @@
 #pragma once
 // Runs the built groundtool binary in a given folder and collects what it printed, for the
-// tests that check the command line as a user meets it.
+// tests that check the command line as a user meets it, and writes the rasters it reads.
+
+#include <gdal.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,3 +23,19 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::string& fo
 
 // The names in a folder, sorted, hidden ones included: what a failed command must not add to.
 std::vector<std::string> folderContents(const std::string& folder);
+
+using HeightAt = std::function<double(int x, int y)>;  // pixel x east, y south; NaN: nodata
+
+struct Raster {
+    const char* driver;
+    int width;
+    int height;
+    GDALDataType type;
+    std::vector<double> placement;  // GDAL's geotransform; empty for none
+    int epsg;                       // 0 for no coordinate system
+    double nodata;                  // written where height is NaN, and declared unless 0
+};
+
+// Writes height(x, y) for every pixel through GDAL's driver, by way of an in-memory copy so
+// that drivers which only copy can write too.
+void writeRaster(const std::string& path, const Raster& raster, const HeightAt& height);
