@@ -20,7 +20,7 @@ bool parseFogChoice(const std::string& text, FogChoice& choice);
 struct ElevationFrameOptions {
     int width = 1024;  // the window or picture, pixels
     int height = 768;
-    double detailPixels = 1;  // largest on-screen error of the ground's levels; 0 full detail
+    double detailPixels = 1;  // typical on-screen error of the ground's levels; 0 full detail
     bool wireframe = false;
     FogChoice fog;
 };

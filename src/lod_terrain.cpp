@@ -15,6 +15,8 @@ constexpr int kFloatsPerVertex = 3;
 // Added to every skirt between chunks, so rounding where a fine edge meets a coarse one cannot
 // show a pixel of sky even where the two levels' edges agree.
 constexpr float kSkirtFloorShareOfSpacing = 0.1f;
+// How far the largest gap of a level may project beyond the typical one the detail allows.
+constexpr double kLargestErrorOverTypical = 3.0;
 // Pushes the filled ground back so the wire-frame's lines stay whole at grazing angles.
 constexpr GLfloat kFillOffsetFactor = 1.0f;
 constexpr GLfloat kFillOffsetUnits = 1.0f;
@@ -262,28 +264,37 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
             chunk.highest = std::max(chunk.highest, height(i, j));
         }
     }
-    chunk.error[0] = 0;
+    chunk.error[0] = chunk.typicalError[0] = 0;
+    const double samples = (chunk.cellsAcross + 1.0) * (chunk.cellsDown + 1.0);
     for (int level = 1; level < kLevels; ++level) {
         const std::vector<int> xs = levelPositions(chunk.cellsAcross, 1 << level);
         const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
-        float worst = chunk.error[level - 1];
+        float worst = 0;
+        double squares = 0;
+        // Every sample once: a cell takes its far edge only where no cell follows.
         for (std::size_t cj = 0; cj + 1 < zs.size(); ++cj) {
+            const int z0 = zs[cj], z1 = zs[cj + 1];
+            const int lastRow = cj + 2 == zs.size() ? z1 : z1 - 1;
             for (std::size_t ci = 0; ci + 1 < xs.size(); ++ci) {
-                const int x0 = xs[ci], x1 = xs[ci + 1], z0 = zs[cj], z1 = zs[cj + 1];
+                const int x0 = xs[ci], x1 = xs[ci + 1];
+                const int lastColumn = ci + 2 == xs.size() ? x1 : x1 - 1;
                 const float nw = height(x0, z0), ne = height(x1, z0);
                 const float sw = height(x0, z1), se = height(x1, z1);
-                for (int j = z0; j <= z1; ++j) {
+                for (int j = z0; j <= lastRow; ++j) {
                     const float v = static_cast<float>(j - z0) / static_cast<float>(z1 - z0);
-                    for (int i = x0; i <= x1; ++i) {
+                    for (int i = x0; i <= lastColumn; ++i) {
                         const float u = static_cast<float>(i - x0) / static_cast<float>(x1 - x0);
                         const float gap =
                             std::abs(height(i, j) - cellSurface(nw, ne, sw, se, u, v));
                         worst = std::max(worst, gap);
+                        squares += static_cast<double>(gap) * gap;
                     }
                 }
             }
         }
-        chunk.error[level] = worst;
+        chunk.error[level] = std::max(worst, chunk.error[level - 1]);
+        chunk.typicalError[level] = std::max(static_cast<float>(std::sqrt(squares / samples)),
+                                             chunk.typicalError[level - 1]);
     }
 }
 
@@ -409,10 +420,17 @@ int LodTerrain::chooseLevel(const Chunk& chunk, double detailPixels, double dist
     if (!(detailPixels > 0)) {
         return 0;
     }
-    // The error may cover detailPixels at the chunk's nearest point, where it looks largest.
+    // Both errors are judged at the chunk's nearest point, where they look largest. On rough
+    // ground a level's largest gap is several times its root mean square and comes from a few
+    // samples, so holding the largest to the detail keeps ground kilometres away at full detail
+    // for a picture that changes by hardly a pixel. The eye sees the ground as a whole shift,
+    // which the root mean square measures; the looser bound on the largest keeps a lone peak or
+    // pit, which barely moves the mean, from flattening where it would plainly show.
     const double allowed = detailPixels * distance / pixelsPerMetreAtUnitDistance;
+    const double largestAllowed = kLargestErrorOverTypical * allowed;
     int level = 0;
-    while (level + 1 < kLevels && chunk.error[level + 1] <= allowed) {
+    while (level + 1 < kLevels && chunk.typicalError[level + 1] <= allowed &&
+           chunk.error[level + 1] <= largestAllowed) {
         ++level;
     }
     return level;

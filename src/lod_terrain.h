@@ -1,11 +1,12 @@
 #pragma once
 // A height field of up to 4097 x 4097 samples drawn with level of detail. The grid is cut into
 // square chunks; each chunk has levels that keep every 1st, 2nd, 4th ... sample, and each frame
-// draws, for every chunk inside the view, the coarsest level whose geometric error projects to
-// no more than a given number of pixels, nearest chunks first. Where neighbours are drawn at
-// different levels a skirt hangs from the edge, as deep as their edges can part, so no crack
-// shows. Ground is textured by texture-coordinate generation from x and z, so vertices carry
-// positions only. Plain OpenGL 1.1 with client arrays.
+// draws, for every chunk inside the view, the coarsest level whose typical (root mean square)
+// vertical error projects to no more than a given number of pixels and whose largest projects to
+// no more than a few times that, nearest chunks first. Where neighbours are drawn at different
+// levels a skirt hangs from the edge, as deep as their edges can part, so no crack shows. Ground is
+// textured by texture-coordinate generation from x and z, so vertices carry positions only. Plain
+// OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
 
@@ -20,7 +21,7 @@
 
 struct LodDrawSettings {
     Point3 eye;               // metres, where the view's matrices put the eye
-    double detailPixels = 1;  // the largest error a level may show on screen; 0 is full detail
+    double detailPixels = 1;  // the typical error a level may show on screen; 0 is full detail
     bool wireframe = false;   // black lines over the ground
 };
 
@@ -66,9 +67,12 @@ class LodTerrain {
         int firstColumn = 0, firstRow = 0;
         int cellsAcross = 0, cellsDown = 0;
         float lowest = 0, highest = 0;
-        float deepestSkirt = 0;                            // metres, any level beside any
-        std::array<float, kLevels> error{};                // metres, never falling with the level
-        std::array<std::vector<float>, kLevels> vertices;  // x y z: the grid, then the skirt
+        float deepestSkirt = 0;  // metres, any level beside any
+        // Vertical gaps between a level and every sample, metres, never falling with the level:
+        // the largest, which skirts must cover, and the root mean square, which the eye sees.
+        std::array<float, kLevels> error{};
+        std::array<float, kLevels> typicalError{};
+        std::array<std::vector<float>, kLevels> vertices;       // x y z: the grid, then the skirt
         std::array<std::array<float, kSides>, kLevels> hung{};  // each side's skirt depth now
         int drawnLevel = kNotDrawn;                             // this frame's
     };

@@ -50,8 +50,7 @@ std::string heightScaleProblem(const std::string& text) {
     if (value > kMaxHeightScale) {
         return "above 1000";
     }
-    // A value below float's smallest normal would round to 0 or lose its precision.
-    if (!(value >= 1e-30)) {
+    if (!(value >= kMinHeightScale)) {
         return value > 0.0 ? "too small" : "not above 0";
     }
     return "";

@@ -9,6 +9,8 @@
 namespace app {
 
 constexpr float kMaxHeightScale = 1000.0f;
+// The smallest height scale taken: below it a float would lose its precision or round to 0.
+constexpr double kMinHeightScale = 1e-30;
 
 // The project's version, "1.2.0".
 const char* version();

@@ -278,8 +278,10 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
 
     const int maxSamples =
         options.samples != 0 ? options.samples : samplesForTriangles(kDefaultMaxTriangles);
-    ExportSource source = world ? loadTerrainSource(options.source, options.heightScale)
-                                : loadRasterSource(options.source, maxSamples);
+    ExportSource source =
+        world ? loadTerrainSource(options.source, options.heightScale)
+              : loadRasterSource(options.source, maxSamples,
+                                 format == ExportFormat::obj || format == ExportFormat::glb);
     for (const std::string& warning : source.warnings) {
         warnings << "groundtool: " << options.source << ": " << warning << "\n";
     }

@@ -22,13 +22,15 @@ namespace {
 constexpr int kRasterTextureSide = 2048;
 }  // namespace
 
-RasterSourceLoader loadRasterSource = [](const std::string& path,
-                                         int maxSamples) -> ExportSource {
+RasterSourceLoader loadRasterSource = [](const std::string& path, int maxSamples,
+                                         bool textured) -> ExportSource {
     ExportSource source;
     raster::ElevationGrid grid =
         raster::readElevation(path, raster::kDefaultMaxSamples, maxSamples);
     source.field = std::move(grid.field);
-    source.image = raster::reliefImage(path, source.field, kRasterTextureSide);
+    if (textured) {
+        source.image = raster::reliefImage(path, source.field, kRasterTextureSide);
+    }
     if (!grid.note.empty()) {
         source.warnings.push_back(grid.note);
     }
@@ -89,8 +91,8 @@ ExportSource loadTerrainSource(const std::string& path, double heightScale) {
         for (int j = 0; j < gridColumns; ++j) {
             const auto level =
                 static_cast<std::int8_t>(levels[static_cast<std::size_t>(i) * gridColumns + j]);
-            heights.heights[static_cast<std::size_t>(j) * gridRows + i] = static_cast<float>(
-                level / static_cast<double>(scene::kHeightDivisor) * heightScale);
+            heights.heights[static_cast<std::size_t>(j) * gridRows + i] =
+                scene::worldHeight(level, static_cast<float>(heightScale));
         }
     }
 

@@ -17,9 +17,11 @@ struct ExportSource {
 };
 
 // Reads an elevation raster: heights in metres, at most maxSamples on the longer side (export
-// averages a larger field down itself), with the picture that goes over it. Until the raster
-// reader is replaced (as tests do), it reads through the raster library's open policy.
-using RasterSourceLoader = std::function<ExportSource(const std::string& path, int maxSamples)>;
+// averages a larger field down itself), with the picture that goes over it when textured (the
+// relief costs a second read of the source, which untextured formats are spared). Until the
+// raster reader is replaced (as tests do), it reads through the raster library's open policy.
+using RasterSourceLoader =
+    std::function<ExportSource(const std::string& path, int maxSamples, bool textured)>;
 extern RasterSourceLoader loadRasterSource;
 
 // Whether path is a world: named *.3dt or starting like one; anything else goes to the raster

@@ -32,12 +32,7 @@ using raster::Ground;
 
 namespace {
 
-// The heights the viewer accepts for --height-scale: above 0 (a float's smallest normal value,
-// to be exact) and at most app::kMaxHeightScale.
-constexpr double kMinHeightScale = 1e-30;
-
-constexpr int kLevels = 255;  // steps from the lowest level, -128, to the highest, 127
-constexpr int kLowestLevel = -128;
+constexpr int kLevels = terrain_format::kLevelSteps;
 
 const char* describe(TextureKind kind) {
     switch (kind) {
@@ -153,8 +148,8 @@ void reportScale(const ImportOptions& options, double step, double cell, std::os
         return;
     }
     // One world unit is one cell, and a level rises 1/127 of the height scale.
-    const double truth = 127.0 * step / cell;
-    const double scale = std::clamp(truth, kMinHeightScale, double{app::kMaxHeightScale});
+    const double truth = scene::kHeightDivisor * step / cell;
+    const double scale = std::clamp(truth, app::kMinHeightScale, double{app::kMaxHeightScale});
     if (scale == truth) {
         out << "true relief: height scale " << decimalText(scale) << "\n";
     } else {
@@ -229,11 +224,9 @@ std::string heightRangeProblem(const std::string& text) {
 
 std::int8_t heightLevel(double height, HeightRange range) {
     if (!(range.high > range.low)) {
-        return kLowestLevel;
+        return terrain_format::levelOf(0.0);
     }
-    const double share = (height - range.low) / (range.high - range.low);
-    const long level = std::lround(std::clamp(share, 0.0, 1.0) * kLevels) + kLowestLevel;
-    return static_cast<std::int8_t>(level);
+    return terrain_format::levelOf((height - range.low) / (range.high - range.low));
 }
 
 void runImport(const ImportOptions& options, std::ostream& out) {

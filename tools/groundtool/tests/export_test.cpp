@@ -362,7 +362,7 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
 // A raster comes averaged down to --samples on its longer side, whatever the reader returns.
 TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
     const auto saved = groundtool::loadRasterSource;
-    groundtool::loadRasterSource = [](const std::string&, int) {
+    groundtool::loadRasterSource = [](const std::string&, int, bool) {
         groundtool::ExportSource source;
         source.field = {201, 101, 30.0, std::vector<float>(201 * 101, 0.0f)};
         for (std::size_t i = 0; i < source.field.heights.size(); ++i) {

@@ -4,14 +4,22 @@
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
+#include "elevation_world.h"
 #include "generate.h"
 #include "headless_gl.h"
 #include "test_files.h"
 #include "tool_error.h"
+#include "tool_runner.h"
+#include "walker.h"
+#include "where.h"
 
 namespace fs = std::filesystem;
 using groundtool::RenderOptions;
@@ -219,4 +227,95 @@ TEST(RenderOptions, EyeTakesTwoNumbers) {
         EXPECT_FALSE(groundtool::parseEye(bad)) << bad;
     }
     EXPECT_EQ(groundtool::defaultRenderOutput("worlds/ground.3dt"), "ground.png");
+}
+
+TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
+    TemporaryFolder folder;
+    // 60 x 60 cells of 30 m; the walk starts at column 30, row 56 (the south edge's middle,
+    // inset), facing north.
+    const auto summitAt = [](double column, double row) {
+        return [=](int x, int y) {
+            return 100 + 150 * std::exp(-(std::pow(x - column, 2) + std::pow(y - row, 2)) / 60);
+        };
+    };
+    const Raster utm = {"GTiff", 60, 60, GDT_Int16, {500000, 30, 0, 5100000, 0, -30}, 32632, 0};
+    writeRaster(folder.file("north.tif"), utm, summitAt(30, 15));
+    writeRaster(folder.file("east.tif"), utm, summitAt(54, 56));
+    // The ground's top in a column of the picture: its first row that is not sky.
+    const auto groundTop = [](const std::vector<std::uint8_t>& rgb, int x) {
+        int y = 0;
+        while (y < kHeight && isSky({rgb[3 * (y * kWidth + x)], rgb[3 * (y * kWidth + x) + 1],
+                                     rgb[3 * (y * kWidth + x) + 2]})) {
+            ++y;
+        }
+        return y;
+    };
+    struct Case {
+        const char* file;
+        double heading;
+        std::optional<std::pair<double, double>> at;
+        bool summitAhead;  // the ground rises in the middle, in the upper half of the picture
+    };
+    const std::vector<Case> cases = {
+        {"north.tif", 0, {}, true},
+        {"east.tif", 90, {}, true},
+        {"east.tif", 0, {}, false},
+        {"north.tif", 180, {}, false},
+        // On the summit itself, looking down its north side.
+        {"north.tif", 0, std::pair{500915.0, 5099535.0}, false},
+    };
+    for (const Case& c : cases) {
+        RenderOptions options;
+        options.terrain = folder.file(c.file);
+        options.width = kWidth;
+        options.height = kHeight;
+        options.headingDegrees = c.heading;
+        options.at = c.at;
+        std::vector<std::string> warnings;
+        const std::vector<std::uint8_t> rgb = groundtool::renderFrame(options, warnings);
+        const int middle = groundTop(rgb, kWidth / 2);
+        const int sides = std::min(groundTop(rgb, kWidth / 10), groundTop(rgb, kWidth * 9 / 10));
+        EXPECT_EQ(middle < kHeight / 2 && middle + 10 < sides, c.summitAhead)
+            << c.file << " heading " << c.heading << ": middle " << middle << ", sides " << sides;
+    }
+
+    // Over the field's highest sample, the readout names the source's summit pixel to within
+    // half a cell, and the ground there to within one cell's fall: cones 250 m high, falling 20 m a
+    // pixel.
+    const HeightAt cone = [](int x, int y) { return 250 - 20 * std::hypot(x - 30, y - 15); };
+    writeRaster(folder.file("cone.tif"), utm, cone);
+    writeRaster(folder.file("degrees.tif"),
+                {"GTiff", 60, 40, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
+                cone);
+    const std::vector<std::tuple<const char*, const char*, double, double>> readouts = {
+        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535},
+        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200},
+    };
+    for (const auto& [file, format, summitX, summitY] : readouts) {
+        const raster::ElevationWorld world = raster::loadElevationWorld(folder.file(file), 1.0);
+        const HeightField& field = world.grid.field;
+        const auto highest = std::max_element(field.heights.begin(), field.heights.end());
+        const auto sample = static_cast<int>(highest - field.heights.begin());
+        Walker walker(field);
+        walker.placeAt(sample % field.columns * field.spacing,
+                       sample / field.columns * field.spacing, 0);
+        const std::string where = raster::whereText(walker, world.grid.placement, 1.0);
+        double first = 0, second = 0, ground = 0;
+        ASSERT_EQ(std::sscanf(where.c_str(), format, &first, &second, &ground), 3) << where;
+        const bool latitudeFirst = format[0] == '%';
+        EXPECT_NEAR(latitudeFirst ? second : first, summitX,
+                    std::abs(world.grid.placement.stepX) / 2)
+            << where;
+        EXPECT_NEAR(latitudeFirst ? first : second, summitY,
+                    std::abs(world.grid.placement.stepY) / 2)
+            << where;
+        EXPECT_NEAR(ground, 250, 20) << where;
+    }
+
+    writeFile(folder.file("notes.txt"), Bytes{'n', 'o'});
+    const ToolRun run = runTool({"render", "notes.txt"}, folder.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("groundtool: cannot read notes.txt: not a raster", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fileExists(folder.file("notes.png")));
 }
