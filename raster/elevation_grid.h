@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "height_field.h"
 
@@ -46,5 +47,9 @@ ElevationGrid readElevation(const std::string& path, long long maxSamples = kDef
 // field's longer side: texel centres span the field from its first sample to its last. Throws
 // RasterError when the source cannot be read or does not match field.
 GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide);
+// The same at any size: texels need not be square on the ground.
+GroundImage reliefImage(const std::string& path, const HeightField& field, int width, int height);
+// The size reliefImage gives for longerSide: texels square on the ground.
+std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide);
 
 }  // namespace raster

@@ -64,7 +64,7 @@ void metresPerAngle(OGRSpatialReferenceH crs, double latitude, double& north, do
 }
 
 [[noreturn]] void refusePlacement(const std::string& shown, const std::string& reason) {
-    throw RasterError("cannot import " + shown + ": " + reason);
+    throw RasterError("cannot read " + shown + ": " + reason);
 }
 
 // A cell's ground size, in metres or (placed nowhere) in the source's own unit, is plausible.
@@ -229,11 +229,11 @@ ElevationSource::ElevationSource(const std::string& path) : shown_(printable(pat
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
     if (width_ < 2 || height_ < 2) {
-        throw RasterError("cannot import " + shown_ + ": " + sizeText(width_, height_) +
+        throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
                           "; a world needs 2 x 2 at least");
     }
     if (static_cast<double>(width_) * height_ > kMaxSourceCells) {
-        throw RasterError("cannot import " + shown_ + ": " + sizeText(width_, height_) +
+        throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
                           " is more than is decoded here (2^31 cells); cut it into tiles or "
                           "shrink it with gdal_translate -outsize first");
     }

@@ -35,9 +35,24 @@ double fieldHeight(const HeightField& field, double column, double row) {
 
 }  // namespace
 
+std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
+    const bool wide = field.columns >= field.rows;
+    const double shorter = static_cast<double>(wide ? field.rows - 1 : field.columns - 1) /
+                           (wide ? field.columns - 1 : field.rows - 1);
+    const int shortSide = std::max(1, static_cast<int>(std::lround(longerSide * shorter)));
+    return wide ? std::make_pair(longerSide, shortSide) : std::make_pair(shortSide, longerSide);
+}
+
 GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide) {
-    if (longerSide < 1 || longerSide > kMaxImageSide || field.columns < kMinGridSide ||
-        field.rows < kMinGridSide) {
+    const auto [width, height] = reliefImageSize(field, longerSide);
+    return reliefImage(path, field, width, height);
+}
+
+GroundImage reliefImage(const std::string& path, const HeightField& field, int imageWidth,
+                        int imageHeight) {
+    if (imageWidth < 1 || imageWidth > kMaxImageSide || imageHeight < 1 ||
+        imageHeight > kMaxImageSide ||
+        field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
     }
     const ElevationSource source(path);
@@ -46,12 +61,8 @@ GroundImage reliefImage(const std::string& path, const HeightField& field, int l
         throw RasterError("cannot draw " + printable(path) + ": it no longer matches its field");
     }
     GroundImage image;
-    const bool wide = field.columns >= field.rows;
-    const double shorter = static_cast<double>(wide ? field.rows - 1 : field.columns - 1) /
-                           (wide ? field.columns - 1 : field.rows - 1);
-    const int shortSide = std::max(1, static_cast<int>(std::lround(longerSide * shorter)));
-    image.width = wide ? longerSide : shortSide;
-    image.height = wide ? shortSide : longerSide;
+    image.width = imageWidth;
+    image.height = imageHeight;
 
     // The source pixels from the first sample to the last: texel centres fall half a texel in.
     const double pixelsEast = layout.window.width / layout.rows;

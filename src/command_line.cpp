@@ -183,8 +183,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "of the world's longer side)")
         ->type_name("METRES");
     cli.add_option("--detail", detail,
-                   "elevation rasters: the largest error the level of detail may show, in "
-                   "pixels, 0 to 100; 0 draws every sample (default 1)")
+                   "elevation rasters: the typical error the level of detail may show, in "
+                   "pixels (no sample strays more than three times that), 0 to 100; 0 draws "
+                   "every sample (default 1)")
         ->type_name("PIXELS");
     cli.add_option("--fog", fog,
                    "elevation rasters: fog density per metre, or off (default: the far edge "

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app.h"
+#include "option_values.h"
 
 namespace {
 
@@ -43,9 +44,8 @@ bool parseFogChoice(const std::string& text, FogChoice& choice) {
         choice = {FogChoice::Mode::Off, 0};
         return true;
     }
-    char* end = nullptr;
-    const double density = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(density) || density < 0) {
+    double density = 0.0;
+    if (!app::parseDecimal(text, density) || density < 0) {
         return false;
     }
     choice = {FogChoice::Mode::Density, density};

@@ -386,6 +386,10 @@ const std::vector<GLushort>& LodTerrain::indicesFor(Shape& shape, unsigned skirt
     return indices;
 }
 
+int LodTerrain::textureSideFor(int side) {
+    return nearestPowerOfTwo(side, kLargestTextureSide);
+}
+
 void LodTerrain::uploadTexture(const GroundImage& image) {
     GLint maxSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);

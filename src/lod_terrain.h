@@ -50,6 +50,10 @@ class LodTerrain {
     // coordinate generation off, face culling off, no client arrays and no polygon offset.
     LodDrawStats draw(const LodDrawSettings& settings);
 
+    // The power of two (at most kLargestTextureSide) a texture side is uploaded at: an image made
+    // at that size is uploaded as it is, any other is resampled first.
+    static int textureSideFor(int side);
+
     float lowestHeight() const { return lowest_; }
     float highestHeight() const { return highest_; }
     int textureWidth() const { return textureWidth_; }

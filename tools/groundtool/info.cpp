@@ -14,6 +14,7 @@
 #include "command.h"
 #include "headless_gl.h"
 #include "option_values.h"
+#include "printable.h"
 #include "terrain.h"
 #include "tool_error.h"
 #include "viewer_load.h"
@@ -222,6 +223,12 @@ void printList(const char* title, const std::vector<std::string>& lines, std::os
 }  // namespace
 
 int runInfo(const std::string& path, std::ostream& out) {
+    // A readable file that is no world is what the viewer walks over as an elevation raster.
+    if (world::regularFileProblem(path).empty() && !world::isClassicWorldFile(path)) {
+        throw ToolError("cannot check " + printable(path) +
+                        ": not a .3dt; the viewer opens it as an elevation raster, and "
+                        "groundtool render shows what it draws");
+    }
     HeadlessGL gl(kContextSide, kContextSide);
     if (!gl.ok()) {
         throw ToolError("cannot check " + path + ": no OpenGL context (" + gl.error() + ")",
