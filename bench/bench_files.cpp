@@ -37,8 +37,9 @@ std::string writeBitmap(const std::string& folder, int side) {
 }
 
 void writeWorld(const std::string& folder) {
-    writeFile(world::inFolder(folder, kTerrainFile), terrainBytes(kGridSize, kGridSize, kTextureNumber,
-                                                        kTextureTile, kTextureTile, hillHeight));
+    writeFile(
+        world::inFolder(folder, kTerrainFile),
+        terrainBytes(kGridSize, kGridSize, kTextureNumber, kTextureTile, kTextureTile, hillHeight));
     writeFile(world::texturePath(folder, kTextureNumber), rampBitmap(kTextureSide));
 }
 

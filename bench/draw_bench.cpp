@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
 #include "app.h"
 #include "bench_files.h"
 #include "bench_gl.h"
@@ -19,6 +18,7 @@
 #include "camera.h"
 #include "headless_gl.h"
 #include "terrain.h"
+#include "world.h"
 
 namespace {
 

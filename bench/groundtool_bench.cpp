@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <ostream>
 
-#include "world.h"
 #include "bench_files.h"
 #include "bench_main.h"
 #include "generate.h"
 #include "render.h"
 #include "tool_error.h"
+#include "world.h"
 
 namespace {
 

@@ -51,8 +51,7 @@ GroundImage reliefImage(const std::string& path, const HeightField& field, int l
 GroundImage reliefImage(const std::string& path, const HeightField& field, int imageWidth,
                         int imageHeight) {
     if (imageWidth < 1 || imageWidth > kMaxImageSide || imageHeight < 1 ||
-        imageHeight > kMaxImageSide ||
-        field.columns < kMinGridSide || field.rows < kMinGridSide) {
+        imageHeight > kMaxImageSide || field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
     }
     const ElevationSource source(path);

@@ -14,7 +14,6 @@
 #include "raster_error.h"
 #include "world.h"
 
-
 namespace raster {
 
 namespace {

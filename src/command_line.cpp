@@ -213,8 +213,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         if (windowSize &&
             !parseWindowSize(*windowSize, options.windowWidth, options.windowHeight)) {
             return usageError("--window takes WIDTHxHEIGHT, each 1 to " +
-                              std::to_string(kMaxWindowSide) + ", not \"" +
-                              printable(*windowSize) + "\"");
+                              std::to_string(kMaxWindowSide) + ", not \"" + printable(*windowSize) +
+                              "\"");
         }
     }
     if (!heightScale.empty() && !parseHeightScale(heightScale, options.heightScale)) {
@@ -240,16 +240,16 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     }
     std::string problem;
     if (!exaggeration.empty()) {
-        problem = decimalProblem("--exaggeration", exaggeration, 0.0, false, 100.0,
-                                 options.exaggeration);
+        problem =
+            decimalProblem("--exaggeration", exaggeration, 0.0, false, 100.0, options.exaggeration);
     }
     if (problem.empty() && !eyeHeight.empty()) {
         problem = decimalProblem("--eye-height", eyeHeight, 0.0, false, kMaxEyeHeightMetres,
                                  options.eyeHeight);
     }
     if (problem.empty() && !detail.empty()) {
-        problem = decimalProblem("--detail", detail, 0.0, true, kMaxDetailPixels,
-                                 options.detailPixels);
+        problem =
+            decimalProblem("--detail", detail, 0.0, true, kMaxDetailPixels, options.detailPixels);
     }
     if (problem.empty() && !fog.empty() && !parseFogChoice(fog, options.fog)) {
         problem = "--fog takes a density per metre, 0 or more, or off; not " + printable(fog);

@@ -7,9 +7,9 @@
 #include <vector>
 
 struct HeightField {
-    int columns = 0;       // samples west to east, 2 or more
-    int rows = 0;          // samples north to south, 2 or more
-    double spacing = 1.0;  // metres between neighbouring samples, both ways
+    int columns = 0;             // samples west to east, 2 or more
+    int rows = 0;                // samples north to south, 2 or more
+    double spacing = 1.0;        // metres between neighbouring samples, both ways
     std::vector<float> heights;  // metres, rows north to south, each west to east
 
     float at(int column, int row) const {

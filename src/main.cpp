@@ -59,7 +59,8 @@ void drawReadout(const std::string& text, int width, int height) {
     glDisable(GL_TEXTURE_2D);
     glColor3dv(kReadoutShade);
     glRasterPos2i(kReadoutLeft, height - kReadoutBaseline);
-    glutBitmapString(GLUT_BITMAP_HELVETICA_12, reinterpret_cast<const unsigned char*>(text.c_str()));
+    glutBitmapString(GLUT_BITMAP_HELVETICA_12,
+                     reinterpret_cast<const unsigned char*>(text.c_str()));
 }
 
 void drawElevation() {
@@ -151,8 +152,7 @@ void holdWindowToViewportLimit() {
 bool readElevationWorld() {
     try {
         elevation = std::make_unique<ElevationView>();
-        elevation->world =
-            raster::loadElevationWorld(options.terrainPath, options.exaggeration);
+        elevation->world = raster::loadElevationWorld(options.terrainPath, options.exaggeration);
     } catch (const raster::NotARaster&) {
         std::cerr << "groundview: neither a terrain file nor an elevation raster: "
                   << printable(options.terrainPath) << std::endl;

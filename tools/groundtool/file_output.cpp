@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "tool_error.h"

@@ -32,10 +32,7 @@ Command addImportCommand(CLI::App& app) {
             "tiles match (default: 0,255 for 8-bit sources, otherwise the lowest and highest "
             "height imported)")
         ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                return heightRangeProblem(text);
-            },
-            "LOW,HIGH"));
+            [](std::string& text) -> std::string { return heightRangeProblem(text); }, "LOW,HIGH"));
     static const std::vector<std::pair<std::string, TextureKind>> kTextureKinds = {
         {"relief", TextureKind::relief},
         {"hillshade", TextureKind::hillshade},

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
         // A first word that is no command reads better than "a subcommand is required".
         if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
             std::cerr << "groundtool: unknown command " << printable(argv[1])
-                      << "; the commands are info, generate, import, render and export" << std::endl;
+                      << "; the commands are info, generate, import, render and export"
+                      << std::endl;
             return kExitUsage;
         }
         std::cerr << "groundtool: " << printable(error.what()) << " (see groundtool --help)"

@@ -67,9 +67,9 @@ const CLI::Validator kPowerOfTwo(
 const CLI::Validator kHeightScale(
     [](std::string& text) -> std::string {
         const std::string problem = app::heightScaleProblem(text);
-        return problem.empty() ? ""
-                               : "expected a number above 0 and at most 1000; " + text + " is " +
-                                     problem;
+        return problem.empty()
+                   ? ""
+                   : "expected a number above 0 and at most 1000; " + text + " is " + problem;
     },
     "S");
 

@@ -13,18 +13,18 @@
 
 #include "app.h"
 #include "camera.h"
-#include "option_values.h"
 #include "command.h"
+#include "elevation_world.h"
 #include "file_output.h"
 #include "headless_gl.h"
 #include "image_files.h"
 #include "info.h"
+#include "lod_terrain.h"
 #include "option_checks.h"
+#include "option_values.h"
 #include "printable.h"
 #include "terrain.h"
 #include "tool_error.h"
-#include "elevation_world.h"
-#include "lod_terrain.h"
 #include "viewer_load.h"
 #include "walker.h"
 #include "where.h"
@@ -36,8 +36,7 @@ constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
 
 std::optional<EyePosition> parseEye(const std::string& text) {
     const auto pair = app::parseDecimalPair(text);
-    return pair ? std::optional<EyePosition>(EyePosition{pair->first, pair->second})
-                : std::nullopt;
+    return pair ? std::optional<EyePosition>(EyePosition{pair->first, pair->second}) : std::nullopt;
 }
 
 std::string defaultRenderOutput(const std::string& terrainPath) {
@@ -138,12 +137,11 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
         const std::string where = "texture " + printable(load.report.textureName) + " in " +
                                   printable(world::folderOf(options.terrain));
         if (terrain.bitmap().width() > 0 && terrain.bitmap().height() > 0) {
-            viewerMessages.push_back("unusable " + where + "; the viewer " +
-                                     groundWithoutPixels(terrain.bitmap().width(),
-                                                         terrain.bitmap().height()));
+            viewerMessages.push_back(
+                "unusable " + where + "; the viewer " +
+                groundWithoutPixels(terrain.bitmap().width(), terrain.bitmap().height()));
         } else {
-            viewerMessages.push_back("no usable " + where +
-                                     (sayWhy ? " (" + failure + ")" : "") +
+            viewerMessages.push_back("no usable " + where + (sayWhy ? " (" + failure + ")" : "") +
                                      "; the ground is untextured, as in the viewer");
         }
     }

@@ -7,9 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>

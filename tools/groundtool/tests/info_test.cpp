@@ -8,8 +8,8 @@
 #include <functional>
 #include <sstream>
 
-#include "headless_gl.h"
 #include "bmp_format.h"
+#include "headless_gl.h"
 #include "test_files.h"
 #include "tool_runner.h"
 
@@ -109,12 +109,17 @@ TEST(Info, VerdictsOnGoodAndBrokenFiles) {
                                              8));
          },
          1,
-         {"standard error: 8-bit color bitmaps are not currently supported.",
-          "8 x 8 pixels, 8-bit", "uploads a 8 x 8 texture with no pixels"}},
+         {"standard error: 8-bit color bitmaps are not currently supported.", "8 x 8 pixels, 8-bit",
+          "uploads a 8 x 8 texture with no pixels"}},
         {"8-bit bitmap declaring 65535 x 65535",
          [](const std::string& world) {
              goodTerrain(world);
-             Bytes header = bitmapBytes(1, 1, [](int, int) { return Rgb{0, 0, 0}; }, 8);
+             Bytes header = bitmapBytes(
+                 1, 1,
+                 [](int, int) {
+                     return Rgb{0, 0, 0};
+                 },
+                 8);
              header.resize(bmp::kHeaderBytes);
              header[bmp::kWidthOffset] = header[bmp::kWidthOffset + 1] = 0xff;
              header[bmp::kHeightOffset] = header[bmp::kHeightOffset + 1] = 0xff;
