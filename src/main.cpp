@@ -107,6 +107,7 @@ void onDisplay() {
 
 // Leaving game mode restores the screen mode; freeglut then owns the rest of the clean-up at exit.
 void quit() {
+    elevation.reset();  // its texture and arrays go while their context is still current
     if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
         glutLeaveGameMode();
     } else if (glutGetWindow() != 0) {

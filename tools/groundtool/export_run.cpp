@@ -1,7 +1,5 @@
 // The work of groundtool export, after its options are read.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -81,14 +79,6 @@ std::vector<TileFiles> outputFiles(const ExportOptions& options, ExportFormat fo
         }
     }
     return files;
-}
-
-void checkOutputFolder(const std::string& output) {
-    const std::string folder = world::folderOf(output);
-    struct stat status {};
-    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw ToolError("cannot write " + output + ": there is no folder " + folder);
-    }
 }
 
 void checkOptions(const ExportOptions& options, ExportFormat format, bool world) {
@@ -263,7 +253,7 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
         options.output);
     const bool world = isTerrainFile(options.source);
     checkOptions(options, format, world);
-    checkOutputFolder(options.output);
+    prepareOutputFolder(world::folderOf(options.output));
     const std::vector<TileFiles> files = outputFiles(options, format);
     {
         const StagedOutput check(options.force);

@@ -349,7 +349,7 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
         {{"utm.tif", "--out", "hill.png", "--width-mm", "100"}, groundtool::kExitUsage},
         {{"ground.3dt", "--out", "old.stl"}, groundtool::kExitFailure},
         {{"ground.3dt", "--out", "old.stl", "--tiles", "9x1", "--force"}, groundtool::kExitFailure},
-        {{"ground.3dt", "--out", "missing/hill.stl"}, groundtool::kExitFailure},
+        {{"ground.3dt", "--out", "missing/deeper/hill.stl"}, groundtool::kExitFailure},
         {{"notes.txt", "--out", "hill.stl"}, groundtool::kExitFailure}};
     for (const RefusalRow& row : rows) {
         const ToolRun run = exportRun(folder.path(), row.arguments);
