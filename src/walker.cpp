@@ -152,11 +152,3 @@ std::string compassBearing(double headingRadians) {
     return text;
 }
 
-std::string walkerReadout(const Walker& walker) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "%s  x %.0f m  z %.0f m  ground %.0f m  eye +%.0f m  step %.0f m",
-                  compassBearing(walker.headingRadians()).c_str(), walker.x(), walker.z(),
-                  walker.groundY(), walker.eyeHeight(), walker.stepMetres());
-    return text;
-}

@@ -90,5 +90,3 @@ class Walker {
 // "NE 047 deg": the nearest of the eight compass points and the heading in whole degrees, in
 // plain ASCII so any bitmap font draws it.
 std::string compassBearing(double headingRadians);
-// The readout line: bearing, position, eye height and step.
-std::string walkerReadout(const Walker& walker);

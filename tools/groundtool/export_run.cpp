@@ -251,7 +251,7 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
     const ExportFormat format = exportFormat(
         options.format.empty() ? extension.substr(extension.empty() ? 0 : 1) : options.format,
         options.output);
-    const bool world = isTerrainFile(options.source);
+    const bool world = world::isClassicWorldFile(options.source);
     checkOptions(options, format, world);
     prepareOutputFolder(world::folderOf(options.output));
     const std::vector<TileFiles> files = outputFiles(options, format);

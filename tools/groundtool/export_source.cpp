@@ -52,9 +52,6 @@ std::unique_ptr<FileSource> openSource(const std::string& path) {
 
 }  // namespace
 
-bool isTerrainFile(const std::string& path) {
-    return world::isClassicWorldFile(path);
-}
 
 ExportSource loadTerrainSource(const std::string& path, double heightScale) {
     std::unique_ptr<FileSource> file = openSource(path);

@@ -24,10 +24,6 @@ using RasterSourceLoader =
     std::function<ExportSource(const std::string& path, int maxSamples, bool textured)>;
 extern RasterSourceLoader loadRasterSource;
 
-// Whether path is a world: named *.3dt or starting like one; anything else goes to the raster
-// reader.
-bool isTerrainFile(const std::string& path);
-
 // A world with rows and columns of 2 or more, heights level / 127 * heightScale with the heights
 // a short file lacks as 0, as the viewer reads them. Its rows run along x: grid row i is the
 // field's column i. The texture comes from the file's folder; a missing one gives plain grey.
