@@ -273,7 +273,27 @@ Command addRenderCommand(CLI::App& app) {
             },
             "X,Y"));
     command->add_flag("--force", options->force, "replace an existing PNG");
-    return {command, [options] {
+    return {command, [options, command] {
+                // Each kind of source has its own camera and heights; the other kind's options
+                // would be silently ignored.
+                const bool raster = !world::isClassicWorldFile(options->terrain);
+                const auto given = [command](std::initializer_list<const char*> names) {
+                    for (const char* name : names) {
+                        if (command->count(name) > 0) {
+                            return std::string(name);
+                        }
+                    }
+                    return std::string();
+                };
+                const std::string misplaced =
+                    raster ? given({"--eye", "--height-scale"})
+                           : given({"--at", "--exaggeration", "--eye-height", "--detail", "--fog"});
+                if (!misplaced.empty()) {
+                    throw ToolError(misplaced + " is for " +
+                                        (raster ? ".3dt worlds" : "elevation rasters") +
+                                        " (see groundtool render --help)",
+                                    kExitUsage);
+                }
                 runRender(*options, std::cout, std::cerr);
                 return kExitSuccess;
             }};

@@ -105,6 +105,7 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"render", "ground.3dt", "--heading", "nan"}, "--heading"},
         {{"render", "ground.3dt", "--heading", "0x10"}, "--heading"},
         {{"render", "ground.3dt", "--eye", "0x10,0"}, "--eye"},
+        {{"render", "ground.3dt", "--at", "1,2"}, "--at is for elevation rasters"},
         {{"info"}, "file is required"},
         {{"info", "a", "b"}, "b"},
     };
