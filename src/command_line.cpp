@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "elevation_keys.h"
+#include "elevation_world.h"
 #include "printable.h"
 
 #ifndef GROUNDVIEW_EXAMPLE_DIR
@@ -240,8 +241,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     }
     std::string problem;
     if (!exaggeration.empty()) {
-        problem =
-            decimalProblem("--exaggeration", exaggeration, 0.0, false, 100.0, options.exaggeration);
+        problem = decimalProblem("--exaggeration", exaggeration, 0.0, false,
+                                 raster::kMaxExaggeration, options.exaggeration);
     }
     if (problem.empty() && !eyeHeight.empty()) {
         problem = decimalProblem("--eye-height", eyeHeight, 0.0, false, kMaxEyeHeightMetres,

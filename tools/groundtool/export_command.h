@@ -16,7 +16,6 @@ enum class ExportFormat { stl, obj, glb, png, raw };
 constexpr std::uint64_t kDefaultMaxTriangles = 2000000;
 constexpr int kMinExportSamples = 2;
 constexpr int kMaxExportSamples = 4096;
-constexpr double kMaxExaggeration = 100.0;
 constexpr double kMaxWidthMm = 10000.0;
 constexpr double kMaxBaseMm = 1000.0;
 constexpr double kDefaultBaseMm = 2.0;
