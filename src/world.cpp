@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -28,6 +30,11 @@ std::string folderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string realPathOf(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
 }
 
 std::string nameOf(const std::string& path) {

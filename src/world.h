@@ -21,6 +21,8 @@ std::string inFolder(const std::string& folder, const std::string& name);
 // The folder a path's file is in ("." for a bare name, "/" at the root) and the file's name.
 std::string folderOf(const std::string& path);
 std::string nameOf(const std::string& path);
+// The path with every link and "." or ".." resolved, absolute; "" when it does not exist.
+std::string realPathOf(const std::string& path);
 
 std::string terrainPath(const std::string& folder);
 std::string texturePath(const std::string& folder, int textureNumber);

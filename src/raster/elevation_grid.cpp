@@ -68,8 +68,8 @@ std::function<bool(double, double, double&, double&)> lonLatFrom(OGRSpatialRefer
 }
 
 SourcePlacement placeField(const ElevationSource& source, const GridLayout& layout) {
-    double t[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};  // pixels, rows downwards, when placed nowhere
-    GDALGetGeoTransform(source.northUp(), t);
+    const SourceFacts& facts = source.facts();
+    const auto& t = facts.transform;  // pixels, rows downwards, when placed nowhere
     const double pixelsEast = layout.window.width / layout.rows;
     const double pixelsSouth = layout.window.height / layout.columns;
     SourcePlacement placement;
@@ -77,11 +77,15 @@ SourcePlacement placeField(const ElevationSource& source, const GridLayout& layo
     placement.originY = t[3] + (layout.window.y + 0.5 * pixelsSouth) * t[5];
     placement.stepX = pixelsEast * t[1];
     placement.stepY = pixelsSouth * t[5];
-    if (OGRSpatialReferenceH crs = GDALGetSpatialRef(source.northUp())) {
-        placement.geographic = OSRIsGeographic(crs) != 0;
-        const char* name = OSRGetName(crs);
-        placement.crsName = name != nullptr ? printable(name) : "";
-        placement.toLonLat = lonLatFrom(crs);
+    if (!facts.crsWkt.empty()) {
+        const std::unique_ptr<void, SrsDeleter> crs(OSRNewSpatialReference(nullptr));
+        char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes
+        if (OSRImportFromWkt(crs.get(), &wkt) == OGRERR_NONE) {
+            placement.geographic = OSRIsGeographic(crs.get()) != 0;
+            const char* name = OSRGetName(crs.get());
+            placement.crsName = name != nullptr ? printable(name) : "";
+            placement.toLonLat = lonLatFrom(crs.get());
+        }
     }
     return placement;
 }

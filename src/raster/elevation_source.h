@@ -1,72 +1,54 @@
 #pragma once
-// A height raster as GDAL reads it: its size, where its cells lie on the ground, its heights'
-// unit, and its heights averaged onto any grid, missing cells (nodata, NaN, infinite) as NaN.
-// Its placement is checked plausible before anything is computed from it.
+// A height raster as the rest of the program sees it: its size, where its cells lie on the
+// ground, its heights' unit, and its heights averaged onto any grid, missing cells (nodata, NaN,
+// infinite) as NaN. GDAL decodes it in a jailed reader process (reader_process.h); nothing of the
+// user's file is parsed here.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
-#include "gdal_raster.h"
 #include "grid_layout.h"
+#include "jail.h"
+#include "source_facts.h"
 
 namespace raster {
 
-// Decoding more takes minutes even when it streams; such a source is refused before any of it is
-// read.
-constexpr double kMaxSourceCells = 2147483648.0;  // 2^31, about 46341 x 46341
-
-// Where the source's cells lie on the ground.
-struct Ground {
-    double cellEast = 1.0;   // the extent of one source cell, in metres when inMetres
-    double cellNorth = 1.0;  // otherwise in the source's own unit
-    bool inMetres = false;   // false: no coordinate system, so heights share the cells' unit
-    std::string description;
-};
+class ReaderProcess;
 
 class ElevationSource {
   public:
-    // Opens path with openSource and checks it is a raster that can be imported: 2 x 2 cells to
-    // 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws RasterError
-    // otherwise.
-    explicit ElevationSource(const std::string& path);
+    // Opens path in a jailed reader, which checks it is a raster that can be imported: 2 x 2
+    // cells to 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws
+    // RasterError (NotARaster when no allowed driver reads it) otherwise.
+    explicit ElevationSource(const std::string& path, const JailLimits& limits = {});
+    ~ElevationSource();
+    ElevationSource(ElevationSource&&) noexcept;
+    ElevationSource& operator=(ElevationSource&&) noexcept;
 
-    int width() const { return width_; }
-    int height() const { return height_; }
+    int width() const { return facts_.width; }
+    int height() const { return facts_.height; }
     // 8-bit sources are greyscale heightmaps: their levels are the heights, 0 to 255.
-    bool eightBit() const { return eightBit_; }
-    const Ground& ground() const { return ground_; }
-    // The dataset read from, north-up: its geotransform and coordinate system place the cells.
-    GDALDatasetH northUp() const { return reading_; }
+    bool eightBit() const { return facts_.eightBit; }
+    const Ground& ground() const { return facts_.ground; }
     // The length of one height unit in metres (1 when the source has no coordinate system).
-    double metresPerUnit() const { return metresPerUnit_; }
+    double metresPerUnit() const { return facts_.metresPerUnit; }
     // The heights' unit as the source names it ("m" when it names none), or "units".
-    const std::string& heightUnit() const { return heightUnit_; }
+    const std::string& heightUnit() const { return facts_.heightUnit; }
     // The format and cell type, as "GTiff, Int16".
-    std::string kind() const;
+    const std::string& kind() const { return facts_.kind; }
+    // Everything above, with the north-up placement and coordinate system.
+    const SourceFacts& facts() const { return facts_; }
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,
     // interpolated otherwise), written rows north to south, lineStride values apart; missing
-    // heights as NaN. Any warning GDAL raises while reading (a damaged block) throws RasterError.
+    // heights as NaN. A damaged block, a stall or a reader that dies throws RasterError.
     void read(const SourceWindow& window, int columns, int rows, double* samples,
               std::ptrdiff_t lineStride) const;
 
   private:
-    std::string shown_;  // the path as printed
-    Dataset dataset_;
-    Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
-    Dataset turned_;    // resampled north-up; refers to the one before
-    GDALDatasetH reading_ = nullptr;
-    GDALRasterBandH band_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
-    bool eightBit_ = false;
-    bool hasNodata_ = false;
-    double nodata_ = 0.0;
-    double scale_ = 1.0;
-    double offset_ = 0.0;
-    double metresPerUnit_ = 1.0;
-    std::string heightUnit_ = "units";
-    Ground ground_;
+    std::unique_ptr<ReaderProcess> reader_;
+    SourceFacts facts_;
 };
 
 }  // namespace raster

@@ -25,9 +25,12 @@ struct OptionsDeleter {
 }  // namespace
 
 bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
-                   double* out, std::ptrdiff_t lineStride) {
+                   double* out, std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                   void* progressData) {
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.pfnProgress = progress;
+    extra.pProgressData = progressData;
     const bool shrinking = columns <= window.width && rows <= window.height;
     extra.eResampleAlg = shrinking ? GRIORA_Average : GRIORA_Bilinear;
     extra.bFloatingPointWindowValidity = TRUE;

@@ -29,9 +29,10 @@ Dataset rasterOver(std::vector<double>& values, int width, int height,
 
 // The window of band (pixels, fractions allowed) resampled to columns x rows values at out, rows
 // lineStride apart: averaged when it shrinks both ways, interpolated otherwise. On failure returns
-// false, GDAL's message left for gdalMessage.
+// false, GDAL's message left for gdalMessage. progress, when given, hears how far it got.
 bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
-                   double* out, std::ptrdiff_t lineStride);
+                   double* out, std::ptrdiff_t lineStride, GDALProgressFunc progress = nullptr,
+                   void* progressData = nullptr);
 
 // Interpolates every NaN in values (width * height) from the valid values around it, with GDAL's
 // GDALFillNodata; needs one valid value at least. Returns how many there were.

@@ -184,4 +184,8 @@ Dataset openSource(const std::string& path) {
     return dataset;
 }
 
+std::string fileOfSource(const std::string& path) {
+    return netcdfFile(path).value_or(path);
+}
+
 }  // namespace raster

@@ -24,4 +24,7 @@ void useGdal();
 // holds no band of its own (then naming the rasters it holds).
 Dataset openSource(const std::string& path);
 
+// The file a source's path names: path itself, or the file of NETCDF:"file.nc":variable.
+std::string fileOfSource(const std::string& path);
+
 }  // namespace raster

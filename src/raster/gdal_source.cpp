@@ -1,0 +1,303 @@
+#include "gdal_source.h"
+
+#include <cpl_conv.h>
+#include <gdal_utils.h>
+#include <gdalwarper.h>
+#include <ogr_srs_api.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "decimal_text.h"
+#include "printable.h"
+#include "raster_error.h"
+#include "raster_open.h"
+
+namespace raster {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kPoleDegrees = 90.0;
+constexpr double kGlobeDegrees = 360.0;
+// Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
+constexpr double kMinCellMetres = 1e-3;
+constexpr double kMaxCellMetres = 1e6;
+// The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
+constexpr double kMinMetresPerUnit = 1e-6;
+
+// SRTM and most DEMs built on it mark voids so, often without declaring it.
+constexpr const char* kSrtmVoid = "-32768";
+
+std::string sizeText(int width, int height) {
+    return std::to_string(width) + " x " + std::to_string(height) + " cells";
+}
+
+// Heights in feet are common in North American DEMs; anything else is taken as metres.
+double metresPerHeightUnit(const std::string& unit) {
+    std::string lower = unit;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("us") != std::string::npos && lower.find("f") != std::string::npos) {
+        return 1200.0 / 3937.0;
+    }
+    if (lower == "ft" || lower.find("foot") != std::string::npos ||
+        lower.find("feet") != std::string::npos) {
+        return 0.3048;
+    }
+    return 1.0;
+}
+
+// Metres along one unit of latitude and of longitude at a latitude, on the CRS's ellipsoid.
+void metresPerAngle(OGRSpatialReferenceH crs, double latitude, double& north, double& east) {
+    const double radiansPerUnit = OSRGetAngularUnits(crs, nullptr);
+    const double axis = OSRGetSemiMajor(crs, nullptr);
+    const double inverseFlattening = OSRGetInvFlattening(crs, nullptr);
+    const double flattening = inverseFlattening > 0.0 ? 1.0 / inverseFlattening : 0.0;
+    const double eccentricity2 = flattening * (2.0 - flattening);
+    const double phi = latitude * radiansPerUnit;
+    const double w = std::sqrt(1.0 - eccentricity2 * std::sin(phi) * std::sin(phi));
+    north = radiansPerUnit * axis * (1.0 - eccentricity2) / (w * w * w);
+    east = radiansPerUnit * axis * std::cos(phi) / w;
+}
+
+[[noreturn]] void refusePlacement(const std::string& shown, const std::string& reason) {
+    throw RasterError("cannot read " + shown + ": " + reason);
+}
+
+// A cell's ground size, in metres or (placed nowhere) in the source's own unit, is plausible.
+void checkCellSize(double east, double north, const std::string& unit, const std::string& shown) {
+    const auto plausible = [](double size) {
+        return std::isfinite(size) && size >= kMinCellMetres && size <= kMaxCellMetres;
+    };
+    if (!plausible(east) || !plausible(north)) {
+        refusePlacement(shown, "its cells are " + decimalText(east) + " x " + decimalText(north) +
+                                   " " + unit +
+                                   " on the ground; cells from 1 mm to 1000 km "
+                                   "are read");
+    }
+}
+
+// Latitudes within the poles and at most the globe's longitudes: a global grid's edge cells may
+// reach half a cell past a pole or the date line.
+void checkGeographic(const double* transform, int width, int height, double degreesPerUnit,
+                     const std::string& shown) {
+    const double top = transform[3] * degreesPerUnit;
+    const double bottom = (transform[3] + transform[5] * height) * degreesPerUnit;
+    const double halfRow = std::abs(transform[5]) * degreesPerUnit / 2.0;
+    const double span = std::abs(transform[1]) * width * degreesPerUnit;
+    const double column = std::abs(transform[1]) * degreesPerUnit;
+    for (const double latitude : {top, bottom}) {
+        if (!(std::abs(latitude) <= kPoleDegrees + halfRow)) {
+            refusePlacement(
+                shown, "its cells reach latitude " + decimalText(latitude) + ", beyond the poles");
+        }
+    }
+    if (!(span <= kGlobeDegrees + column)) {
+        refusePlacement(
+            shown, "it spans " + decimalText(span) + " degrees of longitude, more than the globe");
+    }
+}
+
+Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
+    double transform[6] = {};
+    if (GDALGetGeoTransform(raster, transform) != CE_None) {
+        return {1.0, 1.0, false,
+                "no georeferencing: one pixel counts as one unit, and so does one height unit"};
+    }
+    const double east = std::abs(transform[1]);
+    const double north = std::abs(transform[5]);
+    const auto cells = [](double across, double down) {
+        return "cells of " + decimalText(across) + " x " + decimalText(down);
+    };
+    OGRSpatialReferenceH crs = GDALGetSpatialRef(raster);
+    if (crs == nullptr) {
+        checkCellSize(east, north, "units", shown);
+        return {east, north, false,
+                "no coordinate system: " + cells(east, north) + " units, heights in the same unit"};
+    }
+    if (OSRIsGeographic(crs)) {
+        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * 180.0 / kPi;
+        checkGeographic(transform, GDALGetRasterXSize(raster), GDALGetRasterYSize(raster),
+                        degreesPerUnit, shown);
+        const double latitude = transform[3] + transform[5] * GDALGetRasterYSize(raster) / 2.0;
+        double perNorth = 0.0;
+        double perEast = 0.0;
+        metresPerAngle(crs, latitude, perNorth, perEast);
+        checkCellSize(east * perEast, north * perNorth, "m", shown);
+        char* unit = nullptr;
+        OSRGetAngularUnits(crs, &unit);
+        return {east * perEast, north * perNorth, true,
+                "geographic, " + cells(east, north) + " " + (unit != nullptr ? unit : "") + ", " +
+                    decimalText(east * perEast) + " x " + decimalText(north * perNorth) + " m at " +
+                    decimalText(std::abs(latitude)) + (latitude < 0.0 ? " S" : " N")};
+    }
+    const double metres = OSRGetLinearUnits(crs, nullptr);
+    checkCellSize(east * metres, north * metres, "m", shown);
+    return {east * metres, north * metres, true,
+            "projected, " + cells(east * metres, north * metres) + " m"};
+}
+
+// Every number GDAL's georeferencing gives is finite and the pixels have a size not absurd in
+// any unit, before a rotated source is turned north-up with them; placeOnGround checks the size
+// on the ground.
+void checkPlacement(GDALDatasetH raster, const std::string& shown) {
+    double t[6] = {};
+    if (GDALGetGeoTransform(raster, t) != CE_None) {
+        return;
+    }
+    if (!std::all_of(std::begin(t), std::end(t), [](double v) { return std::isfinite(v); })) {
+        refusePlacement(shown, "its georeferencing holds numbers that are not finite");
+    }
+    // Wide enough that an area in square degrees or feet never underflows nor overflows.
+    const long double area =
+        static_cast<long double>(t[1]) * t[5] - static_cast<long double>(t[2]) * t[4];
+    const double across = std::hypot(t[1], t[4]);
+    const double down = std::hypot(t[2], t[5]);
+    const auto plausible = [](double size) {
+        return size >= kMinCellMetres * kMinMetresPerUnit &&
+               size <= kMaxCellMetres / kMinMetresPerUnit;
+    };
+    if (area == 0.0L || !plausible(across) || !plausible(down)) {
+        refusePlacement(shown, "its cells are " + decimalText(across) + " x " + decimalText(down) +
+                                   " in its georeferencing's units; cells from 1 mm to 1000 km "
+                                   "on the ground are read");
+    }
+}
+
+bool northUp(GDALDatasetH raster) {
+    double transform[6] = {};
+    return GDALGetGeoTransform(raster, transform) != CE_None ||
+           (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
+}
+
+// A palette's indices are no heights: its colours' first channel is read instead, grey for a grey
+// palette. Undeclared voids would average into pits. Empty when the raster needs neither.
+Dataset adjusted(GDALDatasetH raster, const std::string& path) {
+    GDALRasterBandH first = GDALGetRasterBand(raster, 1);
+    int declared = 0;
+    GDALGetRasterNoDataValue(first, &declared);
+    std::vector<std::string> words = {"-of", "VRT"};
+    if (GDALGetRasterColorTable(first) != nullptr) {
+        words.insert(words.end(), {"-expand", "rgb"});
+    } else if (GDALGetRasterDataType(first) == GDT_Int16 && !declared) {
+        words.insert(words.end(), {"-a_nodata", kSrtmVoid});
+    } else {
+        return nullptr;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(argv.data(), nullptr);
+    Dataset view(GDALTranslate("", raster, options, nullptr));
+    GDALTranslateOptionsFree(options);
+    if (!view) {
+        throw RasterError("cannot read " + printable(path) + ": " + gdalMessage());
+    }
+    return view;
+}
+
+// Rotated or mirrored rasters are resampled north-up, so that rows run west to east. Empty when
+// the raster is north-up already.
+Dataset turnedNorthUp(GDALDatasetH raster, const std::string& path) {
+    if (northUp(raster)) {
+        return nullptr;
+    }
+    Dataset turned(GDALAutoCreateWarpedVRT(raster, nullptr, nullptr, GRA_Bilinear, 0.125, nullptr));
+    if (!turned) {
+        throw RasterError("cannot turn " + printable(path) + " north-up: " + gdalMessage());
+    }
+    return turned;
+}
+
+}  // namespace
+
+GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
+    dataset_ = openSource(path);
+    checkPlacement(dataset_.get(), shown_);
+    adjusted_ = adjusted(dataset_.get(), path);
+    GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
+    turned_ = turnedNorthUp(reading, path);
+    reading = turned_ ? turned_.get() : reading;
+    reading_ = reading;
+
+    band_ = GDALGetRasterBand(reading, 1);
+    width_ = GDALGetRasterXSize(reading);
+    height_ = GDALGetRasterYSize(reading);
+    if (width_ < 2 || height_ < 2) {
+        throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
+                          "; a world needs 2 x 2 at least");
+    }
+    if (static_cast<double>(width_) * height_ > kMaxSourceCells) {
+        throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
+                          " is more than is decoded here (2^31 cells); cut it into tiles or "
+                          "shrink it with gdal_translate -outsize first");
+    }
+    eightBit_ = GDALGetRasterDataType(band_) == GDT_Byte;
+    int hasNodata = 0;
+    nodata_ = GDALGetRasterNoDataValue(band_, &hasNodata);
+    hasNodata_ = hasNodata != 0;
+    if (!eightBit_) {
+        scale_ = GDALGetRasterScale(band_, nullptr);
+        offset_ = GDALGetRasterOffset(band_, nullptr);
+    }
+    ground_ = placeOnGround(reading, shown_);
+    if (ground_.inMetres) {
+        const std::string unit = GDALGetRasterUnitType(band_);
+        metresPerUnit_ = metresPerHeightUnit(unit);
+        heightUnit_ = unit.empty() ? "m" : unit;
+    }
+}
+
+SourceFacts GdalSource::facts() const {
+    SourceFacts facts;
+    facts.width = width_;
+    facts.height = height_;
+    facts.eightBit = eightBit_;
+    facts.ground = ground_;
+    facts.placed = GDALGetGeoTransform(reading_, facts.transform.data()) == CE_None;
+    if (!facts.placed) {
+        facts.transform = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    }
+    if (OGRSpatialReferenceH crs = GDALGetSpatialRef(reading_)) {
+        char* wkt = nullptr;
+        const char* options[] = {"FORMAT=WKT2_2019", nullptr};
+        if (OSRExportToWktEx(crs, &wkt, options) == OGRERR_NONE && wkt != nullptr) {
+            facts.crsWkt = wkt;
+        }
+        CPLFree(wkt);
+    }
+    facts.metresPerUnit = metresPerUnit_;
+    facts.heightUnit = heightUnit_;
+    facts.kind = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
+                 GDALGetDataTypeName(GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)));
+    return facts;
+}
+
+void GdalSource::read(const SourceWindow& window, int columns, int rows, double* samples,
+                      std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                      void* progressData) const {
+    CPLErrorReset();
+    const GdalErrorWatch watch;
+    if (!readResampled(band_, window, columns, rows, samples, lineStride, progress, progressData) ||
+        watch.raised()) {
+        throw RasterError("cannot read " + shown_ + ": " +
+                          (watch.raised() ? watch.message() : gdalMessage()));
+    }
+    for (int row = 0; row < rows; ++row) {
+        double* line = samples + row * lineStride;
+        for (int column = 0; column < columns; ++column) {
+            double& value = line[column];
+            const double height = value * scale_ + offset_;
+            const bool missing = (hasNodata_ && value == nodata_) || !std::isfinite(height);
+            value = missing ? std::numeric_limits<double>::quiet_NaN() : height;
+        }
+    }
+}
+
+}  // namespace raster

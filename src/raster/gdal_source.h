@@ -1,0 +1,52 @@
+#pragma once
+// A height raster as GDAL reads it, inside the jailed reader only: its size, where its cells lie on
+// the ground, its heights' unit, and its heights averaged onto any grid, missing cells (nodata,
+// NaN, infinite) as NaN. Its placement is checked plausible before anything is computed from it.
+
+#include <cstddef>
+#include <string>
+
+#include "gdal_raster.h"
+#include "grid_layout.h"
+#include "source_facts.h"
+
+namespace raster {
+
+class GdalSource {
+  public:
+    // Opens path with openSource and checks it is a raster that can be imported: 2 x 2 cells to
+    // 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws RasterError
+    // otherwise.
+    explicit GdalSource(const std::string& path);
+
+    // Size, placement, units and kind, as the rest of the program sees the source.
+    SourceFacts facts() const;
+
+    // The window resampled to columns x rows samples (averaged when shrinking both ways,
+    // interpolated otherwise), written rows north to south, lineStride values apart; missing
+    // heights as NaN. Any warning GDAL raises while reading (a damaged block) throws RasterError.
+    // progress, when given, is called as the read advances.
+    void read(const SourceWindow& window, int columns, int rows, double* samples,
+              std::ptrdiff_t lineStride, GDALProgressFunc progress = nullptr,
+              void* progressData = nullptr) const;
+
+  private:
+    std::string shown_;  // the path as printed
+    Dataset dataset_;
+    Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
+    Dataset turned_;    // resampled north-up; refers to the one before
+    GDALDatasetH reading_ = nullptr;
+    GDALRasterBandH band_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    bool eightBit_ = false;
+    bool hasNodata_ = false;
+    double nodata_ = 0.0;
+    double scale_ = 1.0;
+    double offset_ = 0.0;
+    double metresPerUnit_ = 1.0;
+    std::string heightUnit_ = "units";
+    Ground ground_;
+};
+
+}  // namespace raster

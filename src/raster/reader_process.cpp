@@ -1,0 +1,447 @@
+#include "reader_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <type_traits>
+
+#include "gdal_source.h"
+#include "printable.h"
+#include "raster_error.h"
+#include "raster_open.h"
+#include "world.h"
+
+namespace raster {
+
+namespace {
+
+// Messages between the two sides: a kind byte, then fixed-size fields and length-led strings.
+enum Kind : char {
+    kFacts = 'F',       // reader: the source is open, its facts follow
+    kRead = 'R',        // owner: read a window into the shared memory
+    kDone = 'D',        // reader: the samples are in place
+    kProgress = 'P',    // reader: still reading
+    kNotARaster = 'N',  // reader: no allowed driver reads it; a line follows
+    kFailed = 'E',      // reader: it can't be read; a line follows
+};
+
+// Larger than any message either side sends: the facts are a few hundred bytes and a
+// coordinate system's WKT a few kilobytes. A socket buffer holds it whole.
+constexpr std::size_t kMaxMessage = 128 * 1024;
+// The reader says it is still reading at most this often.
+constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+class Packet {
+  public:
+    explicit Packet(Kind kind) : bytes_(1, kind) {}
+    template <typename T>
+    Packet& put(T value) {
+        static_assert(std::is_arithmetic_v<T>);
+        bytes_.append(reinterpret_cast<const char*>(&value), sizeof(value));
+        return *this;
+    }
+    Packet& put(const std::string& text) {
+        put(static_cast<std::uint32_t>(text.size()));
+        bytes_ += text;
+        return *this;
+    }
+    const std::string& bytes() const { return bytes_; }
+
+  private:
+    std::string bytes_;
+};
+
+// Reads a message's fields in order; any field beyond its end is a broken message.
+class Unpacker {
+  public:
+    explicit Unpacker(const std::string& bytes) : bytes_(bytes) {}
+    template <typename T>
+    T get() {
+        static_assert(std::is_arithmetic_v<T>);
+        T value{};
+        need(sizeof(value));
+        std::memcpy(&value, bytes_.data() + at_, sizeof(value));
+        at_ += sizeof(value);
+        return value;
+    }
+    std::string text() {
+        const auto size = get<std::uint32_t>();
+        need(size);
+        std::string value = bytes_.substr(at_, size);
+        at_ += size;
+        return value;
+    }
+    bool finished() const { return at_ == bytes_.size(); }
+
+  private:
+    void need(std::size_t size) const {
+        if (size > bytes_.size() - at_) {
+            throw RasterError("the raster reader sent a broken message");
+        }
+    }
+    const std::string& bytes_;
+    std::size_t at_ = 1;  // past the kind
+};
+
+bool send(int channel, const std::string& bytes) {
+    ssize_t sent;
+    do {
+        sent = ::send(channel, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(bytes.size());
+}
+
+Packet factsPacket(const SourceFacts& facts) {
+    Packet packet(kFacts);
+    packet.put(facts.width).put(facts.height).put(static_cast<std::uint8_t>(facts.eightBit));
+    packet.put(facts.ground.cellEast).put(facts.ground.cellNorth);
+    packet.put(static_cast<std::uint8_t>(facts.ground.inMetres)).put(facts.ground.description);
+    packet.put(static_cast<std::uint8_t>(facts.placed));
+    for (const double value : facts.transform) {
+        packet.put(value);
+    }
+    packet.put(facts.crsWkt).put(facts.metresPerUnit).put(facts.heightUnit).put(facts.kind);
+    return packet;
+}
+
+SourceFacts unpackFacts(const std::string& bytes) {
+    Unpacker in(bytes);
+    SourceFacts facts;
+    facts.width = in.get<int>();
+    facts.height = in.get<int>();
+    facts.eightBit = in.get<std::uint8_t>() != 0;
+    facts.ground.cellEast = in.get<double>();
+    facts.ground.cellNorth = in.get<double>();
+    facts.ground.inMetres = in.get<std::uint8_t>() != 0;
+    facts.ground.description = in.text();
+    facts.placed = in.get<std::uint8_t>() != 0;
+    for (double& value : facts.transform) {
+        value = in.get<double>();
+    }
+    facts.crsWkt = in.text();
+    facts.metresPerUnit = in.get<double>();
+    facts.heightUnit = in.text();
+    facts.kind = in.text();
+    const bool sane = in.finished() && facts.width >= 2 && facts.height >= 2 &&
+                      static_cast<double>(facts.width) * facts.height <= kMaxSourceCells &&
+                      std::isfinite(facts.ground.cellEast) && facts.ground.cellEast > 0.0 &&
+                      std::isfinite(facts.ground.cellNorth) && facts.ground.cellNorth > 0.0 &&
+                      std::isfinite(facts.metresPerUnit) && facts.metresPerUnit > 0.0;
+    if (!sane) {
+        throw RasterError("the raster reader sent facts that do not add up");
+    }
+    return facts;
+}
+
+// ---- The reader's side ----
+
+struct ProgressReport {
+    int channel;
+    std::chrono::steady_clock::time_point last;
+};
+
+int CPL_STDCALL reportProgress(double /*done*/, const char* /*message*/, void* data) {
+    auto* report = static_cast<ProgressReport*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - report->last >= kProgressInterval) {
+        report->last = now;
+        send(report->channel, Packet(kProgress).bytes());
+    }
+    return TRUE;
+}
+
+// Keeps the reader's descriptors to its two channels, standard error and what it inherited
+// read-only (PROJ's database among them); everything writable, a window system connection
+// included, is closed.
+void closeWritableDescriptors(int channel, int shared) {
+    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull >= 0) {
+        dup2(devNull, STDIN_FILENO);
+        dup2(devNull, STDOUT_FILENO);
+        close(devNull);
+    }
+    const long most = sysconf(_SC_OPEN_MAX);
+    const int last = most > 0 && most < INT_MAX ? static_cast<int>(most) : 1024;
+    for (int fd = STDERR_FILENO + 1; fd < last; ++fd) {
+        if (fd == channel || fd == shared) {
+            continue;
+        }
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY) {
+            close(fd);
+        }
+    }
+}
+
+void answerRead(const GdalSource& source, int channel, int shared, const std::string& request) {
+    Unpacker in(request);
+    SourceWindow window;
+    window.x = in.get<double>();
+    window.y = in.get<double>();
+    window.width = in.get<double>();
+    window.height = in.get<double>();
+    const int columns = in.get<int>();
+    const int rows = in.get<int>();
+    struct stat status {};
+    const long long bytes =
+        static_cast<long long>(columns) * static_cast<long long>(rows) * sizeof(double);
+    if (!in.finished() || columns < 1 || rows < 1 || fstat(shared, &status) != 0 ||
+        status.st_size < bytes) {
+        throw RasterError("the raster reader was sent a broken request");
+    }
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
+                        MAP_SHARED, shared, 0);
+    if (mapped == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    ProgressReport report{channel, std::chrono::steady_clock::now()};
+    try {
+        source.read(window, columns, rows, static_cast<double*>(mapped), columns, reportProgress,
+                    &report);
+    } catch (...) {
+        munmap(mapped, static_cast<std::size_t>(bytes));
+        throw;
+    }
+    munmap(mapped, static_cast<std::size_t>(bytes));
+    send(channel, Packet(kDone).bytes());
+}
+
+void failWith(int channel, Kind kind, const std::string& line) {
+    send(channel, Packet(kind).put(line.substr(0, kMaxMessage / 2)).bytes());
+}
+
+[[noreturn]] void serve(const std::string& path, int channel, int shared, pid_t owner,
+                        const JailLimits& limits) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        std::signal(signal, SIG_DFL);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The reader never outlives its owner, however the owner ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != owner) {
+        _exit(1);
+    }
+    closeWritableDescriptors(channel, shared);
+    const std::string shown = printable(path);
+    try {
+        // Beneath the folder the source really lies in: a link to it is followed once, by the
+        // user's own choice, and nothing beside it is reached through another link.
+        const std::string file = world::realPathOf(fileOfSource(path));
+        confineReader({file.empty() ? world::folderOf(fileOfSource(path)) : world::folderOf(file)},
+                      limits);
+        const GdalSource source(path);
+        if (!send(channel, factsPacket(source.facts()).bytes())) {
+            _exit(1);
+        }
+        std::string request(kMaxMessage, '\0');
+        for (;;) {
+            const ssize_t size = recv(channel, request.data(), request.size(), 0);
+            if (size < 0 && errno == EINTR) {
+                continue;
+            }
+            if (size <= 0) {
+                _exit(0);  // the owner is done with the source
+            }
+            const std::string message = request.substr(0, static_cast<std::size_t>(size));
+            if (message[0] != kRead) {
+                _exit(1);
+            }
+            try {
+                answerRead(source, channel, shared, message);
+            } catch (const RasterError& error) {
+                failWith(channel, kFailed, error.what());
+            }
+        }
+    } catch (const NotARaster& error) {
+        failWith(channel, kNotARaster, error.what());
+    } catch (const RasterError& error) {
+        failWith(channel, kFailed, error.what());
+    } catch (const std::bad_alloc&) {
+        failWith(channel, kFailed,
+                 "cannot read " + shown + ": it needs more memory than a reader is given (" +
+                     std::to_string(limits.memoryBytes >> 20) + " MB)");
+    } catch (const std::exception& error) {
+        failWith(channel, kFailed, "cannot read " + shown + ": " + printable(error.what()));
+    }
+    _exit(1);
+}
+
+std::string howItEnded(int status, const JailLimits& limits) {
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        if (signal == SIGXCPU) {
+            return "its reader used up its " + std::to_string(limits.cpuSeconds) +
+                   " s of processor time";
+        }
+        const char* name = strsignal(signal);
+        return "its reader was stopped by signal " + std::to_string(signal) +
+               (name != nullptr ? std::string(" (") + name + ")" : std::string());
+    }
+    return "its reader ended unexpectedly";
+}
+
+}  // namespace
+
+ReaderProcess::ReaderProcess(const std::string& path, const JailLimits& limits)
+    : shown_(printable(path)), limits_(limits) {
+    // GDAL set up once in the owner: each reader then starts with its drivers registered.
+    useGdal();
+    warnWithoutLandlock();
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        throw RasterError("cannot start a raster reader: " + std::string(std::strerror(errno)));
+    }
+    shared_ = memfd_create("groundview-samples", MFD_CLOEXEC);
+    if (shared_ < 0) {
+        close(pair[0]);
+        close(pair[1]);
+        throw RasterError("cannot start a raster reader: " + std::string(std::strerror(errno)));
+    }
+    const pid_t owner = getpid();
+    child_ = fork();
+    if (child_ == 0) {
+        close(pair[0]);
+        serve(path, pair[1], shared_, owner, limits);
+    }
+    close(pair[1]);
+    channel_ = pair[0];
+    if (child_ < 0) {
+        const int error = errno;
+        close(channel_);
+        close(shared_);
+        throw RasterError("cannot start a raster reader: " + std::string(std::strerror(error)));
+    }
+    facts_ = unpackFacts(await());
+}
+
+ReaderProcess::~ReaderProcess() {
+    if (child_ > 0) {
+        kill(child_, SIGKILL);
+        while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (channel_ >= 0) {
+        close(channel_);
+    }
+    if (shared_ >= 0) {
+        close(shared_);
+    }
+}
+
+void ReaderProcess::stop(const std::string& message) {
+    if (child_ > 0) {
+        kill(child_, SIGKILL);
+        while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        child_ = -1;
+    }
+    throw RasterError(message);
+}
+
+std::string ReaderProcess::await() {
+    using Clock = std::chrono::steady_clock;
+    std::string buffer(kMaxMessage, '\0');
+    auto deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd ready{channel_, POLLIN, 0};
+        const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled == 0) {
+            stop("reading " + shown_ + " stalled (a FIFO or a device in its way?)");
+        }
+        const ssize_t size = polled > 0 ? recv(channel_, buffer.data(), buffer.size(), 0) : -1;
+        if (size < 0 && errno == EINTR) {
+            continue;
+        }
+        if (size <= 0) {
+            int status = 0;
+            while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+            }
+            child_ = -1;
+            throw RasterError("cannot read " + shown_ + ": " + howItEnded(status, limits_));
+        }
+        buffer.resize(static_cast<std::size_t>(size));
+        switch (buffer[0]) {
+            case kProgress:
+                deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
+                buffer.resize(kMaxMessage);
+                continue;
+            case kNotARaster:
+            case kFailed: {
+                const std::string line = printable(Unpacker(buffer).text());
+                stop(line);  // the reader is done either way
+            }
+            default:
+                return buffer;
+        }
+    }
+}
+
+void ReaderProcess::read(const SourceWindow& window, int columns, int rows, double* out,
+                         std::ptrdiff_t lineStride) {
+    if (child_ <= 0) {
+        throw RasterError("cannot read " + shown_ + ": its reader has stopped");
+    }
+    const long long values = static_cast<long long>(columns) * static_cast<long long>(rows);
+    const long long bytes = values * static_cast<long long>(sizeof(double));
+    if (columns < 1 || rows < 1 || lineStride < columns || values > kMaxSourceCells) {
+        throw std::logic_error("a read of the raster reader needs a window of 1 x 1 or more");
+    }
+    if (ftruncate(shared_, bytes) != 0) {
+        throw RasterError("cannot read " + shown_ + ": no memory for " +
+                          std::to_string(bytes >> 20) + " MB of samples");
+    }
+    Packet request(kRead);
+    request.put(window.x).put(window.y).put(window.width).put(window.height).put(columns).put(rows);
+    if (!send(channel_, request.bytes())) {
+        await();  // says how the reader ended
+    }
+    const std::string answer = await();
+    if (answer[0] != kDone) {
+        stop("the raster reader of " + shown_ + " sent a broken message");
+    }
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ,
+                        MAP_SHARED | MAP_POPULATE, shared_, 0);
+    if (mapped == MAP_FAILED) {
+        throw RasterError("cannot read " + shown_ + ": " + std::strerror(errno));
+    }
+    // The reader's numbers are taken as any file's would be: anything not finite is missing.
+    const auto* samples = static_cast<const double*>(mapped);
+    for (int row = 0; row < rows; ++row) {
+        const double* from = samples + static_cast<std::ptrdiff_t>(row) * columns;
+        double* to = out + row * lineStride;
+        for (int column = 0; column < columns; ++column) {
+            to[column] = std::isfinite(from[column]) ? from[column]
+                                                     : std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+    munmap(mapped, static_cast<std::size_t>(bytes));
+    // The pages go back at once; the next read asks for its own.
+    if (ftruncate(shared_, 0) != 0) {
+        stop("cannot read " + shown_ + ": " + std::strerror(errno));
+    }
+}
+
+}  // namespace raster
