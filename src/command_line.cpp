@@ -12,6 +12,7 @@
 
 #include "elevation_keys.h"
 #include "elevation_world.h"
+#include "jail.h"
 #include "printable.h"
 
 #ifndef GROUNDVIEW_EXAMPLE_DIR
@@ -196,7 +197,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     cli.add_flag("--or-example", orExample,
                  "without a WORLD, open the installed example world (" GROUNDVIEW_EXAMPLE_DIR
                  ") instead of ground.3dt in the working folder; for menus and launchers");
-    cli.set_version_flag("--version", std::string("groundview ") + version());
+    cli.set_version_flag("--version",
+                         std::string("groundview ") + version() + "\n" + raster::jailDescription());
 
     std::vector<std::string> reversed(ours.rbegin(), ours.rend());
     try {

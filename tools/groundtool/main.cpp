@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "jail.h"
 #include "option_values.h"
 #include "printable.h"
 #include "tool_error.h"
@@ -18,7 +19,8 @@ int main(int argc, char** argv) {
         "the viewer's own loader and drawing code.",
         "groundtool"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("groundtool ") + app::version());
+    app.set_version_flag("--version", std::string("groundtool ") + app::version() + "\n" +
+                                          raster::jailDescription());
     const std::vector<Command> commands = {addInfoCommand(app), addGenerateCommand(app),
                                            addImportCommand(app), addRenderCommand(app),
                                            addExportCommand(app)};
