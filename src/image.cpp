@@ -98,21 +98,22 @@ BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
                                "-bit color bitmaps are not currently supported.");
     }
 
-    // A bitmap of another depth keeps its size and is uploaded without pixels, so the limit
-    // holds for every depth.
+    // Checked for every depth, so a file wrong both ways says so both ways.
     const std::int64_t bytes = byteCount();
-    if (bytes > kMaxPixelBytes) {
+    const bool tooLarge = bytes > kMaxPixelBytes;
+    if (tooLarge) {
         report.toStandardError("Bitmap too large: " + std::to_string(imageWidth_) + " x " +
                                std::to_string(imageHeight_) + " pixels need " +
                                std::to_string(bytes) + " bytes, more than " +
                                std::to_string(kMaxPixelBytes) + ": " + printable(fileName));
-        // No size either: a texture of that size can't exist, and the viewer draws on without.
+    }
+    if (tooLarge || !supported) {
+        // No size either: a texture of the declared size without pixels would cost all of it
+        // (1 GiB at 16384 x 16384) to show undefined colours; without one the viewer draws the
+        // ground untextured.
         imageWidth_ = 0;
         imageHeight_ = 0;
         pixelCount_ = 0;
-        return report;
-    }
-    if (!supported) {
         return report;
     }
     // Zeroed memory: whatever a short file does not supply reads as black, and pages the file

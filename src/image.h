@@ -17,7 +17,7 @@ class ByteSource;
 
 // The reader's report: the header fields as the file gave them (0 where it ended first).
 struct BitmapReport : LoadReport {
-    int width = 0;  // the size the reader took, once signature and compression passed
+    int width = 0;  // the size the file declares, once signature and compression passed
     int height = 0;
     int bitsPerPixel = 0;          // the low byte the reader checks
     int compression = 0;           // the low byte the reader checks
@@ -30,8 +30,9 @@ class Bitmap {
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
-    // Reads path. A missing file is silent and changes nothing; every other problem is one
-    // standard-error message in the report and leaves no pixels. Writes nothing itself.
+    // Reads path. A missing file is silent and changes nothing; every other problem is
+    // reported for standard error and leaves no pixels, and a depth other than 24 bits
+    // or a size over the limit leaves a size of 0 as well. Writes nothing itself.
     BitmapReport load(const std::string& path);
     // The same from any byte source; fileName is used in messages only.
     BitmapReport loadFrom(ByteSource& source, const std::string& fileName);

@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "byte_source.h"
 #include "headless_gl.h"
@@ -104,12 +106,26 @@ TEST(Bitmap, ReportsEachProblemAndLeavesTheStateTheTableGives) {
         EXPECT_EQ(bitmap.pixels(), nullptr);
         EXPECT_EQ(bitmap.width(), 4);
     }
-    for (int bits : {1, 8, 16, 32}) {
-        EXPECT_EQ(printed(loadBytes(bitmap, bitmapBytes(16, 8, pattern, bits))),
+    // Another depth leaves no size for the upload either: the ground is drawn untextured.
+    Bytes header16384(bmp::kHeaderBytes);  // 1 GiB of texture declared in 54 bytes
+    bmp::writeHeader(header16384.data(), 16384, 16384, 8, 0, 0);
+    const std::vector<std::pair<int, Bytes>> otherDepths = {
+        {1, bitmapBytes(16, 8, pattern, 1)},
+        {8, bitmapBytes(16, 8, pattern, 8)},
+        {16, bitmapBytes(16, 8, pattern, 16)},
+        {32, bitmapBytes(16, 8, pattern, 32)},
+        {8, header16384},
+    };
+    for (const auto& [bits, file] : otherDepths) {
+        loadBytes(bitmap, solidBitmapBytes(4, 2, {9, 9, 9}));
+        const BitmapReport report = loadBytes(bitmap, file);
+        EXPECT_EQ(printed(report),
                   std::to_string(bits) + "-bit color bitmaps are not currently supported.\n");
         EXPECT_EQ(bitmap.pixels(), nullptr);
-        EXPECT_EQ(bitmap.width(), 16);  // size set
-        EXPECT_EQ(bitmap.height(), 8);
+        EXPECT_EQ(bitmap.width(), 0) << bits << "-bit, " << report.width << " wide";
+        EXPECT_EQ(bitmap.height(), 0);
+        EXPECT_EQ(bitmap.byteCount(), 0);
+        EXPECT_FALSE(report.accepted);
     }
 }
 

@@ -221,6 +221,17 @@ TEST_F(TerrainLoad, UploadsTheTextureIntoOneReusedObject) {
     GLuint next = 0;
     glGenTextures(1, &next);
     EXPECT_EQ(next, texture + 1);  // no names were used up meanwhile
+
+    // A bitmap of another depth empties the texture, which draws as none, whatever it declares.
+    Bytes header16384(bmp::kHeaderBytes);
+    bmp::writeHeader(header16384.data(), 16384, 16384, 8, 0, 0);
+    writeFile(folder.file("1.bmp"), header16384);
+    EXPECT_EQ(reload(terrain, "ground.3dt"),
+              Lines{"8-bit color bitmaps are not currently supported."});
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &value);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 TEST_F(TerrainLoad, AnOversizedTextureLeavesAnErrorForTheFrameCheck) {

@@ -25,6 +25,7 @@
 #include "counted_viewer.h"
 #include "e2e_setup.h"
 #include "reference_frame.h"
+#include "resident_memory.h"
 #include "scenes.h"
 #include "test_files.h"
 #include "window_visual.h"
@@ -42,6 +43,8 @@ const Milliseconds kMoreFramesTimeout{2000};
 const Milliseconds kPictureTimeout{3000};
 const Milliseconds kExitTimeout{3000};
 constexpr std::size_t kFirstFrames = 3;
+// Well above the viewer's own needs with a small texture, well below one 16384 x 16384 texture.
+constexpr long kSmallViewerKiB = 256 * 1024;
 
 const std::string kMissingTerrain = "Unable to find file|ground.3dt";
 const std::string kNotATerrain = "not a 3d thing";
@@ -154,9 +157,14 @@ Writer texture(std::function<Bytes()> bitmap) {
     };
 }
 
-// A 54-byte header declaring width x height 24-bit pixels, in a file of size bytes.
-Bytes declaredBitmap(int width, int height, std::size_t size) {
-    Bytes bytes = bitmapBytes(1, 1, [](int, int) { return Rgb{0, 0, 0}; });
+// A 54-byte header declaring width x height pixels of bitsPerPixel, in a file of size bytes.
+Bytes declaredBitmap(int width, int height, std::size_t size, int bitsPerPixel = 24) {
+    Bytes bytes = bitmapBytes(
+        1, 1,
+        [](int, int) {
+            return Rgb{0, 0, 0};
+        },
+        bitsPerPixel);
     bytes.resize(size, 0);
     const auto put16 = [&](std::size_t at, int value) {
         bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
@@ -201,6 +209,7 @@ struct BadFileCase {
     std::function<bool(const Picture&)> shows;
     std::string showsWhat;
     std::function<void(const std::string& folder)> afterwards;
+    long maxResidentKiB = 0;  // the viewer's resident memory once drawing; 0: not checked
 
     BadFileCase as(User who) const {
         BadFileCase copy = *this;
@@ -221,6 +230,11 @@ struct BadFileCase {
     BadFileCase then(std::function<void(const std::string&)> check) const {
         BadFileCase copy = *this;
         copy.afterwards = std::move(check);
+        return copy;
+    }
+    BadFileCase residentUnder(long kib) const {
+        BadFileCase copy = *this;
+        copy.maxResidentKiB = kib;
         return copy;
     }
 };
@@ -294,6 +308,11 @@ std::vector<BadFileCase> corpus() {
                       256, 256, [](int, int) { return Rgb{}; }, 8);
               }),
               none, {"8-bit color bitmaps are not currently supported."}),
+        // A texture of the declared size would take 1 GiB; the viewer draws untextured instead.
+        given("Bitmap8Bit16384x16384In54Bytes",
+              texture([] { return declaredBitmap(16384, 16384, bmp::kHeaderBytes, 8); }), none,
+              {"8-bit color bitmaps are not currently supported."})
+            .residentUnder(kSmallViewerKiB),
         given("Bitmap16Bit", texture([] {
                   return bitmapBytes(
                       256, 256, [](int, int) { return Rgb{}; }, 16);
@@ -434,6 +453,11 @@ TEST_P(BadFiles, GiveTheirMessageOnTheirChannelAndTheViewerDrawsOn) {
     // Everything the load says is said before the first frame.
     EXPECT_EQ(viewerLines(viewer.process()), c.standardError);
     expectLog(folder.path(), c.log, "after the first frames");
+    if (c.maxResidentKiB > 0) {
+        const long resident = residentKiB(viewer.process().pid());
+        EXPECT_GT(resident, 0);
+        EXPECT_LT(resident, c.maxResidentKiB) << "KiB resident";
+    }
     if (c.shows) {
         const Picture picture = waitForPicture(screen, c.shows, kPictureTimeout);
         EXPECT_TRUE(c.shows(picture)) << "the screen does not show " << c.showsWhat << "; see "

@@ -12,9 +12,9 @@ namespace groundtool {
 // else; throws ToolError with kExitCannotCheck when no OpenGL context can be had.
 int runInfo(const std::string& path, std::ostream& out);
 
-// What the viewer draws when its texture's bitmap left no pixels but kept the size it declared
-// (width and height above 0), or none: "uploads a 8 x 8 texture with no pixels, ..." or "draws the
-// ground untextured".
+// What the viewer draws when its texture's bitmap left no pixels: "draws the ground untextured",
+// or, when the bitmap still has a size (width and height above 0), as when memory for its pixels
+// could not be had, "uploads a 4096 x 4096 texture with no pixels, ...".
 std::string groundWithoutPixels(int width, int height);
 
 }  // namespace groundtool

@@ -110,7 +110,22 @@ TEST(Info, VerdictsOnGoodAndBrokenFiles) {
          },
          1,
          {"standard error: 8-bit color bitmaps are not currently supported.", "8 x 8 pixels, 8-bit",
-          "uploads a 8 x 8 texture with no pixels"}},
+          "the viewer cannot use 1.bmp (its message above says why) and draws the ground "
+          "untextured",
+          "1 viewer message, 0 silent problems"}},
+        {"8-bit header declaring 16384 x 16384",
+         [](const std::string& world) {
+             goodTerrain(world);
+             Bytes header(bmp::kHeaderBytes);
+             bmp::writeHeader(header.data(), 16384, 16384, 8, 0, 0);
+             writeFile(world + "/1.bmp", header);
+         },
+         1,
+         {"standard error: 8-bit color bitmaps are not currently supported.",
+          "16384 x 16384 pixels, 8-bit",
+          "the viewer cannot use 1.bmp (its message above says why) and draws the ground "
+          "untextured",
+          "1 viewer message, 0 silent problems"}},
         {"8-bit bitmap declaring 65535 x 65535",
          [](const std::string& world) {
              goodTerrain(world);
