@@ -74,7 +74,7 @@ class HeldInterruptions {
 }  // namespace
 
 // A temporary file, or a folder the process made, that the signal handler removes. Any number of
-// them are listed: each is made whole before it is linked in and none is ever unlinked or freed,
+// them are listed: each is made whole before it is linked in and none is ever taken out or freed,
 // so the handler walks the list without allocating and never meets a half-made entry, whichever
 // thread it runs on. A command lists a few thousand at most, some 100 bytes each.
 struct Leftover {
