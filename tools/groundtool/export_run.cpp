@@ -253,7 +253,7 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
         options.output);
     const bool world = world::isClassicWorldFile(options.source);
     checkOptions(options, format, world);
-    prepareOutputFolder(world::folderOf(options.output));
+    const OutputFolder folder(world::folderOf(options.output));
     const std::vector<TileFiles> files = outputFiles(options, format);
     {
         const StagedOutput check(options.force);

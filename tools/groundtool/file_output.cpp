@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <memory>
+#include <utility>
 
 #include "tool_error.h"
 #include "world.h"
@@ -43,16 +44,69 @@ bool writeAll(int descriptor, const Bytes& bytes) {
     return true;
 }
 
-// The temporaries alive now, kept where a signal handler can reach them without allocating.
-constexpr std::size_t kMaxTemporaries = 64;
-constexpr std::size_t kMaxTemporaryPath = 4096;
-std::array<std::array<char, kMaxTemporaryPath>, kMaxTemporaries> temporaries{};
-std::array<volatile std::sig_atomic_t, kMaxTemporaries> temporaryInUse{};
+// The interruptions that end the process: Ctrl-C, kill, and a closed terminal.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void removeTemporariesAndExit(int signal) {
-    for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
-        if (temporaryInUse[i]) {
-            unlink(temporaries[i].data());
+sigset_t interruptions() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kInterruptions) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
+// Holds the interruptions back while it lives; one that came meanwhile is delivered at its end.
+class HeldInterruptions {
+  public:
+    HeldInterruptions() {
+        const sigset_t set = interruptions();
+        pthread_sigmask(SIG_BLOCK, &set, &before_);
+    }
+    ~HeldInterruptions() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    HeldInterruptions(const HeldInterruptions&) = delete;
+    HeldInterruptions& operator=(const HeldInterruptions&) = delete;
+
+  private:
+    sigset_t before_;
+};
+
+}  // namespace
+
+// A temporary file, or a folder the process made, that the signal handler removes. Any number of
+// them are listed: each is made whole before it is linked in and none is ever taken out or freed,
+// so the handler walks the list without allocating and never meets a half-made entry, whichever
+// thread it runs on. A command lists a few thousand at most, some 100 bytes each.
+struct Leftover {
+    Leftover(std::string where, bool isFolder) : path(std::move(where)), folder(isFolder) {}
+    std::string path;
+    const bool folder;
+    std::atomic<bool> present{true};
+    Leftover* next = nullptr;
+};
+
+namespace {
+
+std::atomic<Leftover*> leftovers{nullptr};
+
+// Called with the interruptions held, once the path exists.
+Leftover* list(std::unique_ptr<Leftover> entry) {
+    entry->next = leftovers.load();
+    leftovers.store(entry.get());
+    return entry.release();
+}
+
+extern "C" void removeLeftoversAndExit(int signal) {
+    const Leftover* const first = leftovers.load();
+    for (const Leftover* entry = first; entry != nullptr; entry = entry->next) {
+        if (!entry->folder && entry->present.load()) {
+            unlink(entry->path.c_str());
+        }
+    }
+    // After its temporaries are gone; rmdir removes only an empty folder.
+    for (const Leftover* entry = first; entry != nullptr; entry = entry->next) {
+        if (entry->folder && entry->present.load()) {
+            rmdir(entry->path.c_str());
         }
     }
     _exit(128 + signal);
@@ -61,51 +115,38 @@ extern "C" void removeTemporariesAndExit(int signal) {
 void catchInterruptions() {
     static const bool installed = [] {
         struct sigaction action {};
-        action.sa_handler = removeTemporariesAndExit;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        action.sa_handler = removeLeftoversAndExit;
+        action.sa_mask = interruptions();  // one clean-up at a time
+        for (const int signal : kInterruptions) {
+            struct sigaction before {};
+            if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+                sigaction(signal, &action, nullptr);
+            }
+        }
         return true;
     }();
     static_cast<void>(installed);
 }
 
-// Called with the template before mkstemp, so there is no moment when a file exists unlisted.
-std::size_t listTemporary(const std::string& path) {
-    catchInterruptions();
-    for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
-        if (!temporaryInUse[i] && path.size() < kMaxTemporaryPath) {
-            std::memcpy(temporaries[i].data(), path.c_str(), path.size() + 1);
-            temporaryInUse[i] = 1;
-            return i;
-        }
-    }
-    return kMaxTemporaries;  // not listed: an interruption leaves this one behind
-}
-
-void unlistTemporary(std::size_t slot) {
-    if (slot < kMaxTemporaries) {
-        temporaryInUse[slot] = 0;
-    }
-}
-
-// The signal handler must see the name mkstemp filled in, so the listed copy is refreshed.
-void refreshTemporary(std::size_t slot, const std::string& path) {
-    if (slot < kMaxTemporaries) {
-        temporaryInUse[slot] = 0;
-        std::memcpy(temporaries[slot].data(), path.c_str(), path.size() + 1);
-        temporaryInUse[slot] = 1;
-    }
-}
+// Temporaries of a fixed short name, so that a target name of the longest length the file system
+// takes (NAME_MAX, 255 bytes) leaves room for them; hidden, and naming the tool that left one.
+constexpr const char* kTemporaryName = ".groundtool-XXXXXX";
 
 }  // namespace
 
-void prepareOutputFolder(const std::string& folder) {
+OutputFolder::OutputFolder(const std::string& folder) {
     struct stat status {};
     if (stat(folder.c_str(), &status) != 0) {
-        if (errno != ENOENT || mkdir(folder.c_str(), 0777) != 0) {
+        if (errno != ENOENT) {
             throw ToolError(fileError("cannot make the folder", folder, errno));
         }
+        catchInterruptions();
+        auto entry = std::make_unique<Leftover>(folder, true);
+        const HeldInterruptions held;  // no moment when the folder exists unlisted
+        if (mkdir(folder.c_str(), 0777) != 0) {
+            throw ToolError(fileError("cannot make the folder", folder, errno));
+        }
+        made_ = list(std::move(entry));
         return;
     }
     if (!S_ISDIR(status.st_mode)) {
@@ -116,16 +157,26 @@ void prepareOutputFolder(const std::string& folder) {
     }
 }
 
+OutputFolder::~OutputFolder() {
+    if (made_ != nullptr) {
+        rmdir(made_->path.c_str());  // fails, keeping the folder, once anything is in it
+        made_->present = false;
+    }
+}
+
 StagedOutput::~StagedOutput() {
     for (const Staged& file : staged_) {
-        unlink(file.temporary.c_str());
-        unlistTemporary(file.slot);
+        unlink(file.temporary->path.c_str());
+        file.temporary->present = false;
     }
 }
 
 void StagedOutput::checkTarget(const std::string& path) const {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0) {
+        if (errno == ENAMETOOLONG) {
+            throw ToolError(fileError("cannot write", path, errno));
+        }
         return;  // absent, or a folder on the way that stage() reports
     }
     // Renaming over a device, a FIFO, a link or a folder would replace a thing that is not the
@@ -140,25 +191,28 @@ void StagedOutput::checkTarget(const std::string& path) const {
 
 void StagedOutput::stage(const std::string& path, const Bytes& bytes) {
     checkTarget(path);
-    std::string temporary =
-        world::inFolder(world::folderOf(path), "." + world::nameOf(path) + ".XXXXXX");
-    const std::size_t slot = listTemporary(temporary);
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0) {
-        const int error = errno;
-        unlistTemporary(slot);
-        throw ToolError(fileError("cannot write", path, error));
+    catchInterruptions();
+    auto entry =
+        std::make_unique<Leftover>(world::inFolder(world::folderOf(path), kTemporaryName), false);
+    int descriptor = -1;
+    Leftover* temporary = nullptr;
+    {
+        const HeldInterruptions held;  // no moment when the file exists unlisted
+        descriptor = mkstemp(entry->path.data());
+        if (descriptor < 0) {
+            throw ToolError(fileError("cannot write", path, errno));
+        }
+        temporary = list(std::move(entry));
     }
-    refreshTemporary(slot, temporary);
     const bool written = fchmod(descriptor, creationMode()) == 0 && writeAll(descriptor, bytes);
     const int writeErrno = errno;
     if (close(descriptor) != 0 || !written) {
         const int error = written ? errno : writeErrno;
-        unlink(temporary.c_str());
-        unlistTemporary(slot);
+        unlink(temporary->path.c_str());
+        temporary->present = false;
         throw ToolError(fileError("cannot write", path, error));
     }
-    staged_.push_back({path, temporary, pathExists(path), slot});
+    staged_.push_back({path, temporary, pathExists(path)});
 }
 
 void StagedOutput::commit() {
@@ -167,24 +221,23 @@ void StagedOutput::commit() {
     for (const Staged& file : staged_) {
         checkTarget(file.path);
     }
+    const HeldInterruptions held;
     for (std::size_t i = 0; i < staged_.size(); ++i) {
         const Staged& file = staged_[i];
-        const bool renamed = rename(file.temporary.c_str(), file.path.c_str()) == 0;
-        if (renamed) {
-            unlistTemporary(file.slot);
+        if (rename(file.temporary->path.c_str(), file.path.c_str()) == 0) {
+            file.temporary->present = false;
+            continue;
         }
-        if (!renamed) {
-            const int error = errno;
-            for (std::size_t j = 0; j < i; ++j) {
-                if (!staged_[j].existed) {
-                    unlink(staged_[j].path.c_str());
-                }
+        const int error = errno;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!staged_[j].existed) {
+                unlink(staged_[j].path.c_str());
             }
-            const std::string failed = file.path;
-            // What is left to clean up is the temporaries from this one on.
-            staged_.erase(staged_.begin(), staged_.begin() + static_cast<std::ptrdiff_t>(i));
-            throw ToolError(fileError("cannot write", failed, error));
         }
+        const std::string failed = file.path;
+        // What is left to clean up is the temporaries from this one on.
+        staged_.erase(staged_.begin(), staged_.begin() + static_cast<std::ptrdiff_t>(i));
+        throw ToolError(fileError("cannot write", failed, error));
     }
     staged_.clear();
 }

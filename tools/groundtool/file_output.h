@@ -2,7 +2,9 @@
 // Output files appear whole or not at all. Each file is first written under a temporary name in
 // its own folder; only when every file of a command is complete are they renamed into place, so a
 // failure (a full disk, a missing folder) leaves behind neither half a file nor half a world.
-// Interrupted by SIGINT or SIGTERM, the process removes its temporaries and ends with 130 or 143.
+// Ended by SIGINT, SIGTERM or SIGHUP, the process removes its temporaries, and the output folder
+// it made if that is still empty, and exits with 130, 143 or 129. A signal the process was
+// started ignoring (nohup, a background job) stays ignored.
 
 #include <cstdint>
 #include <string>
@@ -12,9 +14,22 @@ namespace groundtool {
 
 using Bytes = std::vector<std::uint8_t>;
 
+struct Leftover;  // a path a signal handler removes, see file_output.cpp
+
 // The folder a command writes into, made ready before any input is read: made when missing (its
-// parent must exist), refused at once when it is no folder or can't be written into.
-void prepareOutputFolder(const std::string& folder);
+// parent must exist), refused at once when it is no folder or can't be written into. A folder made
+// here is removed again when it is left empty, as by a failed or interrupted command; a folder
+// that was there before is never removed.
+class OutputFolder {
+  public:
+    explicit OutputFolder(const std::string& folder);
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+  private:
+    Leftover* made_ = nullptr;  // null when the folder was there before
+};
 
 class StagedOutput {
   public:
@@ -24,21 +39,22 @@ class StagedOutput {
     StagedOutput(const StagedOutput&) = delete;
     StagedOutput& operator=(const StagedOutput&) = delete;
 
-    // Refuses an existing path unless overwriting, and always one that is not a regular file;
-    // call it for every output before the expensive work so the user hears about a clash at once.
+    // Refuses an existing path unless overwriting, always one that is not a regular file, and a
+    // name longer than the file system takes; call it for every output before the expensive work
+    // so the user hears about a clash at once.
     void checkTarget(const std::string& path) const;
     // Writes bytes to a temporary file next to path. Throws ToolError naming path.
     void stage(const std::string& path, const Bytes& bytes);
-    // Renames every staged file into place. If one rename fails, the files this batch created
-    // are removed again (files it replaced cannot be brought back).
+    // Renames every staged file into place, with SIGINT, SIGTERM and SIGHUP held back until the
+    // last rename, so a world's terrain and texture are replaced together. If one rename fails,
+    // the files this batch created are removed again (files it replaced cannot be brought back).
     void commit();
 
   private:
     struct Staged {
         std::string path;
-        std::string temporary;
+        Leftover* temporary;  // where an interruption finds it
         bool existed;
-        std::size_t slot;  // where an interruption finds the temporary
     };
     bool overwrite_;
     std::vector<Staged> staged_;

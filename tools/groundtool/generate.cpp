@@ -132,7 +132,7 @@ std::vector<std::uint8_t> generateTexture(std::uint64_t seed) {
 }
 
 void runGenerate(const GenerateOptions& options, std::ostream& out) {
-    prepareOutputFolder(options.folder);
+    const OutputFolder folder(options.folder);
     const std::string terrainPath = world::terrainPath(options.folder);
     const std::string texturePath = world::texturePath(options.folder, options.textureNumber);
     StagedOutput output(options.force);

@@ -230,7 +230,7 @@ std::int8_t heightLevel(double height, HeightRange range) {
 }
 
 void runImport(const ImportOptions& options, std::ostream& out) {
-    prepareOutputFolder(options.folder);
+    const OutputFolder folder(options.folder);
     const std::string terrainPath = world::terrainPath(options.folder);
     const std::string texturePath = world::texturePath(options.folder, options.textureNumber);
     const bool textured = options.texture != TextureKind::none;

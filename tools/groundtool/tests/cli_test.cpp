@@ -2,7 +2,9 @@
 // and that a failed command leaves the folder as it found it.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stb/stb_image.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +124,7 @@ TEST(Cli, UnwritableOutputFailsNamingTheFileAndLeavesNothing) {
     writeFile(folder.file("plain"), Bytes{'x'});  // a regular file where a folder should be
     writeFile(folder.file("heights.pgm"),
               Bytes{'P', '5', '\n', '2', ' ', '2', '\n', '2', '5', '5', '\n', 0, 50, 100, 255});
+    fs::create_directory(folder.file("empty"));
     // A missing folder is made; its parent must exist.
     ASSERT_EQ(runTool({"generate", "--out", "world", "--size", "8"}, folder.path()).status, 0);
     const auto before = folderContents(folder.path());
@@ -133,11 +136,17 @@ TEST(Cli, UnwritableOutputFailsNamingTheFileAndLeavesNothing) {
          "cannot make the folder missing/deeper: No such file or directory"},
         {{"import", "heights.pgm", "--out", "plain"}, "cannot write into plain: not a folder"},
         {{"import", "absent.png"}, "cannot read absent.png: No such file or directory"},
+        // A folder made for the output goes again; one that was there stays.
+        {{"import", "absent.png", "--out", "new"}, "cannot read absent.png: No such file"},
+        {{"import", "absent.png", "--out", "empty"}, "cannot read absent.png: No such file"},
+        {{"export", "absent.3dt", "--out", "new/hill.stl"}, "absent.3dt: No such file"},
         {{"import", "plain", "--out", "."}, "cannot read plain: not a raster GDAL reads"},
         {{"render", "world/ground.3dt", "--out", "missing/view.png"},
          "cannot write missing/view.png: No such file or directory"},
         {{"render", "absent.3dt"}, "cannot read absent.3dt: No such file or directory"},
         {{"generate", "--out", "world"}, "world/ground.3dt already exists; use --force"},
+        {{"export", "world/ground.3dt", "--out", std::string(252, 'n') + ".stl"},
+         ".stl: File name too long"},
     };
     for (const auto& [arguments, part] : cases) {
         const ToolRun run = runTool(arguments, folder.path());
@@ -158,22 +167,76 @@ TEST(Cli, GenerateWritesBothFilesOrNeither) {
     EXPECT_EQ(folderContents(folder.path()), std::vector<std::string>{"1.bmp"});
 }
 
+// A child staging files, into a folder it made or one that was there, and then ended by a signal
+// leaves no temporary behind however many it staged, and no folder it made.
 TEST(Cli, InterruptedWritesLeaveNoTemporaries) {
-    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    struct Case {
+        int signal;
+        int status;
+        int files;
+        bool makesFolder;
+    };
+    const std::vector<Case> cases = {
+        {SIGINT, 130, 1, false},    {SIGTERM, 143, 1, false},  {SIGHUP, 129, 1, false},
+        {SIGINT, 130, 2000, false}, {SIGTERM, 143, 300, true}, {SIGINT, 130, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signal) + ", " + std::to_string(c.files) + " files" +
+                     (c.makesFolder ? " in a new folder" : ""));
+        struct sigaction before {};
+        if (sigaction(c.signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+            continue;  // started ignoring it (nohup), the tool goes on ignoring it too
+        }
         TemporaryFolder folder;
+        const std::string out = c.makesFolder ? folder.file("new") : folder.path();
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            const groundtool::OutputFolder made(out);
             groundtool::StagedOutput output(false);
-            output.stage(folder.file("ground.3dt"), Bytes(1000, 7));
-            raise(signal);
+            for (int i = 0; i < c.files; ++i) {
+                output.stage(out + "/" + std::to_string(i) + ".obj", Bytes(1000, 7));
+            }
+            raise(c.signal);
             _exit(0);  // not reached: the handler ends the process
         }
         int wait = 0;
         ASSERT_EQ(waitpid(child, &wait, 0), child);
-        EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == status) << signal;
-        EXPECT_TRUE(folderContents(folder.path()).empty()) << signal;
+        EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == c.status) << wait;
+        EXPECT_TRUE(fs::is_directory(folder.path()));
+        EXPECT_TRUE(folderContents(folder.path()).empty());
     }
+}
+
+// An interruption while a batch is renamed into place waits for the last rename: every file lands.
+TEST(Cli, InterruptedCommitLandsTheWholeBatch) {
+    constexpr int kFiles = 2000;
+    TemporaryFolder folder;
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.path().c_str(), IN_MOVED_TO), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        groundtool::StagedOutput output(false);
+        for (int i = 0; i < kFiles; ++i) {
+            output.stage(folder.file(std::to_string(i)), Bytes(10, 7));
+        }
+        output.commit();
+        for (;;) {
+            pause();  // the interruption ends the process
+        }
+    }
+    // The first file renamed into place: the child is in the middle of its batch.
+    pollfd renamed{watch, POLLIN, 0};
+    const bool seen = poll(&renamed, 1, 30000) == 1;
+    kill(child, SIGINT);
+    close(watch);
+    int wait = 0;
+    ASSERT_EQ(waitpid(child, &wait, 0), child);
+    ASSERT_TRUE(seen) << "no file renamed into place within 30 s";
+    EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == 130) << wait;
+    EXPECT_EQ(folderContents(folder.path()).size(), static_cast<std::size_t>(kFiles));
 }
 
 TEST(Cli, CommandsWorkTogether) {
@@ -189,6 +252,11 @@ TEST(Cli, CommandsWorkTogether) {
     const ToolRun clean = run({"info", "world/ground.3dt"});
     EXPECT_EQ(clean.status, 0) << clean.out;
     EXPECT_NE(clean.out.find("verdict: clean"), std::string::npos) << clean.out;
+
+    // Output names as long as the file system takes, 255 bytes, are written.
+    const std::string longest = std::string(251, 'n') + ".stl";
+    EXPECT_EQ(run({"export", "world/ground.3dt", "--out", longest}).status, 0);
+    EXPECT_TRUE(fileExists(folder.file(longest)));
 
     const ToolRun rendered = run({"render", "world/ground.3dt", "--width", "64", "--height", "48",
                                   "--eye", "0,-5", "--heading", "30"});
