@@ -30,8 +30,10 @@ namespace {
 
 app::ViewerOptions options;
 
-// Elevation mode's world, read before the window opens; its ground and walker once it has.
+// Elevation mode's source, opened in its reader before the window exists; its world, read while
+// the window says so; its ground and walker once the window shows.
 struct ElevationView {
+    std::unique_ptr<raster::ElevationSource> source;
     raster::ElevationWorld world;
     std::unique_ptr<LodTerrain> ground;
     std::unique_ptr<Walker> walker;
@@ -47,6 +49,15 @@ constexpr double kReadoutShade[3] = {0.0, 0.0, 0.0};
 // Frames come from one self re-arming timer; further display events reload but start no second
 // chain.
 bool frameChainRunning = false;
+
+// "groundview", or in elevation mode "groundview — dem.tif", "groundview — reading dem.tif".
+std::string windowTitle(bool reading) {
+    if (!elevation) {
+        return "groundview";
+    }
+    return std::string("groundview \u2014 ") + (reading ? "reading " : "") +
+           printable(world::nameOf(options.terrainPath));
+}
 
 void drawReadout(const std::string& text, int width, int height) {
     glMatrixMode(GL_PROJECTION);
@@ -91,6 +102,9 @@ void onFrameTimer(int /*value*/) {
 
 void onDisplay() {
     if (elevation) {
+        if (!elevation->walker) {
+            return;  // still reading
+        }
         if (!elevation->ground) {
             elevation->ground =
                 std::make_unique<LodTerrain>(elevation->world.grid.field, elevation->world.image);
@@ -106,13 +120,17 @@ void onDisplay() {
 }
 
 // Leaving game mode restores the screen mode; freeglut then owns the rest of the clean-up at exit.
-void quit() {
+void closeWindow() {
     elevation.reset();  // its texture and arrays go while their context is still current
     if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
         glutLeaveGameMode();
     } else if (glutGetWindow() != 0) {
         glutDestroyWindow(glutGetWindow());
     }
+}
+
+void quit() {
+    closeWindow();
     std::exit(0);
 }
 
@@ -148,12 +166,13 @@ void holdWindowToViewportLimit() {
     }
 }
 
-// Reads an elevation raster before any window opens; false, with one line said, when it can't
-// be walked over.
-bool readElevationWorld() {
+// Opens an elevation raster in its jailed reader before any window or X connection exists;
+// false, with one line said, when it can't be walked over.
+bool openElevationSource() {
+    std::cerr << "groundview: reading " << printable(options.terrainPath) << std::endl;
     try {
         elevation = std::make_unique<ElevationView>();
-        elevation->world = raster::loadElevationWorld(options.terrainPath, options.exaggeration);
+        elevation->source = std::make_unique<raster::ElevationSource>(options.terrainPath);
     } catch (const raster::NotARaster&) {
         std::cerr << "groundview: neither a terrain file nor an elevation raster: "
                   << printable(options.terrainPath) << std::endl;
@@ -162,6 +181,20 @@ bool readElevationWorld() {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;
     }
+    return true;
+}
+
+// Reads the opened raster's heights and texture while the window's title says so; false, with
+// one line said, when that fails.
+bool readElevationWorld() {
+    glutMainLoopEvent();  // the window shows its title while the reading goes on
+    try {
+        elevation->world = raster::loadElevationWorld(*elevation->source, options.exaggeration);
+    } catch (const raster::RasterError& error) {
+        std::cerr << "groundview: " << printable(error.what()) << std::endl;
+        return false;
+    }
+    elevation->source.reset();  // the reader ends: everything is read
     if (!elevation->world.grid.note.empty()) {
         std::cerr << "groundview: " << printable(elevation->world.grid.note) << std::endl;
     }
@@ -169,6 +202,7 @@ bool readElevationWorld() {
     if (options.eyeHeight > 0.0) {
         elevation->walker->setEyeHeight(options.eyeHeight);
     }
+    glutSetWindowTitle(windowTitle(false).c_str());
     return true;
 }
 
@@ -182,9 +216,7 @@ void initGraphics(int argc, char** argv) {
     glutInit(&argc, argv);
     // Elevation mode draws real relief, where ground hides ground: it needs a depth buffer.
     glutInitDisplayMode(elevation ? GLUT_DOUBLE | GLUT_DEPTH : GLUT_DOUBLE);
-    const std::string title =
-        elevation ? "groundview \u2014 " + printable(world::nameOf(options.terrainPath))
-                  : "groundview";
+    const std::string title = windowTitle(elevation != nullptr);
     if (options.window) {
         // freeglut's default reshape makes the viewport the whole window, as for the screen.
         glutCreateWindow(title.c_str());
@@ -207,7 +239,7 @@ int main(int argc, char** argv) {
     }
     options = parsed.options;
     if (options.elevation) {
-        if (!readElevationWorld()) {
+        if (!openElevationSource()) {
             return app::kUsageStatus;
         }
     } else {
@@ -220,6 +252,10 @@ int main(int argc, char** argv) {
     }
     glutArgv.push_back(nullptr);
     initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
+    if (elevation && !readElevationWorld()) {
+        closeWindow();
+        return app::kUsageStatus;
+    }
     glutKeyboardFunc(onKeyboard);
     glutMainLoop();
     return 0;

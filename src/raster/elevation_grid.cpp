@@ -109,10 +109,13 @@ std::string describe(const ElevationSource& source, const HeightField& field, bo
 }  // namespace
 
 ElevationGrid readElevation(const std::string& path, long long maxSamples, int maxSide) {
+    return readElevation(ElevationSource(path), maxSamples, maxSide);
+}
+
+ElevationGrid readElevation(const ElevationSource& source, long long maxSamples, int maxSide) {
     if (maxSamples < kMinGridSide * kMinGridSide || maxSide < kMinGridSide) {
         throw std::logic_error("readElevation needs room for 2 x 2 samples");
     }
-    const ElevationSource source(path);
     const GridLayout layout = limitedLayout(source, maxSamples, maxSide);
     // Grid rows lie west to east: the layout's rows are the field's columns.
     const int columns = layout.rows;
@@ -120,7 +123,7 @@ ElevationGrid readElevation(const std::string& path, long long maxSamples, int m
     std::vector<double> values(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
     source.read(layout.window, columns, rows, values.data(), columns);
     if (std::all_of(values.begin(), values.end(), [](double v) { return std::isnan(v); })) {
-        throw RasterError("cannot read " + printable(path) + ": it has no valid height");
+        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
     }
     const std::size_t filled = fillGaps(values, columns, rows);
 
@@ -135,7 +138,7 @@ ElevationGrid readElevation(const std::string& path, long long maxSamples, int m
                    [perUnit](double v) { return static_cast<float>(v * perUnit); });
     const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
     if (!std::isfinite(*low) || !std::isfinite(*high)) {
-        throw RasterError("cannot read " + printable(path) + ": its heights reach " +
+        throw RasterError("cannot read " + source.shown() + ": its heights reach " +
                           decimalText(std::isfinite(*low) ? *high : *low) +
                           ", beyond what a float holds");
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "elevation_source.h"
 #include "height_field.h"
 
 namespace raster {
@@ -39,6 +40,9 @@ constexpr int kDefaultMaxSide = 4097;
 // does. Heights in feet become metres; a source placed nowhere keeps its units for both. Missing
 // heights (nodata, NaN, infinite, an SRTM void) are filled from around them. Throws RasterError
 // on one line for any source that cannot be read or has no valid height.
+ElevationGrid readElevation(const ElevationSource& source,
+                            long long maxSamples = kDefaultMaxSamples,
+                            int maxSide = kDefaultMaxSide);
 ElevationGrid readElevation(const std::string& path, long long maxSamples = kDefaultMaxSamples,
                             int maxSide = kDefaultMaxSide);
 
@@ -46,9 +50,11 @@ ElevationGrid readElevation(const std::string& path, long long maxSamples = kDef
 // readElevation made of path, computed from the source itself at longerSide texels on the
 // field's longer side: texel centres span the field from its first sample to its last. Throws
 // RasterError when the source cannot be read or does not match field.
+GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int longerSide);
 GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide);
 // The same at any size: texels need not be square on the ground.
-GroundImage reliefImage(const std::string& path, const HeightField& field, int width, int height);
+GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int width,
+                        int height);
 // The size reliefImage gives for longerSide: texels square on the ground.
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide);
 

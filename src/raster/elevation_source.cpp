@@ -1,11 +1,14 @@
 #include "elevation_source.h"
 
+#include "printable.h"
 #include "reader_process.h"
 
 namespace raster {
 
 ElevationSource::ElevationSource(const std::string& path, const JailLimits& limits)
-    : reader_(std::make_unique<ReaderProcess>(path, limits)), facts_(reader_->facts()) {}
+    : reader_(std::make_unique<ReaderProcess>(path, limits)),
+      facts_(reader_->facts()),
+      shown_(printable(path)) {}
 
 ElevationSource::~ElevationSource() = default;
 ElevationSource::ElevationSource(ElevationSource&&) noexcept = default;

@@ -39,6 +39,8 @@ class ElevationSource {
     const std::string& kind() const { return facts_.kind; }
     // Everything above, with the north-up placement and coordinate system.
     const SourceFacts& facts() const { return facts_; }
+    // The path as messages print it.
+    const std::string& shown() const { return shown_; }
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,
     // interpolated otherwise), written rows north to south, lineStride values apart; missing
@@ -49,6 +51,7 @@ class ElevationSource {
   private:
     std::unique_ptr<ReaderProcess> reader_;
     SourceFacts facts_;
+    std::string shown_;
 };
 
 }  // namespace raster

@@ -23,5 +23,7 @@ struct ElevationWorld {
 // Reads path under the open policy and multiplies its heights by exaggeration (above 0, at most
 // kMaxExaggeration). Throws RasterError on one line.
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration);
+// The same from a source already open.
+ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration);
 
 }  // namespace raster

@@ -44,20 +44,23 @@ std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
 }
 
 GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide) {
-    const auto [width, height] = reliefImageSize(field, longerSide);
-    return reliefImage(path, field, width, height);
+    return reliefImage(ElevationSource(path), field, longerSide);
 }
 
-GroundImage reliefImage(const std::string& path, const HeightField& field, int imageWidth,
+GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int longerSide) {
+    const auto [width, height] = reliefImageSize(field, longerSide);
+    return reliefImage(source, field, width, height);
+}
+
+GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int imageWidth,
                         int imageHeight) {
     if (imageWidth < 1 || imageWidth > kMaxImageSide || imageHeight < 1 ||
         imageHeight > kMaxImageSide || field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
     }
-    const ElevationSource source(path);
     const GridLayout layout = fieldLayout(source, std::max(field.columns, field.rows));
     if (layout.rows != field.columns || layout.columns != field.rows) {
-        throw RasterError("cannot draw " + printable(path) + ": it no longer matches its field");
+        throw RasterError("cannot draw " + source.shown() + ": it no longer matches its field");
     }
     GroundImage image;
     image.width = imageWidth;
