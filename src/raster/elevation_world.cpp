@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "decimal_text.h"
 #include "lod_terrain.h"
@@ -19,6 +20,12 @@ float exaggerated(float height, double exaggeration) {
 
 }  // namespace
 
+std::string exaggerationText(double exaggeration) {
+    std::ostringstream text;
+    text << exaggeration;
+    return text.str();
+}
+
 std::string exaggerationProblem(const HeightField& field, double exaggeration) {
     if (field.heights.empty()) {
         return "";
@@ -29,8 +36,8 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration) {
     for (const float height : {*lowest, *highest}) {
         if (!std::isfinite(exaggerated(height, exaggeration))) {
             return "its heights reach " + decimalText(height) + "; times " +
-                   decimalText(exaggeration) + " that is " + decimalText(height * exaggeration) +
-                   ", beyond what a float holds";
+                   exaggerationText(exaggeration) + " that is " +
+                   decimalText(height * exaggeration) + ", beyond what a float holds";
         }
     }
     return "";

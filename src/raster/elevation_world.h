@@ -24,6 +24,9 @@ struct ElevationWorld {
     double exaggeration = 1.0;
 };
 
+// An exaggeration as written, to 6 significant digits: "1.001", "0.001", "2.5".
+std::string exaggerationText(double exaggeration);
+
 // Why field's heights can't be multiplied by exaggeration: "its heights reach -3.4e+38; times 2
 // that is -6.8e+38, beyond what a float holds". Empty when every product is a finite float.
 std::string exaggerationProblem(const HeightField& field, double exaggeration);

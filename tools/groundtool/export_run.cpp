@@ -162,7 +162,7 @@ class Exporter {
         const std::string heights =
             "heights " + metres(lowest) + " to " + metres(highest) +
             (options_.exaggeration != 1.0
-                 ? ", exaggerated " + decimalText(options_.exaggeration) + " times"
+                 ? ", exaggerated " + raster::exaggerationText(options_.exaggeration) + " times"
                  : "");
         if (isMesh(format_)) {
             writeMesh(span, files, heights);
