@@ -178,7 +178,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     std::string detail;
     std::string fog;
     cli.add_option("--exaggeration", exaggeration,
-                   "elevation rasters: heights times X, above 0 and at most 100 (default 1)")
+                   "elevation rasters: heights times X, 0.001 to 100 (default 1)")
         ->type_name("X");
     cli.add_option("--eye-height", eyeHeight,
                    "elevation rasters: the eye's height above the ground in metres (default 2% "
@@ -243,7 +243,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     }
     std::string problem;
     if (!exaggeration.empty()) {
-        problem = decimalProblem("--exaggeration", exaggeration, 0.0, false,
+        problem = decimalProblem("--exaggeration", exaggeration, raster::kMinExaggeration, true,
                                  raster::kMaxExaggeration, options.exaggeration);
     }
     if (problem.empty() && !eyeHeight.empty()) {

@@ -12,6 +12,10 @@ namespace raster {
 // The texture's longer side: mipmapped, distant ground does not shimmer, and OpenGL's own
 // maximum lowers it where that is smaller.
 constexpr int kReliefTextureSide = 4096;
+// The exaggerations taken, bounds included. 1/1000 still turns millimetre heights into metres;
+// far smaller ones flatten the ground to nothing and push heights into a float's underflow, from
+// which no readout recovers the true metres.
+constexpr double kMinExaggeration = 0.001;
 constexpr double kMaxExaggeration = 100.0;
 
 struct ElevationWorld {
@@ -20,8 +24,15 @@ struct ElevationWorld {
     double exaggeration = 1.0;
 };
 
-// Reads path under the open policy and multiplies its heights by exaggeration (above 0, at most
-// kMaxExaggeration). Throws RasterError on one line.
+// An exaggeration as written, to 6 significant digits: "1.001", "0.001", "2.5".
+std::string exaggerationText(double exaggeration);
+
+// Why field's heights can't be multiplied by exaggeration: "its heights reach -3.4e+38; times 2
+// that is -6.8e+38, beyond what a float holds". Empty when every product is a finite float.
+std::string exaggerationProblem(const HeightField& field, double exaggeration);
+
+// Reads path under the open policy and multiplies its heights by exaggeration (kMinExaggeration
+// to kMaxExaggeration). Throws RasterError on one line, also when a product overflows a float.
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration);
 // The same from a source already open.
 ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration);

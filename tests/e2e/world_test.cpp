@@ -233,6 +233,10 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
         writeFile(source + "/" + name, Bytes(text.begin(), text.end()));
     };
     writeText("notes.txt", "not a raster\n");
+    // -3.4e38, a float nodata nobody declared, fits a float; twice it does not.
+    writeText("sink.asc",
+              "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 30\n800 810 820\n"
+              "830 -3.4e38 850\n860 870 880\n");
     const auto vrtOf = [](const std::string& file) {
         return "<VRTDataset rasterXSize=\"300\" rasterYSize=\"200\"><VRTRasterBand "
                "dataType=\"Int16\" band=\"1\"><SimpleSource><SourceFilename relativeToVRT=\"1\">" +
@@ -242,14 +246,21 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
     };
     writeText("far.vrt", vrtOf("../elsewhere.tif"));
     writeText("url.vrt", vrtOf("/vsicurl/http://127.0.0.1:9/a.tif"));
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"notes.txt", "neither a terrain file nor an elevation raster: notes.txt"},
-        {"void.tif", "void.tif: it has no valid height"},
-        {"row.tif", "300 x 1"},
-        {"cut.tif", "cannot read cut.tif: "},
-        {"MEM:::", "connection strings are not read"},
-        {"far.vrt", "outside the VRT's folder"},
-        {"url.vrt", "is no plain file path"},
+    struct Case {
+        std::vector<std::string> arguments;  // after --window
+        std::string part;                    // what the one line on standard error must name
+    };
+    const std::vector<Case> cases = {
+        {{"notes.txt"}, "neither a terrain file nor an elevation raster: notes.txt"},
+        {{"void.tif"}, "void.tif: it has no valid height"},
+        {{"row.tif"}, "300 x 1"},
+        {{"cut.tif"}, "cannot read cut.tif: "},
+        {{"MEM:::"}, "connection strings are not read"},
+        {{"far.vrt"}, "outside the VRT's folder"},
+        {{"url.vrt"}, "is no plain file path"},
+        {{"--exaggeration", "2", "sink.asc"},
+         "groundview: cannot walk over sink.asc: its heights reach -3.4e+38; times 2 that is "
+         "-6.8e+38, beyond what a float holds"},
     };
     const auto before = [&] {
         std::vector<std::string> names;
@@ -261,10 +272,12 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
     };
     const std::vector<std::string> written = before();
     chmod(source.c_str(), 0555);
-    for (const auto& [file, part] : cases) {
+    for (const auto& [arguments, part] : cases) {
+        const std::string& file = arguments.back();
         ChildOptions options = viewerOptions(":0", source);
         options.environment = {"DISPLAY=:99999"};  // a window would fail; none may be tried
-        options.arguments = {"--window", file};
+        options.arguments = {"--window"};
+        options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         ChildProcess viewer(options);
         EXPECT_EQ(viewer.waitForExit(kExitTimeout), ExitStatus::withCode(64)) << file;
         const std::vector<std::string> lines = viewer.standardErrorLines();
@@ -280,12 +293,17 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
 TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
     TemporaryFolder folder;
     writeCheckerTerrain(folder.path());
+    writeSummitRaster(folder.file("summit.tif"));
     struct Case {
         std::vector<std::string> arguments;
         std::string part;  // what the one line on standard error must name
     };
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
+        {{"--exaggeration", "1e-300", "summit.tif"},
+         "--exaggeration takes a number from 0.001 to 100, not 1e-300"},
+        {{"--exaggeration", "100.5", "summit.tif"},
+         "--exaggeration takes a number from 0.001 to 100, not 100.5"},
         {{"ground.3dt", "ground.3dt"}, "ground.3dt"},
         {{"missing.3dt"}, "missing.3dt: No such file or directory"},
         {{"/dev/null"}, "neither a folder nor a regular file"},

@@ -7,7 +7,7 @@
 #include <memory>
 #include <regex>
 
-#include "elevation_world.h"
+#include "option_checks.h"
 #include "option_values.h"
 #include "tool_error.h"
 
@@ -83,7 +83,7 @@ Command addExportCommand(CLI::App& app) {
                     "solid under 2 million triangles)")
         ->transform(wholeNumber(kMinExportSamples, kMaxExportSamples));
     cli->add_option("--exaggeration", options->exaggeration, "heights multiplied by this")
-        ->check(positiveDecimal(raster::kMaxExaggeration))
+        ->check(kExaggeration)
         ->capture_default_str();
     cli->add_option("--width-mm", options->widthMm,
                     "STL and OBJ: the longer side in millimetres, heights scaled alike")

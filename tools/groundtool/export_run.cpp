@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decimal_text.h"
+#include "elevation_world.h"
 #include "export_command.h"
 #include "export_mesh.h"
 #include "export_source.h"
@@ -133,9 +134,8 @@ std::string exactMetres(double value) {
     return text.str();
 }
 
-// Lowest and highest exaggerated height of a tile, in metres.
-std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span,
-                                      double exaggeration) {
+// Lowest and highest height of a tile, in true metres.
+std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span) {
     double lowest = field.at(span.firstColumn, span.firstRow);
     double highest = lowest;
     for (int row = span.firstRow; row <= span.lastRow; ++row) {
@@ -144,7 +144,7 @@ std::pair<double, double> heightRange(const HeightField& field, const TileSpan& 
             highest = std::max(highest, static_cast<double>(field.at(column, row)));
         }
     }
-    return {lowest * exaggeration, highest * exaggeration};
+    return {lowest, highest};
 }
 
 class Exporter {
@@ -158,8 +158,12 @@ class Exporter {
           staged_(options.force) {}
 
     void write(const TileSpan& span, const TileFiles& files) {
-        const auto [lowest, highest] = heightRange(field_, span, options_.exaggeration);
-        const std::string heights = "heights " + metres(lowest) + " to " + metres(highest);
+        const auto [lowest, highest] = heightRange(field_, span);
+        const std::string heights =
+            "heights " + metres(lowest) + " to " + metres(highest) +
+            (options_.exaggeration != 1.0
+                 ? ", exaggerated " + raster::exaggerationText(options_.exaggeration) + " times"
+                 : "");
         if (isMesh(format_)) {
             writeMesh(span, files, heights);
         } else {
@@ -184,8 +188,17 @@ class Exporter {
         const SolidScale scale =
             solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm);
         SolidMesh mesh = buildSolid(field_, span, scale);
+        // The heights fit a float once exaggerated; scaling up for print can still overflow.
+        if (!std::all_of(mesh.positions.begin(), mesh.positions.end(),
+                         [](float value) { return std::isfinite(value); })) {
+            throw ToolError("cannot export " + options_.source +
+                            (options_.widthMm > 0.0
+                                 ? " " + decimalText(options_.widthMm) + " mm wide"
+                                 : std::string()) +
+                            ": its heights go beyond what a float holds");
+        }
         const double unit = scale.unitsPerMetre;
-        const double highest = heightRange(field_, span, options_.exaggeration).second;
+        const double highest = heightRange(field_, span).second * options_.exaggeration;
         const std::string size = decimalText((span.columns() - 1) * field_.spacing * unit) + " x " +
                                  decimalText((span.rows() - 1) * field_.spacing * unit) + " x " +
                                  decimalText(highest * unit - scale.baseLevel) +
@@ -278,6 +291,10 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
     HeightField field = checkedField(std::move(source.field), options.source);
     if (!world) {
         field = averagedDown(field, maxSamples);
+    }
+    if (const std::string problem = raster::exaggerationProblem(field, options.exaggeration);
+        !problem.empty()) {
+        throw ToolError("cannot export " + options.source + ": " + problem);
     }
     if (source.image.width <= 0 || source.image.height <= 0 ||
         source.image.rgb.size() != static_cast<std::size_t>(source.image.width) *

@@ -7,6 +7,8 @@
 #include <iomanip>
 #include <sstream>
 
+#include "decimal_text.h"
+#include "elevation_world.h"
 #include "option_values.h"
 #include "terrain_file.h"
 
@@ -72,6 +74,17 @@ const CLI::Validator kHeightScale(
                    : "expected a number above 0 and at most 1000; " + text + " is " + problem;
     },
     "S");
+
+const CLI::Validator kExaggeration(
+    [](std::string& text) -> std::string {
+        double value = 0.0;
+        return app::parseDecimal(text, value) && value >= raster::kMinExaggeration &&
+                       value <= raster::kMaxExaggeration
+                   ? ""
+                   : "expected a number from " + raster::decimalText(raster::kMinExaggeration) +
+                         " to " + raster::decimalText(raster::kMaxExaggeration) + ", not " + text;
+    },
+    "X");
 
 void addTextureNumberOption(CLI::App& command, int& textureNumber) {
     // Runs after decimal(), so "-0" and "000" arrive here as the number they are.

@@ -13,10 +13,11 @@ namespace groundtool {
 // zeros are dropped so the number reads as decimal.
 CLI::Validator decimal(bool allowNegative);
 
-extern const CLI::Validator kFinite;       // any plain finite decimal
-extern const CLI::Validator kAngle;        // degrees, reduced to [0, 360)
-extern const CLI::Validator kPowerOfTwo;   // after decimal()
-extern const CLI::Validator kHeightScale;  // as groundview --height-scale
+extern const CLI::Validator kFinite;        // any plain finite decimal
+extern const CLI::Validator kAngle;         // degrees, reduced to [0, 360)
+extern const CLI::Validator kPowerOfTwo;    // after decimal()
+extern const CLI::Validator kHeightScale;   // as groundview --height-scale
+extern const CLI::Validator kExaggeration;  // as groundview --exaggeration
 
 // --texture-number K: the terrain names "K.bmp"; -128 to 127, not 0.
 void addTextureNumberOption(CLI::App& command, int& textureNumber);

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <ostream>
@@ -231,13 +230,7 @@ Command addRenderCommand(CLI::App& app) {
     command
         ->add_option("--exaggeration", options->exaggeration,
                      "elevation rasters: heights times X, as groundview --exaggeration")
-        ->check(kFinite)
-        ->check(CLI::Range(0.0, raster::kMaxExaggeration))
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                return std::strtod(text.c_str(), nullptr) > 0.0 ? "" : "expected above 0";
-            },
-            ""))
+        ->check(kExaggeration)
         ->capture_default_str();
     command
         ->add_option("--eye-height", options->eyeHeight,

@@ -246,6 +246,7 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
         {"utm.tif", {"--out", "utm.glb", "--exaggeration", "1.5"}, 0.0, 1.5},
         {"utm.tif", {"--out", "utm_levels.png"}, 0.0, 1.0},
         {"utm.tif", {"--out", "utm.r16", "--exaggeration", "3"}, 0.0, 3.0},
+        {"utm.tif", {"--out", "flat.stl", "--exaggeration", "0.001"}, 0.0, 0.001},
         {"geographic.tif",
          {"--out", "geo.stl", "--samples", "100", "--width-mm", "90"},
          90,
@@ -267,6 +268,17 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
                                       : raster::readElevation(folder.file(row.source),
                                                               raster::kDefaultMaxSamples, samples)
                                             .field;
+        // The report gives true heights, to three digits, and names any exaggeration.
+        std::smatch reported;
+        ASSERT_TRUE(std::regex_search(
+            run.out, reported,
+            std::regex("heights (\\S+) m to (\\S+) m(, exaggerated (\\S+) times)?[,;]")))
+            << run.out;
+        const auto [lowest, highest] =
+            std::minmax_element(field.heights.begin(), field.heights.end());
+        EXPECT_NEAR(std::stod(reported[1]), *lowest, 0.005 * std::abs(*lowest)) << run.out;
+        EXPECT_NEAR(std::stod(reported[2]), *highest, 0.005 * std::abs(*highest)) << run.out;
+        EXPECT_EQ(reported[3].matched ? std::stod(reported[4]) : 1.0, row.exaggeration) << run.out;
         const double perMetre =
             row.widthMm > 0.0 ? row.widthMm / std::max(field.width(), field.depth()) : 1.0;
         const std::string path = folder.file(row.arguments[1]);
@@ -335,11 +347,18 @@ TEST_F(ExportTest, TilesAreClosedSolidsSharingTheirEdges) {
 struct RefusalRow {
     std::vector<std::string> arguments;
     int status;
+    std::string error = "";  // all of standard error, when given
 };
 
 TEST_F(ExportTest, RefusalsWriteNothing) {
     writeFile(folder.file("old.stl"), {1, 2, 3});
     writeFile(folder.file("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});  // no world, no raster
+    // One height a float holds, though not 100 times over, nor scaled to 10 m across 210 m.
+    writeRaster(folder.file("huge.tif"), {"GTiff", 8, 8, GDT_Float32, kUtmDem.placement, 32632, 0},
+                [](int x, int y) { return x == 3 && y == 2 ? 1e38 : 800.0 + x; });
+    const std::string overflow =
+        "groundtool: cannot export huge.tif: its heights reach 1e+38; times 100 that is 1e+40, "
+        "beyond what a float holds\n";
     const std::vector<std::string> before = folderContents(folder.path());
     const std::vector<RefusalRow> rows = {
         {{"ground.3dt", "--out", "hill.xyz"}, groundtool::kExitUsage},
@@ -350,10 +369,24 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
         {{"ground.3dt", "--out", "old.stl"}, groundtool::kExitFailure},
         {{"ground.3dt", "--out", "old.stl", "--tiles", "9x1", "--force"}, groundtool::kExitFailure},
         {{"ground.3dt", "--out", "missing/deeper/hill.stl"}, groundtool::kExitFailure},
-        {{"notes.txt", "--out", "hill.stl"}, groundtool::kExitFailure}};
+        {{"notes.txt", "--out", "hill.stl"}, groundtool::kExitFailure},
+        {{"huge.tif", "--out", "hill.stl", "--exaggeration", "100"}, 1, overflow},
+        {{"huge.tif", "--out", "hill.obj", "--exaggeration", "100"}, 1, overflow},
+        {{"huge.tif", "--out", "hill.glb", "--exaggeration", "100"}, 1, overflow},
+        {{"huge.tif", "--out", "hill.stl", "--exaggeration", "3", "--width-mm", "10000"},
+         1,
+         "groundtool: cannot export huge.tif 10000 mm wide: its heights go beyond what a float "
+         "holds\n"},
+        {{"utm.tif", "--out", "hill.stl", "--exaggeration", "0.0009"},
+         groundtool::kExitUsage,
+         "groundtool: --exaggeration: expected a number from 0.001 to 100, not 0.0009 (see "
+         "groundtool --help)\n"}};
     for (const RefusalRow& row : rows) {
         const ToolRun run = exportRun(folder.path(), row.arguments);
         EXPECT_EQ(run.status, row.status) << row.arguments[0] << " " << row.arguments[2] << run.err;
+        if (!row.error.empty()) {
+            EXPECT_EQ(run.err, row.error);
+        }
         EXPECT_EQ(folderContents(folder.path()), before);
     }
     EXPECT_EQ(readFile(folder.file("old.stl")), Bytes({1, 2, 3}));

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <tuple>
@@ -229,6 +230,31 @@ TEST(RenderOptions, EyeTakesTwoNumbers) {
     EXPECT_EQ(groundtool::defaultRenderOutput("worlds/ground.3dt"), "ground.png");
 }
 
+TEST(RenderRaster, ExaggeratedHeightsStayFloats) {
+    constexpr float kMost = std::numeric_limits<float>::max();
+    const struct {
+        std::vector<float> heights;
+        double exaggeration;
+        std::string problem;
+    } cases[] = {
+        {{800, -3.4e38f},
+         2,
+         "its heights reach -3.4e+38; times 2 that is -6.8e+38, beyond what a float holds"},
+        {{-1e38f, 1e38f},
+         100,
+         "its heights reach -1e+38; times 100 that is -1e+40, beyond what a float holds"},
+        {{0, kMost},
+         1.001,
+         "its heights reach 3.4e+38; times 1.001 that is 3.41e+38, beyond what a float holds"},
+        {{-kMost, kMost}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        HeightField field;
+        field.heights = c.heights;
+        EXPECT_EQ(raster::exaggerationProblem(field, c.exaggeration), c.problem) << c.exaggeration;
+    }
+}
+
 TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     TemporaryFolder folder;
     // 60 x 60 cells of 30 m; the walk starts at column 30, row 56 (the south edge's middle,
@@ -280,26 +306,30 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     }
 
     // Over the field's highest sample, the readout names the source's summit pixel to within
-    // half a cell, and the ground there to within one cell's fall: cones 250 m high, falling 20 m a
-    // pixel.
+    // half a cell, and the true ground there to within one cell's fall, whatever the
+    // exaggeration: cones 250 m high, falling 20 m a pixel.
     const HeightAt cone = [](int x, int y) { return 250 - 20 * std::hypot(x - 30, y - 15); };
     writeRaster(folder.file("cone.tif"), utm, cone);
     writeRaster(folder.file("degrees.tif"),
                 {"GTiff", 60, 40, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
                 cone);
-    const std::vector<std::tuple<const char*, const char*, double, double>> readouts = {
-        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535},
-        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200},
+    const std::vector<std::tuple<const char*, const char*, double, double, double>> readouts = {
+        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, 1.0},
+        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, raster::kMinExaggeration},
+        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200, 1.0},
+        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200,
+         raster::kMaxExaggeration},
     };
-    for (const auto& [file, format, summitX, summitY] : readouts) {
-        const raster::ElevationWorld world = raster::loadElevationWorld(folder.file(file), 1.0);
+    for (const auto& [file, format, summitX, summitY, exaggeration] : readouts) {
+        const raster::ElevationWorld world =
+            raster::loadElevationWorld(folder.file(file), exaggeration);
         const HeightField& field = world.grid.field;
         const auto highest = std::max_element(field.heights.begin(), field.heights.end());
         const auto sample = static_cast<int>(highest - field.heights.begin());
         Walker walker(field);
         walker.placeAt(sample % field.columns * field.spacing,
                        sample / field.columns * field.spacing, 0);
-        const std::string where = raster::whereText(walker, world.grid.placement, 1.0);
+        const std::string where = raster::whereText(walker, world.grid.placement, exaggeration);
         double first = 0, second = 0, ground = 0;
         ASSERT_EQ(std::sscanf(where.c_str(), format, &first, &second, &ground), 3) << where;
         const bool latitudeFirst = format[0] == '%';
