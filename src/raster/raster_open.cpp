@@ -3,6 +3,7 @@
 #include <cpl_conv.h>
 #include <cpl_string.h>
 
+#include <cstring>
 #include <optional>
 
 #include "gdal_errors.h"
@@ -20,11 +21,11 @@ namespace {
 // gains nothing from more than this, and a huge source would otherwise fill it.
 constexpr GIntBig kBlockCacheBytes = 64 << 20;
 
-// Configuration that keeps GDAL local and leaves the user's folders as they were, set over
-// anything the environment says. What a user may still usefully set: GDAL_CACHEMAX (the block
-// cache, 64 MB here otherwise), GDAL_NUM_THREADS (GeoTIFF decoding threads),
-// GDAL_MAX_DATASET_POOL_SIZE (files a VRT mosaic keeps open), GDAL_DATA and PROJ_DATA (where
-// GDAL and PROJ find their coordinate system tables).
+// Configuration that keeps GDAL local, runs no code but its own and leaves the user's folders as
+// they were, set over anything the environment or GDAL's configuration files say. What a user may
+// still usefully set: GDAL_CACHEMAX (the block cache, 64 MB here otherwise), GDAL_NUM_THREADS
+// (GeoTIFF decoding threads), GDAL_MAX_DATASET_POOL_SIZE (files a VRT mosaic keeps open), GDAL_DATA
+// and PROJ_DATA (where GDAL and PROJ find their coordinate system tables).
 constexpr const char* kConfiguration[][2] = {
     // Whatever still tries the network gives up at once.
     {"GDAL_HTTP_TIMEOUT", "1"},
@@ -40,7 +41,30 @@ constexpr const char* kConfiguration[][2] = {
     {"GDAL_ERROR_ON_LIBJPEG_WARNING", "TRUE"},
     // A VRT's Python pixel functions would run code from the file.
     {"GDAL_VRT_ENABLE_PYTHON", "NO"},
+    // No driver loaded from a plugin library, nor from a Python script: an empty list of folders
+    // (GDAL would take "disable" here as a folder name).
+    {"GDAL_DRIVER_PATH", "disable"},
+    {"GDAL_PYTHON_DRIVER_PATH", ""},
 };
+
+void configure() {
+    for (const auto& [key, value] : kConfiguration) {
+        CPLSetConfigOption(key, value);
+    }
+}
+
+// GDAL takes a thread's own settings over those set for all, so each is read back as GDAL reads
+// it.
+void checkConfiguration() {
+    for (const auto& [key, value] : kConfiguration) {
+        const char* set = CPLGetConfigOption(key, nullptr);
+        if (set == nullptr || std::strcmp(set, value) != 0) {
+            throw RasterError(std::string("cannot set GDAL up to read rasters safely: its ") + key +
+                              " reads \"" + printable(set == nullptr ? "" : set) +
+                              "\", where it must be \"" + value + "\"");
+        }
+    }
+}
 
 // Besides the allowed drivers, GDAL's own work needs these: rasters in memory, and VRT for the
 // views (palette expanded, warped north-up) made of an open source.
@@ -124,11 +148,14 @@ const std::vector<std::string>& allowedDrivers() {
 void useGdal() {
     static const bool ready = [] {
         CPLSetErrorHandler(CPLQuietErrorHandler);
-        for (const auto& [key, value] : kConfiguration) {
-            CPLSetConfigOption(key, value);
-        }
+        // GDAL reads its configuration files ($GDAL_CONFIG_FILE, ~/.gdal/gdalrc, /etc/gdal/gdalrc)
+        // when its list of drivers is first made; the configuration is set after that and before
+        // GDALAllRegister, which loads plugins.
+        GDALGetDriverCount();
+        configure();
         GDALAllRegister();
         keepOnlyNeededDrivers();
+        checkConfiguration();
         if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) {
             GDALSetCacheMax64(kBlockCacheBytes);
         }
@@ -139,6 +166,9 @@ void useGdal() {
 
 Dataset openSource(const std::string& path) {
     useGdal();
+    // A nested VRT's sources are opened with every registered driver, and any GDALAllRegister
+    // since would have brought all back.
+    keepOnlyNeededDrivers();
     const std::string shown = printable(path);
     const std::optional<std::string> subdatasetFile = netcdfFile(path);
     if (isVirtualPath(path)) {

@@ -14,9 +14,11 @@ namespace raster {
 // when its sources pass checkVrtSources.
 const std::vector<std::string>& allowedDrivers();
 
-// Registers the allowed drivers (and those GDAL works with in memory) and no others, sets the
-// configuration that keeps GDAL local, stops GDAL printing, and bounds its block cache unless
-// GDAL_CACHEMAX says otherwise. Call before any other GDAL use; later calls do nothing.
+// Registers the allowed drivers (and those GDAL works with in memory) and no others, loading no
+// plugin, sets the configuration that keeps GDAL local over what the environment and GDAL's
+// configuration files say, stops GDAL printing, and bounds its block cache unless GDAL_CACHEMAX
+// says otherwise. Throws RasterError when a setting does not read back as set. Call before any
+// other GDAL use; later calls do nothing once one has succeeded.
 void useGdal();
 
 // Opens path for reading: a plain path to a regular file, or NETCDF:"file.nc":variable. Throws

@@ -240,15 +240,29 @@ TEST(Import, TextureShowsEachVertexItsOwnGround) {
 
 namespace {
 
-// A VRT whose one band reads name: a simple source, or a VRTRawRasterBand's raw bytes.
-void writeVrt(const std::string& path, const std::string& name, bool raw = false) {
-    const std::string source = "<SourceFilename relativeToVRT=\"1\">" + name + "</SourceFilename>";
+std::string fileElement(const std::string& name, const std::string& relative = "1") {
+    return "<SourceFilename relativeToVRT=\"" + relative + "\">" + name + "</SourceFilename>";
+}
+
+std::string simpleSource(const std::string& name, const std::string& more = "") {
+    return "<SimpleSource>" + fileElement(name) + more + "</SimpleSource>";
+}
+
+// A 4 x 4 VRT whose one band, of subClass when given, holds body.
+void writeVrtBand(const std::string& path, const std::string& body,
+                  const std::string& subClass = "") {
     const std::string text =
         "<VRTDataset rasterXSize=\"4\" rasterYSize=\"4\"><VRTRasterBand dataType=\"Byte\"" +
-        (raw ? " subClass=\"VRTRawRasterBand\">" + source + "<PixelOffset>1</PixelOffset>"
-             : "><SimpleSource>" + source + "</SimpleSource>") +
+        (subClass.empty() ? "" : " subClass=\"" + subClass + "\"") + ">" + body +
         "</VRTRasterBand></VRTDataset>";
     writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+// A VRT whose one band reads name: a simple source, or a VRTRawRasterBand's raw bytes.
+void writeVrt(const std::string& path, const std::string& name, bool raw = false) {
+    writeVrtBand(path,
+                 raw ? fileElement(name) + "<PixelOffset>1</PixelOffset>" : simpleSource(name),
+                 raw ? "VRTRawRasterBand" : "");
 }
 
 // A netCDF file of two 30 x 20 variables, elev1 and elev2, and no raster of its own.
@@ -321,6 +335,45 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     const std::string huge = R"(<VRTDataset rasterXSize="50000" rasterYSize="50000">
         <VRTRasterBand dataType="Byte" band="1"/></VRTDataset>)";
     writeFile(folder.file("huge.vrt"), Bytes(huge.begin(), huge.end()));
+    // Nine VRTs each naming the next ten times: a billion sources read, were each VRT followed.
+    for (int link = 1; link <= 9; ++link) {
+        const std::string next =
+            link < 9 ? "chain" + std::to_string(link + 1) + ".vrt" : "whole.tif";
+        std::string sources;
+        for (int i = 0; i < 10; ++i) {
+            sources += simpleSource(next);
+        }
+        writeVrtBand(folder.file("chain" + std::to_string(link) + ".vrt"), sources);
+    }
+    writeVrt(folder.file("loop.vrt"), "loop.vrt");
+    writeVrtBand(folder.file("kernel.vrt"),
+                 "<KernelFilteredSource>" + fileElement("whole.tif") +
+                     "<Kernel><Size>3</Size><Coefs>1 1 1 1 1 1 1 1 1</Coefs></Kernel>"
+                     "</KernelFilteredSource>");
+    writeVrtBand(folder.file("python.vrt"),
+                 "<PixelFunctionLanguage>Python</PixelFunctionLanguage><PixelFunctionType>mark</"
+                 "PixelFunctionType><PixelFunctionCode><![CDATA[\ndef mark(in_ar, out_ar, *args, "
+                 "**kwargs):\n    open('python-ran', 'w')\n]]></PixelFunctionCode>" +
+                     simpleSource("whole.tif"),
+                 "VRTDerivedRasterBand");
+    writeVrtBand(folder.file("rooted.vrt"),
+                 simpleSource("inside.vrt", "<OpenOptions><OOI key=\"ROOT_PATH\">" +
+                                                elsewhere.path() + "</OOI></OpenOptions>"));
+    writeVrtBand(folder.file("yes.vrt"),
+                 "<SimpleSource>" + fileElement("whole.tif", "yes") + "</SimpleSource>");
+    // Flat at 5, where an .aux.xml, were GDAL to read it, calls 5 no data.
+    writeRaster(folder.file("flat.tif"), {"GTiff", 8, 8, GDT_Float32, {}, 0, 0},
+                [](int, int) { return 5.0; });
+    const std::string aux =
+        "<PAMDataset><PAMRasterBand band=\"1\"><NoDataValue>5</NoDataValue></PAMRasterBand>"
+        "</PAMDataset>";
+    writeFile(folder.file("flat.tif.aux.xml"), Bytes(aux.begin(), aux.end()));
+    // GDAL's own configuration file asks for Python and .aux.xml files. (It sets nothing the
+    // environment sets, so no variable of those names is given.)
+    const std::string settings =
+        "[configoptions]\nGDAL_VRT_ENABLE_PYTHON=YES\nGDAL_PAM_ENABLED=YES\n";
+    writeFile(elsewhere.file("gdalrc"), Bytes(settings.begin(), settings.end()));
+    const std::vector<std::string> hostile = {"GDAL_CONFIG_FILE=" + elsewhere.file("gdalrc")};
     std::filesystem::create_directory(folder.file("taken"));
     writeFile(folder.file("taken/1.bmp"), solidBitmapBytes(2, 2, {0, 0, 0}));
     const auto before = folderContents(folder.path());
@@ -350,6 +403,19 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         {{"taken"}, 1, "taken: a folder, not a regular file"},
         {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
         {{"huge.vrt"}, 1, "more than is decoded here"},
+        {{"chain1.vrt"}, 1, "chain4.vrt: it names more than 1048576 sources"},
+        {{"chain7.vrt"}, 0, "read chain7.vrt (VRT, Byte)"},
+        {{"loop.vrt"}, 1, "\"loop.vrt\" leads back to a VRT that names it"},
+        {{"kernel.vrt"},
+         1,
+         "kernel.vrt: it filters a source through a kernel (<KernelFilteredSource>), which is not "
+         "read here"},
+        {{"python.vrt"},
+         1,
+         "python.vrt: it computes its pixels with a function (VRTDerivedRasterBand)"},
+        {{"rooted.vrt"}, 1, "rooted.vrt: it gives a source open options (<OpenOptions>)"},
+        {{"yes.vrt"}, 1, "\"whole.tif\" has relativeToVRT=\"yes\"; write 0 or 1"},
+        {{"flat.tif"}, 0, "the source is flat"},
         {{"whole.tif", "--out", folder.file("taken")}, 1, "1.bmp already exists"},
         {{"whole.tif", "--range", "5,1"}, 2, "--range"},
         {{"whole.tif", "--texture", "shiny"}, 2, "--texture"},
@@ -366,9 +432,10 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
             words.insert(words.end(), {"--out", status == 0 ? made.path() : folder.path()});
         }
         const auto start = std::chrono::steady_clock::now();
-        const ToolRun run = runTool(words, folder.path());
+        const ToolRun run = runTool(words, folder.path(), std::chrono::seconds(120), hostile);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(run.status, status) << part << run.err;
+        EXPECT_EQ(folderContents(folder.path()), before) << part;
         if (status == 0) {
             EXPECT_NE(run.out.find(part), std::string::npos) << run.out;
             EXPECT_TRUE(fileExists(made.file("ground.3dt"))) << part;
@@ -378,7 +445,6 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         EXPECT_EQ(run.err.rfind("groundtool: ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
-        EXPECT_EQ(folderContents(folder.path()), before) << part;
         EXPECT_EQ(folderContents(folder.file("taken")), std::vector<std::string>{"1.bmp"});
     }
 }

@@ -11,11 +11,12 @@
 #include "child_process.h"
 
 ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder,
-                std::chrono::seconds limit) {
+                std::chrono::seconds limit, const std::vector<std::string>& environment) {
     ChildOptions options;
     options.executable = GROUNDTOOL_PATH;
     options.arguments = arguments;
     options.workingFolder = folder;
+    options.environment = environment;
     ChildProcess tool(options);
 
     ToolRun run;

@@ -16,10 +16,12 @@ struct ToolRun {
     bool timedOut = false;  // killed for running past its time limit
 };
 
-// Runs the tool in folder ("." is the test's own working folder). A run still going after limit
-// is killed, so a tool that waits forever fails its test instead of stalling the suite.
+// Runs the tool in folder ("." is the test's own working folder), with environment's "NAME=value"
+// entries over this process's variables. A run still going after limit is killed, so a tool that
+// waits forever fails its test instead of stalling the suite.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::string& folder = ".",
-                std::chrono::seconds limit = std::chrono::seconds(120));
+                std::chrono::seconds limit = std::chrono::seconds(120),
+                const std::vector<std::string>& environment = {});
 
 // The names in a folder, sorted, hidden ones included: what a failed command must not add to.
 std::vector<std::string> folderContents(const std::string& folder);
