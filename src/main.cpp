@@ -30,8 +30,8 @@ namespace {
 
 app::ViewerOptions options;
 
-// Elevation mode's source, opened in its reader before the window exists; its world, read while
-// the window says so; its ground and walker once the window shows.
+// Elevation mode's source, opened in its reader and read before any window or X connection
+// exists; its ground and walker once the window shows.
 struct ElevationView {
     std::unique_ptr<raster::ElevationSource> source;
     raster::ElevationWorld world;
@@ -50,14 +50,8 @@ constexpr double kReadoutShade[3] = {0.0, 0.0, 0.0};
 // chain.
 bool frameChainRunning = false;
 
-// "groundview", or in elevation mode "groundview — dem.tif", "groundview — reading dem.tif".
-std::string windowTitle(bool reading) {
-    if (!elevation) {
-        return "groundview";
-    }
-    return std::string("groundview \u2014 ") + (reading ? "reading " : "") +
-           printable(world::nameOf(options.terrainPath));
-}
+// Sources up to this many samples are read in well under a second, without a word.
+constexpr long long kQuietReadSamples = 4'000'000;
 
 void drawReadout(const std::string& text, int width, int height) {
     glMatrixMode(GL_PROJECTION);
@@ -102,9 +96,6 @@ void onFrameTimer(int /*value*/) {
 
 void onDisplay() {
     if (elevation) {
-        if (!elevation->walker) {
-            return;  // still reading
-        }
         if (!elevation->ground) {
             elevation->ground =
                 std::make_unique<LodTerrain>(elevation->world.grid.field, elevation->world.image);
@@ -120,17 +111,13 @@ void onDisplay() {
 }
 
 // Leaving game mode restores the screen mode; freeglut then owns the rest of the clean-up at exit.
-void closeWindow() {
+void quit() {
     elevation.reset();  // its texture and arrays go while their context is still current
     if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
         glutLeaveGameMode();
     } else if (glutGetWindow() != 0) {
         glutDestroyWindow(glutGetWindow());
     }
-}
-
-void quit() {
-    closeWindow();
     std::exit(0);
 }
 
@@ -169,7 +156,6 @@ void holdWindowToViewportLimit() {
 // Opens an elevation raster in its jailed reader before any window or X connection exists;
 // false, with one line said, when it can't be walked over.
 bool openElevationSource() {
-    std::cerr << "groundview: reading " << printable(options.terrainPath) << std::endl;
     try {
         elevation = std::make_unique<ElevationView>();
         elevation->source = std::make_unique<raster::ElevationSource>(options.terrainPath);
@@ -184,10 +170,15 @@ bool openElevationSource() {
     return true;
 }
 
-// Reads the opened raster's heights and texture while the window's title says so; false, with
-// one line said, when that fails.
+// Reads the opened raster's heights and texture, still before any window, so that a source that
+// can't be used is refused without one; false, with one line said, when that fails. A large
+// source says first what is being read, as that takes seconds.
 bool readElevationWorld() {
-    glutMainLoopEvent();  // the window shows its title while the reading goes on
+    const raster::SourceFacts& facts = elevation->source->facts();
+    if (static_cast<long long>(facts.width) * facts.height > kQuietReadSamples) {
+        std::cerr << "groundview: reading " << printable(options.terrainPath) << ", " << facts.width
+                  << " x " << facts.height << " samples" << std::endl;
+    }
     try {
         elevation->world = raster::loadElevationWorld(*elevation->source, options.exaggeration);
     } catch (const raster::RasterError& error) {
@@ -202,7 +193,6 @@ bool readElevationWorld() {
     if (options.eyeHeight > 0.0) {
         elevation->walker->setEyeHeight(options.eyeHeight);
     }
-    glutSetWindowTitle(windowTitle(false).c_str());
     return true;
 }
 
@@ -216,7 +206,9 @@ void initGraphics(int argc, char** argv) {
     glutInit(&argc, argv);
     // Elevation mode draws real relief, where ground hides ground: it needs a depth buffer.
     glutInitDisplayMode(elevation ? GLUT_DOUBLE | GLUT_DEPTH : GLUT_DOUBLE);
-    const std::string title = windowTitle(elevation != nullptr);
+    const std::string title =
+        elevation ? "groundview \u2014 " + printable(world::nameOf(options.terrainPath))
+                  : "groundview";
     if (options.window) {
         // freeglut's default reshape makes the viewport the whole window, as for the screen.
         glutCreateWindow(title.c_str());
@@ -239,7 +231,7 @@ int main(int argc, char** argv) {
     }
     options = parsed.options;
     if (options.elevation) {
-        if (!openElevationSource()) {
+        if (!openElevationSource() || !readElevationWorld()) {
             return app::kUsageStatus;
         }
     } else {
@@ -252,10 +244,6 @@ int main(int argc, char** argv) {
     }
     glutArgv.push_back(nullptr);
     initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
-    if (elevation && !readElevationWorld()) {
-        closeWindow();
-        return app::kUsageStatus;
-    }
     glutKeyboardFunc(onKeyboard);
     glutMainLoop();
     return 0;

@@ -346,12 +346,15 @@ ReaderProcess::~ReaderProcess() {
     }
 }
 
-void ReaderProcess::stop(const std::string& message) {
+void ReaderProcess::stop(const std::string& message, bool notARaster) {
     if (child_ > 0) {
         kill(child_, SIGKILL);
         while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
         }
         child_ = -1;
+    }
+    if (notARaster) {
+        throw NotARaster(message);
     }
     throw RasterError(message);
 }
@@ -391,7 +394,7 @@ std::string ReaderProcess::await() {
             case kNotARaster:
             case kFailed: {
                 const std::string line = printable(Unpacker(buffer).text());
-                stop(line);  // the reader is done either way
+                stop(line, buffer[0] == kNotARaster);  // the reader is done either way
             }
             default:
                 return buffer;

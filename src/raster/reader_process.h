@@ -36,7 +36,8 @@ class ReaderProcess {
     // Waits for the reader's answer, resetting the stall clock at each progress report; returns
     // the answer's bytes, its first byte its kind. Throws when it stalls, dies or says it failed.
     std::string await();
-    [[noreturn]] void stop(const std::string& message);
+    // Ends the reader and throws message, as NotARaster when it says so.
+    [[noreturn]] void stop(const std::string& message, bool notARaster = false);
 
     std::string shown_;
     JailLimits limits_;

@@ -213,7 +213,8 @@ TEST(World, ElevationRasterIsWhatGroundtoolRendersOnceTheReadoutIsHidden) {
     const WindowGeometry window = expectWorldShown(
         folder.path(), folder.file("summit.tif"), {"--window=640x480", "summit.tif"},
         scene::kDefaultHeightScale, "elevation", {XK_h},
-        "groundview: resampled to square cells from 300 x 200 to 208 x 199 samples\n");
+        "groundview: resampled to square cells from 300 x 200 to "
+        "208 x 199 samples\n");
     EXPECT_EQ(window.width, 640);
     EXPECT_EQ(window.height, 480);
 }
