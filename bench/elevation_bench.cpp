@@ -73,7 +73,7 @@ HeightField fractalField() {
             }
         }
     }
-    HeightField field{kFieldSide, kFieldSide, kSpacingMetres, {}};
+    HeightField field{kFieldSide, kFieldSide, kSpacingMetres, kSpacingMetres, {}, {}};
     field.heights.reserve(static_cast<std::size_t>(kFieldSide) * kFieldSide);
     for (int r = 0; r < kFieldSide; ++r) {
         for (int c = 0; c < kFieldSide; ++c) {

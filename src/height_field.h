@@ -1,23 +1,43 @@
 #pragma once
-// Elevation data as drawn and exported: a grid of heights in metres on square cells. Sample
-// (column, row) lies at x = column * spacing (east) and z = row * spacing (south), so the north
-// edge is z = 0 and north lies along -z; y is up.
+// Elevation data as drawn and exported: a grid of heights in metres. Sample (column, row) lies at
+// x = column * spacingEast (east) and z = row * spacingSouth (south), so the north edge is z = 0
+// and north lies along -z; y is up. Cells need not be square: each axis keeps the source's own
+// spacing. A sample may hold no data: such samples are never drawn, and their heights, finite
+// like every other, are only placeholders (0 m for the sea, the lowest valid height elsewhere).
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
-struct HeightField {
-    int columns = 0;             // samples west to east, 2 or more
-    int rows = 0;                // samples north to south, 2 or more
-    double spacing = 1.0;        // metres between neighbouring samples, both ways
-    std::vector<float> heights;  // metres, rows north to south, each west to east
+// What a sample holds.
+enum class SampleKind : std::uint8_t {
+    data,     // the source's own height
+    filled,   // a small void filled smoothly from around it
+    missing,  // no data, drawn as nothing
+    sea,      // no data in a region that reaches sea level, drawn as water at 0 m
+};
 
-    float at(int column, int row) const {
-        return heights[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
-                       static_cast<std::size_t>(column)];
+struct HeightField {
+    int columns = 0;                // samples west to east, 2 or more
+    int rows = 0;                   // samples north to south, 2 or more
+    double spacingEast = 1.0;       // metres between neighbouring samples west to east
+    double spacingSouth = 1.0;      // and north to south
+    std::vector<float> heights;     // metres, rows north to south, each west to east
+    std::vector<SampleKind> kinds;  // the same layout; empty when every sample is data
+
+    std::size_t index(int column, int row) const {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
+               static_cast<std::size_t>(column);
     }
-    double width() const { return (columns - 1) * spacing; }  // metres west to east
-    double depth() const { return (rows - 1) * spacing; }     // metres north to south
+    float at(int column, int row) const { return heights[index(column, row)]; }
+    SampleKind kind(int column, int row) const {
+        return kinds.empty() ? SampleKind::data : kinds[index(column, row)];
+    }
+    // A height from the source or filled from it: ground that is drawn.
+    bool drawn(int column, int row) const { return kind(column, row) <= SampleKind::filled; }
+    bool complete() const { return kinds.empty(); }
+    double width() const { return (columns - 1) * spacingEast; }  // metres west to east
+    double depth() const { return (rows - 1) * spacingSouth; }    // metres north to south
 };
 
 // An RGB picture laid over a whole height field: texel rows north to south, each west to east,

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kRgb = 3;
+// The sea's plain colour: a deep blue-green that no relief tint uses.
+constexpr GLubyte kWaterRgb[kRgb] = {46, 88, 118};
 constexpr int kFloatsPerVertex = 3;
 // Added to every skirt between chunks, so rounding where a fine edge meets a coarse one cannot
 // show a pixel of sky even where the two levels' edges agree.
@@ -199,6 +201,7 @@ LodTerrain::LodTerrain(const HeightField& field, const GroundImage& image) : fie
     requireUsableField(field);
     requireUsableImage(image);
     measureChunks();
+    buildWater();
     uploadTexture(image);
 }
 
@@ -221,13 +224,15 @@ void LodTerrain::measureChunks() {
             measureLevels(chunk);
         }
     }
-    lowest_ = chunks_.front().lowest;
-    highest_ = chunks_.front().highest;
+    bool first = true;
     for (int cz = 0; cz < chunksDown_; ++cz) {
         for (int cx = 0; cx < chunksAcross_; ++cx) {
             Chunk& chunk = chunks_[static_cast<std::size_t>(cz) * chunksAcross_ + cx];
-            lowest_ = std::min(lowest_, chunk.lowest);
-            highest_ = std::max(highest_, chunk.highest);
+            if (!chunk.empty) {
+                lowest_ = first ? chunk.lowest : std::min(lowest_, chunk.lowest);
+                highest_ = first ? chunk.highest : std::max(highest_, chunk.highest);
+                first = false;
+            }
             // The deepest skirt this chunk can hang: its coarsest error and a neighbour's.
             float widest = 0;
             for (int side = 0; side < kSides; ++side) {
@@ -250,18 +255,36 @@ const LodTerrain::Chunk* LodTerrain::neighbourOf(int cx, int cz, int side) const
 }
 
 float LodTerrain::skirtFloor() const {
-    return kSkirtFloorShareOfSpacing * static_cast<float>(field_.spacing);
+    return kSkirtFloorShareOfSpacing *
+           static_cast<float>(std::min(field_.spacingEast, field_.spacingSouth));
+}
+
+bool LodTerrain::cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
+    for (int j = z0; j <= z1; ++j) {
+        for (int i = x0; i <= x1; ++i) {
+            if (!field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void LodTerrain::measureLevels(Chunk& chunk) const {
     const auto height = [&](int i, int j) {
         return field_.at(chunk.firstColumn + i, chunk.firstRow + j);
     };
-    chunk.lowest = chunk.highest = height(0, 0);
+    chunk.empty = true;
     for (int j = 0; j <= chunk.cellsDown; ++j) {
         for (int i = 0; i <= chunk.cellsAcross; ++i) {
-            chunk.lowest = std::min(chunk.lowest, height(i, j));
-            chunk.highest = std::max(chunk.highest, height(i, j));
+            if (!field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
+                chunk.partial = true;
+                continue;
+            }
+            const float h = height(i, j);
+            chunk.lowest = chunk.empty ? h : std::min(chunk.lowest, h);
+            chunk.highest = chunk.empty ? h : std::max(chunk.highest, h);
+            chunk.empty = false;
         }
     }
     chunk.error[0] = chunk.typicalError[0] = 0;
@@ -271,13 +294,17 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
         float worst = 0;
         double squares = 0;
-        // Every sample once: a cell takes its far edge only where no cell follows.
+        // Every sample once: a cell takes its far edge only where no cell follows. A cell with a
+        // sample without data is not drawn, so its samples show no error.
         for (std::size_t cj = 0; cj + 1 < zs.size(); ++cj) {
             const int z0 = zs[cj], z1 = zs[cj + 1];
             const int lastRow = cj + 2 == zs.size() ? z1 : z1 - 1;
             for (std::size_t ci = 0; ci + 1 < xs.size(); ++ci) {
                 const int x0 = xs[ci], x1 = xs[ci + 1];
                 const int lastColumn = ci + 2 == xs.size() ? x1 : x1 - 1;
+                if (chunk.partial && !cellDrawn(chunk, x0, z0, x1, z1)) {
+                    continue;
+                }
                 const float nw = height(x0, z0), ne = height(x1, z0);
                 const float sw = height(x0, z1), se = height(x1, z1);
                 for (int j = z0; j <= lastRow; ++j) {
@@ -308,9 +335,27 @@ void LodTerrain::buildLevel(Chunk& chunk, int level) const {
     for (int z : zs) {
         for (int x : xs) {
             const int column = chunk.firstColumn + x, row = chunk.firstRow + z;
-            vertices.push_back(static_cast<float>(column * field_.spacing));
+            vertices.push_back(static_cast<float>(column * field_.spacingEast));
             vertices.push_back(field_.at(column, row));
-            vertices.push_back(static_cast<float>(row * field_.spacing));
+            vertices.push_back(static_cast<float>(row * field_.spacingSouth));
+        }
+    }
+    if (chunk.partial) {
+        std::vector<GLushort>& grid = chunk.ownGrid[level];
+        std::vector<char>& drawn = chunk.ownDrawn[level];
+        for (int z : zs) {
+            for (int x : xs) {
+                drawn.push_back(field_.drawn(chunk.firstColumn + x, chunk.firstRow + z));
+            }
+        }
+        for (int j = 0; j + 1 < down; ++j) {
+            for (int i = 0; i + 1 < across; ++i) {
+                if (cellDrawn(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
+                    const int nw = j * across + i, ne = nw + 1, sw = nw + across, se = sw + 1;
+                    addTriangle(grid, nw, sw, ne);
+                    addTriangle(grid, ne, sw, se);
+                }
+            }
         }
     }
     for (int index : edge) {
@@ -384,6 +429,58 @@ const std::vector<GLushort>& LodTerrain::indicesFor(Shape& shape, unsigned skirt
         }
     }
     return indices;
+}
+
+const std::vector<GLushort>& LodTerrain::partialIndices(const Chunk& chunk, int level,
+                                                        const Shape& shape, unsigned skirtSides) {
+    if (skirtSides == 0) {
+        return chunk.ownGrid[level];
+    }
+    scratch_ = chunk.ownGrid[level];
+    const std::vector<int>& edge = shape.perimeter;
+    const std::vector<char>& drawn = chunk.ownDrawn[level];
+    const int hangingFirst = shape.across * shape.down;
+    const int loop = static_cast<int>(edge.size());
+    const int sideLengths[kSides] = {shape.across - 1, shape.down - 1, shape.across - 1,
+                                     shape.down - 1};
+    for (int side = 0, k = 0; side < kSides; ++side) {
+        for (int i = 0; i < sideLengths[side]; ++i, ++k) {
+            const int next = (k + 1) % loop;
+            if ((skirtSides & (1u << side)) && drawn[edge[k]] && drawn[edge[next]]) {
+                addTriangle(scratch_, edge[k], edge[next], hangingFirst + k);
+                addTriangle(scratch_, edge[next], hangingFirst + next, hangingFirst + k);
+            }
+        }
+    }
+    return scratch_;
+}
+
+void LodTerrain::buildWater() {
+    // Runs of cells along each row that touch the sea, each one quad at 0 m: beside the shore the
+    // water reaches under the land's last drawn cells, so no gap shows between them.
+    const auto sea = [&](int c, int r) { return field_.kind(c, r) == SampleKind::sea; };
+    if (field_.complete()) {
+        return;
+    }
+    for (int r = 0; r + 1 < field_.rows; ++r) {
+        int start = -1;
+        for (int c = 0; c <= field_.columns - 1; ++c) {
+            const bool wet = c + 1 < field_.columns &&
+                             (sea(c, r) || sea(c + 1, r) || sea(c, r + 1) || sea(c + 1, r + 1));
+            if (wet && start < 0) {
+                start = c;
+            } else if (!wet && start >= 0) {
+                const float west = static_cast<float>(start * field_.spacingEast);
+                const float east = static_cast<float>(c * field_.spacingEast);
+                const float north = static_cast<float>(r * field_.spacingSouth);
+                const float south = static_cast<float>((r + 1) * field_.spacingSouth);
+                // Counter-clockwise seen from above, as the ground's triangles wind.
+                water_.insert(water_.end(), {west, 0, north, west, 0, south, east, 0, north, east,
+                                             0, north, west, 0, south, east, 0, south});
+                start = -1;
+            }
+        }
+    }
 }
 
 int LodTerrain::textureSideFor(int side) {
@@ -460,13 +557,13 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
     for (int cz = 0; cz < chunksDown_; ++cz) {
         for (int cx = 0; cx < chunksAcross_; ++cx) {
             Chunk& chunk = chunks_[static_cast<std::size_t>(cz) * chunksAcross_ + cx];
-            const double spacing = field_.spacing;
-            const Box box = {{chunk.firstColumn * spacing, chunk.lowest - chunk.deepestSkirt,
-                              chunk.firstRow * spacing},
-                             {(chunk.firstColumn + chunk.cellsAcross) * spacing, chunk.highest,
-                              (chunk.firstRow + chunk.cellsDown) * spacing}};
+            const double east = field_.spacingEast, south = field_.spacingSouth;
+            const Box box = {{chunk.firstColumn * east, chunk.lowest - chunk.deepestSkirt,
+                              chunk.firstRow * south},
+                             {(chunk.firstColumn + chunk.cellsAcross) * east, chunk.highest,
+                              (chunk.firstRow + chunk.cellsDown) * south}};
             chunk.drawnLevel = kNotDrawn;
-            if (outside(box, frustum)) {
+            if (chunk.empty || outside(box, frustum)) {
                 ++stats.chunksCulled;
                 continue;
             }
@@ -528,7 +625,10 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
     glEnableClientState(GL_VERTEX_ARRAY);
     for (const Visible& v : visible_) {
         const int level = v.chunk->drawnLevel;
-        const std::vector<GLushort>& indices = indicesFor(shapeOf(*v.chunk, level), v.skirtSides);
+        Shape& shape = shapeOf(*v.chunk, level);
+        const std::vector<GLushort>& indices =
+            v.chunk->partial ? partialIndices(*v.chunk, level, shape, v.skirtSides)
+                             : indicesFor(shape, v.skirtSides);
         glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->vertices[level].data());
         const GLsizei count = static_cast<GLsizei>(indices.size());
         glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_SHORT, indices.data());
@@ -538,16 +638,24 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
     glDisable(GL_TEXTURE_GEN_S);
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_TEXTURE_2D);
+    if (!water_.empty()) {
+        glColor3ubv(kWaterRgb);
+        glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, water_.data());
+        const auto count = static_cast<GLsizei>(water_.size() / kFloatsPerVertex);
+        glDrawArrays(GL_TRIANGLES, 0, count);
+        stats.triangles += count / 3;
+    }
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
         glColor3f(0.0f, 0.0f, 0.0f);
         for (const Visible& v : visible_) {
             const int level = v.chunk->drawnLevel;
-            const Shape& shape = shapeOf(*v.chunk, level);
+            const std::vector<GLushort>& grid =
+                v.chunk->partial ? v.chunk->ownGrid[level] : shapeOf(*v.chunk, level).grid;
             glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->vertices[level].data());
-            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(shape.grid.size()), GL_UNSIGNED_SHORT,
-                           shape.grid.data());
+            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(grid.size()), GL_UNSIGNED_SHORT,
+                           grid.data());
         }
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     }

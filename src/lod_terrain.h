@@ -5,7 +5,9 @@
 // vertical error projects to no more than a given number of pixels and whose largest projects to
 // no more than a few times that, nearest chunks first. Where neighbours are drawn at different
 // levels a skirt hangs from the edge, as deep as their edges can part, so no crack shows. Ground is
-// textured by texture-coordinate generation from x and z, so vertices carry positions only. Plain
+// textured by texture-coordinate generation from x and z, so vertices carry positions only. No
+// triangle touches a sample without data: a chunk that has some draws, at each level, only the
+// cells whose every sample has data, and the sea is one flat water-coloured plane at 0 m. Plain
 // OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
@@ -79,6 +81,10 @@ class LodTerrain {
         std::array<std::vector<float>, kLevels> vertices;       // x y z: the grid, then the skirt
         std::array<std::array<float, kSides>, kLevels> hung{};  // each side's skirt depth now
         int drawnLevel = kNotDrawn;                             // this frame's
+        bool empty = false;                                     // no sample with data: never drawn
+        bool partial = false;  // some samples without data: its own triangles at each level
+        std::array<std::vector<GLushort>, kLevels> ownGrid;  // partial: the cells drawn
+        std::array<std::vector<char>, kLevels> ownDrawn;     // partial: vertices with data
     };
     // Triangles of a grid of across x down vertices, shared by every chunk of that shape, and
     // the same with the skirts of some sides (bit 1 << side), built on first use.
@@ -106,6 +112,11 @@ class LodTerrain {
     Shape& shapeOf(const Chunk& chunk, int level);
     static const std::vector<GLushort>& indicesFor(Shape& shape, unsigned skirtSides);
     void uploadTexture(const GroundImage& image);
+    void buildWater();
+    // Whether every sample of the cell from (x0, z0) to (x1, z1), chunk-relative, has data.
+    bool cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
+    const std::vector<GLushort>& partialIndices(const Chunk& chunk, int level, const Shape& shape,
+                                                unsigned skirtSides);
     static int chooseLevel(const Chunk& chunk, double detailPixels, double distance,
                            double pixelsPerMetreAtUnitDistance);
 
@@ -117,4 +128,6 @@ class LodTerrain {
     float lowest_ = 0, highest_ = 0;
     GLuint texture_ = 0;
     int textureWidth_ = 0, textureHeight_ = 0;
+    std::vector<float> water_;       // x y z of the sea's triangles, at 0 m
+    std::vector<GLushort> scratch_;  // a partial chunk's indices with this frame's skirts
 };

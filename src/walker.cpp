@@ -15,19 +15,50 @@ double clampTo(double value, double low, double high) {
     return std::min(std::max(value, low), high);
 }
 
+// The sample nearest the preferred start that holds ground: first northward up its column, so the
+// start still faces the world from its south, then the nearest anywhere.
+void groundedStart(const HeightField& field, double& x, double& z) {
+    const int column = static_cast<int>(std::lround(x / field.spacingEast));
+    const int row = static_cast<int>(std::lround(z / field.spacingSouth));
+    for (int r = row; r >= 0; --r) {
+        if (field.drawn(column, r)) {
+            z = r * field.spacingSouth;
+            return;
+        }
+    }
+    double nearest = -1.0;
+    for (int r = 0; r < field.rows; ++r) {
+        for (int c = 0; c < field.columns; ++c) {
+            if (!field.drawn(c, r)) {
+                continue;
+            }
+            const double dx = (c - column) * field.spacingEast, dz = (r - row) * field.spacingSouth;
+            const double distance = dx * dx + dz * dz;
+            if (nearest < 0 || distance < nearest) {
+                nearest = distance;
+                x = c * field.spacingEast;
+                z = r * field.spacingSouth;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void requireUsableField(const HeightField& field) {
     if (field.columns < 2 || field.rows < 2) {
         throw std::invalid_argument("a height field needs 2 or more columns and rows");
     }
-    if (!std::isfinite(field.spacing) || field.spacing <= 0) {
-        throw std::invalid_argument("a height field needs a finite positive spacing");
+    for (const double spacing : {field.spacingEast, field.spacingSouth}) {
+        if (!std::isfinite(spacing) || spacing <= 0) {
+            throw std::invalid_argument("a height field needs finite positive spacings");
+        }
     }
     const std::uint64_t samples =
         static_cast<std::uint64_t>(field.columns) * static_cast<std::uint64_t>(field.rows);
-    if (field.heights.size() != samples) {
-        throw std::invalid_argument("a height field needs columns * rows heights");
+    if (field.heights.size() != samples ||
+        (!field.kinds.empty() && field.kinds.size() != samples)) {
+        throw std::invalid_argument("a height field needs columns * rows heights and kinds");
     }
     if (!std::all_of(field.heights.begin(), field.heights.end(),
                      [](float h) { return std::isfinite(h); })) {
@@ -36,8 +67,8 @@ void requireUsableField(const HeightField& field) {
 }
 
 double groundHeightAt(const HeightField& field, double x, double z) {
-    const double u = clampTo(x / field.spacing, 0.0, field.columns - 1.0);
-    const double v = clampTo(z / field.spacing, 0.0, field.rows - 1.0);
+    const double u = clampTo(x / field.spacingEast, 0.0, field.columns - 1.0);
+    const double v = clampTo(z / field.spacingSouth, 0.0, field.rows - 1.0);
     const int c = std::min(static_cast<int>(u), field.columns - 2);
     const int r = std::min(static_cast<int>(v), field.rows - 2);
     const double fu = u - c, fv = v - r;
@@ -47,13 +78,13 @@ double groundHeightAt(const HeightField& field, double x, double z) {
 }
 
 double highestSampleNear(const HeightField& field, double x, double z, double radius) {
-    const auto index = [&](double metres, int count, double (*round)(double)) {
-        return static_cast<int>(clampTo(round(metres / field.spacing), 0.0, count - 1.0));
+    const auto index = [&](double metres, double spacing, int count, double (*round)(double)) {
+        return static_cast<int>(clampTo(round(metres / spacing), 0.0, count - 1.0));
     };
-    const int c0 = index(x - radius, field.columns, std::floor);
-    const int c1 = index(x + radius, field.columns, std::ceil);
-    const int r0 = index(z - radius, field.rows, std::floor);
-    const int r1 = index(z + radius, field.rows, std::ceil);
+    const int c0 = index(x - radius, field.spacingEast, field.columns, std::floor);
+    const int c1 = index(x + radius, field.spacingEast, field.columns, std::ceil);
+    const int r0 = index(z - radius, field.spacingSouth, field.rows, std::floor);
+    const int r1 = index(z + radius, field.spacingSouth, field.rows, std::ceil);
     float highest = field.at(c0, r0);
     for (int r = r0; r <= r1; ++r) {
         for (int c = c0; c <= c1; ++c) {
@@ -73,7 +104,11 @@ void Walker::restart() {
     eyeHeight_ = std::max(kLowestEyeMetres, kEyeHeightShareOfSide * side);
     step_ = std::max(kSmallestStepMetres, kStepShareOfSide * side);
     pitch_ = kStartPitchRadians;
-    placeAt(field_.width() / 2, field_.depth() * (1 - kStartInsetShare), 0.0);
+    double x = field_.width() / 2, z = field_.depth() * (1 - kStartInsetShare);
+    if (!field_.complete()) {
+        groundedStart(field_, x, z);
+    }
+    placeAt(x, z, 0.0);
 }
 
 void Walker::placeAt(double x, double z, double headingRadians) {
@@ -151,4 +186,3 @@ std::string compassBearing(double headingRadians) {
     std::snprintf(text, sizeof text, "%s %03d deg", kPoints[point], whole);
     return text;
 }
-

@@ -8,7 +8,8 @@
 #include "height_field.h"
 
 // Throws std::invalid_argument unless the field has 2 or more columns and rows, a finite positive
-// spacing, exactly columns * rows heights, and every height finite.
+// spacing each way, exactly columns * rows heights (and kinds, when it has them), and every
+// height finite.
 void requireUsableField(const HeightField& field);
 
 // The ground at (x, z), interpolated bilinearly between the four samples around it; points off
@@ -37,7 +38,8 @@ class Walker {
     static constexpr double kNearbyMarginShare = 0.05;
     static constexpr double kNearbyMarginFloorMetres = 0.5;
 
-    // At the start: the middle of the south edge, inset, facing north, looking slightly down.
+    // At the start: the middle of the south edge, inset (or the ground nearest it, northward up
+    // that column first, where the field has no data there), facing north, looking slightly down.
     // The field must outlive the walker.
     explicit Walker(const HeightField& field);
 

@@ -24,7 +24,7 @@ constexpr double kSpacing = 10.0, kPi = 3.141592653589793;
 using Shape = std::function<double(double u, double v)>;  // metres over the field's fractions
 
 HeightField fieldOf(const Shape& shape) {
-    HeightField field{kSide, kSide, kSpacing, {}};
+    HeightField field{kSide, kSide, kSpacing, kSpacing, {}, {}};
     for (int r = 0; r < kSide; ++r) {
         for (int c = 0; c < kSide; ++c) {
             field.heights.push_back(

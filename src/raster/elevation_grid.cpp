@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "decimal_text.h"
@@ -17,22 +19,6 @@
 namespace raster {
 
 namespace {
-
-// The layout of the most samples on the longer side that fits both limits.
-GridLayout limitedLayout(const ElevationSource& source, long long maxSamples, int maxSide) {
-    int size = std::min(nativeLongerSamples(source), maxSide);
-    for (;;) {
-        const GridLayout layout = fieldLayout(source, size);
-        const long long samples = static_cast<long long>(layout.rows) * layout.columns;
-        if ((samples <= maxSamples && layout.columns <= maxSide) || size == kMinGridSide) {
-            return layout;
-        }
-        // The samples grow as the square of the longer side; the step down also ends the loop.
-        const double shrink = std::sqrt(static_cast<double>(maxSamples) / samples);
-        size =
-            std::max(kMinGridSide, std::min(size - 1, static_cast<int>(std::floor(size * shrink))));
-    }
-}
 
 struct SrsDeleter {
     void operator()(void* crs) const { OSRDestroySpatialReference(crs); }
@@ -67,11 +53,11 @@ std::function<bool(double, double, double&, double&)> lonLatFrom(OGRSpatialRefer
     };
 }
 
-SourcePlacement placeField(const ElevationSource& source, const GridLayout& layout) {
+SourcePlacement placeField(const ElevationSource& source, const FieldLayout& layout) {
     const SourceFacts& facts = source.facts();
     const auto& t = facts.transform;  // pixels, rows downwards, when placed nowhere
-    const double pixelsEast = layout.window.width / layout.rows;
-    const double pixelsSouth = layout.window.height / layout.columns;
+    const double pixelsEast = layout.window.width / layout.columns;
+    const double pixelsSouth = layout.window.height / layout.rows;
     SourcePlacement placement;
     placement.originX = t[0] + (layout.window.x + 0.5 * pixelsEast) * t[1];
     placement.originY = t[3] + (layout.window.y + 0.5 * pixelsSouth) * t[5];
@@ -90,20 +76,179 @@ SourcePlacement placeField(const ElevationSource& source, const GridLayout& layo
     return placement;
 }
 
-std::string describe(const ElevationSource& source, const HeightField& field, bool limited,
-                     std::size_t filled) {
-    std::string note;
+std::string share(long long part, std::size_t whole) {
+    return decimalText(100.0 * static_cast<double>(part) / static_cast<double>(whole)) + "%";
+}
+
+std::string plural(long long count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string describe(const ElevationSource& source, const HeightField& field,
+                     const NoDataSummary& noData) {
+    std::vector<std::string> parts;
     if (field.columns != source.width() || field.rows != source.height()) {
-        note = std::string(limited ? "averaged down" : "resampled to square cells") + " from " +
-               std::to_string(source.width()) + " x " + std::to_string(source.height()) + " to " +
-               std::to_string(field.columns) + " x " + std::to_string(field.rows) + " samples";
+        parts.push_back("averaged down from " + std::to_string(source.width()) + " x " +
+                        std::to_string(source.height()) + " to " + std::to_string(field.columns) +
+                        " x " + std::to_string(field.rows) + " samples");
     }
-    if (filled > 0) {
-        note += (note.empty() ? "" : "; ") +
-                decimalText(100.0 * static_cast<double>(filled) / field.heights.size()) +
-                "% of the heights were missing and filled";
+    const std::size_t all = field.heights.size();
+    if (noData.voidsFilled > 0) {
+        parts.push_back(plural(noData.voidsFilled, "void", "voids") + " filled (" +
+                        share(noData.filledSamples, all) + " of the samples)");
+    }
+    if (noData.seaRegions > 0) {
+        parts.push_back(plural(noData.seaRegions, "region", "regions") + " without data (" +
+                        share(noData.seaSamples, all) + ") drawn as sea");
+    }
+    if (noData.missingRegions > 0) {
+        parts.push_back(plural(noData.missingRegions, "region", "regions") + " without data (" +
+                        share(noData.missingSamples, all) + ") left empty");
+    }
+    std::string note;
+    for (const std::string& part : parts) {
+        note += (note.empty() ? "" : "; ") + part;
     }
     return note;
+}
+
+// Fills one void smoothly from the heights around it: each height the mean of its four
+// neighbours, solved by over-relaxed sweeps from the mean of its shore.
+void fillVoid(std::vector<double>& values, int columns, int rows,
+              const std::vector<std::size_t>& cells, double start) {
+    constexpr double kOverRelaxation = 1.8;
+    constexpr int kSweeps = 4 * kLargestFilledVoid;
+    for (const std::size_t cell : cells) {
+        values[cell] = start;
+    }
+    const auto stride = static_cast<std::size_t>(columns);
+    for (int sweep = 0; sweep < kSweeps; ++sweep) {
+        double largestChange = 0.0;
+        for (const std::size_t cell : cells) {
+            const int column = static_cast<int>(cell % stride),
+                      row = static_cast<int>(cell / stride);
+            double sum = 0.0;
+            int count = 0;
+            if (column > 0) {
+                sum += values[cell - 1];
+                ++count;
+            }
+            if (column + 1 < columns) {
+                sum += values[cell + 1];
+                ++count;
+            }
+            if (row > 0) {
+                sum += values[cell - stride];
+                ++count;
+            }
+            if (row + 1 < rows) {
+                sum += values[cell + stride];
+                ++count;
+            }
+            const double change = kOverRelaxation * (sum / count - values[cell]);
+            values[cell] += change;
+            largestChange = std::max(largestChange, std::abs(change));
+        }
+        if (largestChange < 1e-3) {
+            break;
+        }
+    }
+}
+
+// Sorts every missing sample into a void to fill or a region left without data, as sea where it
+// reaches sea level, in one pass over the samples. values are metres, NaN where missing; on return
+// every value is finite: the voids filled, the sea at 0, other regions at the lowest valid height.
+NoDataSummary classify(std::vector<double>& values, int columns, int rows,
+                       std::vector<SampleKind>& kinds) {
+    NoDataSummary summary;
+    const auto stride = static_cast<std::size_t>(columns);
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const double value : values) {
+        if (!std::isnan(value)) {
+            ++summary.dataSamples;
+            lowest = std::min(lowest, value);
+        }
+    }
+    if (summary.dataSamples == static_cast<long long>(values.size())) {
+        return summary;
+    }
+    kinds.assign(values.size(), SampleKind::data);
+    std::vector<char> seen(values.size(), 0);
+    std::vector<std::size_t> region;
+    std::vector<double> shore;
+    for (std::size_t first = 0; first < values.size(); ++first) {
+        if (!std::isnan(values[first]) || seen[first]) {
+            continue;
+        }
+        // The whole region, four-connected, with its extent and the heights along its shore.
+        region.clear();
+        shore.clear();
+        region.push_back(first);
+        seen[first] = 1;
+        int left = columns, right = -1, top = rows, bottom = -1;
+        for (std::size_t next = 0; next < region.size(); ++next) {
+            const std::size_t cell = region[next];
+            const int column = static_cast<int>(cell % stride),
+                      row = static_cast<int>(cell / stride);
+            left = std::min(left, column);
+            right = std::max(right, column);
+            top = std::min(top, row);
+            bottom = std::max(bottom, row);
+            const auto visit = [&](std::size_t neighbour) {
+                if (!std::isnan(values[neighbour])) {
+                    shore.push_back(values[neighbour]);
+                } else if (!seen[neighbour]) {
+                    seen[neighbour] = 1;
+                    region.push_back(neighbour);
+                }
+            };
+            if (column > 0)
+                visit(cell - 1);
+            if (column + 1 < columns)
+                visit(cell + 1);
+            if (row > 0)
+                visit(cell - stride);
+            if (row + 1 < rows)
+                visit(cell + stride);
+        }
+        if (right - left < kLargestFilledVoid && bottom - top < kLargestFilledVoid &&
+            !shore.empty()) {
+            double sum = 0.0;
+            for (const double height : shore) {
+                sum += height;
+            }
+            for (const std::size_t cell : region) {
+                kinds[cell] = SampleKind::filled;
+            }
+            ++summary.voidsFilled;
+            summary.filledSamples += static_cast<long long>(region.size());
+            // A region is all the missing samples that touch: its shore is data, and filling it
+            // now changes no other region.
+            fillVoid(values, columns, rows, region, sum / static_cast<double>(shore.size()));
+            continue;
+        }
+        // Cliffs are high, but beaches and coves touch 0 m.
+        const std::size_t lowCount = std::max<std::size_t>(
+            1, static_cast<std::size_t>(std::ceil(shore.size() * kShoreShare)));
+        bool sea = false;
+        if (!shore.empty()) {
+            std::nth_element(shore.begin(), shore.begin() + (lowCount - 1), shore.end());
+            double sum = 0.0;
+            for (std::size_t i = 0; i < lowCount; ++i) {
+                sum += shore[i];
+            }
+            sea = std::abs(sum / lowCount) <= kSeaLevelMetres;
+        }
+        const SampleKind kind = sea ? SampleKind::sea : SampleKind::missing;
+        for (const std::size_t cell : region) {
+            kinds[cell] = kind;
+            values[cell] = sea ? 0.0 : lowest;
+        }
+        (sea ? summary.seaRegions : summary.missingRegions) += 1;
+        (sea ? summary.seaSamples : summary.missingSamples) +=
+            static_cast<long long>(region.size());
+    }
+    return summary;
 }
 
 }  // namespace
@@ -116,26 +261,29 @@ ElevationGrid readElevation(const ElevationSource& source, long long maxSamples,
     if (maxSamples < kMinGridSide * kMinGridSide || maxSide < kMinGridSide) {
         throw std::logic_error("readElevation needs room for 2 x 2 samples");
     }
-    const GridLayout layout = limitedLayout(source, maxSamples, maxSide);
-    // Grid rows lie west to east: the layout's rows are the field's columns.
-    const int columns = layout.rows;
-    const int rows = layout.columns;
+    const FieldLayout layout = fieldLayout(source.facts(), maxSamples, maxSide);
+    const int columns = layout.columns;
+    const int rows = layout.rows;
     std::vector<double> values(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
     source.read(layout.window, columns, rows, values.data(), columns);
-    if (std::all_of(values.begin(), values.end(), [](double v) { return std::isnan(v); })) {
-        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
+    const double perUnit = source.metresPerUnit();
+    for (double& value : values) {
+        value *= perUnit;
     }
-    const std::size_t filled = fillGaps(values, columns, rows);
 
     ElevationGrid grid;
     HeightField& field = grid.field;
+    grid.noData = classify(values, columns, rows, field.kinds);
+    if (grid.noData.dataSamples == 0) {
+        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
+    }
     field.columns = columns;
     field.rows = rows;
-    field.spacing = layout.cellEast;
-    const double perUnit = source.metresPerUnit();
+    field.spacingEast = layout.spacingEast;
+    field.spacingSouth = layout.spacingSouth;
     field.heights.resize(values.size());
     std::transform(values.begin(), values.end(), field.heights.begin(),
-                   [perUnit](double v) { return static_cast<float>(v * perUnit); });
+                   [](double v) { return static_cast<float>(v); });
     const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
     if (!std::isfinite(*low) || !std::isfinite(*high)) {
         throw RasterError("cannot read " + source.shown() + ": its heights reach " +
@@ -143,12 +291,7 @@ ElevationGrid readElevation(const ElevationSource& source, long long maxSamples,
                           ", beyond what a float holds");
     }
     grid.placement = placeField(source, layout);
-    const bool limited = std::max(columns, rows) < nativeLongerSamples(source);
-    grid.note = describe(source, field, limited, filled);
-    if (layout.cellNorth != layout.cellEast) {
-        grid.note += (grid.note.empty() ? "" : "; ") +
-                     std::string("stretched north–south to two rows of samples");
-    }
+    grid.note = describe(source, field, grid.noData);
     return grid;
 }
 

@@ -1,28 +1,50 @@
 #pragma once
-// How a HeightField lies on its source: square cells, so many samples on the longer side of the
-// ground. readElevation chooses that number; reliefImage finds the same layout from the field.
+// How a HeightField lies on its source: every source sample, one to one, when the source fits the
+// limits; otherwise both axes thinned by one factor, each sample the average of the cells it
+// covers. Each axis keeps its own spacing on the ground. readElevation chooses the layout;
+// reliefImage finds the same one from the field's size.
 
 #include <algorithm>
 #include <cmath>
 
-#include "elevation_source.h"
 #include "grid_layout.h"
+#include "source_facts.h"
 
 namespace raster {
 
-// Samples on the longer side of the source's ground at its own resolution, the coarser of its
-// cell sizes: no axis gains samples it has no data for.
-inline int nativeLongerSamples(const ElevationSource& source) {
-    const Ground& ground = source.ground();
-    const double coarser = std::max(ground.cellEast, ground.cellNorth);
-    const double longer =
-        std::max(source.width() * ground.cellEast, source.height() * ground.cellNorth);
-    return std::max(kMinGridSide, static_cast<int>(std::floor(longer / coarser + 1e-9)));
+struct FieldLayout {
+    int columns = 0;           // samples west to east
+    int rows = 0;              // samples north to south
+    double spacingEast = 0.0;  // metres (or the source's unit) between samples
+    double spacingSouth = 0.0;
+    SourceWindow window;  // the whole source, in pixels
+};
+
+// The layout of columns x rows samples over the whole source.
+inline FieldLayout layoutOf(const SourceFacts& facts, int columns, int rows) {
+    FieldLayout layout;
+    layout.columns = columns;
+    layout.rows = rows;
+    layout.window = {0.0, 0.0, static_cast<double>(facts.width), static_cast<double>(facts.height)};
+    layout.spacingEast = facts.ground.cellEast * facts.width / columns;
+    layout.spacingSouth = facts.ground.cellNorth * facts.height / rows;
+    return layout;
 }
 
-inline GridLayout fieldLayout(const ElevationSource& source, int longerSamples) {
-    return layoutGrid(source.width(), source.height(), source.ground().cellEast,
-                      source.ground().cellNorth, longerSamples);
+// Every sample when both sides fit maxSide and their product maxSamples; otherwise the most
+// that do, both axes thinned alike.
+inline FieldLayout fieldLayout(const SourceFacts& facts, long long maxSamples, int maxSide) {
+    double factor =
+        std::min(1.0, static_cast<double>(maxSide) / std::max(facts.width, facts.height));
+    const double samples = static_cast<double>(facts.width) * facts.height * factor * factor;
+    if (samples > static_cast<double>(maxSamples)) {
+        factor *= std::sqrt(static_cast<double>(maxSamples) / samples);
+    }
+    const auto thinned = [factor, maxSide](int side) {
+        return std::clamp(static_cast<int>(std::floor(side * factor + 1e-9)), kMinGridSide,
+                          maxSide);
+    };
+    return layoutOf(facts, thinned(facts.width), thinned(facts.height));
 }
 
 }  // namespace raster

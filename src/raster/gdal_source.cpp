@@ -31,6 +31,9 @@ constexpr double kMinMetresPerUnit = 1e-6;
 
 // SRTM and most DEMs built on it mark voids so, often without declaring it.
 constexpr const char* kSrtmVoid = "-32768";
+// Float rasters often mark voids with the lowest float, -3.4e38, undeclared; no ground lies
+// anywhere near this.
+constexpr double kUndeclaredVoid = -1e30;
 
 std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
@@ -174,19 +177,22 @@ bool northUp(GDALDatasetH raster) {
            (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
 }
 
-// A palette's indices are no heights: its colours' first channel is read instead, grey for a grey
-// palette. Undeclared voids would average into pits. Empty when the raster needs neither.
+// Every source is read through a Float32 view: GDAL resamples in the band's own type, so an Int16
+// band read with interpolation would come back in whole metres, in terraces. A palette's indices
+// are no heights: its colours' first channel is read instead, grey for a grey palette. Undeclared
+// voids would average into pits, and cells a rotated source turned north-up does not cover must
+// read as no data, so the view always declares one.
 Dataset adjusted(GDALDatasetH raster, const std::string& path) {
     GDALRasterBandH first = GDALGetRasterBand(raster, 1);
     int declared = 0;
     GDALGetRasterNoDataValue(first, &declared);
-    std::vector<std::string> words = {"-of", "VRT"};
+    std::vector<std::string> words = {"-of", "VRT", "-ot", "Float32"};
     if (GDALGetRasterColorTable(first) != nullptr) {
-        words.insert(words.end(), {"-expand", "rgb"});
+        words.insert(words.end(), {"-expand", "rgb", "-a_nodata", "nan"});
     } else if (GDALGetRasterDataType(first) == GDT_Int16 && !declared) {
         words.insert(words.end(), {"-a_nodata", kSrtmVoid});
-    } else {
-        return nullptr;
+    } else if (!declared) {
+        words.insert(words.end(), {"-a_nodata", "nan"});
     }
     std::vector<char*> argv;
     for (std::string& word : words) {
@@ -238,7 +244,7 @@ GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
                           " is more than is decoded here (2^31 cells); cut it into tiles or "
                           "shrink it with gdal_translate -outsize first");
     }
-    eightBit_ = GDALGetRasterDataType(band_) == GDT_Byte;
+    eightBit_ = GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)) == GDT_Byte;
     int hasNodata = 0;
     nodata_ = GDALGetRasterNoDataValue(band_, &hasNodata);
     hasNodata_ = hasNodata != 0;
@@ -294,7 +300,8 @@ void GdalSource::read(const SourceWindow& window, int columns, int rows, double*
         for (int column = 0; column < columns; ++column) {
             double& value = line[column];
             const double height = value * scale_ + offset_;
-            const bool missing = (hasNodata_ && value == nodata_) || !std::isfinite(height);
+            const bool missing = (hasNodata_ && value == nodata_) || !std::isfinite(height) ||
+                                 value <= kUndeclaredVoid;
             value = missing ? std::numeric_limits<double>::quiet_NaN() : height;
         }
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -36,9 +37,8 @@ double fieldHeight(const HeightField& field, double column, double row) {
 }  // namespace
 
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
-    const bool wide = field.columns >= field.rows;
-    const double shorter = static_cast<double>(wide ? field.rows - 1 : field.columns - 1) /
-                           (wide ? field.columns - 1 : field.rows - 1);
+    const bool wide = field.width() >= field.depth();
+    const double shorter = wide ? field.depth() / field.width() : field.width() / field.depth();
     const int shortSide = std::max(1, static_cast<int>(std::lround(longerSide * shorter)));
     return wide ? std::make_pair(longerSide, shortSide) : std::make_pair(shortSide, longerSide);
 }
@@ -58,17 +58,14 @@ GroundImage reliefImage(const ElevationSource& source, const HeightField& field,
         imageHeight > kMaxImageSide || field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
     }
-    const GridLayout layout = fieldLayout(source, std::max(field.columns, field.rows));
-    if (layout.rows != field.columns || layout.columns != field.rows) {
-        throw RasterError("cannot draw " + source.shown() + ": it no longer matches its field");
-    }
+    const FieldLayout layout = layoutOf(source.facts(), field.columns, field.rows);
     GroundImage image;
     image.width = imageWidth;
     image.height = imageHeight;
 
     // The source pixels from the first sample to the last: texel centres fall half a texel in.
-    const double pixelsEast = layout.window.width / layout.rows;
-    const double pixelsSouth = layout.window.height / layout.columns;
+    const double pixelsEast = layout.window.width / layout.columns;
+    const double pixelsSouth = layout.window.height / layout.rows;
     SourceWindow span;
     span.x = layout.window.x + 0.5 * pixelsEast;
     span.y = layout.window.y + 0.5 * pixelsSouth;
@@ -97,11 +94,20 @@ GroundImage reliefImage(const ElevationSource& source, const HeightField& field,
             }
         }
     }
-    const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
+    // The tint spans the heights the ground really has, in true metres.
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (int row = 0; row < field.rows; ++row) {
+        for (int column = 0; column < field.columns; ++column) {
+            if (field.drawn(column, row)) {
+                low = std::min<double>(low, field.at(column, row));
+                high = std::max<double>(high, field.at(column, row));
+            }
+        }
+    }
     const std::vector<double> placement = {0.0, field.width() / image.width,  0.0, 0.0,
                                            0.0, -field.depth() / image.height};
     image.rgb = reliefColours(heights, image.width, image.height, placement, TextureKind::relief,
-                              {*low, *high});
+                              {low, high});
     return image;
 }
 

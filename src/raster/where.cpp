@@ -25,20 +25,30 @@ std::string lonLat(double lon, double lat) {
 
 }  // namespace
 
-SourcePoint sourcePointAt(const SourcePlacement& placement, double spacing, double x, double z) {
-    return {placement.originX + x / spacing * placement.stepX,
-            placement.originY + z / spacing * placement.stepY};
+SourcePoint sourcePointAt(const SourcePlacement& placement, const HeightField& field, double x,
+                          double z) {
+    return {placement.originX + x / field.spacingEast * placement.stepX,
+            placement.originY + z / field.spacingSouth * placement.stepY};
 }
 
-void fieldPointAt(const SourcePlacement& placement, double spacing, const SourcePoint& point,
-                  double& x, double& z) {
-    x = (point.x - placement.originX) / placement.stepX * spacing;
-    z = (point.y - placement.originY) / placement.stepY * spacing;
+void fieldPointAt(const SourcePlacement& placement, const HeightField& field,
+                  const SourcePoint& point, double& x, double& z) {
+    x = (point.x - placement.originX) / placement.stepX * field.spacingEast;
+    z = (point.y - placement.originY) / placement.stepY * field.spacingSouth;
+}
+
+SampleKind kindNear(const HeightField& field, double x, double z) {
+    const auto nearest = [](double metres, double spacing, int count) {
+        return static_cast<int>(
+            std::min(std::max(std::lround(metres / spacing), 0L), static_cast<long>(count) - 1));
+    };
+    return field.kind(nearest(x, field.spacingEast, field.columns),
+                      nearest(z, field.spacingSouth, field.rows));
 }
 
 std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration) {
-    const SourcePoint point =
-        sourcePointAt(placement, walker.field().spacing, walker.x(), walker.z());
+    const HeightField& field = walker.field();
+    const SourcePoint point = sourcePointAt(placement, field, walker.x(), walker.z());
     std::string text;
     double lon = 0.0;
     double lat = 0.0;
@@ -57,8 +67,32 @@ std::string whereText(const Walker& walker, const SourcePlacement& placement, do
     }
     const double ground = walker.groundY() / exaggeration;
     const double above = walker.eye().y - walker.groundY();
-    return text + "  ground " + metres(ground) + "  eye " + metres(above) + " above  heading " +
-           compassBearing(walker.headingRadians());
+    switch (kindNear(field, walker.x(), walker.z())) {
+        case SampleKind::data:
+            text += "  ground " + metres(ground);
+            break;
+        case SampleKind::filled:
+            text += "  ground " + metres(ground) + " (filled)";
+            break;
+        case SampleKind::sea:
+            text += "  sea";
+            break;
+        case SampleKind::missing:
+            text += "  no data";
+            break;
+    }
+    text += "  eye " + metres(above) + " above  heading " +
+            compassBearing(walker.headingRadians()) + "  step " + metres(walker.stepMetres());
+    char cells[64];
+    std::snprintf(cells, sizeof cells, "  cells %.3g x %.3g m", field.spacingEast,
+                  field.spacingSouth);
+    text += cells;
+    if (exaggeration != 1.0) {
+        char times[48];
+        std::snprintf(times, sizeof times, "  heights x %.3g", exaggeration);
+        text += times;
+    }
+    return text;
 }
 
 }  // namespace raster

@@ -118,7 +118,8 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
     mesh.textureCoordinates.resize(vertexCount * 2);
     mesh.triangles.reserve(solidTriangleCount(columns, rows) * 3);
 
-    const double across = field.spacing * scale.unitsPerMetre;
+    const double across = field.spacingEast * scale.unitsPerMetre;
+    const double down = field.spacingSouth * scale.unitsPerMetre;
     const double up = scale.exaggeration * scale.unitsPerMetre;
     const double sStep = 1.0 / (field.columns - 1);
     const double tStep = 1.0 / (field.rows - 1);
@@ -133,8 +134,8 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
     std::size_t vertex = 0;
     for (int row = span.firstRow; row <= span.lastRow; ++row) {
         for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
-            place(vertex++, column * across, field.at(column, row) * up, row * across,
-                  column * sStep, row * tStep);
+            place(vertex++, column * across, field.at(column, row) * up, row * down, column * sStep,
+                  row * tStep);
         }
     }
     for (const std::uint32_t above : ring) {
@@ -142,7 +143,7 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
               mesh.textureCoordinates[above * 2], mesh.textureCoordinates[above * 2 + 1]);
     }
     place(vertex, (span.firstColumn + span.lastColumn) / 2.0 * across, scale.baseLevel,
-          (span.firstRow + span.lastRow) / 2.0 * across,
+          (span.firstRow + span.lastRow) / 2.0 * down,
           (span.firstColumn + span.lastColumn) / 2.0 * sStep,
           (span.firstRow + span.lastRow) / 2.0 * tStep);
 
@@ -189,15 +190,16 @@ HeightField averagedDown(const HeightField& field, int maxSamples) {
     if (longer <= maxSamples) {
         return field;
     }
-    const double newSpacing = field.spacing * (longer - 1) / (maxSamples - 1);
-    const auto resized = [&](int samples) {
-        const double length = (samples - 1) * field.spacing;
-        return std::max(2, static_cast<int>(std::lround(length / newSpacing)) + 1);
+    // Both axes thinned by one factor, so that the cells keep their shape on the ground.
+    const double factor = static_cast<double>(maxSamples - 1) / (longer - 1);
+    const auto resized = [factor](int samples) {
+        return std::max(2, static_cast<int>(std::lround((samples - 1) * factor)) + 1);
     };
     HeightField out;
     out.columns = resized(field.columns);
     out.rows = resized(field.rows);
-    out.spacing = newSpacing;
+    out.spacingEast = field.width() / (out.columns - 1);
+    out.spacingSouth = field.depth() / (out.rows - 1);
     const std::vector<BoxTaps> alongRows = boxTaps(field.columns, out.columns);
     const std::vector<BoxTaps> downColumns = boxTaps(field.rows, out.rows);
 

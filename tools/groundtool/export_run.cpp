@@ -95,11 +95,19 @@ void checkOptions(const ExportOptions& options, ExportFormat format, bool world)
     }
 }
 
+// "30 m", or "21.5 x 30.9 m" where the cells are not square.
+std::string spacingText(const HeightField& field) {
+    return field.spacingEast == field.spacingSouth
+               ? decimalText(field.spacingEast) + " m"
+               : decimalText(field.spacingEast) + " x " + decimalText(field.spacingSouth) + " m";
+}
+
 HeightField checkedField(HeightField field, const std::string& source) {
     const std::size_t count = static_cast<std::size_t>(std::max(field.columns, 0)) *
                               static_cast<std::size_t>(std::max(field.rows, 0));
     if (field.columns < 2 || field.rows < 2 || field.heights.size() != count ||
-        !(field.spacing > 0.0) || !std::isfinite(field.spacing)) {
+        !(field.spacingEast > 0.0) || !std::isfinite(field.spacingEast) ||
+        !(field.spacingSouth > 0.0) || !std::isfinite(field.spacingSouth)) {
         throw ToolError("cannot export " + source + ": it holds no grid of 2 x 2 samples or more");
     }
     if (!std::all_of(field.heights.begin(), field.heights.end(),
@@ -199,10 +207,10 @@ class Exporter {
         }
         const double unit = scale.unitsPerMetre;
         const double highest = heightRange(field_, span).second * options_.exaggeration;
-        const std::string size = decimalText((span.columns() - 1) * field_.spacing * unit) + " x " +
-                                 decimalText((span.rows() - 1) * field_.spacing * unit) + " x " +
-                                 decimalText(highest * unit - scale.baseLevel) +
-                                 (options_.widthMm > 0.0 ? " mm" : " m");
+        const std::string size =
+            decimalText((span.columns() - 1) * field_.spacingEast * unit) + " x " +
+            decimalText((span.rows() - 1) * field_.spacingSouth * unit) + " x " +
+            decimalText(highest * unit - scale.baseLevel) + (options_.widthMm > 0.0 ? " mm" : " m");
         const std::string description =
             std::to_string(mesh.triangleCount()) + " triangles, " + size + ", " + heights;
         if (format_ == ExportFormat::stl) {
@@ -229,7 +237,7 @@ class Exporter {
             heightLevels(field_, span, options_.exaggeration, range);
         const std::string description =
             std::to_string(span.columns()) + " x " + std::to_string(span.rows()) + " samples, " +
-            decimalText(field_.spacing) + " m apart, " + heights + "; 0 stands for " +
+            spacingText(field_) + " apart, " + heights + "; 0 stands for " +
             exactMetres(range.low) + " and 65535 for " + exactMetres(range.high);
         stage(files.main,
               format_ == ExportFormat::png ? encodePng16(span.columns(), span.rows(), levels)

@@ -52,7 +52,6 @@ std::unique_ptr<FileSource> openSource(const std::string& path) {
 
 }  // namespace
 
-
 ExportSource loadTerrainSource(const std::string& path, double heightScale) {
     std::unique_ptr<FileSource> file = openSource(path);
     std::uint8_t header[format::kHeaderBytes] = {};
@@ -82,7 +81,8 @@ ExportSource loadTerrainSource(const std::string& path, double heightScale) {
     HeightField& heights = source.field;
     heights.columns = gridRows;
     heights.rows = gridColumns;
-    heights.spacing = scene::kSpacing;
+    heights.spacingEast = scene::kSpacing;
+    heights.spacingSouth = scene::kSpacing;
     heights.heights.resize(sampleCount);
     for (int i = 0; i < gridRows; ++i) {
         for (int j = 0; j < gridColumns; ++j) {

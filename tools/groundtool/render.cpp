@@ -78,7 +78,7 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options) {
     double x = walker.x();
     double z = walker.z();
     if (options.at) {
-        raster::fieldPointAt(world.grid.placement, world.grid.field.spacing,
+        raster::fieldPointAt(world.grid.placement, world.grid.field,
                              {options.at->first, options.at->second}, x, z);
     }
     walker.placeAt(x, z, options.headingDegrees * kRadiansPerDegree);

@@ -32,7 +32,7 @@ int level(int row, int column) {
 }
 // The world's heights as the viewer reads them: its grid row i is the field's column i.
 HeightField worldField() {
-    HeightField field{kGridRows, kGridColumns, 1.0, {}};
+    HeightField field{kGridRows, kGridColumns, 1.0, 1.0, {}, {}};
     for (int row = 0; row < kGridColumns; ++row) {
         for (int column = 0; column < kGridRows; ++column) {
             field.heights.push_back(static_cast<float>(level(column, row) / 127.0 * kHeightScale));
@@ -130,11 +130,12 @@ std::vector<Vertex> glbVertices(const Bytes& glb) {
 // Every sample of field must appear as a top vertex at its own place and height.
 void expectTopHeights(const std::vector<Vertex>& vertices, const HeightField& field,
                       double unitsPerMetre, double exaggeration) {
-    const double step = field.spacing * unitsPerMetre;
+    const double step = field.spacingEast * unitsPerMetre;
+    const double stepSouth = field.spacingSouth * unitsPerMetre;
     std::set<std::pair<int, int>> seen;
     for (const Vertex& v : vertices) {
         const int column = static_cast<int>(std::lround(v[0] / step));
-        const int row = static_cast<int>(std::lround(v[1] / step));
+        const int row = static_cast<int>(std::lround(v[1] / stepSouth));
         if (column < 0 || row < 0 || column >= field.columns || row >= field.rows) {
             ADD_FAILURE() << "vertex beyond the field at " << v[0] << ", " << v[1];
             continue;
@@ -397,7 +398,7 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
     const auto saved = groundtool::loadRasterSource;
     groundtool::loadRasterSource = [](const std::string&, int, bool) {
         groundtool::ExportSource source;
-        source.field = {201, 101, 30.0, std::vector<float>(201 * 101, 0.0f)};
+        source.field = {201, 101, 30.0, 30.0, std::vector<float>(201 * 101, 0.0f), {}};
         for (std::size_t i = 0; i < source.field.heights.size(); ++i) {
             source.field.heights[i] = static_cast<float>(i % 201);  // rising eastwards
         }

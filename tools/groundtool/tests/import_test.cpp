@@ -487,30 +487,32 @@ TEST(Import, ImplausibleNumbersAreRefusedAndTheScaleIsOneTheViewerTakes) {
     }
 }
 
-TEST(ElevationGrid, ReadsMetresOnSquareCellsNorthUpWhereItsPlacementSays) {
+TEST(ElevationGrid, ReadsMetresWithEverySampleNorthUpWhereItsPlacementSays) {
     const double degree = 1.0 / 120;
     struct GridCase {
         Raster raster;
         long long maxSamples;
         int columns, rows;
-        double spacing;
+        double spacingEast, spacingSouth;
         std::string note;
     };
     const std::vector<GridCase> cases = {
-        // At 50 N a cell is 0.645 as wide as it is high, so 95 columns make 61 square ones;
-        // one SRTM void, undeclared.
+        // At 50 N a cell is 0.645 as wide as it is high: every column stays, narrower; one SRTM
+        // void, undeclared, filled.
         {{"GTiff", 95, 90, GDT_Int16, {10, degree, 0, 50.375, 0, -degree}, 4326, 0},
          raster::kDefaultMaxSamples,
-         61,
+         95,
          90,
+         597.46,
          926.9,
-         "resampled to square cells from 95 x 90 to 61 x 90 samples"},
+         "1 void filled (0.0117% of the samples)"},
         // 38 x 25 is the largest grid of the source's shape within 1000 samples.
         {{"GTiff", 300, 200, GDT_Float32, {}, 0, 0},
          1000,
          38,
          25,
          300.0 / 38,
+         200.0 / 25,
          "averaged down from 300 x 200 to 38 x 25 samples"},
     };
     for (const GridCase& test : cases) {
@@ -526,7 +528,8 @@ TEST(ElevationGrid, ReadsMetresOnSquareCellsNorthUpWhereItsPlacementSays) {
         const HeightField& field = grid.field;
         ASSERT_EQ(field.columns, test.columns);
         ASSERT_EQ(field.rows, test.rows);
-        EXPECT_NEAR(field.spacing, test.spacing, 0.1);
+        EXPECT_NEAR(field.spacingEast, test.spacingEast, 0.1);
+        EXPECT_NEAR(field.spacingSouth, test.spacingSouth, 0.1);
         EXPECT_EQ(grid.note.rfind(test.note, 0), 0u) << grid.note;
         // Each corner sample holds the ramp (averaging and interpolating keep it) at the source
         // pixel its placement names: north-up, east to +x, the void filled.
@@ -545,7 +548,7 @@ TEST(ElevationGrid, ReadsMetresOnSquareCellsNorthUpWhereItsPlacementSays) {
         EXPECT_GT(*std::min_element(field.heights.begin(), field.heights.end()), 500.0f);
         const GroundImage image = raster::reliefImage(folder.file("source.tif"), field, 64);
         EXPECT_EQ(std::max(image.width, image.height), 64);
-        EXPECT_NEAR(image.width * (field.rows - 1.0), image.height * (field.columns - 1.0), 64);
+        EXPECT_NEAR(image.width * field.depth() / field.width(), image.height, 1.0);
         EXPECT_EQ(image.rgb.size(), static_cast<std::size_t>(image.width) * image.height * 3);
     }
 }

@@ -327,8 +327,8 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         const auto highest = std::max_element(field.heights.begin(), field.heights.end());
         const auto sample = static_cast<int>(highest - field.heights.begin());
         Walker walker(field);
-        walker.placeAt(sample % field.columns * field.spacing,
-                       sample / field.columns * field.spacing, 0);
+        walker.placeAt(sample % field.columns * field.spacingEast,
+                       sample / field.columns * field.spacingSouth, 0);
         const std::string where = raster::whereText(walker, world.grid.placement, exaggeration);
         double first = 0, second = 0, ground = 0;
         ASSERT_EQ(std::sscanf(where.c_str(), format, &first, &second, &ground), 3) << where;
