@@ -201,7 +201,6 @@ LodTerrain::LodTerrain(const HeightField& field, const GroundImage& image) : fie
     requireUsableField(field);
     requireUsableImage(image);
     measureChunks();
-    buildWater();
     uploadTexture(image);
 }
 
@@ -260,14 +259,15 @@ float LodTerrain::skirtFloor() const {
 }
 
 bool LodTerrain::cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
-    for (int j = z0; j <= z1; ++j) {
-        for (int i = x0; i <= x1; ++i) {
-            if (!field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
-                return false;
-            }
-        }
-    }
-    return true;
+    const int c = chunk.firstColumn, r = chunk.firstRow;
+    return field_.drawn(c + x0, r + z0) && field_.drawn(c + x1, r + z0) &&
+           field_.drawn(c + x0, r + z1) && field_.drawn(c + x1, r + z1);
+}
+
+bool LodTerrain::cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
+    const int c = chunk.firstColumn, r = chunk.firstRow;
+    const auto sea = [&](int i, int j) { return field_.kind(c + i, r + j) == SampleKind::sea; };
+    return sea(x0, z0) || sea(x1, z0) || sea(x0, z1) || sea(x1, z1);
 }
 
 void LodTerrain::measureLevels(Chunk& chunk) const {
@@ -279,6 +279,8 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         for (int i = 0; i <= chunk.cellsAcross; ++i) {
             if (!field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
                 chunk.partial = true;
+                chunk.sea = chunk.sea || field_.kind(chunk.firstColumn + i, chunk.firstRow + j) ==
+                                             SampleKind::sea;
                 continue;
             }
             const float h = height(i, j);
@@ -286,6 +288,10 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
             chunk.highest = chunk.empty ? h : std::max(chunk.highest, h);
             chunk.empty = false;
         }
+    }
+    if (chunk.sea) {  // the water's level is inside the box
+        chunk.lowest = chunk.empty ? 0.0f : std::min(chunk.lowest, 0.0f);
+        chunk.highest = chunk.empty ? 0.0f : std::max(chunk.highest, 0.0f);
     }
     chunk.error[0] = chunk.typicalError[0] = 0;
     const double samples = (chunk.cellsAcross + 1.0) * (chunk.cellsDown + 1.0);
@@ -295,7 +301,8 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         float worst = 0;
         double squares = 0;
         // Every sample once: a cell takes its far edge only where no cell follows. A cell with a
-        // sample without data is not drawn, so its samples show no error.
+        // corner without data is not drawn, so its samples show no error, nor do samples without
+        // data inside a drawn cell.
         for (std::size_t cj = 0; cj + 1 < zs.size(); ++cj) {
             const int z0 = zs[cj], z1 = zs[cj + 1];
             const int lastRow = cj + 2 == zs.size() ? z1 : z1 - 1;
@@ -310,6 +317,10 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
                 for (int j = z0; j <= lastRow; ++j) {
                     const float v = static_cast<float>(j - z0) / static_cast<float>(z1 - z0);
                     for (int i = x0; i <= lastColumn; ++i) {
+                        if (chunk.partial &&
+                            !field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
+                            continue;
+                        }
                         const float u = static_cast<float>(i - x0) / static_cast<float>(x1 - x0);
                         const float gap =
                             std::abs(height(i, j) - cellSurface(nw, ne, sw, se, u, v));
@@ -350,10 +361,28 @@ void LodTerrain::buildLevel(Chunk& chunk, int level) const {
         }
         for (int j = 0; j + 1 < down; ++j) {
             for (int i = 0; i + 1 < across; ++i) {
+                const int nw = j * across + i, ne = nw + 1, sw = nw + across, se = sw + 1;
                 if (cellDrawn(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
-                    const int nw = j * across + i, ne = nw + 1, sw = nw + across, se = sw + 1;
                     addTriangle(grid, nw, sw, ne);
                     addTriangle(grid, ne, sw, se);
+                } else if (chunk.sea && cellWet(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
+                    addTriangle(chunk.waterGrid[level], nw, sw, ne);
+                    addTriangle(chunk.waterGrid[level], ne, sw, se);
+                }
+            }
+        }
+        if (chunk.sea) {
+            // The sea's samples at 0 m, the shore's at their own height: the water meets the
+            // land's edge without a gap at any level.
+            std::vector<float>& water = chunk.water[level];
+            water.assign(vertices.begin(), vertices.end());
+            std::size_t k = 1;
+            for (int z : zs) {
+                for (int x : xs) {
+                    if (field_.kind(chunk.firstColumn + x, chunk.firstRow + z) == SampleKind::sea) {
+                        water[k] = 0.0f;
+                    }
+                    k += kFloatsPerVertex;
                 }
             }
         }
@@ -455,34 +484,6 @@ const std::vector<GLushort>& LodTerrain::partialIndices(const Chunk& chunk, int 
     return scratch_;
 }
 
-void LodTerrain::buildWater() {
-    // Runs of cells along each row that touch the sea, each one quad at 0 m: beside the shore the
-    // water reaches under the land's last drawn cells, so no gap shows between them.
-    const auto sea = [&](int c, int r) { return field_.kind(c, r) == SampleKind::sea; };
-    if (field_.complete()) {
-        return;
-    }
-    for (int r = 0; r + 1 < field_.rows; ++r) {
-        int start = -1;
-        for (int c = 0; c <= field_.columns - 1; ++c) {
-            const bool wet = c + 1 < field_.columns &&
-                             (sea(c, r) || sea(c + 1, r) || sea(c, r + 1) || sea(c + 1, r + 1));
-            if (wet && start < 0) {
-                start = c;
-            } else if (!wet && start >= 0) {
-                const float west = static_cast<float>(start * field_.spacingEast);
-                const float east = static_cast<float>(c * field_.spacingEast);
-                const float north = static_cast<float>(r * field_.spacingSouth);
-                const float south = static_cast<float>((r + 1) * field_.spacingSouth);
-                // Counter-clockwise seen from above, as the ground's triangles wind.
-                water_.insert(water_.end(), {west, 0, north, west, 0, south, east, 0, north, east,
-                                             0, north, west, 0, south, east, 0, south});
-                start = -1;
-            }
-        }
-    }
-}
-
 int LodTerrain::textureSideFor(int side) {
     return nearestPowerOfTwo(side, kLargestTextureSide);
 }
@@ -563,7 +564,7 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
                              {(chunk.firstColumn + chunk.cellsAcross) * east, chunk.highest,
                               (chunk.firstRow + chunk.cellsDown) * south}};
             chunk.drawnLevel = kNotDrawn;
-            if (chunk.empty || outside(box, frustum)) {
+            if ((chunk.empty && !chunk.sea) || outside(box, frustum)) {
                 ++stats.chunksCulled;
                 continue;
             }
@@ -638,12 +639,16 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
     glDisable(GL_TEXTURE_GEN_S);
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_TEXTURE_2D);
-    if (!water_.empty()) {
-        glColor3ubv(kWaterRgb);
-        glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, water_.data());
-        const auto count = static_cast<GLsizei>(water_.size() / kFloatsPerVertex);
-        glDrawArrays(GL_TRIANGLES, 0, count);
-        stats.triangles += count / 3;
+    glColor3ubv(kWaterRgb);
+    for (const Visible& v : visible_) {
+        const int level = v.chunk->drawnLevel;
+        const std::vector<GLushort>& cells = v.chunk->waterGrid[level];
+        if (!cells.empty()) {
+            glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->water[level].data());
+            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(cells.size()), GL_UNSIGNED_SHORT,
+                           cells.data());
+            stats.triangles += static_cast<long long>(cells.size() / 3);
+        }
     }
 
     if (settings.wireframe) {

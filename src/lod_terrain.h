@@ -6,9 +6,11 @@
 // no more than a few times that, nearest chunks first. Where neighbours are drawn at different
 // levels a skirt hangs from the edge, as deep as their edges can part, so no crack shows. Ground is
 // textured by texture-coordinate generation from x and z, so vertices carry positions only. No
-// triangle touches a sample without data: a chunk that has some draws, at each level, only the
-// cells whose every sample has data, and the sea is one flat water-coloured plane at 0 m. Plain
-// OpenGL 1.1 with client arrays.
+// vertex stands on a sample without data: a chunk that has some draws, at each level, only the
+// cells whose four corners have data, and at full detail no triangle touches such a sample. Cells
+// with a corner in the sea are drawn water-coloured instead, at the same level, their sea corners
+// at 0 m and their shore corners at the shore's height, so land and water meet without a gap.
+// Plain OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
 
@@ -81,10 +83,13 @@ class LodTerrain {
         std::array<std::vector<float>, kLevels> vertices;       // x y z: the grid, then the skirt
         std::array<std::array<float, kSides>, kLevels> hung{};  // each side's skirt depth now
         int drawnLevel = kNotDrawn;                             // this frame's
-        bool empty = false;                                     // no sample with data: never drawn
+        bool empty = false;    // no sample with data: no ground drawn
         bool partial = false;  // some samples without data: its own triangles at each level
-        std::array<std::vector<GLushort>, kLevels> ownGrid;  // partial: the cells drawn
-        std::array<std::vector<char>, kLevels> ownDrawn;     // partial: vertices with data
+        bool sea = false;      // some samples in the sea
+        std::array<std::vector<GLushort>, kLevels> ownGrid;    // partial: the cells drawn
+        std::array<std::vector<char>, kLevels> ownDrawn;       // partial: vertices with data
+        std::array<std::vector<float>, kLevels> water;         // sea: the grid, the sea at 0 m
+        std::array<std::vector<GLushort>, kLevels> waterGrid;  // sea: cells with a sea corner
     };
     // Triangles of a grid of across x down vertices, shared by every chunk of that shape, and
     // the same with the skirts of some sides (bit 1 << side), built on first use.
@@ -112,9 +117,10 @@ class LodTerrain {
     Shape& shapeOf(const Chunk& chunk, int level);
     static const std::vector<GLushort>& indicesFor(Shape& shape, unsigned skirtSides);
     void uploadTexture(const GroundImage& image);
-    void buildWater();
-    // Whether every sample of the cell from (x0, z0) to (x1, z1), chunk-relative, has data.
+    // Whether the four corners of the cell from (x0, z0) to (x1, z1), chunk-relative, have data,
+    // and whether one of them is in the sea.
     bool cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
+    bool cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
     const std::vector<GLushort>& partialIndices(const Chunk& chunk, int level, const Shape& shape,
                                                 unsigned skirtSides);
     static int chooseLevel(const Chunk& chunk, double detailPixels, double distance,

@@ -41,10 +41,15 @@ struct ElevationView {
 };
 std::unique_ptr<ElevationView> elevation;
 
-// The readout line's place: pixels from the window's top-left corner to its baseline.
+// The readout line's place: pixels from the window's top-left corner to its baseline; light text
+// on a dark translucent band, legible over any ground and the sky.
 constexpr int kReadoutLeft = 8;
 constexpr int kReadoutBaseline = 20;
-constexpr double kReadoutShade[3] = {0.0, 0.0, 0.0};
+constexpr int kReadoutMargin = 5;   // pixels of band around the text
+constexpr int kReadoutAscent = 10;  // Helvetica 12 above and below its baseline
+constexpr int kReadoutDescent = 4;
+constexpr double kReadoutText[3] = {0.95, 0.95, 0.95};
+constexpr double kReadoutBand[4] = {0.0, 0.0, 0.0, 0.6};
 
 // Frames come from one self re-arming timer; further display events reload but start no second
 // chain.
@@ -62,10 +67,18 @@ void drawReadout(const std::string& text, int width, int height) {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_FOG);
     glDisable(GL_TEXTURE_2D);
-    glColor3dv(kReadoutShade);
-    glRasterPos2i(kReadoutLeft, height - kReadoutBaseline);
-    glutBitmapString(GLUT_BITMAP_HELVETICA_12,
-                     reinterpret_cast<const unsigned char*>(text.c_str()));
+    const auto* line = reinterpret_cast<const unsigned char*>(text.c_str());
+    const int textWidth = glutBitmapLength(GLUT_BITMAP_HELVETICA_12, line);
+    const int baseline = height - kReadoutBaseline;
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4dv(kReadoutBand);
+    glRecti(kReadoutLeft - kReadoutMargin, baseline - kReadoutDescent - kReadoutMargin,
+            kReadoutLeft + textWidth + kReadoutMargin, baseline + kReadoutAscent + kReadoutMargin);
+    glDisable(GL_BLEND);
+    glColor3dv(kReadoutText);
+    glRasterPos2i(kReadoutLeft, baseline);
+    glutBitmapString(GLUT_BITMAP_HELVETICA_12, line);
 }
 
 void drawElevation() {
