@@ -56,8 +56,6 @@ class LodTerrain {
 
     float lowestHeight() const { return lowest_; }
     float highestHeight() const { return highest_; }
-    int textureWidth() const { return textureWidth_; }
-    int textureHeight() const { return textureHeight_; }
     // Bytes of vertex and index arrays built so far, and once every level of every chunk is.
     std::size_t geometryBytes() const;
     std::size_t completeGeometryBytes() const;
@@ -116,5 +114,4 @@ class LodTerrain {
     std::vector<Visible> visible_;  // this frame's, nearest first
     float lowest_ = 0, highest_ = 0;
     GLuint texture_ = 0;
-    int textureWidth_ = 0, textureHeight_ = 0;
 };
