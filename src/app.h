@@ -6,13 +6,11 @@
 #include <cstdint>
 
 #include "terrain.h"
-#include "world.h"
 
 class Camera;
 
 namespace app {
 
-constexpr const char* kTerrainFileName = world::kTerrainFileName;
 constexpr unsigned kFirstFrameDelayMs = 125;
 constexpr unsigned kFramePeriodMs = 50;
 

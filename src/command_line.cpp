@@ -8,10 +8,9 @@
 #include <cstring>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "elevation_keys.h"
-#include "elevation_world.h"
+#include "elevation_option_cli.h"
 #include "jail.h"
 #include "printable.h"
 
@@ -80,19 +79,6 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
     options.worldFolder = world::folderOf(world);
     options.elevation = !world::isClassicWorldFile(world);
     return "";
-}
-
-// A plain decimal within (low, high], or [low, high] when low is allowed; why not otherwise.
-std::string decimalProblem(const std::string& option, const std::string& text, double low,
-                           bool lowAllowed, double high, double& value) {
-    if (app::parseDecimal(text, value) && (value > low || (lowAllowed && value == low)) &&
-        value <= high) {
-        return "";
-    }
-    std::ostringstream range;
-    range << option << " takes a number " << (lowAllowed ? "from " : "above ") << low
-          << (lowAllowed ? " to " : " and at most ") << high << ", not " << printable(text);
-    return range.str();
 }
 
 // The GLUT options go aside for glutInit; the rest is returned for our own parser.
@@ -173,26 +159,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     cli.add_option("--height-scale", heightScale,
                    "world units for height 127: above 0, at most 1000 (default 0.3)")
         ->type_name("S");
-    std::string exaggeration;
-    std::string eyeHeight;
-    std::string detail;
-    std::string fog;
-    cli.add_option("--exaggeration", exaggeration,
-                   "elevation rasters: heights times X, 0.001 to 100 (default 1)")
-        ->type_name("X");
-    cli.add_option("--eye-height", eyeHeight,
-                   "elevation rasters: the eye's height above the ground in metres (default 2% "
-                   "of the world's longer side)")
-        ->type_name("METRES");
-    cli.add_option("--detail", detail,
-                   "elevation rasters: the typical error the level of detail may show, in "
-                   "pixels (no sample strays more than three times that), 0 to 100; 0 draws "
-                   "every sample (default 1)")
-        ->type_name("PIXELS");
-    cli.add_option("--fog", fog,
-                   "elevation rasters: fog density per metre, or off (default: the far edge "
-                   "keeps a quarter of its colour from the start)")
-        ->type_name("DENSITY|off");
+    raster::addElevationOption(cli, raster::kExaggerationOption, options.exaggeration, true);
+    raster::addElevationOption(cli, raster::kEyeHeightOption, options.eyeHeight, true);
+    raster::addElevationOption(cli, raster::kDetailOption, options.detailPixels, true);
+    raster::addElevationOption(cli, raster::kFogOption, options.fog, true);
     bool orExample = false;
     cli.add_flag("--or-example", orExample,
                  "without a WORLD, open the installed example world (" GROUNDVIEW_EXAMPLE_DIR
@@ -232,33 +202,17 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
             return usageError(problem);
         }
     }
-    const bool elevationOptions =
-        !exaggeration.empty() || !eyeHeight.empty() || !detail.empty() || !fog.empty();
+    // Each kind of world has its own options; the other kind's would be silently ignored.
+    const std::vector<const raster::ElevationOption*> elevationOnly = {
+        &raster::kExaggerationOption, &raster::kEyeHeightOption, &raster::kDetailOption,
+        &raster::kFogOption};
     if (options.elevation && !heightScale.empty()) {
-        return usageError("--height-scale is for .3dt worlds; use --exaggeration for rasters");
+        return usageError(raster::misplacedOption("--height-scale", true));
     }
-    if (!options.elevation && elevationOptions) {
-        return usageError(
-            "--exaggeration, --eye-height, --detail and --fog are for elevation rasters");
-    }
-    std::string problem;
-    if (!exaggeration.empty()) {
-        problem = decimalProblem("--exaggeration", exaggeration, raster::kMinExaggeration, true,
-                                 raster::kMaxExaggeration, options.exaggeration);
-    }
-    if (problem.empty() && !eyeHeight.empty()) {
-        problem = decimalProblem("--eye-height", eyeHeight, 0.0, false, kMaxEyeHeightMetres,
-                                 options.eyeHeight);
-    }
-    if (problem.empty() && !detail.empty()) {
-        problem =
-            decimalProblem("--detail", detail, 0.0, true, kMaxDetailPixels, options.detailPixels);
-    }
-    if (problem.empty() && !fog.empty() && !parseFogChoice(fog, options.fog)) {
-        problem = "--fog takes a density per metre, 0 or more, or off; not " + printable(fog);
-    }
-    if (!problem.empty()) {
-        return usageError(problem);
+    for (const raster::ElevationOption* option : elevationOnly) {
+        if (!options.elevation && cli.count(option->name) > 0) {
+            return usageError(raster::misplacedOption(option->name, false));
+        }
     }
     parsed.run = true;
     return parsed;

@@ -9,6 +9,7 @@
 
 #include "app.h"
 #include "elevation_frame.h"
+#include "elevation_options.h"
 #include "option_values.h"
 #include "world.h"
 
@@ -34,14 +35,11 @@ struct ViewerOptions {
     // Elevation mode: WORLD is a file that does not start with the terrain magic (and is not
     // named *.3dt), to be read as an elevation raster.
     bool elevation = false;
-    double exaggeration = 1.0;
-    double eyeHeight = 0.0;  // metres above the ground; 0 for the walker's default
-    double detailPixels = 1.0;
+    double exaggeration = raster::kExaggerationOption.defaultValue;
+    double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the walker's default
+    double detailPixels = raster::kDetailOption.defaultValue;
     FogChoice fog;
 };
-
-constexpr double kMaxDetailPixels = 100.0;
-constexpr double kMaxEyeHeightMetres = 1e6;
 
 struct ParsedCommandLine {
     bool run = false;  // false: exit with status, everything said already

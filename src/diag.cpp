@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -16,17 +17,48 @@ namespace {
 
 constexpr char kDetailSeparator = '|';
 
-std::string& errorLogPath() {
-    static std::string path = world::kErrorLogName;
-    return path;
+struct ErrorLog {
+    std::string path = world::kErrorLogName;  // empty: no file
+    std::string folderToMake;                 // before the first entry
+    bool toStandardError = false;
+};
+
+ErrorLog& errorLog() {
+    static ErrorLog log;
+    return log;
+}
+
+// Makes folder and its missing parents, each private to the user; true when it is a folder then.
+bool makePrivateFolder(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat status {};
+    return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // One write per entry on a descriptor of its own. Non-blocking and without following links, so
 // a FIFO can't stall the viewer and a link planted in a downloaded world can't point the log at
 // another file.
 void appendEntry(const std::string& entry) {
+    ErrorLog& log = errorLog();
+    if (!log.folderToMake.empty()) {
+        if (!makePrivateFolder(log.folderToMake)) {
+            log.path.clear();
+        }
+        log.folderToMake.clear();
+    }
+    if (log.path.empty()) {
+        return;
+    }
     const int descriptor =
-        ::open(errorLogPath().c_str(),
+        ::open(log.path.c_str(),
                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (descriptor < 0) {
         return;
@@ -42,7 +74,19 @@ void appendEntry(const std::string& entry) {
 }  // namespace
 
 void setErrorLogFolder(const std::string& folder) {
-    errorLogPath() = world::errorLogPath(folder);
+    errorLog() = {world::errorLogPath(folder), "", false};
+}
+
+std::string stateLogFolder(const char* stateHome, const char* home) {
+    const auto absolute = [](const char* folder) { return folder != nullptr && folder[0] == '/'; };
+    if (absolute(stateHome)) {
+        return world::inFolder(stateHome, "groundview");
+    }
+    return absolute(home) ? world::inFolder(home, ".local/state/groundview") : "";
+}
+
+void setStateErrorLog(const std::string& folder) {
+    errorLog() = {folder.empty() ? "" : world::errorLogPath(folder), folder, true};
 }
 
 void openMissingStandardDescriptors() {
@@ -106,6 +150,9 @@ bool checkGLError(bool exitOnError) {
     }
     for (const std::string& entry : glErrorEntries(code)) {
         logError(entry);
+    }
+    if (errorLog().toStandardError) {
+        std::cerr << "groundview: OpenGL error: " << glErrorText(code) << std::endl;
     }
     if (exitOnError) {
         std::exit(exitStatusForGLError(code));

@@ -1,7 +1,7 @@
 #pragma once
 // Diagnostics: the append-only error log "errorlog.txt" (in the working folder unless told
-// otherwise), a trace hook that marks progress points, and the check of the OpenGL error flag
-// that can end the process.
+// otherwise; in the user's state folder for elevation rasters), a trace hook that marks progress
+// points, and the check of the OpenGL error flag that can end the process.
 
 #include <string>
 #include <vector>
@@ -18,6 +18,15 @@ void logError(const std::string& message, long value);
 
 // The folder errorlog.txt is written in from now on; "." is the working folder.
 void setErrorLogFolder(const std::string& folder);
+
+// Where elevation mode keeps its log: $XDG_STATE_HOME/groundview, else
+// $HOME/.local/state/groundview; empty when neither gives an absolute folder. The arguments are
+// the two variables' values, null when unset.
+std::string stateLogFolder(const char* stateHome, const char* home);
+// From now on OpenGL errors also go to standard error, and errorlog.txt is in folder, made with
+// mode 0700 (missing parents too) when the first entry comes. An empty folder, or one that can't
+// be made, leaves standard error alone. setErrorLogFolder undoes this.
+void setStateErrorLog(const std::string& folder);
 
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that a file or connection
 // opened later can't take one of their numbers and receive what is meant for standard error.
@@ -43,6 +52,6 @@ std::string glErrorText(unsigned int code);
 std::vector<std::string> glErrorEntries(unsigned int code);
 
 // Reads one pending OpenGL error. When there is one, appends "OpenGL error:" and its text as two
-// entries and, if exitOnError, ends the process with exitStatusForGLError. Returns whether an
-// error was pending.
+// entries (and says it on standard error after setStateErrorLog) and, if exitOnError, ends the
+// process with exitStatusForGLError. Returns whether an error was pending.
 bool checkGLError(bool exitOnError);

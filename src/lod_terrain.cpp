@@ -493,13 +493,13 @@ void LodTerrain::uploadTexture(const GroundImage& image) {
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
     const int largest =
         nearestPowerOfTwo(std::min(kLargestTextureSide, std::max(1, maxSide)), kLargestTextureSide);
-    textureWidth_ = nearestPowerOfTwo(image.width, largest);
-    textureHeight_ = nearestPowerOfTwo(image.height, largest);
+    const int width = nearestPowerOfTwo(image.width, largest);
+    const int height = nearestPowerOfTwo(image.height, largest);
     // gluBuild2DMipmaps would scale to a power of two itself, but only ever down.
     std::vector<unsigned char> resampled;
     const unsigned char* texels = image.rgb.data();
-    if (textureWidth_ != image.width || textureHeight_ != image.height) {
-        resampled = resampleRgb(image, textureWidth_, textureHeight_);
+    if (width != image.width || height != image.height) {
+        resampled = resampleRgb(image, width, height);
         texels = resampled.data();
     }
     glGenTextures(1, &texture_);
@@ -509,8 +509,8 @@ void LodTerrain::uploadTexture(const GroundImage& image) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    const GLint failure = gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, textureWidth_, textureHeight_,
-                                            GL_RGB, GL_UNSIGNED_BYTE, texels);
+    const GLint failure =
+        gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, width, height, GL_RGB, GL_UNSIGNED_BYTE, texels);
     if (failure != 0) {
         throw std::runtime_error(std::string("cannot upload the ground texture: ") +
                                  reinterpret_cast<const char*>(gluErrorString(failure)));

@@ -60,8 +60,6 @@ class LodTerrain {
 
     float lowestHeight() const { return lowest_; }
     float highestHeight() const { return highest_; }
-    int textureWidth() const { return textureWidth_; }
-    int textureHeight() const { return textureHeight_; }
     // Bytes of vertex and index arrays built so far, and once every level of every chunk is.
     std::size_t geometryBytes() const;
     std::size_t completeGeometryBytes() const;
@@ -133,7 +131,5 @@ class LodTerrain {
     std::vector<Visible> visible_;  // this frame's, nearest first
     float lowest_ = 0, highest_ = 0;
     GLuint texture_ = 0;
-    int textureWidth_ = 0, textureHeight_ = 0;
-    std::vector<float> water_;       // x y z of the sea's triangles, at 0 m
     std::vector<GLushort> scratch_;  // a partial chunk's indices with this frame's skirts
 };

@@ -244,6 +244,8 @@ int main(int argc, char** argv) {
     }
     options = parsed.options;
     if (options.elevation) {
+        // Nothing is written beside the data or into the working folder.
+        setStateErrorLog(stateLogFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
         if (!openElevationSource() || !readElevationWorld()) {
             return app::kUsageStatus;
         }

@@ -66,7 +66,6 @@ class Walker {
     double x() const { return x_; }
     double z() const { return z_; }
     double headingRadians() const { return heading_; }  // 0 north, pi / 2 east
-    double pitchRadians() const { return pitch_; }      // below zero looks down
     double eyeHeight() const { return eyeHeight_; }     // wanted, above the ground
     double stepMetres() const { return step_; }
     double groundY() const { return ground_; }  // bilinear, under the eye

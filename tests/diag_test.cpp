@@ -232,6 +232,48 @@ TEST_F(GLErrorCheck, LogsTwoLinesAndReadsOneCodePerCall) {
     EXPECT_EQ(log().size(), 2u);
 }
 
+TEST(StateLogFolder, FollowsXdgStateHomeThenHome) {
+    const struct {
+        const char* stateHome;
+        const char* home;
+        std::string folder;
+    } cases[] = {
+        {"/state", "/home/u", "/state/groundview"},
+        {"/state/", nullptr, "/state/groundview"},
+        {nullptr, "/home/u", "/home/u/.local/state/groundview"},
+        {"", "/home/u", "/home/u/.local/state/groundview"},
+        {"relative", "/home/u", "/home/u/.local/state/groundview"},
+        {nullptr, nullptr, ""},
+        {nullptr, "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(stateLogFolder(c.stateHome, c.home), c.folder)
+            << (c.stateHome ? c.stateHome : "unset") << ", " << (c.home ? c.home : "unset");
+    }
+}
+
+// In elevation mode an OpenGL error is said on standard error and logged in a private folder
+// made for it; where that folder can't be made, standard error alone has it.
+TEST_F(GLErrorCheck, StateLogAlsoSaysItOnStandardError) {
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    writeFile(folder.file("plain"), Bytes{'x'});
+    for (const std::string& state : {folder.file("state/groundview"), folder.file("plain/x")}) {
+        SCOPED_TRACE(state);
+        setStateErrorLog(state);
+        glEnable(0x7FFF);
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(checkGLError(false));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "groundview: OpenGL error: invalid enumerant\n");
+    }
+    EXPECT_EQ(readLines(folder.file("state/groundview/errorlog.txt")),
+              (Lines{"OpenGL error:", "invalid enumerant"}));
+    struct stat status {};
+    ASSERT_EQ(stat(folder.file("state").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_FALSE(fileExists(folder.file("errorlog.txt")));
+}
+
 // Death tests run before the others, so the child forks before this process holds any context.
 TEST(GLErrorCheckDeathTest, EndsTheProcessWithTheErrorsStatus) {
     TemporaryFolder folder;

@@ -300,9 +300,9 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
         {{"--exaggeration", "1e-300", "summit.tif"},
-         "--exaggeration takes a number from 0.001 to 100, not 1e-300"},
+         "--exaggeration: expected a number from 0.001 to 100, not 1e-300"},
         {{"--exaggeration", "100.5", "summit.tif"},
-         "--exaggeration takes a number from 0.001 to 100, not 100.5"},
+         "--exaggeration: expected a number from 0.001 to 100, not 100.5"},
         {{"ground.3dt", "ground.3dt"}, "ground.3dt"},
         {{"missing.3dt"}, "missing.3dt: No such file or directory"},
         {{"/dev/null"}, "neither a folder nor a regular file"},
@@ -343,6 +343,71 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
         EXPECT_EQ(viewer.standardError(), "") << option;
     }
     EXPECT_FALSE(fileExists(folder.file("errorlog.txt")));
+}
+
+// The viewer, groundtool render and groundtool export given the same option over the same
+// raster: the same verdict, and a refusal in the same words between each program's own name and
+// its pointer to --help, with each program's usage status.
+TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    struct Case {
+        std::vector<std::string> option;
+        bool exportTakesIt;
+        std::string problem;  // empty: taken
+    };
+    const std::vector<Case> cases = {
+        {{"--eye-height", "0.5"}, false, ""},
+        {{"--eye-height", "0"},
+         false,
+         "--eye-height: expected a number above 0 and at most 1000000, not 0"},
+        {{"--height-scale", "2"}, true, "--height-scale is for .3dt worlds"},
+        {{"--detail", "101"}, false, "--detail: expected a number from 0 to 100, not 101"},
+        {{"--fog", "-1"}, false, "--fog: expected a density per metre, 0 or more, or off, not -1"},
+        {{"--exaggeration", "0.0009"},
+         true,
+         "--exaggeration: expected a number from 0.001 to 100, not 0.0009"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option[0] + " " + c.option[1]);
+        ChildOptions options = viewerOptions(":0", folder.path());
+        options.environment = {"DISPLAY=:99999"};  // a taken option gets as far as the display
+        options.arguments = c.option;
+        options.arguments.push_back("summit.tif");
+        ChildProcess viewer(options);
+        const std::optional<ExitStatus> status = viewer.waitForExit(kExitTimeout);
+        if (c.problem.empty()) {
+            ASSERT_TRUE(status.has_value());
+            EXPECT_FALSE(*status == ExitStatus::withCode(64)) << *status;
+            EXPECT_EQ(viewer.standardError().find(c.option[0]), std::string::npos);
+        } else {
+            EXPECT_EQ(status, ExitStatus::withCode(64));
+            EXPECT_EQ(viewer.standardError(),
+                      "groundview: " + c.problem + "; see groundview --help\n");
+        }
+        std::vector<std::vector<std::string>> toolRuns = {
+            {"render", "summit.tif", "--out", "view.png", "--width", "32", "--height", "24"}};
+        if (c.exportTakesIt) {
+            toolRuns.push_back({"export", "summit.tif", "--out", "hill.stl"});
+        }
+        for (const std::vector<std::string>& arguments : toolRuns) {
+            ChildOptions tool;
+            tool.arguments = arguments;
+            tool.executable = GROUNDTOOL_EXECUTABLE;
+            tool.workingFolder = folder.path();
+            tool.arguments.insert(tool.arguments.end(), c.option.begin(), c.option.end());
+            ChildProcess run(tool);
+            const std::optional<ExitStatus> toolStatus = run.waitForExit(kStartTimeout);
+            EXPECT_EQ(toolStatus, ExitStatus::withCode(c.problem.empty() ? 0 : 2))
+                << tool.arguments[0] << ": " << run.standardError();
+            if (!c.problem.empty()) {
+                EXPECT_EQ(
+                    run.standardError().rfind("groundtool: " + c.problem + " (see groundtool", 0),
+                    0u)
+                    << run.standardError();
+            }
+        }
+    }
 }
 
 }  // namespace

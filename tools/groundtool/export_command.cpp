@@ -7,9 +7,11 @@
 #include <memory>
 #include <regex>
 
+#include "elevation_option_cli.h"
 #include "option_checks.h"
 #include "option_values.h"
 #include "tool_error.h"
+#include "world.h"
 
 namespace groundtool {
 
@@ -82,9 +84,7 @@ Command addExportCommand(CLI::App& app) {
                     "samples on the longer side, for rasters (default: as many as keep the "
                     "solid under 2 million triangles)")
         ->transform(wholeNumber(kMinExportSamples, kMaxExportSamples));
-    cli->add_option("--exaggeration", options->exaggeration, "heights multiplied by this")
-        ->check(kExaggeration)
-        ->capture_default_str();
+    raster::addElevationOption(*cli, raster::kExaggerationOption, options->exaggeration, false);
     cli->add_option("--width-mm", options->widthMm,
                     "STL and OBJ: the longer side in millimetres, heights scaled alike")
         ->check(positiveDecimal(kMaxWidthMm));
@@ -128,7 +128,10 @@ Command addExportCommand(CLI::App& app) {
         ->capture_default_str();
     cli->add_flag("--force", options->force, "replace existing files");
 
-    return Command{cli, [options]() {
+    return Command{cli, [options, cli]() {
+                       if (!world::isClassicWorldFile(options->source)) {
+                           refuseMisplaced(*cli, true, {"--height-scale"});
+                       }
                        runExport(*options, std::cout, std::cerr);
                        return kExitSuccess;
                    }};

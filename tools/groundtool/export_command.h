@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command.h"
+#include "elevation_options.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -26,7 +27,7 @@ struct ExportOptions {
     std::string output;
     std::string format;  // "stl", "obj", "glb", "png", "r16" or "raw"; empty: output's extension
     int samples = 0;     // on the longer side; 0: as many as keep a solid under 2 M triangles
-    double exaggeration = 1.0;
+    double exaggeration = raster::kExaggerationOption.defaultValue;
     double widthMm = 0.0;            // 0: life size, in metres
     double baseMm = kDefaultBaseMm;  // in the model's unit: mm with widthMm, else metres
     bool baseGiven = false;

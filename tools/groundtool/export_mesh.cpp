@@ -67,10 +67,6 @@ std::vector<BoxTaps> boxTaps(int sourceCount, int outputCount) {
 
 }  // namespace
 
-TileSpan wholeField(const HeightField& field) {
-    return {0, field.columns - 1, 0, field.rows - 1};
-}
-
 std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down) {
     if (across < 1 || down < 1 || across > field.columns - 1 || down > field.rows - 1) {
         throw ToolError("cannot cut " + std::to_string(field.columns) + " x " +

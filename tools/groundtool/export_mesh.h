@@ -21,8 +21,6 @@ struct TileSpan {
     int rows() const { return lastRow - firstRow + 1; }
 };
 
-// The whole field as one tile.
-TileSpan wholeField(const HeightField& field);
 // across x down tiles in reading order (north-west first, rows of tiles north to south); each
 // has at least two samples each way. Throws ToolError when the field is too small to cut so.
 std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down);

@@ -22,8 +22,7 @@ namespace {
 constexpr int kRasterTextureSide = 2048;
 }  // namespace
 
-RasterSourceLoader loadRasterSource = [](const std::string& path, int maxSamples,
-                                         bool textured) -> ExportSource {
+ExportSource loadRasterSource(const std::string& path, int maxSamples, bool textured) {
     ExportSource source;
     raster::ElevationGrid grid =
         raster::readElevation(path, raster::kDefaultMaxSamples, maxSamples);
@@ -35,7 +34,7 @@ RasterSourceLoader loadRasterSource = [](const std::string& path, int maxSamples
         source.warnings.push_back(grid.note);
     }
     return source;
-};
+}
 
 namespace {
 

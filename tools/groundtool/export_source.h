@@ -2,7 +2,6 @@
 // What export reads: a world (".3dt", known by its "3D" magic whatever its name) with heights as
 // the viewer draws them and its texture unrolled over the field, or any elevation raster.
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,11 +17,9 @@ struct ExportSource {
 
 // Reads an elevation raster: heights in metres, at most maxSamples on the longer side (export
 // averages a larger field down itself), with the picture that goes over it when textured (the
-// relief costs a second read of the source, which untextured formats are spared). Until the
-// raster reader is replaced (as tests do), it reads through the raster library's open policy.
-using RasterSourceLoader =
-    std::function<ExportSource(const std::string& path, int maxSamples, bool textured)>;
-extern RasterSourceLoader loadRasterSource;
+// relief costs a second read of the source, which untextured formats are spared), read through
+// the raster library's open policy.
+ExportSource loadRasterSource(const std::string& path, int maxSamples, bool textured);
 
 // A world with rows and columns of 2 or more, heights level / 127 * heightScale with the heights
 // a short file lacks as 0, as the viewer reads them. Its rows run along x: grid row i is the

@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
-#include <iomanip>
-#include <sstream>
 
-#include "decimal_text.h"
-#include "elevation_world.h"
+#include "elevation_options.h"
 #include "option_values.h"
 #include "terrain_file.h"
+#include "tool_error.h"
 
 namespace groundtool {
 
@@ -42,22 +39,6 @@ const CLI::Validator kFinite(
     },
     "");
 
-// Any finite angle, reduced to [0, 360) so that a huge one still turns the camera by a finite
-// amount instead of filling it with NaN.
-const CLI::Validator kAngle(
-    [](std::string& text) -> std::string {
-        double degrees = 0.0;
-        if (!app::parseDecimal(text, degrees)) {
-            return "expected a decimal number of degrees, not " + text;
-        }
-        degrees = std::fmod(degrees, 360.0);
-        std::ostringstream reduced;
-        reduced << std::setprecision(17) << (degrees < 0.0 ? degrees + 360.0 : degrees);
-        text = reduced.str();
-        return "";
-    },
-    "");
-
 const CLI::Validator kPowerOfTwo(
     [](std::string& text) -> std::string {
         return app::isPowerOfTwo(std::strtoll(text.c_str(), nullptr, 10))
@@ -75,17 +56,6 @@ const CLI::Validator kHeightScale(
     },
     "S");
 
-const CLI::Validator kExaggeration(
-    [](std::string& text) -> std::string {
-        double value = 0.0;
-        return app::parseDecimal(text, value) && value >= raster::kMinExaggeration &&
-                       value <= raster::kMaxExaggeration
-                   ? ""
-                   : "expected a number from " + raster::decimalText(raster::kMinExaggeration) +
-                         " to " + raster::decimalText(raster::kMaxExaggeration) + ", not " + text;
-    },
-    "X");
-
 void addTextureNumberOption(CLI::App& command, int& textureNumber) {
     // Runs after decimal(), so "-0" and "000" arrive here as the number they are.
     static const CLI::Validator kNamesATexture(
@@ -102,6 +72,17 @@ void addTextureNumberOption(CLI::App& command, int& textureNumber) {
         ->check(CLI::Range(kMinTextureNumber, kMaxTextureNumber))
         ->check(kNamesATexture)
         ->capture_default_str();
+}
+
+void refuseMisplaced(const CLI::App& command, bool givenForRaster,
+                     std::initializer_list<const char*> misplaced) {
+    for (const char* name : misplaced) {
+        if (command.count(name) > 0) {
+            throw ToolError(raster::misplacedOption(name, givenForRaster) + " (see groundtool " +
+                                command.get_name() + " --help)",
+                            kExitUsage);
+        }
+    }
 }
 
 void addOutFolderOption(CLI::App& command, std::string& folder) {

@@ -13,15 +13,18 @@ namespace groundtool {
 // zeros are dropped so the number reads as decimal.
 CLI::Validator decimal(bool allowNegative);
 
-extern const CLI::Validator kFinite;        // any plain finite decimal
-extern const CLI::Validator kAngle;         // degrees, reduced to [0, 360)
-extern const CLI::Validator kPowerOfTwo;    // after decimal()
-extern const CLI::Validator kHeightScale;   // as groundview --height-scale
-extern const CLI::Validator kExaggeration;  // as groundview --exaggeration
+extern const CLI::Validator kFinite;       // any plain finite decimal
+extern const CLI::Validator kPowerOfTwo;   // after decimal()
+extern const CLI::Validator kHeightScale;  // as groundview --height-scale
 
 // --texture-number K: the terrain names "K.bmp"; -128 to 127, not 0.
 void addTextureNumberOption(CLI::App& command, int& textureNumber);
 // --out DIR: the folder written into, made when missing.
 void addOutFolderOption(CLI::App& command, std::string& folder);
+
+// Each kind of world has its own options, which the other kind would silently ignore: throws a
+// usage ToolError naming the first of misplaced given on command.
+void refuseMisplaced(const CLI::App& command, bool givenForRaster,
+                     std::initializer_list<const char*> misplaced);
 
 }  // namespace groundtool

@@ -13,6 +13,7 @@
 #include "app.h"
 #include "camera.h"
 #include "command.h"
+#include "elevation_option_cli.h"
 #include "elevation_world.h"
 #include "file_output.h"
 #include "headless_gl.h"
@@ -216,76 +217,25 @@ Command addRenderCommand(CLI::App& app) {
                 return parseEye(text) ? "" : "expected X,Z, two numbers such as 0,-5";
             },
             "X,Z"));
-    command
-        ->add_option("--heading", options->headingDegrees,
-                     "degrees turned from the start heading (looking along -z); positive turns "
-                     "right like the 'd' key, so 90 looks along +x")
-        ->transform(kAngle)
-        ->capture_default_str();
+    raster::addElevationOption(*command, raster::kHeadingOption, options->headingDegrees, false);
     command
         ->add_option("--height-scale", options->heightScale,
                      "world units for height 127, as groundview --height-scale")
         ->check(kHeightScale)
         ->capture_default_str();
-    command
-        ->add_option("--exaggeration", options->exaggeration,
-                     "elevation rasters: heights times X, as groundview --exaggeration")
-        ->check(kExaggeration)
-        ->capture_default_str();
-    command
-        ->add_option("--eye-height", options->eyeHeight,
-                     "elevation rasters: metres above the ground (default as the viewer's)")
-        ->check(kFinite)
-        ->check(CLI::Range(1.0, 1e6));
-    command
-        ->add_option("--detail", options->detailPixels,
-                     "elevation rasters: pixels of error the level of detail may show; 0 draws "
-                     "every sample")
-        ->check(kFinite)
-        ->check(CLI::Range(0.0, 100.0))
-        ->capture_default_str();
-    command
-        ->add_option_function<std::string>(
-            "--fog", [options](const std::string& text) { parseFogChoice(text, options->fog); },
-            "elevation rasters: fog density per metre, or off (default as the viewer's)")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                FogChoice fog;
-                return parseFogChoice(text, fog) ? "" : "expected a density or off, not " + text;
-            },
-            "DENSITY|off"));
-    command
-        ->add_option_function<std::string>(
-            "--at",
-            [options](const std::string& text) { options->at = app::parseDecimalPair(text); },
-            "elevation rasters: where the eye stands, X,Y in the source's coordinates "
-            "(longitude,latitude or easting,northing); default the viewer's start")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                return app::parseDecimalPair(text) ? "" : "expected X,Y, two numbers";
-            },
-            "X,Y"));
+    raster::addElevationOption(*command, raster::kExaggerationOption, options->exaggeration, true);
+    raster::addElevationOption(*command, raster::kEyeHeightOption, options->eyeHeight, true);
+    raster::addElevationOption(*command, raster::kDetailOption, options->detailPixels, true);
+    raster::addElevationOption(*command, raster::kFogOption, options->fog, true);
+    raster::addElevationOption(*command, raster::kAtOption, options->at, true);
     command->add_flag("--force", options->force, "replace an existing PNG");
     return {command, [options, command] {
-                // Each kind of source has its own camera and heights; the other kind's options
-                // would be silently ignored.
-                const bool raster = !world::isClassicWorldFile(options->terrain);
-                const auto given = [command](std::initializer_list<const char*> names) {
-                    for (const char* name : names) {
-                        if (command->count(name) > 0) {
-                            return std::string(name);
-                        }
-                    }
-                    return std::string();
-                };
-                const std::string misplaced =
-                    raster ? given({"--eye", "--height-scale"})
-                           : given({"--at", "--exaggeration", "--eye-height", "--detail", "--fog"});
-                if (!misplaced.empty()) {
-                    throw ToolError(misplaced + " is for " +
-                                        (raster ? ".3dt worlds" : "elevation rasters") +
-                                        " (see groundtool render --help)",
-                                    kExitUsage);
+                if (!world::isClassicWorldFile(options->terrain)) {
+                    refuseMisplaced(*command, true, {"--eye", "--height-scale"});
+                } else {
+                    refuseMisplaced(
+                        *command, false,
+                        {"--at", "--exaggeration", "--eye-height", "--detail", "--fog"});
                 }
                 runRender(*options, std::cout, std::cerr);
                 return kExitSuccess;

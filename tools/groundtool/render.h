@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "elevation_frame.h"
+#include "elevation_options.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -30,9 +31,9 @@ struct RenderOptions {
 
     // An elevation raster as the viewer walks over it (the file is no ".3dt"): these replace the
     // classic camera and height scale.
-    double exaggeration = 1.0;
-    double eyeHeight = 0.0;  // metres above the ground; 0 for the viewer's default
-    double detailPixels = 1.0;
+    double exaggeration = raster::kExaggerationOption.defaultValue;
+    double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the viewer's default
+    double detailPixels = raster::kDetailOption.defaultValue;
     FogChoice fog;
     // Where the eye stands, in the source's coordinates; the viewer's start when not given.
     std::optional<std::pair<double, double>> at;

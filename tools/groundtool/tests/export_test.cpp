@@ -54,34 +54,6 @@ ToolRun exportRun(const std::string& folder, std::vector<std::string> arguments)
     return runTool(arguments, folder);
 }
 
-struct ExportRun {
-    int status = 0;
-    std::string out;
-};
-
-// export through its own command line, as main will dispatch it.
-ExportRun exportWith(const std::string& folder, std::vector<std::string> arguments) {
-    CLI::App app;
-    const groundtool::Command command = groundtool::addExportCommand(app);
-    arguments.insert(arguments.begin(), "export");
-    std::reverse(arguments.begin(), arguments.end());
-    const auto here = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
-    ExportRun run;
-    testing::internal::CaptureStdout();
-    try {
-        app.parse(arguments);
-        run.status = command.run();
-    } catch (const CLI::ParseError&) {
-        run.status = groundtool::kExitUsage;
-    } catch (const groundtool::ToolError& error) {
-        run.status = error.status();
-    }
-    run.out = testing::internal::GetCapturedStdout();
-    std::filesystem::current_path(here);
-    return run;
-}
-
 float floatAt(const Bytes& bytes, std::size_t offset) {
     float value = 0.0f;
     std::memcpy(&value, bytes.data() + offset, sizeof value);
@@ -393,26 +365,19 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
     EXPECT_EQ(readFile(folder.file("old.stl")), Bytes({1, 2, 3}));
 }
 
-// A raster comes averaged down to --samples on its longer side, whatever the reader returns.
+// A raster comes averaged down to --samples on its longer side, both axes by one factor: 201 x 101
+// cells of 30 m become 21 x 10 samples, 287 m apart east and 303 m south.
 TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
-    const auto saved = groundtool::loadRasterSource;
-    groundtool::loadRasterSource = [](const std::string&, int, bool) {
-        groundtool::ExportSource source;
-        source.field = {201, 101, 30.0, 30.0, std::vector<float>(201 * 101, 0.0f), {}};
-        for (std::size_t i = 0; i < source.field.heights.size(); ++i) {
-            source.field.heights[i] = static_cast<float>(i % 201);  // rising eastwards
-        }
-        return source;
-    };
-    writeFile(folder.file("elevation.tif"), {0});
-    const ExportRun run =
-        exportWith(folder.path(), {"elevation.tif", "--out", "r.stl", "--samples", "21"});
-    groundtool::loadRasterSource = saved;
-    ASSERT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find(std::to_string(groundtool::solidTriangleCount(21, 11)) + " triangles"),
+    writeRaster(folder.file("elevation.tif"),
+                {"GTiff", 201, 101, GDT_Float32, {400000, 30, 0, 5100000, 0, -30}, 32632, 0},
+                [](int x, int) { return x; });  // rising eastwards
+    const ToolRun run =
+        exportRun(folder.path(), {"elevation.tif", "--out", "r.stl", "--samples", "21"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::to_string(groundtool::solidTriangleCount(21, 10)) + " triangles"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("6000 x 3000 x"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("5743 x 2727 x"), std::string::npos) << run.out;
     expectClosedSolid(folder.file("r.stl"), 0.0);
 }
 
