@@ -30,6 +30,14 @@ using raster::ElevationSource;
 using raster::GridLayout;
 using raster::Ground;
 
+std::string percentage(std::size_t part, std::size_t whole) {
+    return decimalText(100.0 * static_cast<double>(part) / static_cast<double>(whole)) + "%";
+}
+
+std::string length(double value, bool inMetres) {
+    return decimalText(value) + (inMetres ? " m" : value == 1.0 ? " unit" : " units");
+}
+
 namespace {
 
 constexpr int kLevels = terrain_format::kLevelSteps;
@@ -91,10 +99,6 @@ HeightRange chooseRange(const ImportOptions& options, const ElevationSource& sou
     return {*low, *high};
 }
 
-std::string percentage(std::size_t part, std::size_t whole) {
-    return decimalText(100.0 * static_cast<double>(part) / static_cast<double>(whole)) + "%";
-}
-
 // Grid rows run west to east and columns north to south, so the samples turn round.
 std::vector<std::int8_t> gridLevels(const std::vector<double>& values, const GridLayout& grid,
                                     HeightRange range) {
@@ -106,11 +110,6 @@ std::vector<std::int8_t> gridLevels(const std::vector<double>& values, const Gri
         }
     }
     return levels;
-}
-
-// A length in the source's ground unit: metres, or the unit of a source placed nowhere.
-std::string length(double value, bool inMetres) {
-    return decimalText(value) + (inMetres ? " m" : value == 1.0 ? " unit" : " units");
 }
 
 // The grid's shape and spacing: "127 samples west–east by 87 north–south, every 657 m".

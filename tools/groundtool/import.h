@@ -3,6 +3,7 @@
 // turned into a world for the viewer, DIR/ground.3dt and its texture DIR/K.bmp, north away from
 // the start camera and east to its right.
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -35,6 +36,11 @@ struct ImportOptions {
 std::optional<HeightRange> parseHeightRange(const std::string& text);
 // Why text is no height range, for a usage message, or "" when it is one.
 std::string heightRangeProblem(const std::string& text);
+
+// A share of samples as people write it: "0.1%", "40%".
+std::string percentage(std::size_t part, std::size_t whole);
+// A length in the source's ground unit: "30.9 m", or "1 unit" for a source placed nowhere.
+std::string length(double value, bool inMetres);
 
 // A height in source units as a level: range.low gives -128, range.high 127, linearly between,
 // clamped beyond.

@@ -6,13 +6,18 @@
 #include <array>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <ostream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "app.h"
 #include "command.h"
+#include "decimal_text.h"
+#include "elevation_grid.h"
 #include "headless_gl.h"
+#include "import.h"
 #include "option_values.h"
 #include "printable.h"
 #include "terrain.h"
@@ -220,14 +225,81 @@ void printList(const char* title, const std::vector<std::string>& lines, std::os
     }
 }
 
+std::string counted(long long count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "40%" of all the field's samples, said only when there are any.
+std::string shareOf(long long count, std::size_t all) {
+    return count > 0 ? " (" + percentage(static_cast<std::size_t>(count), all) + ")" : "";
+}
+
+// What became of the source's missing samples: "samples with data 60%; 12 voids filled (0.1%);
+// 1 region without data (40%) drawn as sea; 0 left empty".
+std::string noDataText(const raster::NoDataSummary& noData, std::size_t all) {
+    return "samples with data " + percentage(static_cast<std::size_t>(noData.dataSamples), all) +
+           "; " + counted(noData.voidsFilled, "void", "voids") + " filled" +
+           shareOf(noData.filledSamples, all) + "; " +
+           counted(noData.seaRegions, "region", "regions") + " without data" +
+           shareOf(noData.seaSamples, all) + " drawn as sea; " +
+           std::to_string(noData.missingRegions) + shareOf(noData.missingSamples, all) +
+           " left empty";
+}
+
+// The lowest and highest height the viewer draws: data and filled samples, never the
+// placeholders of the regions without data.
+std::pair<float, float> drawnHeights(const HeightField& field) {
+    float lowest = std::numeric_limits<float>::max();
+    float highest = std::numeric_limits<float>::lowest();
+    for (int row = 0; row < field.rows; ++row) {
+        for (int column = 0; column < field.columns; ++column) {
+            if (field.drawn(column, row)) {
+                lowest = std::min(lowest, field.at(column, row));
+                highest = std::max(highest, field.at(column, row));
+            }
+        }
+    }
+    return {lowest, highest};
+}
+
+// What the viewer makes of an elevation raster, read as it reads it. A source it cannot walk
+// over throws RasterError with the viewer's reason on one line.
+int runRasterInfo(const std::string& path, std::ostream& out) {
+    const raster::ElevationSource source(path);
+    const raster::ElevationGrid grid = raster::readElevation(source);
+    const HeightField& field = grid.field;
+    const bool inMetres = source.ground().inMetres;
+
+    out << "file        " << printable(path) << ", an elevation raster\n";
+    out << "format      " << printable(source.kind()) << "\n";
+    out << "coordinates " << (grid.placement.crsName.empty() ? "none" : grid.placement.crsName)
+        << "; " << printable(source.ground().description) << "\n";
+    out << "samples     " << field.columns << " x " << field.rows;
+    if (field.columns == source.width() && field.rows == source.height()) {
+        out << ", every cell of the source\n";
+    } else {
+        out << " of the source's " << source.width() << " x " << source.height()
+            << ", averaged down\n";
+    }
+    out << "spacing     " << length(field.spacingEast, inMetres) << " east, "
+        << length(field.spacingSouth, inMetres) << " north\n";
+    const auto [lowest, highest] = drawnHeights(field);
+    out << "heights     " << raster::decimalText(lowest) << " to " << length(highest, inMetres)
+        << " over the samples drawn\n";
+    out << "no data     " << noDataText(grid.noData, field.heights.size()) << "\n";
+    if (!grid.note.empty()) {
+        printList("the viewer would say:", {"groundview: " + printable(grid.note)}, out);
+    }
+    out << "\nverdict: the viewer walks over it\n";
+    return kExitSuccess;
+}
+
 }  // namespace
 
 int runInfo(const std::string& path, std::ostream& out) {
     // A readable file that is no world is what the viewer walks over as an elevation raster.
     if (world::regularFileProblem(path).empty() && !world::isClassicWorldFile(path)) {
-        throw ToolError("cannot check " + printable(path) +
-                        ": not a .3dt; the viewer opens it as an elevation raster, and "
-                        "groundtool render shows what it draws");
+        return runRasterInfo(path, out);
     }
     HeadlessGL gl(kContextSide, kContextSide);
     if (!gl.ok()) {
@@ -297,10 +369,11 @@ Command addInfoCommand(CLI::App& app) {
     auto file = std::make_shared<std::string>();
     CLI::App* info = app.add_subcommand(
         "info",
-        "Describe a .3dt and its texture and list every problem the viewer would meet. Exit "
-        "status 0: the viewer loads it cleanly; 1: it would complain; 2: bad usage; 3: no "
-        "OpenGL to check with.");
-    info->add_option("file", *file, "the terrain file")->required();
+        "Describe a .3dt and its texture and list every problem the viewer would meet, or what "
+        "the viewer makes of an elevation raster: its format, coordinate system, samples kept, "
+        "spacing, heights and what has no data. Exit status 0: the viewer loads it cleanly; 1: "
+        "it would complain or cannot read it; 2: bad usage; 3: no OpenGL to check a .3dt with.");
+    info->add_option("file", *file, "the terrain file or elevation raster")->required();
     return {info, [file] { return runInfo(*file, std::cout); }};
 }
 

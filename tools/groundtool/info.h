@@ -1,6 +1,7 @@
 #pragma once
 // groundtool info: what the viewer would make of a ".3dt" file and its texture, found with the
-// viewer's own loader and reader in a headless OpenGL context.
+// viewer's own loader and reader in a headless OpenGL context, or of an elevation raster, read
+// whole as the viewer reads it.
 
 #include <iosfwd>
 #include <string>
@@ -9,7 +10,9 @@ namespace groundtool {
 
 // Prints the report on out. Returns kExitSuccess when the viewer would load the files without a
 // word and show them as they are, kExitFailure when it would complain or silently show something
-// else; throws ToolError with kExitCannotCheck when no OpenGL context can be had.
+// else; throws ToolError with kExitCannotCheck when no OpenGL context can be had. A raster gives
+// kExitSuccess when the viewer can walk over it, and throws raster::RasterError on one line
+// when it cannot.
 int runInfo(const std::string& path, std::ostream& out);
 
 // What the viewer draws when its texture's bitmap left no pixels: "draws the ground untextured",

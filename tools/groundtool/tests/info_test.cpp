@@ -1,9 +1,11 @@
 // groundtool info as a user runs it, in a folder of its own: the report, the exit status, and
-// nothing on standard error or in a log.
+// nothing on standard error or in a log; for an elevation raster, what the viewer makes of it.
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -216,4 +218,98 @@ TEST(Info, HistogramCountsEverySample) {
         }
     }
     EXPECT_EQ(counts, (std::vector<long>{1, 0, 0, 1, 4, 3, 3, 4}));
+}
+
+TEST(Info, WhatTheViewerMakesOfARaster) {
+    // 100 x 80 cells of 30 m: no data west of column 40 (40%, too large to fill), a 2 x 4 void
+    // (0.1%), and heights rising 2 m a cell from the shore height at column 40.
+    const Raster utm = {"GTiff", 100,  80, GDT_Float32, {500000, 30, 0, 5100000, 0, -30},
+                        32632,   -9999};
+    const auto coast = [utm](double shore) {
+        return [utm, shore](const std::string& path) {
+            writeRaster(path, utm, [shore](int x, int y) {
+                const bool hole = x >= 70 && x < 72 && y >= 50 && y < 54;
+                return x < 40 || hole ? NAN : shore + 2.0 * (x - 40);
+            });
+        };
+    };
+    const std::string coastNoData = "no data     samples with data 59.9%; 1 void filled (0.1%); ";
+    const std::string coastNote =
+        "groundview: 1 void filled (0.1% of the samples); 1 region "
+        "without data (40%) ";
+    struct Case {
+        std::string name;
+        std::string file;
+        std::function<void(const std::string& path)> make;
+        int status;
+        std::vector<std::string> lines;  // whole lines of the report, or of standard error
+    };
+    const std::vector<Case> cases = {
+        {"coast at sea level",
+         "coast.tif",
+         coast(0.0),
+         0,
+         {"file        coast.tif, an elevation raster", "format      GTiff, Float32",
+          "coordinates WGS 84 / UTM zone 32N; projected, cells of 30 x 30 m",
+          "samples     100 x 80, every cell of the source", "spacing     30 m east, 30 m north",
+          "heights     0 to 118 m over the samples drawn",
+          coastNoData + "1 region without data (40%) drawn as sea; 0 left empty",
+          "  " + coastNote + "drawn as sea", "verdict: the viewer walks over it"}},
+        {"coast on a plateau",
+         "plateau.tif",
+         coast(1000.0),
+         0,
+         {"heights     1000 to 1118 m over the samples drawn",
+          coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
+          "  " + coastNote + "left empty"}},
+        {"geographic tile at 46 N",
+         "tile.tif",
+         [](const std::string& path) {
+             writeRaster(path,
+                         {"GTiff",
+                          361,
+                          361,
+                          GDT_Float32,
+                          {7, 1 / 3600.0, 0, 46.05, 0, -1 / 3600.0},
+                          4326,
+                          -9999},
+                         [](int x, int y) { return 400.0 + x - y; });
+         },
+         0,
+         {"samples     361 x 361, every cell of the source",
+          "spacing     21.5 m east, 30.9 m north", "heights     40 to 760 m over the samples drawn",
+          "no data     samples with data 100%; 0 voids filled; 0 regions without data drawn as "
+          "sea; 0 left empty"}},
+        {"text file",
+         "notes.txt",
+         [](const std::string& path) {
+             writeFile(path, Bytes{'h', 'i', '\n'});
+         },
+         1,
+         {"groundtool: cannot read notes.txt: not a raster GDAL reads here (formats: GTiff, "
+          "SRTMHGT, AAIGrid, USGSDEM, PNG, JPEG, PNM, BMP, GIF, HFA, ENVI, EHdr, netCDF, or a VRT "
+          "of them)"}},
+    };
+    for (const Case& test : cases) {
+        TemporaryFolder folder;
+        test.make(folder.file(test.file));
+        const Report report = info(folder, test.file);
+        EXPECT_EQ(report.status, test.status) << test.name << "\n" << report.leakedStderr;
+        // A usable raster is described on standard output; any other says why on one line.
+        const std::string& said = test.status == 0 ? report.text : report.leakedStderr;
+        EXPECT_EQ(test.status == 0 ? report.leakedStderr : report.text, "") << test.name;
+        std::vector<std::string> lines;
+        std::istringstream text(said);
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(line);
+        }
+        if (test.status != 0) {
+            EXPECT_EQ(lines, test.lines) << test.name;
+        }
+        for (const std::string& line : test.lines) {
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+                << test.name << ": no line \"" << line << "\" in\n"
+                << said;
+        }
+    }
 }
