@@ -59,7 +59,7 @@ ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggera
     // Made at the power-of-two size the ground's texture takes, so that the upload need not
     // resample it.
     const auto [width, height] = reliefImageSize(world.grid.field, kReliefTextureSide);
-    world.image = reliefImage(source, world.grid.field, LodTerrain::textureSideFor(width),
+    world.image = reliefImage(world.grid.field, LodTerrain::textureSideFor(width),
                               LodTerrain::textureSideFor(height));
     world.exaggeration = exaggeration;
     for (float& sample : world.grid.field.heights) {

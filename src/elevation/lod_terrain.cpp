@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -220,9 +221,19 @@ void LodTerrain::measureChunks() {
             chunk.firstRow = cz * kChunkCells;
             chunk.cellsAcross = std::min(kChunkCells, cellsAcross - chunk.firstColumn);
             chunk.cellsDown = std::min(kChunkCells, cellsDown - chunk.firstRow);
-            measureLevels(chunk);
         }
     }
+    // Each chunk is measured on its own: the second half on a second thread.
+    const std::size_t half = chunks_.size() / 2;
+    std::thread second([this, half] {
+        for (std::size_t i = half; i < chunks_.size(); ++i) {
+            measureLevels(chunks_[i]);
+        }
+    });
+    for (std::size_t i = 0; i < half; ++i) {
+        measureLevels(chunks_[i]);
+    }
+    second.join();
     bool first = true;
     for (int cz = 0; cz < chunksDown_; ++cz) {
         for (int cx = 0; cx < chunksAcross_; ++cx) {

@@ -68,15 +68,13 @@ ElevationGrid readElevation(const ElevationSource& source,
 ElevationGrid readElevation(const std::string& path, long long maxSamples = kDefaultMaxSamples,
                             int maxSide = kDefaultMaxSide);
 
-// The relief (hillshade times a height tint, as groundtool import draws) of field, which
-// readElevation made of path, computed from the source itself at longerSide texels on the
-// field's longer side: texel centres span the field from its first sample to its last. Throws
-// RasterError when the source cannot be read or does not match field.
-GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int longerSide);
-GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide);
+// The relief (hillshade times a height tint, as groundtool import draws) of field, shaded from
+// its own float heights and tinted by true height over the samples it draws, at longerSide
+// texels on the field's longer side, texels square on the ground; texel centres span the field
+// from its first sample to its last.
+GroundImage reliefImage(const HeightField& field, int longerSide);
 // The same at any size: texels need not be square on the ground.
-GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int width,
-                        int height);
+GroundImage reliefImage(const HeightField& field, int width, int height);
 // The size reliefImage gives for longerSide: texels square on the ground.
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide);
 

@@ -233,6 +233,10 @@ GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
     reading_ = reading;
 
     band_ = GDALGetRasterBand(reading, 1);
+    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), 1);
+    if (!turned_ && GDALGetRasterColorTable(original) == nullptr) {
+        direct_ = original;
+    }
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
     if (width_ < 2 || height_ < 2) {
@@ -290,7 +294,12 @@ void GdalSource::read(const SourceWindow& window, int columns, int rows, double*
                       void* progressData) const {
     CPLErrorReset();
     const GdalErrorWatch watch;
-    if (!readResampled(band_, window, columns, rows, samples, lineStride, progress, progressData) ||
+    // A read cell for cell takes the source's own values: no resampling to go through floats for.
+    const bool cellForCell = direct_ != nullptr && window.width == columns &&
+                             window.height == rows && window.x == std::floor(window.x) &&
+                             window.y == std::floor(window.y);
+    if (!readResampled(cellForCell ? direct_ : band_, window, columns, rows, samples, lineStride,
+                       progress, progressData) ||
         watch.raised()) {
         throw RasterError("cannot read " + shown_ + ": " +
                           (watch.raised() ? watch.message() : gdalMessage()));

@@ -36,7 +36,8 @@ class GdalSource {
     Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
     Dataset turned_;    // resampled north-up; refers to the one before
     GDALDatasetH reading_ = nullptr;
-    GDALRasterBandH band_ = nullptr;
+    GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
+    GDALRasterBandH direct_ = nullptr;  // the source's own band, when north-up and no palette
     int width_ = 0;
     int height_ = 0;
     bool eightBit_ = false;

@@ -6,8 +6,10 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <exception>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "gdal_raster.h"
 
@@ -68,29 +70,63 @@ class TintFile {
 std::vector<std::uint8_t> reliefColours(std::vector<double>& heights, int width, int height,
                                         const std::vector<double>& placement, TextureKind kind,
                                         HeightRange range) {
-    const Dataset raster = rasterOver(heights, width, height, placement);
-    std::vector<std::uint8_t> shade;
-    if (kind != TextureKind::tint) {
-        const Dataset shading = demProcessing(raster.get(), "hillshade",
-                                              {"-compute_edges", "-az", std::to_string(kSunAzimuth),
-                                               "-alt", std::to_string(kSunAltitude)});
-        shade = readBytes(shading.get(), 1);
-    }
+    // The shading and the tint are made at once, on two threads, each with its own view of the
+    // heights: GDAL's datasets are not shared between threads.
     std::vector<std::uint8_t> colours;
+    std::exception_ptr tintFailure;
+    std::thread tinting;
     if (kind != TextureKind::hillshade) {
-        const TintFile tintFile(range);
-        const Dataset tint = demProcessing(raster.get(), "color-relief", {}, tintFile.name());
-        colours = readBytes(tint.get(), 3);
-    } else {
+        tinting = std::thread([&] {
+            try {
+                const Dataset raster = rasterOver(heights, width, height, placement);
+                const TintFile tintFile(range);
+                const Dataset tint =
+                    demProcessing(raster.get(), "color-relief", {}, tintFile.name());
+                colours = readBytes(tint.get(), 3);
+            } catch (...) {
+                tintFailure = std::current_exception();
+            }
+        });
+    }
+    std::vector<std::uint8_t> shade;
+    std::exception_ptr shadeFailure;
+    if (kind != TextureKind::tint) {
+        try {
+            const Dataset raster = rasterOver(heights, width, height, placement);
+            const Dataset shading =
+                demProcessing(raster.get(), "hillshade",
+                              {"-compute_edges", "-az", std::to_string(kSunAzimuth), "-alt",
+                               std::to_string(kSunAltitude)});
+            shade = readBytes(shading.get(), 1);
+        } catch (...) {
+            shadeFailure = std::current_exception();
+        }
+    }
+    if (tinting.joinable()) {
+        tinting.join();
+    }
+    for (const std::exception_ptr& failure : {shadeFailure, tintFailure}) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+    if (kind == TextureKind::hillshade) {
         colours.resize(shade.size() * 3);
         for (std::size_t i = 0; i < shade.size(); ++i) {
             std::fill_n(colours.begin() + static_cast<std::ptrdiff_t>(3 * i), 3, shade[i]);
         }
     }
     if (kind == TextureKind::relief) {
+        // Every tint level lit by every shade, worked out once: the image has millions of texels.
+        std::vector<std::uint8_t> lit(256 * 256);
+        for (int light = 0; light < 256; ++light) {
+            for (int level = 0; level < 256; ++level) {
+                lit[light * 256 + level] = static_cast<std::uint8_t>(
+                    std::lround(std::min(255.0, level * (light / kLevelShade))));
+            }
+        }
         for (std::size_t i = 0; i < colours.size(); ++i) {
-            const double lit = colours[i] * (shade[i / 3] / kLevelShade);
-            colours[i] = static_cast<std::uint8_t>(std::lround(std::min(255.0, lit)));
+            colours[i] = lit[shade[i / 3] * 256u + colours[i]];
         }
     }
     return colours;

@@ -1,5 +1,4 @@
-// reliefImage: the source read again at the image's own resolution, so that an image finer than
-// a field averaged down still shows the source's detail.
+// reliefImage: the field's own heights shaded and tinted, at any size.
 
 #include <algorithm>
 #include <cmath>
@@ -8,31 +7,14 @@
 #include <vector>
 
 #include "elevation_grid.h"
-#include "field_layout.h"
-#include "printable.h"
-#include "raster_error.h"
 #include "relief_colours.h"
 
 namespace raster {
 
 namespace {
 
-// Image rows read at a time, so that GDAL's own buffers for resampling stay small.
-constexpr int kStripRows = 256;
 // An image side beyond this is no texture any OpenGL holds.
 constexpr int kMaxImageSide = 16384;
-
-// The field's height at a point given in samples, interpolated between its four neighbours.
-double fieldHeight(const HeightField& field, double column, double row) {
-    const int left = std::clamp(static_cast<int>(std::floor(column)), 0, field.columns - 2);
-    const int top = std::clamp(static_cast<int>(std::floor(row)), 0, field.rows - 2);
-    const double across = std::clamp(column - left, 0.0, 1.0);
-    const double down = std::clamp(row - top, 0.0, 1.0);
-    const double upper = field.at(left, top) * (1 - across) + field.at(left + 1, top) * across;
-    const double lower =
-        field.at(left, top + 1) * (1 - across) + field.at(left + 1, top + 1) * across;
-    return upper * (1 - down) + lower * down;
-}
 
 }  // namespace
 
@@ -43,55 +25,44 @@ std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
     return wide ? std::make_pair(longerSide, shortSide) : std::make_pair(shortSide, longerSide);
 }
 
-GroundImage reliefImage(const std::string& path, const HeightField& field, int longerSide) {
-    return reliefImage(ElevationSource(path), field, longerSide);
-}
-
-GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int longerSide) {
+GroundImage reliefImage(const HeightField& field, int longerSide) {
     const auto [width, height] = reliefImageSize(field, longerSide);
-    return reliefImage(source, field, width, height);
+    return reliefImage(field, width, height);
 }
 
-GroundImage reliefImage(const ElevationSource& source, const HeightField& field, int imageWidth,
-                        int imageHeight) {
+GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeight) {
     if (imageWidth < 1 || imageWidth > kMaxImageSide || imageHeight < 1 ||
         imageHeight > kMaxImageSide || field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
     }
-    const FieldLayout layout = layoutOf(source.facts(), field.columns, field.rows);
     GroundImage image;
     image.width = imageWidth;
     image.height = imageHeight;
 
-    // The source pixels from the first sample to the last: texel centres fall half a texel in.
-    const double pixelsEast = layout.window.width / layout.columns;
-    const double pixelsSouth = layout.window.height / layout.rows;
-    SourceWindow span;
-    span.x = layout.window.x + 0.5 * pixelsEast;
-    span.y = layout.window.y + 0.5 * pixelsSouth;
-    span.width = (field.columns - 1) * pixelsEast;
-    span.height = (field.rows - 1) * pixelsSouth;
-
+    // Texel centres from the first sample to the last, interpolated between the field's own
+    // float heights: whole-metre sources show no terraces.
     const auto width = static_cast<std::size_t>(image.width);
     std::vector<double> heights(width * static_cast<std::size_t>(image.height));
-    const double perUnit = source.metresPerUnit();
-    for (int first = 0; first < image.height; first += kStripRows) {
-        const int rows = std::min(kStripRows, image.height - first);
-        SourceWindow strip = span;
-        strip.y = span.y + span.height * first / image.height;
-        strip.height = span.height * rows / image.height;
-        double* out = heights.data() + static_cast<std::size_t>(first) * width;
-        source.read(strip, image.width, rows, out, image.width);
-        for (int row = 0; row < rows; ++row) {
-            for (std::size_t column = 0; column < width; ++column) {
-                double& height = out[static_cast<std::size_t>(row) * width + column];
-                // Where the source has no height the field's filled one shows.
-                height =
-                    std::isnan(height)
-                        ? fieldHeight(field, (column + 0.5) / image.width * (field.columns - 1),
-                                      (first + row + 0.5) / image.height * (field.rows - 1))
-                        : height * perUnit;
-            }
+    std::vector<int> left(width);
+    std::vector<double> across(width);
+    for (std::size_t column = 0; column < width; ++column) {
+        const double at = (column + 0.5) / image.width * (field.columns - 1);
+        left[column] = std::clamp(static_cast<int>(std::floor(at)), 0, field.columns - 2);
+        across[column] = std::clamp(at - left[column], 0.0, 1.0);
+    }
+    for (int row = 0; row < image.height; ++row) {
+        const double at = (row + 0.5) / image.height * (field.rows - 1);
+        const int top = std::clamp(static_cast<int>(std::floor(at)), 0, field.rows - 2);
+        const double down = std::clamp(at - top, 0.0, 1.0);
+        const float* upper = &field.heights[field.index(0, top)];
+        const float* lower = upper + field.columns;
+        double* out = &heights[static_cast<std::size_t>(row) * width];
+        for (std::size_t column = 0; column < width; ++column) {
+            const int c = left[column];
+            const double a = across[column];
+            const double north = upper[c] + (upper[c + 1] - upper[c]) * a;
+            const double south = lower[c] + (lower[c + 1] - lower[c]) * a;
+            out[column] = north + (south - north) * down;
         }
     }
     // The tint spans the heights the ground really has, in true metres.

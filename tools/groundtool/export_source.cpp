@@ -28,7 +28,7 @@ ExportSource loadRasterSource(const std::string& path, int maxSamples, bool text
         raster::readElevation(path, raster::kDefaultMaxSamples, maxSamples);
     source.field = std::move(grid.field);
     if (textured) {
-        source.image = raster::reliefImage(path, source.field, kRasterTextureSide);
+        source.image = raster::reliefImage(source.field, kRasterTextureSide);
     }
     if (!grid.note.empty()) {
         source.warnings.push_back(grid.note);
