@@ -175,6 +175,7 @@ bool openElevationSource() {
         // Empty when the file has turned into a terrain file since the command line was read.
         elevation->source = openWorld(options.terrainPath).raster;
     } catch (const raster::NotARaster&) {
+        // the line below says so, as for a file that is no raster at all
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;

@@ -133,7 +133,7 @@ TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
     }
 
     // Heights the file does not have read as 0.
-    std::uint8_t samples[Terrain::kMaxGridSize * Terrain::kMaxGridSize] = {};
+    std::uint8_t samples[format::kMaxGridSize * format::kMaxGridSize] = {};
     const std::size_t sampleCount = static_cast<std::size_t>(grid.rows) * grid.columns;
     const std::size_t samplesArrived = source.read(samples, sampleCount);
     report.bytesNeeded += static_cast<std::int64_t>(sampleCount);

@@ -67,10 +67,8 @@ class Terrain {
     // the texture; needs a current OpenGL context. Writes the report's messages where the viewer
     // writes them, naming the file by its name alone ("Unable to find file|ground.3dt").
     void load(const std::string& path);
-    // The same from any byte source, writing nothing: file errors leave the terrain as it was;
-    // header problems are reported and loading continues; a short file reads as zeros. The
-    // texture comes from openTexture (the working folder by default); fileName is used in
-    // messages only.
+    // parseTerrain into this terrain, writing nothing, then the texture's upload when the file is
+    // accepted; the texture comes from openTexture (the working folder by default).
     TerrainReport loadFrom(ByteSource& source, const std::string& fileName,
                            const SourceOpener& openTexture = openerInFolder("."));
     // Opens path and loads it, writing nothing; the texture comes from the file's folder.
