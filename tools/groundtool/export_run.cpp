@@ -56,7 +56,8 @@ std::pair<std::string, std::string> splitExtension(const std::string& path) {
     return {path.substr(0, cut), path.substr(cut)};
 }
 
-// The files of one tile: the main one, and for OBJ its material and texture beside it.
+// The files of one tile: the main one, and for OBJ its material and texture beside it. The
+// texture's name never clashes with a heightmap's of the same stem.
 struct TileFiles {
     std::string main;
     std::string material;
@@ -74,7 +75,7 @@ std::vector<TileFiles> outputFiles(const ExportOptions& options, ExportFormat fo
             TileFiles tile{tileStem + extension, "", ""};
             if (format == ExportFormat::obj) {
                 tile.material = tileStem + ".mtl";
-                tile.texture = tileStem + ".png";
+                tile.texture = tileStem + "_texture.png";
             }
             files.push_back(tile);
         }
@@ -170,7 +171,7 @@ class Exporter {
         const std::string heights =
             "heights " + metres(lowest) + " to " + metres(highest) +
             (options_.exaggeration != 1.0
-                 ? ", exaggerated " + raster::exaggerationText(options_.exaggeration) + " times"
+                 ? ", drawn x " + raster::exaggerationText(options_.exaggeration)
                  : "");
         if (isMesh(format_)) {
             writeMesh(span, files, heights);
@@ -299,6 +300,11 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
     HeightField field = checkedField(std::move(source.field), options.source);
     if (!world) {
         field = averagedDown(field, maxSamples);
+        if (options.samples > std::max(field.columns, field.rows)) {
+            warnings << "groundtool: " << options.source << ": kept its own " << field.columns
+                     << " x " << field.rows << " samples; --samples " << options.samples
+                     << " asks for more than it holds\n";
+        }
     }
     if (const std::string problem = raster::exaggerationProblem(field, options.exaggeration);
         !problem.empty()) {

@@ -241,11 +241,10 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
                                       : raster::readElevation(folder.file(row.source),
                                                               raster::kDefaultMaxSamples, samples)
                                             .field;
-        // The report gives true heights, to three digits, and names any exaggeration.
+        // The report gives true heights, to three digits, and how much they are drawn up.
         std::smatch reported;
         ASSERT_TRUE(std::regex_search(
-            run.out, reported,
-            std::regex("heights (\\S+) m to (\\S+) m(, exaggerated (\\S+) times)?[,;]")))
+            run.out, reported, std::regex("heights (\\S+) m to (\\S+) m(, drawn x (\\S+))?[,;]")))
             << run.out;
         const auto [lowest, highest] =
             std::minmax_element(field.heights.begin(), field.heights.end());
@@ -262,8 +261,9 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
             expectClosedSolid(path, row.widthMm);
         } else if (extension == ".obj") {
             expectTopHeights(objVertices(path), field, perMetre, row.exaggeration);
-            for (const char* beside : {".mtl", ".png"}) {
-                EXPECT_TRUE(fileExists(std::filesystem::path(path).replace_extension(beside)));
+            const std::string stem = std::filesystem::path(path).replace_extension();
+            for (const char* beside : {".mtl", "_texture.png"}) {
+                EXPECT_TRUE(fileExists(stem + beside)) << beside;
             }
         } else if (extension == ".glb") {
             expectTopHeights(glbVertices(readFile(path)), field, perMetre, row.exaggeration);
@@ -365,6 +365,32 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
     EXPECT_EQ(readFile(folder.file("old.stl")), Bytes({1, 2, 3}));
 }
 
+// An OBJ's texture and a heightmap of the same name are two files; a second export over the
+// first is refused without --force, and neither replaces the other with it.
+TEST_F(ExportTest, TextureAndHeightmapOfOneNameAreDistinctFiles) {
+    ASSERT_EQ(exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"}).status,
+              0);
+    const Bytes texture = readFile(folder.file("hill_texture.png"));
+    EXPECT_EQ(readLines(folder.file("hill.mtl")).back(), "map_Kd hill_texture.png");
+    const ToolRun again =
+        exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"});
+    EXPECT_EQ(again.status, groundtool::kExitFailure);
+    EXPECT_NE(again.err.find("hill.obj"), std::string::npos) << again.err;
+    for (const bool force : {false, true}) {
+        std::vector<std::string> arguments = {"utm.tif", "--out", "hill.png", "--samples", "40"};
+        if (force) {
+            arguments.push_back("--force");
+        }
+        const ToolRun heightmap = exportRun(folder.path(), arguments);
+        ASSERT_EQ(heightmap.status, 0) << heightmap.err;
+        EXPECT_EQ(readFile(folder.file("hill_texture.png")), texture);
+        int width = 0, height = 0, channels = 0;
+        ASSERT_TRUE(stbi_info(folder.file("hill.png").c_str(), &width, &height, &channels));
+        EXPECT_EQ(std::pair(width, height), std::pair(40, 26));
+        EXPECT_EQ(channels, 1);
+    }
+}
+
 // A raster comes averaged down to --samples on its longer side, both axes by one factor: 201 x 101
 // cells of 30 m become 21 x 10 samples, 287 m apart east and 303 m south.
 TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
@@ -379,6 +405,17 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
         << run.out;
     EXPECT_NE(run.out.find("5743 x 2727 x"), std::string::npos) << run.out;
     expectClosedSolid(folder.file("r.stl"), 0.0);
+    // More samples than the source holds: its own, said so.
+    const ToolRun finer =
+        exportRun(folder.path(), {"elevation.tif", "--out", "f.stl", "--samples", "1025"});
+    ASSERT_EQ(finer.status, 0) << finer.err;
+    EXPECT_EQ(finer.err,
+              "groundtool: elevation.tif: kept its own 201 x 101 samples; --samples "
+              "1025 asks for more than it holds\n");
+    EXPECT_NE(
+        finer.out.find(std::to_string(groundtool::solidTriangleCount(201, 101)) + " triangles"),
+        std::string::npos)
+        << finer.out;
 }
 
 }  // namespace
