@@ -24,9 +24,12 @@ constexpr int kRasterTextureSide = 2048;
 
 ExportSource loadRasterSource(const std::string& path, int maxSamples, bool textured) {
     ExportSource source;
+    const raster::ElevationSource opened(path);
     raster::ElevationGrid grid =
-        raster::readElevation(path, raster::kDefaultMaxSamples, maxSamples);
+        raster::readElevation(opened, raster::kDefaultMaxSamples, maxSamples);
     source.field = std::move(grid.field);
+    source.place = {opened.facts().placed, grid.placement.originX, grid.placement.originY,
+                    grid.placement.stepX,  grid.placement.stepY,   opened.facts().crsWkt};
     if (textured) {
         source.image = raster::reliefImage(source.field, kRasterTextureSide);
     }

@@ -1,6 +1,9 @@
 #include "export_writers.h"
 
-#include <zlib.h>
+#include <cpl_conv.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <array>
@@ -10,6 +13,11 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+
+#include "gdal_errors.h"
+#include "gdal_raster.h"
+#include "raster_open.h"
+#include "tool_error.h"
 
 namespace groundtool {
 
@@ -56,12 +64,6 @@ void appendU32(Bytes& bytes, std::uint32_t value) {
     putU32(bytes.data() + bytes.size() - 4, value);
 }
 
-void appendBigEndian32(Bytes& bytes, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
 // Shortest text that reads back as the same float.
 void appendNumber(std::string& text, float value) {
     std::array<char, 32> digits{};
@@ -75,17 +77,96 @@ void appendNumber(std::string& text, std::uint64_t value) {
     text.append(digits.data(), result.ptr);
 }
 
-std::size_t paddedToFour(std::size_t size) {
-    return (size + 3) / 4 * 4;
+// Shortest text that reads back as the same double, without an exponent, which some GIS readers
+// take badly.
+void appendNumber(std::string& text, double value) {
+    std::array<char, 400> digits{};  // a double's widest fixed text is 309 digits and a sign
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value,
+                                      std::chars_format::fixed);
+    text.append(digits.data(), result.ptr);
 }
 
-void appendPngChunk(Bytes& png, const char* type, const Bytes& data) {
-    appendBigEndian32(png, static_cast<std::uint32_t>(data.size()));
-    const std::size_t typeStart = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    const uLong crc = crc32(0L, png.data() + typeStart, static_cast<uInt>(png.size() - typeStart));
-    appendBigEndian32(png, static_cast<std::uint32_t>(crc));
+std::string numberText(double value) {
+    std::string text;
+    appendNumber(text, value);
+    return text;
+}
+
+// text as a JSON string, quotes included.
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[(c >> 4) & 0xF];
+            out += kHex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// GDAL's (x0, dx, 0, y0, 0, dy): pixel corners half a step before the first sample.
+raster::GeoTransform geoTransform(const Georeference& place) {
+    return {place.originX - place.stepX / 2.0, place.stepX, 0.0,
+            place.originY - place.stepY / 2.0, 0.0,         place.stepY};
+}
+
+// One band of samples (width a row, of type) written by GDAL's driver into memory, placed as
+// place says, and the file it made; nothing of it touches the disk.
+Bytes throughGdal(const char* driver, GDALDataType type, int width, int height, const void* samples,
+                  const Georeference& place, const double* noData,
+                  const std::vector<std::string>& options) {
+    raster::useGdal();
+    const raster::Dataset memory(
+        GDALCreate(GDALGetDriverByName("MEM"), "", width, height, 1, type, nullptr));
+    if (!memory) {
+        throw ToolError("cannot make a heightmap in memory: " + raster::gdalMessage());
+    }
+    GDALRasterBandH band = GDALGetRasterBand(memory.get(), 1);
+    raster::GeoTransform transform = geoTransform(place);
+    if (GDALRasterIO(band, GF_Write, 0, 0, width, height, const_cast<void*>(samples), width, height,
+                     type, 0, 0) != CE_None ||
+        (noData != nullptr && GDALSetRasterNoDataValue(band, *noData) != CE_None) ||
+        (place.placed && GDALSetGeoTransform(memory.get(), transform.data()) != CE_None) ||
+        (!place.crsWkt.empty() &&
+         GDALSetProjection(memory.get(), place.crsWkt.c_str()) != CE_None)) {
+        throw ToolError("cannot make a heightmap in memory: " + raster::gdalMessage());
+    }
+    static int made = 0;
+    const std::string folder = "/vsimem/groundtool-export-" + std::to_string(++made);
+    const std::string path = folder + "/heights";
+    std::vector<char*> list;
+    for (const std::string& option : options) {
+        list.push_back(const_cast<char*>(option.c_str()));
+    }
+    list.push_back(nullptr);
+    raster::Dataset written(GDALCreateCopy(GDALGetDriverByName(driver), path.c_str(), memory.get(),
+                                           TRUE, list.data(), nullptr, nullptr));
+    const std::string failure = written ? "" : raster::gdalMessage();
+    written.reset();  // flushes the file
+    vsi_l_offset size = 0;
+    GByte* data = failure.empty() ? VSIGetMemFileBuffer(path.c_str(), &size, TRUE) : nullptr;
+    Bytes bytes;
+    if (data != nullptr) {
+        bytes.assign(data, data + size);
+        CPLFree(data);
+    }
+    VSIRmdirRecursive(folder.c_str());  // the sidecars GDAL made beside it
+    if (bytes.empty()) {
+        throw ToolError(std::string("cannot write a ") + driver +
+                        " heightmap: " + (failure.empty() ? raster::gdalMessage() : failure));
+    }
+    return bytes;
+}
+
+std::size_t paddedToFour(std::size_t size) {
+    return (size + 3) / 4 * 4;
 }
 
 }  // namespace
@@ -294,50 +375,114 @@ std::vector<std::uint16_t> heightLevels(const HeightField& field, const TileSpan
     return levels;
 }
 
-Bytes encodePng16(int width, int height, const std::vector<std::uint16_t>& levels) {
-    constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    constexpr std::uint8_t kBitDepth = 16;
-    constexpr std::uint8_t kGreyscale = 0;
-    constexpr std::uint8_t kSubFilter = 1;  // each byte less the one a sample to its left
-    constexpr std::size_t kSampleBytes = 2;
+std::vector<float> tileHeights(const HeightField& field, const TileSpan& span) {
+    std::vector<float> heights;
+    heights.reserve(static_cast<std::size_t>(span.columns()) * span.rows());
+    for (int row = span.firstRow; row <= span.lastRow; ++row) {
+        for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
+            heights.push_back(field.drawn(column, row) && std::isfinite(field.at(column, row))
+                                  ? field.at(column, row)
+                                  : kNoDataMetres);
+        }
+    }
+    return heights;
+}
+
+Bytes encodeGeoTiff(int width, int height, const std::vector<float>& heights,
+                    const Georeference& place) {
+    const double noData = kNoDataMetres;
+    return throughGdal("GTiff", GDT_Float32, width, height, heights.data(), place, &noData,
+                       {"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"});
+}
+
+Bytes encodeAsciiGrid(int width, int height, const std::vector<float>& heights,
+                      const Georeference& place) {
+    const double noData = kNoDataMetres;
+    // A float's own digits: the grid reads back as the heights written.
+    return throughGdal("AAIGrid", GDT_Float32, width, height, heights.data(), place, &noData,
+                       {"SIGNIFICANT_DIGITS=9"});
+}
+
+Bytes encodePng16(int width, int height, const std::vector<std::uint16_t>& levels,
+                  const std::string& description) {
     if (width <= 0 || height <= 0 ||
         levels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
         throw std::logic_error("level count does not match the heightmap size");
     }
-    const std::size_t rowBytes = 1 + static_cast<std::size_t>(width) * kSampleBytes;
-    Bytes filtered(rowBytes * static_cast<std::size_t>(height));
-    for (std::size_t row = 0; row < static_cast<std::size_t>(height); ++row) {
-        std::uint8_t* line = &filtered[row * rowBytes];
-        line[0] = kSubFilter;
-        std::uint8_t previous[kSampleBytes] = {0, 0};
-        for (std::size_t column = 0; column < static_cast<std::size_t>(width); ++column) {
-            const std::uint16_t level = levels[row * static_cast<std::size_t>(width) + column];
-            const std::uint8_t sample[kSampleBytes] = {static_cast<std::uint8_t>(level >> 8),
-                                                       static_cast<std::uint8_t>(level)};
-            for (std::size_t b = 0; b < kSampleBytes; ++b) {
-                line[1 + column * kSampleBytes + b] =
-                    static_cast<std::uint8_t>(sample[b] - previous[b]);
-                previous[b] = sample[b];
-            }
+    // Placed by the world file and .prj beside it, which more programs read than GDAL's own notes.
+    return throughGdal("PNG", GDT_UInt16, width, height, levels.data(), Georeference{}, nullptr,
+                       {"WORLDFILE=NO", "DESCRIPTION=" + description});
+}
+
+Bytes worldFile(const Georeference& place) {
+    // Pixel size east, two rotations, pixel size south, then the centre of the first pixel.
+    std::string text;
+    for (const double value : {place.stepX, 0.0, 0.0, place.stepY, place.originX, place.originY}) {
+        appendNumber(text, value);
+        text += '\n';
+    }
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes projectionFile(const std::string& wkt) {
+    if (wkt.empty()) {
+        return {};
+    }
+    OGRSpatialReferenceH crs = OSRNewSpatialReference(wkt.c_str());
+    char* esri = nullptr;
+    const char* options[] = {"FORMAT=WKT1_ESRI", nullptr};
+    const bool written =
+        crs != nullptr && OSRExportToWktEx(crs, &esri, options) == OGRERR_NONE && esri != nullptr;
+    const std::string text = written ? esri : "";
+    CPLFree(esri);
+    OSRDestroySpatialReference(crs);
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes gdalNotes(const std::string& wkt) {
+    if (wkt.empty()) {
+        return {};
+    }
+    std::string text = "<PAMDataset>\n  <SRS>";
+    for (const char c : wkt) {
+        text += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    }
+    text += "</SRS>\n</PAMDataset>\n";
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes enviHeader(int width, int height, const Georeference& place, const std::string& description) {
+    std::string text = "ENVI\ndescription = {" + description +
+                       "}\nsamples = " + std::to_string(width) +
+                       "\nlines = " + std::to_string(height) +
+                       "\nbands = 1\nheader offset = 0\nfile type = ENVI Standard\n"
+                       "data type = 12\ninterleave = bsq\nbyte order = 0\n";
+    if (place.placed && place.stepY < 0.0) {
+        // Reference pixel (1, 1) is the outer corner of the north-west pixel; ENVI's sizes are
+        // both positive, north up.
+        const raster::GeoTransform corner = geoTransform(place);
+        text += "map info = {Arbitrary, 1, 1, " + numberText(corner[0]) + ", " +
+                numberText(corner[3]) + ", " + numberText(place.stepX) + ", " +
+                numberText(-place.stepY) + "}\n";
+        const Bytes prj = projectionFile(place.crsWkt);
+        if (!prj.empty()) {
+            text += "coordinate system string = {" + std::string(prj.begin(), prj.end()) + "}\n";
         }
     }
-    uLongf packedSize = compressBound(static_cast<uLong>(filtered.size()));
-    Bytes packed(packedSize);
-    if (compress2(packed.data(), &packedSize, filtered.data(), static_cast<uLong>(filtered.size()),
-                  Z_DEFAULT_COMPRESSION) != Z_OK) {
-        throw std::runtime_error("PNG compression failed");
-    }
-    packed.resize(packedSize);
+    return Bytes(text.begin(), text.end());
+}
 
-    Bytes header;
-    appendBigEndian32(header, static_cast<std::uint32_t>(width));
-    appendBigEndian32(header, static_cast<std::uint32_t>(height));
-    header.insert(header.end(), {kBitDepth, kGreyscale, 0, 0, 0});
-    Bytes png(std::begin(kSignature), std::end(kSignature));
-    appendPngChunk(png, "IHDR", header);
-    appendPngChunk(png, "IDAT", packed);
-    appendPngChunk(png, "IEND", {});
-    return png;
+Bytes heightmapJson(int width, int height, LevelRange range, double exaggeration,
+                    const HeightField& field, const Georeference& place) {
+    std::string text =
+        "{\n  \"low\": " + numberText(range.low) + ",\n  \"high\": " + numberText(range.high) +
+        ",\n  \"exaggeration\": " + numberText(exaggeration) +
+        ",\n  \"units\": \"m\",\n  \"crs\": " +
+        (place.crsWkt.empty() ? "null" : jsonString(place.crsWkt)) + ",\n  \"samples\": [" +
+        std::to_string(width) + ", " + std::to_string(height) + "],\n  \"spacing\": [" +
+        numberText(field.spacingEast) + ", " + numberText(field.spacingSouth) +
+        "],\n  \"level\": \"low + level * (high - low) / 65535\"\n}\n";
+    return Bytes(text.begin(), text.end());
 }
 
 Bytes encodeRaw16(const std::vector<std::uint16_t>& levels) {

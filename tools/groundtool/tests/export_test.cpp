@@ -15,6 +15,7 @@
 #include "export_command.h"
 #include "export_mesh.h"
 #include "export_source.h"
+#include "gdal_raster.h"
 #include "test_files.h"
 #include "tool_error.h"
 #include "tool_runner.h"
@@ -213,7 +214,7 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
         {"ground.3dt", {"--out", "hill.glb", "--exaggeration", "2.5"}, 0.0, 2.5},
         {"ground.3dt", {"--out", "levels.png", "--exaggeration", "2"}, 0.0, 2.0},
         {"ground.3dt", {"--out", "hill.r16"}, 0.0, 1.0},
-        {"ground.3dt", {"--out", "hill.bin", "--format", "raw"}, 0.0, 1.0},
+        {"ground.3dt", {"--out", "raw.bin", "--format", "raw"}, 0.0, 1.0},
         {"utm.tif", {"--out", "utm.stl", "--width-mm", "150", "--exaggeration", "2"}, 150, 2},
         {"utm.tif", {"--out", "utm.obj"}, 0.0, 1.0},
         {"utm.tif", {"--out", "utm.glb", "--exaggeration", "1.5"}, 0.0, 1.5},
@@ -350,6 +351,10 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
          1,
          "groundtool: cannot export huge.tif 10000 mm wide: its heights go beyond what a float "
          "holds\n"},
+        {{"utm.tif", "--out", "hill.tif", "--exaggeration", "2"},
+         groundtool::kExitUsage,
+         "groundtool: --exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold true "
+         "heights\n"},
         {{"utm.tif", "--out", "hill.stl", "--exaggeration", "0.0009"},
          groundtool::kExitUsage,
          "groundtool: --exaggeration: expected a number from 0.001 to 100, not 0.0009 (see "
@@ -388,6 +393,127 @@ TEST_F(ExportTest, TextureAndHeightmapOfOneNameAreDistinctFiles) {
         ASSERT_TRUE(stbi_info(folder.file("hill.png").c_str(), &width, &height, &channels));
         EXPECT_EQ(std::pair(width, height), std::pair(40, 26));
         EXPECT_EQ(channels, 1);
+    }
+}
+
+// What gdalinfo tells of a file: its geotransform and the name of its CRS.
+struct GdalFacts {
+    std::array<double, 6> transform{};
+    std::string crs;
+};
+
+GdalFacts gdalinfo(const std::string& path) {
+    ChildOptions options;
+    options.executable = "/usr/bin/gdalinfo";
+    options.arguments = {path};
+    ChildProcess child(options);
+    EXPECT_TRUE(child.waitForExit(std::chrono::seconds(60)));
+    const std::string out = child.standardOutput();
+    GdalFacts facts;
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(
+        out, match, std::regex("Origin = \\((\\S+),(\\S+)\\)\nPixel Size = \\((\\S+),(\\S+)\\)")))
+        << out;
+    if (!match.empty()) {
+        facts.transform = {std::stod(match[1]), std::stod(match[3]), 0, std::stod(match[2]), 0,
+                           std::stod(match[4])};
+    }
+    if (std::regex_search(out, match, std::regex("\n(PROJ|GEOG)CRS\\[\"([^\"]+)\""))) {
+        facts.crs = match[2];
+    }
+    return facts;
+}
+
+// A heightmap's samples in metres, read by GDAL from the file alone; 16-bit levels through the
+// low and high of the JSON beside them.
+std::vector<double> heightmapMetres(const std::string& path, const std::string& json) {
+    const raster::Dataset file(GDALOpen(path.c_str(), GA_ReadOnly));
+    EXPECT_TRUE(file) << path;
+    if (!file) {
+        return {};
+    }
+    const int width = GDALGetRasterXSize(file.get());
+    const int height = GDALGetRasterYSize(file.get());
+    std::vector<double> values(static_cast<std::size_t>(width) * height);
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(file.get(), 1), GF_Read, 0, 0, width, height,
+                           values.data(), width, height, GDT_Float64, 0, 0),
+              CE_None);
+    if (!json.empty()) {
+        const Bytes bytes = readFile(json);
+        const std::string text(bytes.begin(), bytes.end());
+        std::smatch low, high;
+        EXPECT_TRUE(std::regex_search(text, low, std::regex("\"low\": (\\S+),")) &&
+                    std::regex_search(text, high, std::regex("\"high\": (\\S+),")))
+            << text;
+        for (double& value : values) {
+            value = std::stod(low[1]) + value * (std::stod(high[1]) - std::stod(low[1])) / 65535;
+        }
+    }
+    return values;
+}
+
+const std::string kUtm = "WGS 84 / UTM zone 32N";
+
+struct HeightmapRow {
+    std::string source;
+    std::string out;
+    std::string crs;
+    std::string json;                 // the sidecar of the scale; empty for true heights
+    std::vector<std::string> beside;  // what else is written
+};
+
+// Each heightmap opens in GDAL as it is, placed where the source lies, with the source's heights.
+TEST_F(ExportTest, HeightmapsCarryTheirPlaceAndScale) {
+    // A square of 80 x 80 samples without data in the north-west: more than a void is filled.
+    writeRaster(folder.file("holed.tif"),
+                {"GTiff", 120, 100, GDT_Float32, kUtmDem.placement, 32632, -9999},
+                [](int x, int y) { return x < 80 && y < 80 ? std::nan("") : rampAndPeak(x, y); });
+    const std::vector<HeightmapRow> rows = {
+        {"utm.tif", "u.tif", kUtm, "", {}},
+        {"utm.tif", "u.asc", kUtm, "", {"u.prj"}},
+        {"utm.tif", "u16.png", kUtm, "u16.json", {"u16.pgw", "u16.prj", "u16.png.aux.xml"}},
+        {"utm.tif", "u16.r16", kUtm, "u16.json", {"u16.hdr"}},
+        {"geographic.tif", "g.tif", "WGS 84", "", {}},
+        {"geographic.tif", "g.png", "WGS 84", "g.json", {"g.pgw", "g.prj", "g.png.aux.xml"}},
+        {"holed.tif", "h.tif", kUtm, "", {}},
+    };
+    for (const HeightmapRow& row : rows) {
+        SCOPED_TRACE(row.source + " to " + row.out);
+        const ToolRun run = exportRun(folder.path(), {row.source, "--out", row.out, "--force"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> written = {row.out};
+        written.insert(written.end(), row.beside.begin(), row.beside.end());
+        if (!row.json.empty()) {
+            written.push_back(row.json);
+        }
+        for (const std::string& name : written) {
+            EXPECT_NE(run.out.find("wrote " + name + ": "), std::string::npos) << run.out;
+        }
+        const raster::Dataset source(GDALOpen(folder.file(row.source).c_str(), GA_ReadOnly));
+        std::array<double, 6> transform{};
+        GDALGetGeoTransform(source.get(), transform.data());
+        const GdalFacts facts = gdalinfo(folder.file(row.out));
+        EXPECT_EQ(facts.crs, row.crs);
+        for (std::size_t i = 0; i < 6; ++i) {
+            EXPECT_NEAR(facts.transform[i], transform[i], 1e-9 * std::abs(transform[i])) << i;
+        }
+        const HeightField field = raster::readElevation(folder.file(row.source)).field;
+        if (row.source == "holed.tif") {
+            EXPECT_FALSE(field.complete());
+            EXPECT_NE(run.out.find("Float32 metres, -32768 where there is none"), std::string::npos)
+                << run.out;
+        }
+        const std::vector<double> metres =
+            heightmapMetres(folder.file(row.out), row.json.empty() ? "" : folder.file(row.json));
+        ASSERT_EQ(metres.size(), field.heights.size());
+        const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
+        const double precision = row.json.empty() ? 1e-3 : (*high - *low) / 65535;
+        for (std::size_t i = 0; i < metres.size(); ++i) {
+            const bool drawn = field.kinds.empty() || field.kinds[i] <= SampleKind::filled;
+            ASSERT_NEAR(metres[i], drawn || !row.json.empty() ? field.heights[i] : -32768.0,
+                        precision)
+                << i;
+        }
     }
 }
 
