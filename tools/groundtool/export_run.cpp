@@ -158,13 +158,18 @@ std::string metres(double value) {
     return decimalText(value) + " m";
 }
 
-// What a heightmap level stands for, precise enough to turn levels back into heights.
-std::string exactMetres(double value) {
-    constexpr int kDigits = 8;
+// Precise enough to turn levels back into heights, and to put a model back to the metre.
+std::string exactNumber(double value) {
+    constexpr int kDigits = 10;
     std::ostringstream text;
     text.precision(kDigits);
-    text << value << " m";
+    text << value;
     return text.str();
+}
+
+// What a heightmap level stands for.
+std::string exactMetres(double value) {
+    return exactNumber(value) + " m";
 }
 
 // Lowest and highest height of a tile, in true metres.
@@ -223,8 +228,11 @@ class Exporter {
             solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm);
         SolidMesh mesh = buildSolid(field_, span, scale);
         // The heights fit a float once exaggerated; scaling up for print can still overflow.
-        if (!std::all_of(mesh.positions.begin(), mesh.positions.end(),
-                         [](float value) { return std::isfinite(value); })) {
+        const auto finite = [](const std::vector<float>& values) {
+            return std::all_of(values.begin(), values.end(),
+                               [](float value) { return std::isfinite(value); });
+        };
+        if (!finite(mesh.positions) || !finite(mesh.normals)) {
             throw ToolError("cannot export " + options_.source +
                             (options_.widthMm > 0.0
                                  ? " " + decimalText(options_.widthMm) + " mm wide"
@@ -237,10 +245,10 @@ class Exporter {
             decimalText((span.columns() - 1) * field_.spacingEast * unit) + " x " +
             decimalText((span.rows() - 1) * field_.spacingSouth * unit) + " x " +
             decimalText(highest * unit - scale.baseLevel) + (options_.widthMm > 0.0 ? " mm" : " m");
-        const std::string description =
-            std::to_string(mesh.triangleCount()) + " triangles, " + size + ", " + heights;
+        const std::string description = std::to_string(mesh.triangleCount()) + " triangles, " +
+                                        size + ", " + heights + "; " + placing(scale);
         if (format_ == ExportFormat::stl) {
-            stage(files.main, encodeStl(mesh, field_.depth() * unit), description);
+            stage(files.main, encodeStl(mesh), description);
             return;
         }
         const GroundImage part = tileImage(image_, field_, span, mesh);
@@ -256,6 +264,28 @@ class Exporter {
               "material for " + world::nameOf(files.main));
         stage(texture, png,
               "texture " + std::to_string(part.width) + " x " + std::to_string(part.height));
+    }
+
+    // How to put a centred model back where its ground lies: what its origin stands for, and for
+    // a print, what one millimetre stands for.
+    std::string placing(const SolidScale& scale) const {
+        const double middleColumn = (field_.columns - 1) / 2.0;
+        const double middleRow = (field_.rows - 1) / 2.0;
+        const std::string point =
+            place_.placed ? "(" + exactNumber(place_.originX + middleColumn * place_.stepX) + ", " +
+                                exactNumber(place_.originY + middleRow * place_.stepY) +
+                                ") in the source's coordinates"
+                          : exactNumber(middleColumn * field_.spacingEast) + " m east and " +
+                                exactNumber(middleRow * field_.spacingSouth) +
+                                " m south of the north-west corner";
+        const double up = scale.unitsPerMetre * options_.exaggeration;
+        std::string text = "origin at " + point + ", base at " + exactMetres(scale.baseLevel / up);
+        if (options_.widthMm > 0.0) {
+            text +=
+                ", 1 mm for " + decimalText(1.0 / scale.unitsPerMetre) + " m" +
+                (options_.exaggeration != 1.0 ? " across, " + decimalText(1.0 / up) + " m up" : "");
+        }
+        return text;
     }
 
     void writeHeightmap(const TileSpan& span, const TileFiles& files, const std::string& heights) {

@@ -39,6 +39,9 @@ constexpr int kGlLinear = 9729;
 constexpr int kGlLinearMipmapLinear = 9987;
 constexpr int kGlClampToEdge = 33071;
 
+// The walls' and underside's plain colour, each of red, green and blue.
+constexpr char kSidesGrey[] = "0.6";
+
 constexpr double kMaxLevel = 65535.0;
 constexpr double kFlatFieldSpanMetres = 1.0;
 
@@ -171,7 +174,7 @@ std::size_t paddedToFour(std::size_t size) {
 
 }  // namespace
 
-Bytes encodeStl(const SolidMesh& mesh, double fieldDepth) {
+Bytes encodeStl(const SolidMesh& mesh) {
     const std::size_t facets = mesh.triangleCount();
     if (facets > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("too many facets for STL");
@@ -179,13 +182,12 @@ Bytes encodeStl(const SolidMesh& mesh, double fieldDepth) {
     Bytes bytes(kStlHeaderBytes + 4 + facets * kStlFacetBytes, 0);
     std::memcpy(bytes.data(), kStlHeader, sizeof kStlHeader - 1);
     putU32(bytes.data() + kStlHeaderBytes, static_cast<std::uint32_t>(facets));
-    const float north = static_cast<float>(fieldDepth);
     std::uint8_t* out = bytes.data() + kStlHeaderBytes + 4;
     for (std::size_t facet = 0; facet < facets; ++facet, out += kStlFacetBytes) {
         std::array<std::array<float, 3>, 3> corner{};
         for (std::size_t k = 0; k < 3; ++k) {
             const float* p = &mesh.positions[mesh.triangles[facet * 3 + k] * std::size_t{3}];
-            corner[k] = {p[0], north - p[2], p[1]};
+            corner[k] = {p[0], -p[2], p[1]};
         }
         const double ux = corner[1][0] - corner[0][0];
         const double uy = corner[1][1] - corner[0][1];
@@ -215,18 +217,20 @@ Bytes encodeStl(const SolidMesh& mesh, double fieldDepth) {
 }
 
 Bytes encodeObj(const SolidMesh& mesh, const std::string& materialName) {
-    std::string text =
-        "# groundtool export: x east, y up, z south\nmtllib " + materialName + "\nusemtl ground\n";
-    text.reserve(mesh.vertexCount() * 64 + mesh.triangleCount() * 40);
-    for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
-        text += "v ";
-        appendNumber(text, mesh.positions[v * 3]);
-        text += ' ';
-        appendNumber(text, mesh.positions[v * 3 + 1]);
-        text += ' ';
-        appendNumber(text, mesh.positions[v * 3 + 2]);
-        text += '\n';
-    }
+    std::string text = "# groundtool export: x east, y up, z south\nmtllib " + materialName + "\n";
+    text.reserve(mesh.vertexCount() * 100 + mesh.triangleCount() * 40);
+    const auto triples = [&text, &mesh](const char* prefix, const std::vector<float>& values) {
+        for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
+            text += prefix;
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                text += ' ';
+                appendNumber(text, values[v * 3 + axis]);
+            }
+            text += '\n';
+        }
+    };
+    triples("v", mesh.positions);
+    triples("vn", mesh.normals);
     for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
         text += "vt ";
         appendNumber(text, mesh.textureCoordinates[v * 2]);
@@ -235,10 +239,15 @@ Bytes encodeObj(const SolidMesh& mesh, const std::string& materialName) {
         text += '\n';
     }
     for (std::size_t facet = 0; facet < mesh.triangleCount(); ++facet) {
+        if (facet == 0 || facet == mesh.topTriangles) {
+            text += facet == 0 ? "usemtl ground\n" : "usemtl sides\n";
+        }
         text += 'f';
         for (std::size_t k = 0; k < 3; ++k) {
             const std::uint64_t index = mesh.triangles[facet * 3 + k] + std::uint64_t{1};
             text += ' ';
+            appendNumber(text, index);
+            text += '/';
             appendNumber(text, index);
             text += '/';
             appendNumber(text, index);
@@ -249,17 +258,21 @@ Bytes encodeObj(const SolidMesh& mesh, const std::string& materialName) {
 }
 
 Bytes encodeMaterial(const std::string& textureName) {
-    const std::string text =
-        "newmtl ground\nKa 1 1 1\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 1\nmap_Kd " + textureName + "\n";
+    const std::string text = "newmtl ground\nKa 1 1 1\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 1\nmap_Kd " +
+                             textureName + "\n\nnewmtl sides\nKa 1 1 1\nKd " + kSidesGrey + " " +
+                             kSidesGrey + " " + kSidesGrey + "\nKs 0 0 0\nd 1\nillum 1\n";
     return Bytes(text.begin(), text.end());
 }
 
 Bytes encodeGlb(const SolidMesh& mesh, const Bytes& texturePng) {
     const std::size_t vertices = mesh.vertexCount();
-    const std::size_t positionBytes = mesh.positions.size() * 4;
+    const std::size_t positionBytes = mesh.positions.size() * 4;  // and as many for the normals
     const std::size_t coordinateBytes = mesh.textureCoordinates.size() * 4;
     const std::size_t indexBytes = mesh.triangles.size() * 4;
-    const std::size_t imageOffset = positionBytes + coordinateBytes + indexBytes;
+    const std::size_t topIndexBytes = mesh.topTriangles * 3 * 4;
+    const std::size_t coordinateOffset = 2 * positionBytes;
+    const std::size_t indexOffset = coordinateOffset + coordinateBytes;
+    const std::size_t imageOffset = indexOffset + indexBytes;
     const std::size_t binaryBytes = paddedToFour(imageOffset + texturePng.size());
     if (binaryBytes > std::numeric_limits<std::uint32_t>::max() / 2 || vertices == 0) {
         throw std::length_error("mesh too large for one glTF buffer");
@@ -286,35 +299,45 @@ Bytes encodeGlb(const SolidMesh& mesh, const Bytes& texturePng) {
         return text;
     };
 
+    const auto view = [](std::size_t offset, std::size_t bytes) {
+        std::ostringstream text;
+        text << R"({"buffer":0,"byteOffset":)" << offset << R"(,"byteLength":)" << bytes;
+        return text.str();
+    };
     std::ostringstream json;
     json << R"({"asset":{"version":"2.0","generator":"groundtool export"},)"
          << R"("scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0,"name":"ground"}],)"
-         << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},)"
-         << R"("indices":2,"material":0,"mode":4}]}],)"
-         << R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0},)"
-         << R"("metallicFactor":0,"roughnessFactor":1}}],)"
+         << R"("meshes":[{"primitives":[)"
+         << R"({"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,"material":0,)"
+         << R"("mode":4},{"attributes":{"POSITION":0,"NORMAL":1},"indices":4,"material":1,)"
+         << R"("mode":4}]}],)"
+         << R"("materials":[{"name":"ground","pbrMetallicRoughness":{"baseColorTexture":)"
+         << R"({"index":0},"metallicFactor":0,"roughnessFactor":1}},)"
+         << R"({"name":"sides","pbrMetallicRoughness":{"baseColorFactor":[)" << kSidesGrey << ","
+         << kSidesGrey << "," << kSidesGrey << R"(,1],"metallicFactor":0,"roughnessFactor":1}}],)"
          << R"("textures":[{"sampler":0,"source":0}],)"
          << R"("samplers":[{"magFilter":)" << kGlLinear << R"(,"minFilter":)"
          << kGlLinearMipmapLinear << R"(,"wrapS":)" << kGlClampToEdge << R"(,"wrapT":)"
          << kGlClampToEdge << "}],"
-         << R"("images":[{"bufferView":3,"mimeType":"image/png"}],)"
+         << R"("images":[{"bufferView":4,"mimeType":"image/png"}],)"
          << R"("buffers":[{"byteLength":)" << binaryBytes << "}],"
-         << R"("bufferViews":[)"
-         << R"({"buffer":0,"byteOffset":0,"byteLength":)" << positionBytes << R"(,"target":)"
-         << kGlArrayBuffer << "},"
-         << R"({"buffer":0,"byteOffset":)" << positionBytes << R"(,"byteLength":)"
-         << coordinateBytes << R"(,"target":)" << kGlArrayBuffer << "},"
-         << R"({"buffer":0,"byteOffset":)" << positionBytes + coordinateBytes << R"(,"byteLength":)"
-         << indexBytes << R"(,"target":)" << kGlElementArrayBuffer << "},"
-         << R"({"buffer":0,"byteOffset":)" << imageOffset << R"(,"byteLength":)"
-         << texturePng.size() << "}],"
+         << R"("bufferViews":[)" << view(0, positionBytes) << R"(,"target":)" << kGlArrayBuffer
+         << "}," << view(positionBytes, positionBytes) << R"(,"target":)" << kGlArrayBuffer << "},"
+         << view(coordinateOffset, coordinateBytes) << R"(,"target":)" << kGlArrayBuffer << "},"
+         << view(indexOffset, indexBytes) << R"(,"target":)" << kGlElementArrayBuffer << "},"
+         << view(imageOffset, texturePng.size()) << "}],"
          << R"("accessors":[)"
          << R"({"bufferView":0,"componentType":)" << kGlFloat << R"(,"count":)" << vertices
          << R"(,"type":"VEC3","min":)" << triple(low) << R"(,"max":)" << triple(high) << "},"
          << R"({"bufferView":1,"componentType":)" << kGlFloat << R"(,"count":)" << vertices
+         << R"(,"type":"VEC3"},)"
+         << R"({"bufferView":2,"componentType":)" << kGlFloat << R"(,"count":)" << vertices
          << R"(,"type":"VEC2"},)"
-         << R"({"bufferView":2,"componentType":)" << kGlUnsignedInt << R"(,"count":)"
-         << mesh.triangles.size() << R"(,"type":"SCALAR"}]})";
+         << R"({"bufferView":3,"componentType":)" << kGlUnsignedInt << R"(,"count":)"
+         << mesh.topTriangles * 3 << R"(,"type":"SCALAR"},)"
+         << R"({"bufferView":3,"byteOffset":)" << topIndexBytes << R"(,"componentType":)"
+         << kGlUnsignedInt << R"(,"count":)" << mesh.triangles.size() - mesh.topTriangles * 3
+         << R"(,"type":"SCALAR"}]})";
     std::string jsonText = json.str();
     jsonText.resize(paddedToFour(jsonText.size()), ' ');
 
@@ -335,13 +358,12 @@ Bytes encodeGlb(const SolidMesh& mesh, const Bytes& texturePng) {
     const std::size_t binaryStart = glb.size();
     glb.resize(total, 0);
     std::uint8_t* out = glb.data() + binaryStart;
-    for (const float value : mesh.positions) {
-        putFloat(out, value);
-        out += 4;
-    }
-    for (const float value : mesh.textureCoordinates) {
-        putFloat(out, value);
-        out += 4;
+    for (const std::vector<float>* values :
+         {&mesh.positions, &mesh.normals, &mesh.textureCoordinates}) {
+        for (const float value : *values) {
+            putFloat(out, value);
+            out += 4;
+        }
     }
     for (const std::uint32_t index : mesh.triangles) {
         putU32(out, index);

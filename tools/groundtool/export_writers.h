@@ -12,18 +12,19 @@
 
 namespace groundtool {
 
-// STL is z up by custom: x east, y north (measured from the field's south edge, fieldDepth model
-// units from its north edge), z up. That turns the solid without mirroring it, so its winding
-// stays outward.
-Bytes encodeStl(const SolidMesh& mesh, double fieldDepth);
+// STL is z up by custom: x east, y north, z up. That turns the solid without mirroring it, so its
+// winding stays outward.
+Bytes encodeStl(const SolidMesh& mesh);
 
-// OBJ keeps the field's axes (y up, as most 3D programs read OBJ); texture coordinates have t
-// turned upwards as OBJ wants. The OBJ names materialName; the material names textureName.
+// OBJ keeps the field's axes (y up, as most 3D programs read OBJ), with smooth normals; texture
+// coordinates have t turned upwards as OBJ wants. The top uses material "ground", textured, the
+// walls and underside "sides", plain grey. The OBJ names materialName; the material names
+// textureName.
 Bytes encodeObj(const SolidMesh& mesh, const std::string& materialName);
 Bytes encodeMaterial(const std::string& textureName);
 
-// One mesh, one node, one textured material, everything in one buffer; y up as glTF is, in
-// metres when the mesh is life size.
+// One mesh of two primitives (the textured top; walls and underside in plain grey) sharing their
+// vertices, one node, everything in one buffer; y up as glTF is, in metres when life size.
 Bytes encodeGlb(const SolidMesh& mesh, const Bytes& texturePng);
 
 // What levels 0 and 65535 of a 16-bit heightmap stand for, in metres; level 0 is the lowest

@@ -63,11 +63,11 @@ float floatAt(const Bytes& bytes, std::size_t offset) {
 
 using Vertex = std::array<double, 3>;  // east, south, up in model units
 
-std::vector<Vertex> stlVertices(const Bytes& stl, double depth) {
+std::vector<Vertex> stlVertices(const Bytes& stl) {
     std::vector<Vertex> vertices;
     for (std::size_t at = 84 + 12; at + 38 <= stl.size(); at += 50) {
         for (std::size_t k = 0; k < 3; ++k) {
-            vertices.push_back({floatAt(stl, at + 12 * k), depth - floatAt(stl, at + 12 * k + 4),
+            vertices.push_back({floatAt(stl, at + 12 * k), -floatAt(stl, at + 12 * k + 4),
                                 floatAt(stl, at + 12 * k + 8)});
         }
     }
@@ -100,26 +100,40 @@ std::vector<Vertex> glbVertices(const Bytes& glb) {
     return vertices;
 }
 
-// Every sample of field must appear as a top vertex at its own place and height.
+// Every sample of field must appear as a top vertex at its own place and height, the model
+// centred across with its base (the default 2 units below the lowest point) at 0 and nothing below.
 void expectTopHeights(const std::vector<Vertex>& vertices, const HeightField& field,
                       double unitsPerMetre, double exaggeration) {
     const double step = field.spacingEast * unitsPerMetre;
     const double stepSouth = field.spacingSouth * unitsPerMetre;
+    const double lowest = *std::min_element(field.heights.begin(), field.heights.end());
+    const double base = lowest * exaggeration * unitsPerMetre - groundtool::kDefaultBaseMm;
+    std::array<double, 3> low{1e30, 1e30, 1e30};
+    std::array<double, 3> high{-1e30, -1e30, -1e30};
     std::set<std::pair<int, int>> seen;
     for (const Vertex& v : vertices) {
-        const int column = static_cast<int>(std::lround(v[0] / step));
-        const int row = static_cast<int>(std::lround(v[1] / stepSouth));
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            low[axis] = std::min(low[axis], v[axis]);
+            high[axis] = std::max(high[axis], v[axis]);
+        }
+        const double east = v[0] + field.width() * unitsPerMetre / 2;
+        const double south = v[1] + field.depth() * unitsPerMetre / 2;
+        const int column = static_cast<int>(std::lround(east / step));
+        const int row = static_cast<int>(std::lround(south / stepSouth));
         if (column < 0 || row < 0 || column >= field.columns || row >= field.rows) {
             ADD_FAILURE() << "vertex beyond the field at " << v[0] << ", " << v[1];
             continue;
         }
-        const double expected = field.at(column, row) * exaggeration * unitsPerMetre;
+        const double expected = field.at(column, row) * exaggeration * unitsPerMetre - base;
         if (std::abs(v[2] - expected) <= kFloatPrecision * std::max(1.0, std::abs(expected))) {
-            EXPECT_NEAR(v[0], column * step, 1e-4 * step);
+            EXPECT_NEAR(east, column * step, 1e-4 * step);
             seen.insert({column, row});
         }
     }
     EXPECT_EQ(seen.size(), field.heights.size());
+    EXPECT_NEAR(low[0], -high[0], 1e-4 * step);
+    EXPECT_NEAR(low[1], -high[1], 1e-4 * stepSouth);
+    EXPECT_EQ(low[2], 0.0);
 }
 
 // Heightmap levels back in metres, through the range the report printed.
@@ -257,8 +271,7 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
         const std::string path = folder.file(row.arguments[1]);
         const std::string extension = std::filesystem::path(path).extension();
         if (extension == ".stl") {
-            expectTopHeights(stlVertices(readFile(path), field.depth() * perMetre), field, perMetre,
-                             row.exaggeration);
+            expectTopHeights(stlVertices(readFile(path)), field, perMetre, row.exaggeration);
             expectClosedSolid(path, row.widthMm);
         } else if (extension == ".obj") {
             expectTopHeights(objVertices(path), field, perMetre, row.exaggeration);
@@ -293,7 +306,7 @@ TEST_F(ExportTest, TilesAreClosedSolidsSharingTheirEdges) {
     std::map<std::string, std::set<Vertex>> tiles;
     for (const char* name : {"t_1_1.stl", "t_2_1.stl", "t_1_2.stl", "t_2_2.stl"}) {
         expectClosedSolid(folder.file(name), 0.0);
-        for (const Vertex& v : stlVertices(readFile(folder.file(name)), 0.0)) {
+        for (const Vertex& v : stlVertices(readFile(folder.file(name)))) {
             tiles[name].insert(v);
         }
     }
@@ -376,7 +389,8 @@ TEST_F(ExportTest, TextureAndHeightmapOfOneNameAreDistinctFiles) {
     ASSERT_EQ(exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"}).status,
               0);
     const Bytes texture = readFile(folder.file("hill_texture.png"));
-    EXPECT_EQ(readLines(folder.file("hill.mtl")).back(), "map_Kd hill_texture.png");
+    const std::vector<std::string> material = readLines(folder.file("hill.mtl"));
+    EXPECT_EQ(std::count(material.begin(), material.end(), "map_Kd hill_texture.png"), 1);
     const ToolRun again =
         exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"});
     EXPECT_EQ(again.status, groundtool::kExitFailure);
@@ -394,6 +408,54 @@ TEST_F(ExportTest, TextureAndHeightmapOfOneNameAreDistinctFiles) {
         EXPECT_EQ(std::pair(width, height), std::pair(40, 26));
         EXPECT_EQ(channels, 1);
     }
+}
+
+// Smooth normals: unit length everywhere, upwards over the textured top; the walls and the
+// underside plain, sideways and down. glTF carries them as NORMAL.
+TEST_F(ExportTest, MeshesCarryUnitNormalsUpOverTheTop) {
+    for (const char* out : {"n.obj", "n.glb"}) {
+        const ToolRun run = exportRun(folder.path(), {"utm.tif", "--out", out, "--samples", "60"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        // The source's middle, where the model's origin lies.
+        EXPECT_NE(
+            run.out.find("; origin at (404500, 5097000) in the source's coordinates, base at "),
+            std::string::npos)
+            << run.out;
+    }
+    std::vector<std::array<double, 3>> normals;
+    std::string material;
+    std::map<std::string, int> upwards;  // per material: corners whose normal points up
+    std::map<std::string, int> corners;
+    for (const std::string& line : readLines(folder.file("n.obj"))) {
+        std::array<double, 3> n{};
+        char name[32] = {};
+        unsigned v[3] = {};
+        if (std::sscanf(line.c_str(), "vn %lf %lf %lf", &n[0], &n[1], &n[2]) == 3) {
+            EXPECT_NEAR(std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]), 1.0, 1e-6) << line;
+            normals.push_back(n);
+        } else if (std::sscanf(line.c_str(), "usemtl %31s", name) == 1) {
+            material = name;
+        } else if (std::sscanf(line.c_str(), "f %*u/%*u/%u %*u/%*u/%u %*u/%*u/%u", &v[0], &v[1],
+                               &v[2]) == 3) {
+            for (const unsigned index : v) {
+                ASSERT_LE(index, normals.size());
+                upwards[material] += normals[index - 1][1] > 0.0;
+                ++corners[material];
+            }
+        }
+    }
+    EXPECT_EQ(upwards["ground"], corners["ground"]);
+    EXPECT_EQ(corners["ground"], 2 * 59 * 39 * 3);
+    EXPECT_EQ(upwards["sides"], 0);
+    EXPECT_GT(corners["sides"], 0);
+    const std::vector<std::string> mtl = readLines(folder.file("n.mtl"));
+    EXPECT_EQ(std::count_if(mtl.begin(), mtl.end(),
+                            [](const std::string& line) { return line.rfind("map_Kd", 0) == 0; }),
+              1);
+    const Bytes glb = readFile(folder.file("n.glb"));
+    EXPECT_NE(std::string(glb.begin(), glb.begin() + 2000).find(R"("NORMAL":1)"),
+              std::string::npos);
+    expectValidGltf(folder.file("n.glb"));
 }
 
 // What gdalinfo tells of a file: its geotransform and the name of its CRS.
