@@ -69,8 +69,10 @@ Command addExportCommand(CLI::App& app) {
         "export",
         "Write a world (.3dt) or an elevation raster out as a closed solid for printing (STL), "
         "a textured model (OBJ with its .mtl and PNG texture beside it, or glTF binary .glb), "
-        "or a 16-bit heightmap (greyscale PNG, or raw little-endian .r16/.raw, rows north to "
-        "south). Meshes are life size in metres, x east, y up (z up in STL), unless --width-mm "
+        "a 16-bit heightmap (greyscale PNG with its world file, .prj and a .json of its scale, "
+        "or raw little-endian .r16/.raw with an ENVI .hdr, rows north to south), or true heights "
+        "in metres for GIS (GeoTIFF .tif, Esri ASCII grid .asc) placed as the source. Meshes are "
+        "life size in metres, x east, y up (z up in STL), unless --width-mm "
         "scales them for printing. A world exports at its own grid, heights as the viewer "
         "draws them; a raster is averaged down to --samples.");
     cli->add_option("source", options->source, "the world (.3dt) or elevation raster")->required();
@@ -78,8 +80,9 @@ Command addExportCommand(CLI::App& app) {
                     "the file to write, in an existing folder; its extension gives the format")
         ->required();
     cli->add_option("--format", options->format,
-                    "stl, obj, glb, png, r16 or raw, whatever the --out name says")
-        ->check(CLI::IsMember({"stl", "obj", "glb", "png", "r16", "raw"}, CLI::ignore_case));
+                    "stl, obj, glb, png, r16, raw, tif or asc, whatever the --out name says")
+        ->check(CLI::IsMember({"stl", "obj", "glb", "png", "r16", "raw", "tif", "asc"},
+                              CLI::ignore_case));
     cli->add_option("--samples", options->samples,
                     "samples on the longer side, for rasters (default: as many as keep the "
                     "solid under 2 million triangles)")

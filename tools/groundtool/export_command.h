@@ -1,6 +1,6 @@
 #pragma once
 // groundtool export: a world or an elevation raster written out for 3D printing (STL), 3D
-// programs (OBJ, glTF) and game engines (16-bit heightmaps).
+// programs (OBJ, glTF), game engines (16-bit heightmaps) and GIS (GeoTIFF, ASCII grid).
 
 #include <cstdint>
 #include <iosfwd>
@@ -13,7 +13,7 @@
 
 namespace groundtool {
 
-enum class ExportFormat { stl, obj, glb, png, raw };
+enum class ExportFormat { stl, obj, glb, png, raw, tif, asc };
 
 constexpr std::uint64_t kDefaultMaxTriangles = 2000000;
 constexpr int kMinExportSamples = 2;
@@ -26,7 +26,8 @@ constexpr int kMaxTilesPerSide = 32;
 struct ExportOptions {
     std::string source;
     std::string output;
-    std::string format;  // "stl", "obj", "glb", "png", "r16" or "raw"; empty: output's extension
+    std::string format;  // "stl", "obj", "glb", "png", "r16", "raw", "tif" or "asc"; empty:
+                         // output's extension
     int samples = 0;     // on the longer side; 0: as many as keep a solid under 2 M triangles
     double exaggeration = raster::kExaggerationOption.defaultValue;
     double widthMm = 0.0;            // 0: life size, in metres

@@ -97,6 +97,8 @@ SolidScale solidScale(const HeightField& field, double exaggeration, double widt
     }
     const float lowest = *std::min_element(field.heights.begin(), field.heights.end());
     scale.baseLevel = lowest * exaggeration * scale.unitsPerMetre - baseThickness;
+    scale.centreX = field.width() * scale.unitsPerMetre / 2.0;
+    scale.centreZ = field.depth() * scale.unitsPerMetre / 2.0;
     return scale;
 }
 
@@ -105,12 +107,16 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
     const int rows = span.rows();
     const std::vector<std::uint32_t> ring = perimeter(columns, rows);
     const std::size_t topCount = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
-    const std::size_t vertexCount = topCount + ring.size() + 1;
-    const auto top = static_cast<std::uint32_t>(topCount);
-    const auto centre = static_cast<std::uint32_t>(topCount + ring.size());
+    // Top, then the walls' upper and lower edges, then the underside's rim and centre.
+    const std::size_t vertexCount = topCount + 3 * ring.size() + 1;
+    const auto wallTop = static_cast<std::uint32_t>(topCount);
+    const auto wallBottom = static_cast<std::uint32_t>(topCount + ring.size());
+    const auto rim = static_cast<std::uint32_t>(topCount + 2 * ring.size());
+    const auto centre = static_cast<std::uint32_t>(topCount + 3 * ring.size());
 
     SolidMesh mesh;
     mesh.positions.resize(vertexCount * 3);
+    mesh.normals.resize(vertexCount * 3);
     mesh.textureCoordinates.resize(vertexCount * 2);
     mesh.triangles.reserve(solidTriangleCount(columns, rows) * 3);
 
@@ -127,19 +133,28 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
         mesh.textureCoordinates[vertex * 2] = static_cast<float>(s);
         mesh.textureCoordinates[vertex * 2 + 1] = static_cast<float>(t);
     };
+    const auto copy = [&](std::size_t vertex, std::uint32_t from, double y) {
+        place(vertex, mesh.positions[from * 3], y, mesh.positions[from * 3 + 2],
+              mesh.textureCoordinates[from * 2], mesh.textureCoordinates[from * 2 + 1]);
+    };
     std::size_t vertex = 0;
     for (int row = span.firstRow; row <= span.lastRow; ++row) {
         for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
-            place(vertex++, column * across, field.at(column, row) * up, row * down, column * sStep,
-                  row * tStep);
+            place(vertex++, column * across - scale.centreX,
+                  field.at(column, row) * up - scale.baseLevel, row * down - scale.centreZ,
+                  column * sStep, row * tStep);
         }
     }
     for (const std::uint32_t above : ring) {
-        place(vertex++, mesh.positions[above * 3], scale.baseLevel, mesh.positions[above * 3 + 2],
-              mesh.textureCoordinates[above * 2], mesh.textureCoordinates[above * 2 + 1]);
+        copy(vertex++, above, mesh.positions[above * 3 + 1]);
     }
-    place(vertex, (span.firstColumn + span.lastColumn) / 2.0 * across, scale.baseLevel,
-          (span.firstRow + span.lastRow) / 2.0 * down,
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const std::uint32_t above : ring) {
+            copy(vertex++, above, 0.0);
+        }
+    }
+    place(vertex, ((span.firstColumn + span.lastColumn) / 2.0) * across - scale.centreX, 0.0,
+          ((span.firstRow + span.lastRow) / 2.0) * down - scale.centreZ,
           (span.firstColumn + span.lastColumn) / 2.0 * sStep,
           (span.firstRow + span.lastRow) / 2.0 * tStep);
 
@@ -156,13 +171,50 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
                        {northWest, southWest, northEast, northEast, southWest, southEast});
         }
     }
+    mesh.topTriangles = mesh.triangleCount();
     for (std::size_t k = 0; k < ring.size(); ++k) {
-        const std::size_t next = (k + 1) % ring.size();
-        const std::uint32_t a = ring[k];
-        const std::uint32_t b = ring[next];
-        const auto aBelow = static_cast<std::uint32_t>(top + k);
-        const auto bBelow = static_cast<std::uint32_t>(top + next);
-        out.insert(out.end(), {a, b, bBelow, a, bBelow, aBelow, centre, aBelow, bBelow});
+        const auto a = static_cast<std::uint32_t>(k);
+        const auto b = static_cast<std::uint32_t>((k + 1) % ring.size());
+        out.insert(out.end(), {wallTop + a, wallTop + b, wallBottom + b, wallTop + a,
+                               wallBottom + b, wallBottom + a});
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+        const auto a = static_cast<std::uint32_t>(k);
+        const auto b = static_cast<std::uint32_t>((k + 1) % ring.size());
+        out.insert(out.end(), {centre, rim + a, rim + b});
+    }
+
+    // Smooth normals: each face's (area-weighted) normal summed into its corners, then made unit
+    // length. Wall corners average their two walls; the underside faces straight down.
+    std::vector<double> sums(vertexCount * 3, 0.0);
+    for (std::size_t facet = 0; facet < mesh.triangleCount(); ++facet) {
+        const std::uint32_t* corner = &out[facet * 3];
+        double edge[2][3];
+        for (int e = 0; e < 2; ++e) {
+            for (int axis = 0; axis < 3; ++axis) {
+                edge[e][axis] = static_cast<double>(mesh.positions[corner[e + 1] * 3 + axis]) -
+                                mesh.positions[corner[0] * 3 + axis];
+            }
+        }
+        const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
+                                  edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
+                                  edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
+        for (int k = 0; k < 3; ++k) {
+            for (int axis = 0; axis < 3; ++axis) {
+                sums[corner[k] * std::size_t{3} + static_cast<std::size_t>(axis)] += normal[axis];
+            }
+        }
+    }
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        const double length =
+            std::sqrt(sums[v * 3] * sums[v * 3] + sums[v * 3 + 1] * sums[v * 3 + 1] +
+                      sums[v * 3 + 2] * sums[v * 3 + 2]);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            // A vertex of flat faces only (a wall of zero height) faces up.
+            mesh.normals[v * 3 + axis] = length > 0.0
+                                             ? static_cast<float>(sums[v * 3 + axis] / length)
+                                             : (axis == 1 ? 1.0f : 0.0f);
+        }
     }
     return mesh;
 }

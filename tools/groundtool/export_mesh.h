@@ -25,11 +25,15 @@ struct TileSpan {
 // has at least two samples each way. Throws ToolError when the field is too small to cut so.
 std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down);
 
-// How metres become model units. Positions keep the field's axes: x east, y up, z south.
+// How metres become model units. Positions keep the field's axes (x east, y up, z south), centred
+// on the whole field's middle across and with the underside at y = 0, so 3D programs find the model
+// at their origin and tiles of one field still meet.
 struct SolidScale {
     double unitsPerMetre = 1.0;  // across and up alike
     double exaggeration = 1.0;   // heights only
-    double baseLevel = 0.0;      // model units: the underside, below the lowest top vertex
+    double baseLevel = 0.0;      // unscaled model units of the underside, below the lowest vertex
+    double centreX = 0.0;        // model units of the field's middle, from its north-west sample
+    double centreZ = 0.0;
 };
 
 // The scale for a field: life size, or the longer side widthMm wide; the underside baseThickness
@@ -37,12 +41,17 @@ struct SolidScale {
 SolidScale solidScale(const HeightField& field, double exaggeration, double widthMm,
                       double baseThickness);
 
+// The top surface first (topTriangles of them, smoothly shaded over the ground), then the walls
+// and the underside in plain colour; walls and underside have vertices of their own, so their
+// normals stay sideways and down.
 struct SolidMesh {
     std::vector<float> positions;  // x, y, z per vertex, model units
+    std::vector<float> normals;    // unit x, y, z per vertex: smooth over the top, outward below
     // s, t per vertex: x / width and z / depth of the whole field, so each vertex shows its own
     // ground; wall and underside vertices take the (s, t) of the top vertex above them.
     std::vector<float> textureCoordinates;
     std::vector<std::uint32_t> triangles;  // counter-clockwise seen from outside
+    std::size_t topTriangles = 0;
     std::size_t vertexCount() const { return positions.size() / 3; }
     std::size_t triangleCount() const { return triangles.size() / 3; }
 };

@@ -30,9 +30,10 @@ struct NamedFormat {
     const char* name;
     ExportFormat format;
 };
-constexpr NamedFormat kFormats[] = {{"stl", ExportFormat::stl}, {"obj", ExportFormat::obj},
-                                    {"glb", ExportFormat::glb}, {"png", ExportFormat::png},
-                                    {"r16", ExportFormat::raw}, {"raw", ExportFormat::raw}};
+constexpr NamedFormat kFormats[] = {
+    {"stl", ExportFormat::stl}, {"obj", ExportFormat::obj},  {"glb", ExportFormat::glb},
+    {"png", ExportFormat::png}, {"r16", ExportFormat::raw},  {"raw", ExportFormat::raw},
+    {"tif", ExportFormat::tif}, {"tiff", ExportFormat::tif}, {"asc", ExportFormat::asc}};
 
 bool isMesh(ExportFormat format) {
     return format == ExportFormat::stl || format == ExportFormat::obj ||
@@ -56,12 +57,30 @@ std::pair<std::string, std::string> splitExtension(const std::string& path) {
     return {path.substr(0, cut), path.substr(cut)};
 }
 
-// The files of one tile: the main one, and for OBJ its material and texture beside it.
+// The files of one tile: the main one and every file that may go beside it (for OBJ its material
+// and texture, for heightmaps what places them and what their levels stand for), all checked
+// before any is written. Each name is the main one's stem and a suffix of its own, so no two
+// formats of one name clash.
 struct TileFiles {
     std::string main;
-    std::string material;
-    std::string texture;
+    std::string stem;
+    std::vector<std::string> beside;
 };
+
+std::vector<std::string> besideSuffixes(ExportFormat format) {
+    switch (format) {
+        case ExportFormat::obj:
+            return {".mtl", "_texture.png"};
+        case ExportFormat::png:
+            return {".pgw", ".prj", ".png.aux.xml", ".json"};
+        case ExportFormat::raw:
+            return {".hdr", ".json"};
+        case ExportFormat::asc:
+            return {".prj"};
+        default:
+            return {};
+    }
+}
 
 std::vector<TileFiles> outputFiles(const ExportOptions& options, ExportFormat format) {
     const auto [stem, extension] = splitExtension(options.output);
@@ -71,10 +90,9 @@ std::vector<TileFiles> outputFiles(const ExportOptions& options, ExportFormat fo
             const bool single = options.tilesAcross == 1 && options.tilesDown == 1;
             const std::string tileStem =
                 single ? stem : stem + "_" + std::to_string(column) + "_" + std::to_string(row);
-            TileFiles tile{tileStem + extension, "", ""};
-            if (format == ExportFormat::obj) {
-                tile.material = tileStem + ".mtl";
-                tile.texture = tileStem + ".png";
+            TileFiles tile{tileStem + extension, tileStem, {}};
+            for (const std::string& suffix : besideSuffixes(format)) {
+                tile.beside.push_back(tileStem + suffix);
             }
             files.push_back(tile);
         }
@@ -88,6 +106,13 @@ void checkOptions(const ExportOptions& options, ExportFormat format, bool world)
     }
     if (options.baseGiven && !isMesh(format)) {
         throw ToolError("--base-mm is for STL, OBJ and glTF, which have an underside", kExitUsage);
+    }
+    if (options.exaggeration != 1.0 &&
+        (format == ExportFormat::tif || format == ExportFormat::asc)) {
+        throw ToolError(
+            "--exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold "
+            "true heights",
+            kExitUsage);
     }
     if (world && options.samples != 0) {
         throw ToolError("a .3dt exports at its own grid; --samples is for elevation rasters",
@@ -133,13 +158,18 @@ std::string metres(double value) {
     return decimalText(value) + " m";
 }
 
-// What a heightmap level stands for, precise enough to turn levels back into heights.
-std::string exactMetres(double value) {
-    constexpr int kDigits = 8;
+// Precise enough to turn levels back into heights, and to put a model back to the metre.
+std::string exactNumber(double value) {
+    constexpr int kDigits = 10;
     std::ostringstream text;
     text.precision(kDigits);
-    text << value << " m";
+    text << value;
     return text.str();
+}
+
+// What a heightmap level stands for.
+std::string exactMetres(double value) {
+    return exactNumber(value) + " m";
 }
 
 // Lowest and highest height of a tile, in true metres.
@@ -158,11 +188,12 @@ std::pair<double, double> heightRange(const HeightField& field, const TileSpan& 
 class Exporter {
   public:
     Exporter(const ExportOptions& options, ExportFormat format, const HeightField& field,
-             const GroundImage& image)
+             const GroundImage& image, const Georeference& place)
         : options_(options),
           format_(format),
           field_(field),
           image_(image),
+          place_(place),
           staged_(options.force) {}
 
     void write(const TileSpan& span, const TileFiles& files) {
@@ -170,7 +201,7 @@ class Exporter {
         const std::string heights =
             "heights " + metres(lowest) + " to " + metres(highest) +
             (options_.exaggeration != 1.0
-                 ? ", exaggerated " + raster::exaggerationText(options_.exaggeration) + " times"
+                 ? ", drawn x " + raster::exaggerationText(options_.exaggeration)
                  : "");
         if (isMesh(format_)) {
             writeMesh(span, files, heights);
@@ -197,8 +228,11 @@ class Exporter {
             solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm);
         SolidMesh mesh = buildSolid(field_, span, scale);
         // The heights fit a float once exaggerated; scaling up for print can still overflow.
-        if (!std::all_of(mesh.positions.begin(), mesh.positions.end(),
-                         [](float value) { return std::isfinite(value); })) {
+        const auto finite = [](const std::vector<float>& values) {
+            return std::all_of(values.begin(), values.end(),
+                               [](float value) { return std::isfinite(value); });
+        };
+        if (!finite(mesh.positions) || !finite(mesh.normals)) {
             throw ToolError("cannot export " + options_.source +
                             (options_.widthMm > 0.0
                                  ? " " + decimalText(options_.widthMm) + " mm wide"
@@ -211,10 +245,10 @@ class Exporter {
             decimalText((span.columns() - 1) * field_.spacingEast * unit) + " x " +
             decimalText((span.rows() - 1) * field_.spacingSouth * unit) + " x " +
             decimalText(highest * unit - scale.baseLevel) + (options_.widthMm > 0.0 ? " mm" : " m");
-        const std::string description =
-            std::to_string(mesh.triangleCount()) + " triangles, " + size + ", " + heights;
+        const std::string description = std::to_string(mesh.triangleCount()) + " triangles, " +
+                                        size + ", " + heights + "; " + placing(scale);
         if (format_ == ExportFormat::stl) {
-            stage(files.main, encodeStl(mesh, field_.depth() * unit), description);
+            stage(files.main, encodeStl(mesh), description);
             return;
         }
         const GroundImage part = tileImage(image_, field_, span, mesh);
@@ -223,32 +257,101 @@ class Exporter {
             stage(files.main, encodeGlb(mesh, png), description);
             return;
         }
-        stage(files.main, encodeObj(mesh, world::nameOf(files.material)), description);
-        stage(files.material, encodeMaterial(world::nameOf(files.texture)),
+        const std::string& material = files.beside[0];
+        const std::string& texture = files.beside[1];
+        stage(files.main, encodeObj(mesh, world::nameOf(material)), description);
+        stage(material, encodeMaterial(world::nameOf(texture)),
               "material for " + world::nameOf(files.main));
-        stage(files.texture, png,
+        stage(texture, png,
               "texture " + std::to_string(part.width) + " x " + std::to_string(part.height));
     }
 
+    // How to put a centred model back where its ground lies: what its origin stands for, and for
+    // a print, what one millimetre stands for.
+    std::string placing(const SolidScale& scale) const {
+        const double middleColumn = (field_.columns - 1) / 2.0;
+        const double middleRow = (field_.rows - 1) / 2.0;
+        const std::string point =
+            place_.placed ? "(" + exactNumber(place_.originX + middleColumn * place_.stepX) + ", " +
+                                exactNumber(place_.originY + middleRow * place_.stepY) +
+                                ") in the source's coordinates"
+                          : exactNumber(middleColumn * field_.spacingEast) + " m east and " +
+                                exactNumber(middleRow * field_.spacingSouth) +
+                                " m south of the north-west corner";
+        const double up = scale.unitsPerMetre * options_.exaggeration;
+        std::string text = "origin at " + point + ", base at " + exactMetres(scale.baseLevel / up);
+        if (options_.widthMm > 0.0) {
+            text +=
+                ", 1 mm for " + decimalText(1.0 / scale.unitsPerMetre) + " m" +
+                (options_.exaggeration != 1.0 ? " across, " + decimalText(1.0 / up) + " m up" : "");
+        }
+        return text;
+    }
+
     void writeHeightmap(const TileSpan& span, const TileFiles& files, const std::string& heights) {
+        const int width = span.columns();
+        const int height = span.rows();
+        Georeference place = place_;
+        place.originX += span.firstColumn * place.stepX;
+        place.originY += span.firstRow * place.stepY;
+        const std::string samples = std::to_string(width) + " x " + std::to_string(height) +
+                                    " samples, " + spacingText(field_) + " apart, " + heights;
+        if (format_ == ExportFormat::tif || format_ == ExportFormat::asc) {
+            const std::vector<float> metres = tileHeights(field_, span);
+            const std::string description =
+                samples + "; Float32 metres" +
+                (field_.complete() ? ""
+                                   : ", " + decimalText(kNoDataMetres) + " where there is none");
+            if (format_ == ExportFormat::tif) {
+                stage(files.main, encodeGeoTiff(width, height, metres, place),
+                      "GeoTIFF, " + description);
+            } else {
+                stage(files.main, encodeAsciiGrid(width, height, metres, place),
+                      "ASCII grid, " + description);
+                stageProjection(files.beside[0], place);
+            }
+            return;
+        }
         // One level range for every tile, so neighbours read back alike.
         const LevelRange range = levelRange(field_, options_.exaggeration);
         const std::vector<std::uint16_t> levels =
             heightLevels(field_, span, options_.exaggeration, range);
-        const std::string description =
-            std::to_string(span.columns()) + " x " + std::to_string(span.rows()) + " samples, " +
-            spacingText(field_) + " apart, " + heights + "; 0 stands for " +
-            exactMetres(range.low) + " and 65535 for " + exactMetres(range.high);
-        stage(files.main,
-              format_ == ExportFormat::png ? encodePng16(span.columns(), span.rows(), levels)
-                                           : encodeRaw16(levels),
-              description);
+        const std::string scale =
+            "0 stands for " + exactMetres(range.low) + " and 65535 for " + exactMetres(range.high);
+        const std::string description = samples + "; " + scale;
+        if (format_ == ExportFormat::png) {
+            stage(files.main, encodePng16(width, height, levels, "heights: " + scale), description);
+            if (place.placed) {
+                stage(files.beside[0], worldFile(place),
+                      "world file for " + world::nameOf(files.main));
+            }
+            stageProjection(files.beside[1], place);
+            if (const Bytes notes = gdalNotes(place.crsWkt); !notes.empty()) {
+                stage(files.beside[2], notes, "coordinate system of " + world::nameOf(files.main));
+            }
+        } else {
+            stage(files.main, encodeRaw16(levels), description);
+            stage(files.beside[0],
+                  enviHeader(width, height, place, "groundtool heightmap; " + scale),
+                  "ENVI header for " + world::nameOf(files.main));
+        }
+        stage(files.beside.back(),
+              heightmapJson(width, height, range, options_.exaggeration, field_, place),
+              "scale of " + world::nameOf(files.main));
+    }
+
+    void stageProjection(const std::string& path, const Georeference& place) {
+        const Bytes prj = projectionFile(place.crsWkt);
+        if (!prj.empty()) {
+            stage(path, prj, "coordinate system of " + world::nameOf(splitExtension(path).first));
+        }
     }
 
     const ExportOptions& options_;
     ExportFormat format_;
     const HeightField& field_;
     const GroundImage& image_;
+    Georeference place_;
     StagedOutput staged_;
     std::vector<std::string> report_;
 };
@@ -262,9 +365,10 @@ ExportFormat exportFormat(const std::string& nameOrExtension, const std::string&
             return named.format;
         }
     }
-    throw ToolError("cannot tell which format to write " + output +
-                        " in; name it .stl, .obj, .glb, .png, .r16 or .raw, or use --format",
-                    kExitUsage);
+    throw ToolError(
+        "cannot tell which format to write " + output +
+            " in; name it .stl, .obj, .glb, .png, .r16, .raw, .tif or .asc, or use --format",
+        kExitUsage);
 }
 
 void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& out,
@@ -280,10 +384,9 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
     {
         const StagedOutput check(options.force);
         for (const TileFiles& tile : files) {
-            for (const std::string* path : {&tile.main, &tile.material, &tile.texture}) {
-                if (!path->empty()) {
-                    check.checkTarget(*path);
-                }
+            check.checkTarget(tile.main);
+            for (const std::string& path : tile.beside) {
+                check.checkTarget(path);
             }
         }
     }
@@ -300,7 +403,17 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
     }
     HeightField field = checkedField(std::move(source.field), options.source);
     if (!world) {
+        const int columns = field.columns;
+        const int rows = field.rows;
         field = averagedDown(field, maxSamples);
+        // The corners stay where they were.
+        source.place.stepX *= static_cast<double>(columns - 1) / (field.columns - 1);
+        source.place.stepY *= static_cast<double>(rows - 1) / (field.rows - 1);
+        if (options.samples > std::max(field.columns, field.rows)) {
+            warnings << "groundtool: " << options.source << ": kept its own " << field.columns
+                     << " x " << field.rows << " samples; --samples " << options.samples
+                     << " asks for more than it holds\n";
+        }
     }
     if (const std::string problem = raster::exaggerationProblem(field, options.exaggeration);
         !problem.empty()) {
@@ -313,7 +426,7 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
     }
     const std::vector<TileSpan> tiles = splitTiles(field, options.tilesAcross, options.tilesDown);
 
-    Exporter exporter(options, format, field, source.image);
+    Exporter exporter(options, format, field, source.image, source.place);
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         exporter.write(tiles[i], files[i]);
     }

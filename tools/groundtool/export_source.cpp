@@ -21,6 +21,8 @@ ExportSource loadRasterSource(const raster::ElevationSource& source, int maxSamp
     raster::ElevationGrid grid =
         raster::readElevation(source, raster::kDefaultMaxSamples, maxSamples);
     exported.field = std::move(grid.field);
+    exported.place = {source.facts().placed, grid.placement.originX, grid.placement.originY,
+                      grid.placement.stepX,  grid.placement.stepY,   source.facts().crsWkt};
     if (textured) {
         exported.image = raster::reliefImage(exported.field, kRasterTextureSide);
     }

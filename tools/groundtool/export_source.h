@@ -5,14 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "export_writers.h"
 #include "height_field.h"
 #include "open_world.h"
 
 namespace groundtool {
 
 struct ExportSource {
-    HeightField field;  // metres; a world's world units count as metres
-    GroundImage image;  // spans the field
+    HeightField field;   // metres; a world's world units count as metres
+    GroundImage image;   // spans the field
+    Georeference place;  // where the field's samples lie in the source
     std::vector<std::string> warnings;
 };
 

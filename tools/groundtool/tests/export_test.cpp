@@ -15,6 +15,7 @@
 #include "export_command.h"
 #include "export_mesh.h"
 #include "export_source.h"
+#include "gdal_raster.h"
 #include "test_files.h"
 #include "tool_error.h"
 #include "tool_runner.h"
@@ -62,11 +63,11 @@ float floatAt(const Bytes& bytes, std::size_t offset) {
 
 using Vertex = std::array<double, 3>;  // east, south, up in model units
 
-std::vector<Vertex> stlVertices(const Bytes& stl, double depth) {
+std::vector<Vertex> stlVertices(const Bytes& stl) {
     std::vector<Vertex> vertices;
     for (std::size_t at = 84 + 12; at + 38 <= stl.size(); at += 50) {
         for (std::size_t k = 0; k < 3; ++k) {
-            vertices.push_back({floatAt(stl, at + 12 * k), depth - floatAt(stl, at + 12 * k + 4),
+            vertices.push_back({floatAt(stl, at + 12 * k), -floatAt(stl, at + 12 * k + 4),
                                 floatAt(stl, at + 12 * k + 8)});
         }
     }
@@ -99,26 +100,40 @@ std::vector<Vertex> glbVertices(const Bytes& glb) {
     return vertices;
 }
 
-// Every sample of field must appear as a top vertex at its own place and height.
+// Every sample of field must appear as a top vertex at its own place and height, the model
+// centred across with its base (the default 2 units below the lowest point) at 0 and nothing below.
 void expectTopHeights(const std::vector<Vertex>& vertices, const HeightField& field,
                       double unitsPerMetre, double exaggeration) {
     const double step = field.spacingEast * unitsPerMetre;
     const double stepSouth = field.spacingSouth * unitsPerMetre;
+    const double lowest = *std::min_element(field.heights.begin(), field.heights.end());
+    const double base = lowest * exaggeration * unitsPerMetre - groundtool::kDefaultBaseMm;
+    std::array<double, 3> low{1e30, 1e30, 1e30};
+    std::array<double, 3> high{-1e30, -1e30, -1e30};
     std::set<std::pair<int, int>> seen;
     for (const Vertex& v : vertices) {
-        const int column = static_cast<int>(std::lround(v[0] / step));
-        const int row = static_cast<int>(std::lround(v[1] / stepSouth));
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            low[axis] = std::min(low[axis], v[axis]);
+            high[axis] = std::max(high[axis], v[axis]);
+        }
+        const double east = v[0] + field.width() * unitsPerMetre / 2;
+        const double south = v[1] + field.depth() * unitsPerMetre / 2;
+        const int column = static_cast<int>(std::lround(east / step));
+        const int row = static_cast<int>(std::lround(south / stepSouth));
         if (column < 0 || row < 0 || column >= field.columns || row >= field.rows) {
             ADD_FAILURE() << "vertex beyond the field at " << v[0] << ", " << v[1];
             continue;
         }
-        const double expected = field.at(column, row) * exaggeration * unitsPerMetre;
+        const double expected = field.at(column, row) * exaggeration * unitsPerMetre - base;
         if (std::abs(v[2] - expected) <= kFloatPrecision * std::max(1.0, std::abs(expected))) {
-            EXPECT_NEAR(v[0], column * step, 1e-4 * step);
+            EXPECT_NEAR(east, column * step, 1e-4 * step);
             seen.insert({column, row});
         }
     }
     EXPECT_EQ(seen.size(), field.heights.size());
+    EXPECT_NEAR(low[0], -high[0], 1e-4 * step);
+    EXPECT_NEAR(low[1], -high[1], 1e-4 * stepSouth);
+    EXPECT_EQ(low[2], 0.0);
 }
 
 // Heightmap levels back in metres, through the range the report printed.
@@ -213,7 +228,7 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
         {"ground.3dt", {"--out", "hill.glb", "--exaggeration", "2.5"}, 0.0, 2.5},
         {"ground.3dt", {"--out", "levels.png", "--exaggeration", "2"}, 0.0, 2.0},
         {"ground.3dt", {"--out", "hill.r16"}, 0.0, 1.0},
-        {"ground.3dt", {"--out", "hill.bin", "--format", "raw"}, 0.0, 1.0},
+        {"ground.3dt", {"--out", "raw.bin", "--format", "raw"}, 0.0, 1.0},
         {"utm.tif", {"--out", "utm.stl", "--width-mm", "150", "--exaggeration", "2"}, 150, 2},
         {"utm.tif", {"--out", "utm.obj"}, 0.0, 1.0},
         {"utm.tif", {"--out", "utm.glb", "--exaggeration", "1.5"}, 0.0, 1.5},
@@ -241,11 +256,10 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
                                       : raster::readElevation(folder.file(row.source),
                                                               raster::kDefaultMaxSamples, samples)
                                             .field;
-        // The report gives true heights, to three digits, and names any exaggeration.
+        // The report gives true heights, to three digits, and how much they are drawn up.
         std::smatch reported;
         ASSERT_TRUE(std::regex_search(
-            run.out, reported,
-            std::regex("heights (\\S+) m to (\\S+) m(, exaggerated (\\S+) times)?[,;]")))
+            run.out, reported, std::regex("heights (\\S+) m to (\\S+) m(, drawn x (\\S+))?[,;]")))
             << run.out;
         const auto [lowest, highest] =
             std::minmax_element(field.heights.begin(), field.heights.end());
@@ -257,13 +271,13 @@ TEST_F(ExportTest, EachFormatHoldsEverySampleAtItsHeight) {
         const std::string path = folder.file(row.arguments[1]);
         const std::string extension = std::filesystem::path(path).extension();
         if (extension == ".stl") {
-            expectTopHeights(stlVertices(readFile(path), field.depth() * perMetre), field, perMetre,
-                             row.exaggeration);
+            expectTopHeights(stlVertices(readFile(path)), field, perMetre, row.exaggeration);
             expectClosedSolid(path, row.widthMm);
         } else if (extension == ".obj") {
             expectTopHeights(objVertices(path), field, perMetre, row.exaggeration);
-            for (const char* beside : {".mtl", ".png"}) {
-                EXPECT_TRUE(fileExists(std::filesystem::path(path).replace_extension(beside)));
+            const std::string stem = std::filesystem::path(path).replace_extension();
+            for (const char* beside : {".mtl", "_texture.png"}) {
+                EXPECT_TRUE(fileExists(stem + beside)) << beside;
             }
         } else if (extension == ".glb") {
             expectTopHeights(glbVertices(readFile(path)), field, perMetre, row.exaggeration);
@@ -292,7 +306,7 @@ TEST_F(ExportTest, TilesAreClosedSolidsSharingTheirEdges) {
     std::map<std::string, std::set<Vertex>> tiles;
     for (const char* name : {"t_1_1.stl", "t_2_1.stl", "t_1_2.stl", "t_2_2.stl"}) {
         expectClosedSolid(folder.file(name), 0.0);
-        for (const Vertex& v : stlVertices(readFile(folder.file(name)), 0.0)) {
+        for (const Vertex& v : stlVertices(readFile(folder.file(name)))) {
             tiles[name].insert(v);
         }
     }
@@ -350,6 +364,10 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
          1,
          "groundtool: cannot export huge.tif 10000 mm wide: its heights go beyond what a float "
          "holds\n"},
+        {{"utm.tif", "--out", "hill.tif", "--exaggeration", "2"},
+         groundtool::kExitUsage,
+         "groundtool: --exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold true "
+         "heights\n"},
         {{"utm.tif", "--out", "hill.stl", "--exaggeration", "0.0009"},
          groundtool::kExitUsage,
          "groundtool: --exaggeration: expected a number from 0.001 to 100, not 0.0009 (see "
@@ -363,6 +381,202 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
         EXPECT_EQ(folderContents(folder.path()), before);
     }
     EXPECT_EQ(readFile(folder.file("old.stl")), Bytes({1, 2, 3}));
+}
+
+// An OBJ's texture and a heightmap of the same name are two files; a second export over the
+// first is refused without --force, and neither replaces the other with it.
+TEST_F(ExportTest, TextureAndHeightmapOfOneNameAreDistinctFiles) {
+    ASSERT_EQ(exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"}).status,
+              0);
+    const Bytes texture = readFile(folder.file("hill_texture.png"));
+    const std::vector<std::string> material = readLines(folder.file("hill.mtl"));
+    EXPECT_EQ(std::count(material.begin(), material.end(), "map_Kd hill_texture.png"), 1);
+    const ToolRun again =
+        exportRun(folder.path(), {"utm.tif", "--out", "hill.obj", "--samples", "40"});
+    EXPECT_EQ(again.status, groundtool::kExitFailure);
+    EXPECT_NE(again.err.find("hill.obj"), std::string::npos) << again.err;
+    for (const bool force : {false, true}) {
+        std::vector<std::string> arguments = {"utm.tif", "--out", "hill.png", "--samples", "40"};
+        if (force) {
+            arguments.push_back("--force");
+        }
+        const ToolRun heightmap = exportRun(folder.path(), arguments);
+        ASSERT_EQ(heightmap.status, 0) << heightmap.err;
+        EXPECT_EQ(readFile(folder.file("hill_texture.png")), texture);
+        int width = 0, height = 0, channels = 0;
+        ASSERT_TRUE(stbi_info(folder.file("hill.png").c_str(), &width, &height, &channels));
+        EXPECT_EQ(std::pair(width, height), std::pair(40, 26));
+        EXPECT_EQ(channels, 1);
+    }
+}
+
+// Smooth normals: unit length everywhere, upwards over the textured top; the walls and the
+// underside plain, sideways and down. glTF carries them as NORMAL.
+TEST_F(ExportTest, MeshesCarryUnitNormalsUpOverTheTop) {
+    for (const char* out : {"n.obj", "n.glb"}) {
+        const ToolRun run = exportRun(folder.path(), {"utm.tif", "--out", out, "--samples", "60"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        // The source's middle, where the model's origin lies.
+        EXPECT_NE(
+            run.out.find("; origin at (404500, 5097000) in the source's coordinates, base at "),
+            std::string::npos)
+            << run.out;
+    }
+    std::vector<std::array<double, 3>> normals;
+    std::string material;
+    std::map<std::string, int> upwards;  // per material: corners whose normal points up
+    std::map<std::string, int> corners;
+    for (const std::string& line : readLines(folder.file("n.obj"))) {
+        std::array<double, 3> n{};
+        char name[32] = {};
+        unsigned v[3] = {};
+        if (std::sscanf(line.c_str(), "vn %lf %lf %lf", &n[0], &n[1], &n[2]) == 3) {
+            EXPECT_NEAR(std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]), 1.0, 1e-6) << line;
+            normals.push_back(n);
+        } else if (std::sscanf(line.c_str(), "usemtl %31s", name) == 1) {
+            material = name;
+        } else if (std::sscanf(line.c_str(), "f %*u/%*u/%u %*u/%*u/%u %*u/%*u/%u", &v[0], &v[1],
+                               &v[2]) == 3) {
+            for (const unsigned index : v) {
+                ASSERT_LE(index, normals.size());
+                upwards[material] += normals[index - 1][1] > 0.0;
+                ++corners[material];
+            }
+        }
+    }
+    EXPECT_EQ(upwards["ground"], corners["ground"]);
+    EXPECT_EQ(corners["ground"], 2 * 59 * 39 * 3);
+    EXPECT_EQ(upwards["sides"], 0);
+    EXPECT_GT(corners["sides"], 0);
+    const std::vector<std::string> mtl = readLines(folder.file("n.mtl"));
+    EXPECT_EQ(std::count_if(mtl.begin(), mtl.end(),
+                            [](const std::string& line) { return line.rfind("map_Kd", 0) == 0; }),
+              1);
+    const Bytes glb = readFile(folder.file("n.glb"));
+    EXPECT_NE(std::string(glb.begin(), glb.begin() + 2000).find(R"("NORMAL":1)"),
+              std::string::npos);
+    expectValidGltf(folder.file("n.glb"));
+}
+
+// What gdalinfo tells of a file: its geotransform and the name of its CRS.
+struct GdalFacts {
+    std::array<double, 6> transform{};
+    std::string crs;
+};
+
+GdalFacts gdalinfo(const std::string& path) {
+    ChildOptions options;
+    options.executable = "/usr/bin/gdalinfo";
+    options.arguments = {path};
+    ChildProcess child(options);
+    EXPECT_TRUE(child.waitForExit(std::chrono::seconds(60)));
+    const std::string out = child.standardOutput();
+    GdalFacts facts;
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(
+        out, match, std::regex("Origin = \\((\\S+),(\\S+)\\)\nPixel Size = \\((\\S+),(\\S+)\\)")))
+        << out;
+    if (!match.empty()) {
+        facts.transform = {std::stod(match[1]), std::stod(match[3]), 0, std::stod(match[2]), 0,
+                           std::stod(match[4])};
+    }
+    if (std::regex_search(out, match, std::regex("\n(PROJ|GEOG)CRS\\[\"([^\"]+)\""))) {
+        facts.crs = match[2];
+    }
+    return facts;
+}
+
+// A heightmap's samples in metres, read by GDAL from the file alone; 16-bit levels through the
+// low and high of the JSON beside them.
+std::vector<double> heightmapMetres(const std::string& path, const std::string& json) {
+    const raster::Dataset file(GDALOpen(path.c_str(), GA_ReadOnly));
+    EXPECT_TRUE(file) << path;
+    if (!file) {
+        return {};
+    }
+    const int width = GDALGetRasterXSize(file.get());
+    const int height = GDALGetRasterYSize(file.get());
+    std::vector<double> values(static_cast<std::size_t>(width) * height);
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(file.get(), 1), GF_Read, 0, 0, width, height,
+                           values.data(), width, height, GDT_Float64, 0, 0),
+              CE_None);
+    if (!json.empty()) {
+        const Bytes bytes = readFile(json);
+        const std::string text(bytes.begin(), bytes.end());
+        std::smatch low, high;
+        EXPECT_TRUE(std::regex_search(text, low, std::regex("\"low\": (\\S+),")) &&
+                    std::regex_search(text, high, std::regex("\"high\": (\\S+),")))
+            << text;
+        for (double& value : values) {
+            value = std::stod(low[1]) + value * (std::stod(high[1]) - std::stod(low[1])) / 65535;
+        }
+    }
+    return values;
+}
+
+const std::string kUtm = "WGS 84 / UTM zone 32N";
+
+struct HeightmapRow {
+    std::string source;
+    std::string out;
+    std::string crs;
+    std::string json;                 // the sidecar of the scale; empty for true heights
+    std::vector<std::string> beside;  // what else is written
+};
+
+// Each heightmap opens in GDAL as it is, placed where the source lies, with the source's heights.
+TEST_F(ExportTest, HeightmapsCarryTheirPlaceAndScale) {
+    // A square of 80 x 80 samples without data in the north-west: more than a void is filled.
+    writeRaster(folder.file("holed.tif"),
+                {"GTiff", 120, 100, GDT_Float32, kUtmDem.placement, 32632, -9999},
+                [](int x, int y) { return x < 80 && y < 80 ? std::nan("") : rampAndPeak(x, y); });
+    const std::vector<HeightmapRow> rows = {
+        {"utm.tif", "u.tif", kUtm, "", {}},
+        {"utm.tif", "u.asc", kUtm, "", {"u.prj"}},
+        {"utm.tif", "u16.png", kUtm, "u16.json", {"u16.pgw", "u16.prj", "u16.png.aux.xml"}},
+        {"utm.tif", "u16.r16", kUtm, "u16.json", {"u16.hdr"}},
+        {"geographic.tif", "g.tif", "WGS 84", "", {}},
+        {"geographic.tif", "g.png", "WGS 84", "g.json", {"g.pgw", "g.prj", "g.png.aux.xml"}},
+        {"holed.tif", "h.tif", kUtm, "", {}},
+    };
+    for (const HeightmapRow& row : rows) {
+        SCOPED_TRACE(row.source + " to " + row.out);
+        const ToolRun run = exportRun(folder.path(), {row.source, "--out", row.out, "--force"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> written = {row.out};
+        written.insert(written.end(), row.beside.begin(), row.beside.end());
+        if (!row.json.empty()) {
+            written.push_back(row.json);
+        }
+        for (const std::string& name : written) {
+            EXPECT_NE(run.out.find("wrote " + name + ": "), std::string::npos) << run.out;
+        }
+        const raster::Dataset source(GDALOpen(folder.file(row.source).c_str(), GA_ReadOnly));
+        std::array<double, 6> transform{};
+        GDALGetGeoTransform(source.get(), transform.data());
+        const GdalFacts facts = gdalinfo(folder.file(row.out));
+        EXPECT_EQ(facts.crs, row.crs);
+        for (std::size_t i = 0; i < 6; ++i) {
+            EXPECT_NEAR(facts.transform[i], transform[i], 1e-9 * std::abs(transform[i])) << i;
+        }
+        const HeightField field = raster::readElevation(folder.file(row.source)).field;
+        if (row.source == "holed.tif") {
+            EXPECT_FALSE(field.complete());
+            EXPECT_NE(run.out.find("Float32 metres, -32768 where there is none"), std::string::npos)
+                << run.out;
+        }
+        const std::vector<double> metres =
+            heightmapMetres(folder.file(row.out), row.json.empty() ? "" : folder.file(row.json));
+        ASSERT_EQ(metres.size(), field.heights.size());
+        const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
+        const double precision = row.json.empty() ? 1e-3 : (*high - *low) / 65535;
+        for (std::size_t i = 0; i < metres.size(); ++i) {
+            const bool drawn = field.kinds.empty() || field.kinds[i] <= SampleKind::filled;
+            ASSERT_NEAR(metres[i], drawn || !row.json.empty() ? field.heights[i] : -32768.0,
+                        precision)
+                << i;
+        }
+    }
 }
 
 // A raster comes averaged down to --samples on its longer side, both axes by one factor: 201 x 101
@@ -379,6 +593,17 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
         << run.out;
     EXPECT_NE(run.out.find("5743 x 2727 x"), std::string::npos) << run.out;
     expectClosedSolid(folder.file("r.stl"), 0.0);
+    // More samples than the source holds: its own, said so.
+    const ToolRun finer =
+        exportRun(folder.path(), {"elevation.tif", "--out", "f.stl", "--samples", "1025"});
+    ASSERT_EQ(finer.status, 0) << finer.err;
+    EXPECT_EQ(finer.err,
+              "groundtool: elevation.tif: kept its own 201 x 101 samples; --samples "
+              "1025 asks for more than it holds\n");
+    EXPECT_NE(
+        finer.out.find(std::to_string(groundtool::solidTriangleCount(201, 101)) + " triangles"),
+        std::string::npos)
+        << finer.out;
 }
 
 }  // namespace
