@@ -473,6 +473,12 @@ const std::vector<GLushort>& LodTerrain::indicesFor(Shape& shape, unsigned skirt
         return skirtSides == 0 ? shape.grid : indices;
     }
     indices = shape.grid;
+    addSkirts(indices, shape, skirtSides, nullptr);
+    return indices;
+}
+
+void LodTerrain::addSkirts(std::vector<GLushort>& indices, const Shape& shape, unsigned skirtSides,
+                           const std::vector<char>* drawn) {
     const std::vector<int>& edge = shape.perimeter;
     const int hangingFirst = shape.across * shape.down;
     const int loop = static_cast<int>(edge.size());
@@ -480,14 +486,15 @@ const std::vector<GLushort>& LodTerrain::indicesFor(Shape& shape, unsigned skirt
                                      shape.down - 1};
     for (int side = 0, k = 0; side < kSides; ++side) {
         for (int i = 0; i < sideLengths[side]; ++i, ++k) {
-            if (skirtSides & (1u << side)) {
-                const int next = (k + 1) % loop;
+            const int next = (k + 1) % loop;
+            const bool hung = (skirtSides & (1u << side)) &&
+                              (drawn == nullptr || ((*drawn)[edge[k]] && (*drawn)[edge[next]]));
+            if (hung) {
                 addTriangle(indices, edge[k], edge[next], hangingFirst + k);
                 addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
             }
         }
     }
-    return indices;
 }
 
 const std::vector<GLushort>& LodTerrain::partialIndices(const Chunk& chunk, int level,
@@ -496,21 +503,7 @@ const std::vector<GLushort>& LodTerrain::partialIndices(const Chunk& chunk, int 
         return chunk.ownGrid[level];
     }
     scratch_ = chunk.ownGrid[level];
-    const std::vector<int>& edge = shape.perimeter;
-    const std::vector<char>& drawn = chunk.ownDrawn[level];
-    const int hangingFirst = shape.across * shape.down;
-    const int loop = static_cast<int>(edge.size());
-    const int sideLengths[kSides] = {shape.across - 1, shape.down - 1, shape.across - 1,
-                                     shape.down - 1};
-    for (int side = 0, k = 0; side < kSides; ++side) {
-        for (int i = 0; i < sideLengths[side]; ++i, ++k) {
-            const int next = (k + 1) % loop;
-            if ((skirtSides & (1u << side)) && drawn[edge[k]] && drawn[edge[next]]) {
-                addTriangle(scratch_, edge[k], edge[next], hangingFirst + k);
-                addTriangle(scratch_, edge[next], hangingFirst + next, hangingFirst + k);
-            }
-        }
-    }
+    addSkirts(scratch_, shape, skirtSides, &chunk.ownDrawn[level]);
     return scratch_;
 }
 

@@ -114,6 +114,10 @@ class LodTerrain {
     Shape& shapeFor(int across, int down);
     Shape& shapeOf(const Chunk& chunk, int level);
     static const std::vector<GLushort>& indicesFor(Shape& shape, unsigned skirtSides);
+    // Skirt triangles along the sides in skirtSides; with drawn, only under edges whose two
+    // vertices have data.
+    static void addSkirts(std::vector<GLushort>& indices, const Shape& shape, unsigned skirtSides,
+                          const std::vector<char>* drawn);
     void uploadTexture(const GroundImage& image);
     // Whether the four corners of the cell from (x0, z0) to (x1, z1), chunk-relative, have data,
     // and whether one of them is in the sea.
