@@ -206,6 +206,12 @@ bool readElevationWorld() {
     if (options.eyeHeight > 0.0) {
         elevation->walker->setEyeHeight(options.eyeHeight);
     }
+    if (const std::string problem =
+            raster::placeWalker(*elevation->walker, elevation->world.grid.placement, options.start);
+        !problem.empty()) {
+        std::cerr << "groundview: " << problem << "; see groundview --help" << std::endl;
+        return false;
+    }
     return true;
 }
 

@@ -349,3 +349,76 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(fileExists(folder.file("notes.png")));
 }
+
+TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesElsewhere) {
+    TemporaryFolder folder;
+    // 60 x 60 cells of 30 m: sample centres from 500015 to 501785 east, 5098215 to 5099985 north.
+    const Raster utm = {"GTiff", 60, 60, GDT_Int16, {500000, 30, 0, 5100000, 0, -30}, 32632, 0};
+    writeRaster(folder.file("hills.tif"), utm,
+                [](int x, int y) { return 300 + 80 * std::sin(x / 5.0) * std::cos(y / 7.0); });
+    const auto render = [&](const RenderOptions& asked) {
+        RenderOptions options = asked;
+        options.terrain = folder.file("hills.tif");
+        options.width = kWidth;
+        options.height = kHeight;
+        std::vector<std::string> warnings;
+        return groundtool::renderFrame(options, warnings);
+    };
+    const auto skyShare = [](const std::vector<std::uint8_t>& rgb) {
+        int sky = 0;
+        for (std::size_t i = 0; i < rgb.size(); i += 3) {
+            sky += isSky({rgb[i], rgb[i + 1], rgb[i + 2]});
+        }
+        return sky / static_cast<double>(kWidth * kHeight);
+    };
+
+    RenderOptions inMetres;
+    inMetres.at = std::pair{500915.0, 5099100.0};
+    inMetres.headingDegrees = 135;
+    const raster::ElevationWorld world = raster::loadElevationWorld(folder.file("hills.tif"), 1);
+    double lon = 0, lat = 0;
+    ASSERT_TRUE(world.grid.placement.toLonLat(500915.0, 5099100.0, lon, lat));
+    RenderOptions inDegrees = inMetres;
+    inDegrees.at.reset();
+    inDegrees.atLatLon = std::pair{lat, lon};
+    EXPECT_EQ(render(inMetres), render(inDegrees));
+
+    const struct {
+        double pitch;
+        double lowestSky, highestSky;  // shares of the picture
+    } kPitches[] = {{-80, 0, 0}, {-10, 0.2, 0.7}, {80, 1, 1}};
+    for (const auto& pitched : kPitches) {
+        RenderOptions options = inMetres;
+        options.pitchDegrees = pitched.pitch;
+        const double share = skyShare(render(options));
+        EXPECT_GE(share, pitched.lowestSky) << pitched.pitch;
+        EXPECT_LE(share, pitched.highestSky) << pitched.pitch;
+    }
+
+    const std::string metres =
+        "easting from 500015.00 to 501785.00 and northing from "
+        "5098215.00 to 5099985.00 (see groundtool render --help)";
+    const struct {
+        std::optional<std::pair<double, double>> at, atLatLon;
+        std::string message;
+    } kOutside[] = {
+        {std::pair{500000.0, 5099000.0}, {}, "--at: 500000,5099000 is outside the data: " + metres},
+        {std::pair{501000.0, 5099990.0}, {}, "--at: 501000,5099990 is outside the data: " + metres},
+        {{},
+         std::pair{46.04, 7.0},
+         "--at-latlon: 46.04,7 is outside the data: latitude from 46.037507 to 46.053439 and "
+         "longitude from 9.000194 to 9.023075 (see"},
+    };
+    for (const auto& outside : kOutside) {
+        RenderOptions options;
+        options.at = outside.at;
+        options.atLatLon = outside.atLatLon;
+        try {
+            render(options);
+            ADD_FAILURE() << outside.message << ": rendered";
+        } catch (const groundtool::ToolError& error) {
+            EXPECT_EQ(error.status(), groundtool::kExitUsage);
+            EXPECT_EQ(std::string(error.what()).rfind(outside.message, 0), 0u) << error.what();
+        }
+    }
+}
