@@ -143,6 +143,37 @@ void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
     }
 }
 
+// Arrows walk and turn, the page keys pitch the view; classic worlds ignore them.
+void onSpecialKey(int key, int /*x*/, int /*y*/) {
+    if (!elevation) {
+        return;
+    }
+    ArrowKey arrow = ArrowKey::up;
+    switch (key) {
+        case GLUT_KEY_UP:
+            break;
+        case GLUT_KEY_DOWN:
+            arrow = ArrowKey::down;
+            break;
+        case GLUT_KEY_LEFT:
+            arrow = ArrowKey::left;
+            break;
+        case GLUT_KEY_RIGHT:
+            arrow = ArrowKey::right;
+            break;
+        case GLUT_KEY_PAGE_UP:
+            arrow = ArrowKey::pageUp;
+            break;
+        case GLUT_KEY_PAGE_DOWN:
+            arrow = ArrowKey::pageDown;
+            break;
+        default:
+            return;
+    }
+    const bool shift = (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0;
+    handleElevationArrow(*elevation->walker, elevation->toggles, arrow, shift);
+}
+
 // Without the video-mode extension (Xvfb, many remote desktops) game mode can't be entered; an
 // ordinary window made full screen shows the same picture.
 void enterFullScreen(const std::string& title) {
@@ -266,6 +297,7 @@ int main(int argc, char** argv) {
     glutArgv.push_back(nullptr);
     initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
     glutKeyboardFunc(onKeyboard);
+    glutSpecialFunc(onSpecialKey);
     glutMainLoop();
     return 0;
 }

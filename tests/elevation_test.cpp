@@ -177,7 +177,12 @@ TEST_F(Elevation, KeysMoveTheWalkerAsTheClassicKeysMoveTheCamera) {
                   {"]]]]]]]o", w, start},
                   {"]]]]]]]p", 0, start},
                   {"dddddddddddd]]]]]]]w", w, start},
-                  {"Wx?", w / 2, start}};
+                  {"W", w / 2, start - 5 * w / 200},
+                  {"S", w / 2, start + 5 * w / 200},
+                  {"O", w / 2 + 5 * w / 200, start},
+                  {"P", w / 2 - 5 * w / 200, start},
+                  {"ddddddddddddddddddddddddW", w / 2, start + 5 * w / 200},
+                  {"AxQE?", w / 2, start}};
     for (const auto& move : kMoves) {
         Walker walker(field);
         ElevationToggles toggles;
@@ -201,6 +206,44 @@ TEST_F(Elevation, KeysMoveTheWalkerAsTheClassicKeysMoveTheCamera) {
     EXPECT_EQ(handleElevationKey(walker, toggles, 'h'), app::KeyResult::CameraChanged);
     EXPECT_FALSE(toggles.readout);
     EXPECT_EQ(handleElevationKey(walker, toggles, 'L'), app::KeyResult::Ignored);
+    // The pitch: five degrees a press, from the start's -10 to at most 80 either way.
+    const struct {
+        char key;
+        int presses;
+        double degrees;
+    } kPitches[] = {{'q', 1, -5}, {'q', 3, 5}, {'q', 40, 80}, {'e', 1, -15}, {'e', 40, -80}};
+    for (const auto& pitch : kPitches) {
+        Walker pitched(field);
+        for (int i = 0; i < pitch.presses; ++i) {
+            EXPECT_EQ(handleElevationKey(pitched, toggles, pitch.key),
+                      app::KeyResult::CameraChanged);
+        }
+        EXPECT_NEAR(pitched.pitchRadians() * 180 / kPi, pitch.degrees, 1e-9) << pitch.key;
+        const Point3 eye = pitched.eye(), centre = pitched.lookAt();
+        EXPECT_NEAR(std::atan2(centre.y - eye.y, std::hypot(centre.x - eye.x, centre.z - eye.z)),
+                    pitched.pitchRadians(), 1e-9);
+    }
+    // Arrows and page keys as their letters; Shift only lengthens a walk.
+    const struct {
+        ArrowKey key;
+        bool shift;
+        const char* same;
+    } kArrows[] = {{ArrowKey::up, false, "w"},     {ArrowKey::up, true, "W"},
+                   {ArrowKey::down, false, "s"},   {ArrowKey::down, true, "S"},
+                   {ArrowKey::left, true, "a"},    {ArrowKey::right, false, "d"},
+                   {ArrowKey::pageUp, false, "q"}, {ArrowKey::pageDown, true, "e"}};
+    for (const auto& arrow : kArrows) {
+        Walker byArrow(field), byLetter(field);
+        handleElevationKey(byArrow, toggles, 'd');
+        handleElevationKey(byLetter, toggles, 'd');
+        EXPECT_EQ(handleElevationArrow(byArrow, toggles, arrow.key, arrow.shift),
+                  app::KeyResult::CameraChanged);
+        handleElevationKey(byLetter, toggles, static_cast<unsigned char>(*arrow.same));
+        EXPECT_EQ(byArrow.x(), byLetter.x()) << arrow.same;
+        EXPECT_EQ(byArrow.z(), byLetter.z()) << arrow.same;
+        EXPECT_EQ(byArrow.headingRadians(), byLetter.headingRadians()) << arrow.same;
+        EXPECT_EQ(byArrow.pitchRadians(), byLetter.pitchRadians()) << arrow.same;
+    }
     EXPECT_EQ(handleElevationKey(walker, toggles, 27), app::KeyResult::Quit);
 }
 
