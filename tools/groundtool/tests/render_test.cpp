@@ -16,6 +16,7 @@
 #include "elevation_world.h"
 #include "generate.h"
 #include "headless_gl.h"
+#include "pick.h"
 #include "test_files.h"
 #include "tool_error.h"
 #include "tool_runner.h"
@@ -421,4 +422,46 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
             EXPECT_EQ(std::string(error.what()).rfind(outside.message, 0), 0u) << error.what();
         }
     }
+}
+
+// Aimed at sample centres of a real-shaped tile from where the viewer starts, a pick reads what
+// GDAL reads there, and a script reads the same from its line.
+TEST(RenderRaster, APickAtASampleReadsWhatGdalReads) {
+    TemporaryFolder folder;
+    const std::string tile = folder.file("tile.tif");
+    writeRaster(tile,
+                {"GTiff", 120, 90, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
+                [](int x, int y) {
+                    return 900 + 400 * std::sin(x / 9.0) * std::cos(y / 13.0) + 3 * ((x * y) % 7);
+                });
+    const raster::ElevationWorld world = raster::loadElevationWorld(tile, 1);
+    const HeightField& field = world.grid.field;
+    Walker walker(field);
+    int checked = 0;
+    for (int r = 2; r < field.rows; r += 11) {
+        for (int c = 3; c < field.columns; c += 13) {
+            const Point3 eye = walker.eye();
+            const Point3 sample{c * field.spacingEast, field.at(c, r), r * field.spacingSouth};
+            const auto hit = raster::groundHit(
+                field, eye, {sample.x - eye.x, sample.y - eye.y, sample.z - eye.z});
+            if (!hit || std::hypot(hit->x - sample.x, hit->z - sample.z) > 1e-6) {
+                continue;  // hidden behind nearer ground
+            }
+            const raster::Pick pick{
+                *hit, raster::sourcePointAt(world.grid.placement, field, hit->x, hit->z),
+                SampleKind::data};
+            const std::string line = raster::pickLine(pick, walker, world.grid.placement, 1);
+            double x = 0, y = 0, height = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "pick %lf %lf %lf", &x, &y, &height), 3) << line;
+            const std::string command = "gdallocationinfo -valonly -geoloc '" + tile + "' " +
+                                        std::to_string(x) + " " + std::to_string(y);
+            std::unique_ptr<FILE, int (*)(FILE*)> gdal(popen(command.c_str(), "r"), pclose);
+            ASSERT_TRUE(gdal);
+            double expected = 0;
+            ASSERT_EQ(std::fscanf(gdal.get(), "%lf", &expected), 1) << command;
+            EXPECT_EQ(height, expected) << line;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 20);
 }
