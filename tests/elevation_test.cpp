@@ -520,4 +520,33 @@ TEST_F(Elevation, MouseAndKeysNeverPutTheEyeUnderTheGround) {
     EXPECT_NEAR(still.pitchRadians() * 180 / kPi, -10 + 22.5, 1e-9);
 }
 
+// Standing at an edge facing out, the plain beyond it fills the lower half under the fog: a
+// horizon and the world's edge, not empty sky.
+TEST_F(Elevation, FacingOutwardAtAnEdgeShowsAPlainBeyondIt) {
+    const Shape kFields[] = {rough, [](double u, double v) { return 800 + 300 * u * v; }};
+    for (const Shape& shape : kFields) {
+        const HeightField field = fieldOf(shape);
+        LodTerrain terrain(field, imageOf(field));
+        const double w = field.width(), d = field.depth();
+        const struct {
+            const char* edge;
+            double x, z, heading;
+        } kEdges[] = {{"north", w / 2, 0, 0},
+                      {"east", w, d / 2, 90},
+                      {"south", w / 2, d, 180},
+                      {"west", 0, d / 2, 270}};
+        for (const auto& edge : kEdges) {
+            Walker walker(field);
+            walker.placeAt(edge.x, edge.z, edge.heading * kPi / 180);
+            const Picture picture = draw(terrain, walker, 1);
+            int ground = 0;
+            for (int pixel = 0; pixel < kWidth * kHeight / 2; ++pixel) {  // rows from the bottom
+                ground += !isSky(picture, pixel);
+            }
+            EXPECT_GE(ground, kWidth * kHeight / 4) << edge.edge;
+            EXPECT_TRUE(isSky(picture, (kHeight - 1) * kWidth + kWidth / 2)) << edge.edge;
+        }
+    }
+}
+
 }  // namespace
