@@ -13,16 +13,22 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
 #include "e2e_setup.h"
+#include "elevation_world.h"
+#include "pick.h"
 #include "raster_open.h"
 #include "reference_frame.h"
 #include "render.h"
 #include "scenes.h"
 #include "test_files.h"
 #include "window_visual.h"
+
+// After gtest: Xlib's None and Bool macros would break its headers.
+#include <X11/extensions/XTest.h>
 
 namespace fs = std::filesystem;
 
@@ -239,6 +245,51 @@ TEST(World, ElevationRasterIsWhatGroundtoolRendersOnceTheReadoutIsHidden) {
                          scene::kDefaultHeightScale, "elevation " + start.arguments[0], {XK_h}, "",
                          start.start);
     }
+}
+
+// A click over the summit writes one pick line on standard output at once, the line the pick
+// code gives for that pixel of the same view; a right-click and Esc add nothing.
+TEST(World, AClickPicksTheGroundUnderTheCursorOnStandardOutput) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    const raster::ViewStart start{std::nullopt, std::nullopt, 0, -20};
+    constexpr int kClickX = 160, kClickY = 150;
+    const raster::ElevationWorld world = raster::loadElevationWorld(folder.file("summit.tif"), 1);
+    Walker walker(world.grid.field);
+    ASSERT_EQ(raster::placeWalker(walker, world.grid.placement, start), "");
+    const auto pick =
+        raster::pickAt(walker, world.grid.placement, 320, 240, kClickX + 0.5, kClickY + 0.5);
+    ASSERT_TRUE(pick);
+    const std::string expected = raster::pickLine(*pick, walker, world.grid.placement, 1) + "\n";
+
+    XScreen screen(xorgDisplay());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(
+        screen, xorgDisplay(), folder.path(), {"--window=320x240", "--pitch", "-20", "summit.tif"});
+    std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    ASSERT_TRUE(window) << viewer->standardError();
+    XMoveWindow(screen.display(), window->id, 0, 0);
+    XSync(screen.display(), False);
+    window->x = window->y = 0;
+    const ReferenceFrame shown = renderedRaster(folder.file("summit.tif"), 320, 240, start);
+    waitForPicture(
+        screen, [&](const Picture& p) { return cropped(p, *window) == shown.picture; },
+        kStartTimeout);
+    XTestFakeMotionEvent(screen.display(), -1, kClickX, kClickY, CurrentTime);
+    for (const unsigned button : {1u, 3u}) {
+        XTestFakeButtonEvent(screen.display(), button, True, CurrentTime);
+        XTestFakeButtonEvent(screen.display(), button, False, CurrentTime);
+        XSync(screen.display(), False);
+        const auto until = std::chrono::steady_clock::now() + kStartTimeout;
+        while (viewer->standardOutput().empty() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(Milliseconds(20));
+        }
+    }
+    EXPECT_EQ(viewer->standardOutput(), expected);
+    XSetInputFocus(screen.display(), window->id, RevertToPointerRoot, CurrentTime);
+    EXPECT_TRUE(screen.tapKey(XK_Escape));
+    EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
+    EXPECT_EQ(viewer->standardOutput(), expected);
+    EXPECT_EQ(viewer->standardError(), "");
 }
 
 TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
