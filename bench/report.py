@@ -17,6 +17,10 @@ FRAME_PERIOD_MS = 50.0
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
 
+# 5 % of the 3601² tile's open to first frame, which bench/render_bench measures (about 1.1 s).
+JAIL_BUDGET_MS = 55.0
+
+
 def load_runs(paths):
     """Median times in ms of every benchmark over its repetitions, by clock, and the context."""
     samples, medians, errors, context = {}, {}, [], {}
@@ -165,6 +169,20 @@ def benchmark_table(report):
                        "pictures"))
         r.check(share <= 0.01, f"elevation detail 1 against 0: {100 * share:.3f} % of pixels "
                 "differ by more than 24, ≤ 1 %")
+    jail = "reader/jail_against_in_process/manual_time"
+    if r.time(jail) is not None:
+        read = r.times[jail]
+        what = "jailed reader, 3601² Int16 tile read cell for cell"
+        r.rows.append((what, fmt_ms(read["jailed_ms"]), "the same read in process",
+                       fmt_ms(read["in_process_ms"]),
+                       f"{read['jailed_ms'] / read['in_process_ms']:.2f}", "", "wall, interleaved"))
+        # The jail's whole cost against the open to first frame of the same tile (about 1.1 s
+        # here, bench/render_bench): at most 5 %.
+        cost = read["jail_cost_ms"]
+        r.rows.append(("… the jail's cost", fmt_ms(cost), "5 % of the open to first frame",
+                       fmt_ms(JAIL_BUDGET_MS), f"{cost / JAIL_BUDGET_MS:.2f}", "≤ 1.00",
+                       "wall"))
+        r.check(cost <= JAIL_BUDGET_MS, f"the jail's cost: {cost:.1f} ms ≤ {JAIL_BUDGET_MS} ms")
     scene = "draw/drawScene/real_time"
     r.compare("… its calls on the drawing thread", scene, "the lean loop's",
               "draw/lean_immediate/real_time", key="cpu_time")

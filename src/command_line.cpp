@@ -12,6 +12,7 @@
 #include "elevation_keys.h"
 #include "elevation_option_cli.h"
 #include "jail.h"
+#include "open_world.h"
 #include "printable.h"
 
 #ifndef GROUNDVIEW_EXAMPLE_DIR
@@ -77,7 +78,7 @@ std::string resolveWorld(const std::string& world, ViewerOptions& options) {
     }
     options.terrainPath = world;
     options.worldFolder = world::folderOf(world);
-    options.elevation = !world::isClassicWorldFile(world);
+    options.elevation = worldKind(world) == WorldKind::raster;
     return "";
 }
 

@@ -29,6 +29,8 @@ class Bitmap {
     Bitmap();
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
+    Bitmap(Bitmap&&) noexcept = default;
+    Bitmap& operator=(Bitmap&&) noexcept = default;
 
     // Reads path. A missing file is silent and changes nothing; every other problem is
     // reported for standard error and leaves no pixels, and a depth other than 24 bits

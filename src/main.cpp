@@ -20,6 +20,7 @@
 #include "elevation_keys.h"
 #include "elevation_pointer.h"
 #include "elevation_world.h"
+#include "open_world.h"
 #include "pick.h"
 #include "printable.h"
 #include "raster_error.h"
@@ -273,15 +274,19 @@ void holdWindowToViewportLimit() {
 // Opens an elevation raster in its jailed reader before any window or X connection exists;
 // false, with one line said, when it can't be walked over.
 bool openElevationSource() {
+    elevation = std::make_unique<ElevationView>();
     try {
-        elevation = std::make_unique<ElevationView>();
-        elevation->source = std::make_unique<raster::ElevationSource>(options.terrainPath);
+        // Empty when the file has turned into a terrain file since the command line was read.
+        elevation->source = openWorld(options.terrainPath).raster;
     } catch (const raster::NotARaster&) {
-        std::cerr << "groundview: neither a terrain file nor an elevation raster: "
-                  << printable(options.terrainPath) << std::endl;
-        return false;
+        // the line below says so, as for a file that is no raster at all
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
+        return false;
+    }
+    if (!elevation->source) {
+        std::cerr << "groundview: neither a terrain file nor an elevation raster: "
+                  << printable(options.terrainPath) << std::endl;
         return false;
     }
     return true;

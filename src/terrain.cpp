@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "byte_source.h"
 #include "diag.h"
@@ -42,7 +43,7 @@ void Terrain::load(const std::string& path) {
     writeMessages(loadFile(path).messages);
 }
 
-TerrainReport Terrain::loadFile(const std::string& path) {
+TerrainReport parseTerrainFile(const std::string& path, TerrainGrid& grid) {
     trace("starting load");
     const std::string name = world::nameOf(path);
     std::string failure;
@@ -53,11 +54,11 @@ TerrainReport Terrain::loadFile(const std::string& path) {
         report.toErrorLog("Unable to find file|" + name);
         return report;
     }
-    return loadFrom(*file, name, openerInFolder(world::folderOf(path)));
+    return parseTerrain(*file, name, openerInFolder(world::folderOf(path)), grid);
 }
 
-TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
-                                const SourceOpener& openTexture) {
+TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
+                           const SourceOpener& openTexture, TerrainGrid& grid) {
     trace("opening file", fileName);
     TerrainReport report;
     report.found = true;
@@ -70,12 +71,12 @@ TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
 
     // Bytes the file does not have keep the values of the previous load.
     report.header.type = headerByte(header, arrived, format::kTypeOffset, 0);
-    report.header.rows = headerByte(header, arrived, format::kRowsOffset, rows_);
-    report.header.columns = headerByte(header, arrived, format::kColumnsOffset, columns_);
+    report.header.rows = headerByte(header, arrived, format::kRowsOffset, grid.rows);
+    report.header.columns = headerByte(header, arrived, format::kColumnsOffset, grid.columns);
     report.header.textureNumber =
         headerByte(header, arrived, format::kTextureNumberOffset, kMissingTextureNumber);
-    report.header.tileX = headerByte(header, arrived, format::kTileXOffset, tileX_);
-    report.header.tileY = headerByte(header, arrived, format::kTileYOffset, tileY_);
+    report.header.tileX = headerByte(header, arrived, format::kTileXOffset, grid.tileX);
+    report.header.tileY = headerByte(header, arrived, format::kTileYOffset, grid.tileY);
 
     if (arrived < 3 || header[0] != format::kMagic0 || header[1] != format::kMagic1) {
         report.toErrorLog("not a 3d thing");
@@ -96,58 +97,79 @@ TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
         return report;
     }
     report.accepted = true;
-    rows_ = static_cast<std::int8_t>(report.header.rows);
-    columns_ = static_cast<std::int8_t>(report.header.columns);
-    textureNumber_ = static_cast<std::int8_t>(report.header.textureNumber);
-    tileX_ = static_cast<std::int8_t>(report.header.tileX);
-    tileY_ = static_cast<std::int8_t>(report.header.tileY);
-    trace("x", rows_);
-    trace("y", columns_);
+    grid.rows = static_cast<std::int8_t>(report.header.rows);
+    grid.columns = static_cast<std::int8_t>(report.header.columns);
+    grid.textureNumber = static_cast<std::int8_t>(report.header.textureNumber);
+    grid.tileX = static_cast<std::int8_t>(report.header.tileX);
+    grid.tileY = static_cast<std::int8_t>(report.header.tileY);
+    trace("x", grid.rows);
+    trace("y", grid.columns);
 
-    heights_.resize(rows_);
-    for (std::vector<float>& row : heights_) {
-        row.resize(columns_, 0.0f);
+    grid.heights.resize(grid.rows);
+    for (std::vector<float>& row : grid.heights) {
+        row.resize(grid.columns, 0.0f);
     }
-    trace("tex file", textureNumber_);
-    trace("tex x", tileX_);
-    trace("tex y", tileY_);
+    trace("tex file", grid.textureNumber);
+    trace("tex x", grid.tileX);
+    trace("tex y", grid.tileY);
 
-    if (textureNumber_ == 0) {
+    if (grid.textureNumber == 0) {
         report.toStandardError("must have texture");
     }
-    if (tileX_ <= 0) {
+    if (grid.tileX <= 0) {
         report.toStandardError("tex_tile_x must be positive");
     }
-    if (tileY_ <= 0) {
+    if (grid.tileY <= 0) {
         report.toStandardError("tex_tile_y must be positive");
     }
 
-    report.textureName = textureFileName(textureNumber_);
+    report.textureName = world::textureFileName(grid.textureNumber);
     std::unique_ptr<ByteSource> texture =
         openTexture(report.textureName, report.texture.openFailure);
     if (texture) {
-        report.texture = bitmap_.loadFrom(*texture, report.textureName);
+        report.texture = grid.bitmap.loadFrom(*texture, report.textureName);
         report.messages.insert(report.messages.end(), report.texture.messages.begin(),
                                report.texture.messages.end());
     }
-    createTexture();
 
     // Heights the file does not have read as 0.
-    std::uint8_t samples[kMaxGridSize * kMaxGridSize] = {};
-    const std::size_t sampleCount = static_cast<std::size_t>(rows_) * columns_;
+    std::uint8_t samples[format::kMaxGridSize * format::kMaxGridSize] = {};
+    const std::size_t sampleCount = static_cast<std::size_t>(grid.rows) * grid.columns;
     const std::size_t samplesArrived = source.read(samples, sampleCount);
     report.bytesNeeded += static_cast<std::int64_t>(sampleCount);
     report.bytesSupplied += static_cast<std::int64_t>(samplesArrived);
-    for (int r = 0; r < rows_; ++r) {
-        for (int c = 0; c < columns_; ++c) {
-            heights_[r][c] = static_cast<std::int8_t>(samples[r * columns_ + c]);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            grid.heights[r][c] = static_cast<std::int8_t>(samples[r * grid.columns + c]);
         }
     }
     return report;
 }
 
+TerrainReport Terrain::loadFile(const std::string& path) {
+    TerrainReport report = parseTerrainFile(path, grid_);
+    if (report.accepted) {
+        createTexture();
+    }
+    return report;
+}
+
+TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
+                                const SourceOpener& openTexture) {
+    TerrainReport report = parseTerrain(source, fileName, openTexture, grid_);
+    if (report.accepted) {
+        createTexture();
+    }
+    return report;
+}
+
+void Terrain::show(TerrainGrid grid) {
+    grid_ = std::move(grid);
+    createTexture();
+}
+
 void Terrain::createTexture() {
-    textureId_ = uploadTexture(bitmap_, textureId_);
+    textureId_ = uploadTexture(grid_.bitmap, textureId_);
 }
 
 unsigned uploadTexture(const Bitmap& bitmap, unsigned textureId) {
@@ -168,19 +190,19 @@ unsigned uploadTexture(const Bitmap& bitmap, unsigned textureId) {
 
 void Terrain::draw(float originX, float originZ, float heightScale, float spacing) const {
     glBindTexture(GL_TEXTURE_2D, textureId_);
-    const float sStep = reciprocalTile(tileX_);
-    const float tStep = reciprocalTile(tileY_);
+    const float sStep = reciprocalTile(grid_.tileX);
+    const float tStep = reciprocalTile(grid_.tileY);
     // Texture coordinates accumulate in single precision: s restarts every strip, t runs on.
     float t = 0.0f;
-    for (int i = 0; i + 1 < rows_; ++i) {
-        const std::vector<float>& upper = heights_[i + 1];
-        const std::vector<float>& lower = heights_[i];
+    for (int i = 0; i + 1 < grid_.rows; ++i) {
+        const std::vector<float>& upper = grid_.heights[i + 1];
+        const std::vector<float>& lower = grid_.heights[i];
         const float upperX = originX + spacing * static_cast<float>(i + 1);
         const float lowerX = originX + spacing * static_cast<float>(i);
         float s = 0.0f;
         glBegin(GL_TRIANGLE_STRIP);
         {
-            for (int j = 0; j < columns_; ++j) {
+            for (int j = 0; j < grid_.columns; ++j) {
                 const float z = originZ + spacing * static_cast<float>(j);
                 glTexCoord2f(s, t);
                 glVertex3f(upperX, scene::worldHeight(upper[j], heightScale), z);

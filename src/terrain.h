@@ -35,6 +35,28 @@ constexpr float worldHeight(float level, float heightScale) {
 }
 }  // namespace scene
 
+// A terrain as its file gives it, with no OpenGL: the header's fields, the heights and the
+// texture bitmap. Parsing it needs no context; Terrain uploads its texture.
+struct TerrainGrid {
+    std::int8_t rows = 0;
+    std::int8_t columns = 0;
+    std::int8_t textureNumber = 0;
+    std::int8_t tileX = 0;                    // grid columns (along z) per texture repeat
+    std::int8_t tileY = 0;                    // grid rows (along x) per texture repeat
+    std::vector<std::vector<float>> heights;  // [row][column], -128.0 to 127.0
+    Bitmap bitmap;
+};
+
+// Reads a terrain from source into grid, writing nothing: file errors leave grid as it was;
+// header problems are reported and loading continues; header fields the file does not reach keep
+// grid's values; a short file reads as zeros. The texture comes from openTexture; fileName is
+// used in messages only.
+TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
+                           const SourceOpener& openTexture, TerrainGrid& grid);
+// Opens path and parses it, the texture from the file's folder; a file that can't be opened is
+// reported under its name alone ("Unable to find file|ground.3dt").
+TerrainReport parseTerrainFile(const std::string& path, TerrainGrid& grid);
+
 class Terrain {
   public:
     Terrain() = default;
@@ -45,28 +67,28 @@ class Terrain {
     // the texture; needs a current OpenGL context. Writes the report's messages where the viewer
     // writes them, naming the file by its name alone ("Unable to find file|ground.3dt").
     void load(const std::string& path);
-    // The same from any byte source, writing nothing: file errors leave the terrain as it was;
-    // header problems are reported and loading continues; a short file reads as zeros. The
-    // texture comes from openTexture (the working folder by default); fileName is used in
-    // messages only.
+    // parseTerrain into this terrain, writing nothing, then the texture's upload when the file is
+    // accepted; the texture comes from openTexture (the working folder by default).
     TerrainReport loadFrom(ByteSource& source, const std::string& fileName,
                            const SourceOpener& openTexture = openerInFolder("."));
     // Opens path and loads it, writing nothing; the texture comes from the file's folder.
     TerrainReport loadFile(const std::string& path);
+    // Takes a grid parsed already and uploads its texture; needs a current OpenGL context.
+    void show(TerrainGrid grid);
 
     // Emits rows - 1 triangle strips in immediate mode, textured with this terrain's texture.
     // Heights are scaled by heightScale / 127; origin and spacing are in world units.
     void draw(float originX, float originZ, float heightScale, float spacing) const;
 
     unsigned textureId() const { return textureId_; }
-    int rows() const { return rows_; }
-    int columns() const { return columns_; }
-    int textureNumber() const { return textureNumber_; }
-    int tileX() const { return tileX_; }
-    int tileY() const { return tileY_; }
+    int rows() const { return grid_.rows; }
+    int columns() const { return grid_.columns; }
+    int textureNumber() const { return grid_.textureNumber; }
+    int tileX() const { return grid_.tileX; }
+    int tileY() const { return grid_.tileY; }
     // [row][column], -128.0 to 127.0
-    const std::vector<std::vector<float>>& heights() const { return heights_; }
-    const Bitmap& bitmap() const { return bitmap_; }
+    const std::vector<std::vector<float>>& heights() const { return grid_.heights; }
+    const Bitmap& bitmap() const { return grid_.bitmap; }
 
     // The texture bitmap's file name for a texture number: "7.bmp", "-10.bmp".
     static std::string textureFileName(int textureNumber);
@@ -77,13 +99,7 @@ class Terrain {
     void createTexture();
 
     unsigned textureId_ = 0;  // one texture object, reused by every load
-    std::int8_t rows_ = 0;
-    std::int8_t columns_ = 0;
-    std::int8_t textureNumber_ = 0;
-    std::int8_t tileX_ = 0;  // grid columns (along z) per texture repeat
-    std::int8_t tileY_ = 0;  // grid rows (along x) per texture repeat
-    std::vector<std::vector<float>> heights_;
-    Bitmap bitmap_;
+    TerrainGrid grid_;
 };
 
 // Uploads bitmap, pixels or not, into texture object textureId (a new one when 0), repeating and

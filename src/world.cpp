@@ -6,10 +6,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-
-#include "byte_source.h"
-#include "terrain_format.h"
 
 namespace world {
 
@@ -52,19 +48,6 @@ std::string texturePath(const std::string& folder, int textureNumber) {
 
 std::string errorLogPath(const std::string& folder) {
     return inFolder(folder, kErrorLogName);
-}
-
-bool isClassicWorldFile(const std::string& path) {
-    const std::string name = nameOf(path);
-    const std::string extension = ".3dt";
-    if (name.size() > extension.size() &&
-        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
-        return true;
-    }
-    std::unique_ptr<FileSource> file = FileSource::open(path);
-    std::uint8_t magic[2] = {};
-    return file && file->read(magic, sizeof magic) == sizeof magic &&
-           magic[0] == terrain_format::kMagic0 && magic[1] == terrain_format::kMagic1;
 }
 
 std::string notRegularReason(mode_t mode) {

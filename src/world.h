@@ -28,10 +28,6 @@ std::string terrainPath(const std::string& folder);
 std::string texturePath(const std::string& folder, int textureNumber);
 std::string errorLogPath(const std::string& folder);
 
-// Whether a regular file is a classic world rather than an elevation raster: named *.3dt, or
-// starting with the terrain magic "3D" whatever its name.
-bool isClassicWorldFile(const std::string& path);
-
 // Why a file of this mode is not read: "" for a regular file, else "a folder, not a regular
 // file" or "not a regular file" (a FIFO could stall a reader, a device may never end).
 std::string notRegularReason(mode_t mode);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "app.h"
 #include "elevation_frame.h"
@@ -550,3 +552,97 @@ TEST_F(Elevation, FacingOutwardAtAnEdgeShowsAPlainBeyondIt) {
 }
 
 }  // namespace
+
+// Whatever the level of detail, no vertex stands on a sample without data, and the sea's
+// vertices lie at 0 m: the ground is read back from above through OpenGL's feedback mode.
+TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
+    struct Outline {
+        const char* name;
+        std::function<SampleKind(double u, double v)> kind;
+        bool sea;
+    };
+    const std::vector<Outline> outlines = {
+        {"a coast",
+         [](double u, double v) {
+             if (u < 0.4 + 0.05 * std::sin(20 * v)) {
+                 return SampleKind::sea;
+             }
+             return std::hypot(u - 0.7, v - 0.5) < 0.02 ? SampleKind::filled : SampleKind::data;
+         },
+         true},
+        {"a country",
+         [](double u, double v) {
+             return std::hypot(u - 0.5, v - 0.5) < 0.35 ? SampleKind::data : SampleKind::missing;
+         },
+         false},
+    };
+    std::vector<GLfloat> feedback(1 << 23);
+    for (const Outline& outline : outlines) {
+        HeightField field = fieldOf(rough);
+        for (int r = 0; r < kSide; ++r) {
+            for (int c = 0; c < kSide; ++c) {
+                const SampleKind kind = outline.kind(c / (kSide - 1.0), r / (kSide - 1.0));
+                field.kinds.push_back(kind);
+                if (kind == SampleKind::sea) {
+                    field.heights[field.index(c, r)] = 0.0f;
+                }
+            }
+        }
+        LodTerrain terrain(field, imageOf(field));
+        // From straight above, where window depth is linear and every corner comes back
+        // exactly, at full detail and at ever coarser levels.
+        const double w = field.width(), d = field.depth();
+        for (const double detail : {0.0, 0.0005, 0.005}) {
+            SCOPED_TRACE(std::string(outline.name) + ", detail " + std::to_string(detail));
+            glFeedbackBuffer(static_cast<GLsizei>(feedback.size()), GL_3D_COLOR, feedback.data());
+            glRenderMode(GL_FEEDBACK);
+            glViewport(0, 0, kWidth, kHeight);
+            glMatrixMode(GL_PROJECTION);
+            glLoadIdentity();
+            glOrtho(-w / 2, w / 2, -d / 2, d / 2, 1.0, 3000.0);
+            glMatrixMode(GL_MODELVIEW);
+            glLoadIdentity();
+            gluLookAt(w / 2, 1500, d / 2, w / 2, 0, d / 2, 0, 0, 1);
+            terrain.draw({{w / 2, 1500, d / 2}, detail, false});
+            const GLint used = glRenderMode(GL_RENDER);
+            ASSERT_GE(used, 0) << "the feedback buffer overflowed";
+            GLdouble model[16], projection[16];
+            GLint viewport[4];
+            glGetDoublev(GL_MODELVIEW_MATRIX, model);
+            glGetDoublev(GL_PROJECTION_MATRIX, projection);
+            glGetIntegerv(GL_VIEWPORT, viewport);
+
+            int land = 0, water = 0;
+            constexpr int kVertexFloats = 7;  // x y z r g b a
+            for (GLint at = 0; at < used;) {
+                const auto token = static_cast<GLenum>(feedback[at++]);
+                ASSERT_EQ(token, GLenum(GL_POLYGON_TOKEN));
+                const int count = static_cast<int>(feedback[at++]);
+                for (int k = 0; k < count; ++k, at += kVertexFloats) {
+                    GLdouble x, y, z;
+                    gluUnProject(feedback[at], feedback[at + 1], feedback[at + 2], model,
+                                 projection, viewport, &x, &y, &z);
+                    const double column = x / field.spacingEast, row = z / field.spacingSouth;
+                    const int c = static_cast<int>(std::lround(column));
+                    const int r = static_cast<int>(std::lround(row));
+                    ASSERT_NEAR(column, c, 0.05);
+                    ASSERT_NEAR(row, r, 0.05);
+                    ASSERT_TRUE(c >= 0 && c < field.columns && r >= 0 && r < field.rows);
+                    const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
+                    if (white) {
+                        ++land;
+                        ASSERT_TRUE(field.drawn(c, r)) << "ground on no data at " << c << ", " << r;
+                    } else {
+                        ++water;
+                        ASSERT_TRUE(field.kind(c, r) != SampleKind::missing);
+                        if (field.kind(c, r) == SampleKind::sea) {
+                            ASSERT_NEAR(y, 0.0, 0.05) << "sea at " << c << ", " << r;
+                        }
+                    }
+                }
+            }
+            EXPECT_GT(land, 0);
+            EXPECT_EQ(water > 0, outline.sea);
+        }
+    }
+}

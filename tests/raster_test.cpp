@@ -4,20 +4,25 @@
 #include <fcntl.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "elevation_grid.h"
 #include "elevation_source.h"
 #include "jail.h"
 #include "raster_error.h"
@@ -236,4 +241,196 @@ TEST(Jail, TheReaderCanNeitherWriteNorConnectNorRunAProgram) {
         }
     }
     std::filesystem::remove(in.file("made"));
+}
+
+namespace {
+
+// A Float32 GeoTIFF in UTM 32N (or placed by transform), nodata -9999, heights from height(x, y)
+// in cells; NaN there is no data.
+void writeHeights(const std::string& path, int width, int height,
+                  const std::function<double(int, int)>& at,
+                  std::array<double, 6> transform = {500000, 30, 0, 5000000, 0, -30},
+                  GDALDataType type = GDT_Float32) {
+    raster::useGdal();
+    GDALDatasetH made =
+        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 1, type, nullptr);
+    ASSERT_NE(made, nullptr) << path;
+    GDALSetGeoTransform(made, transform.data());
+    OGRSpatialReferenceH utm = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(utm, 32632);
+    GDALSetSpatialRef(made, utm);
+    OSRDestroySpatialReference(utm);
+    GDALRasterBandH band = GDALGetRasterBand(made, 1);
+    GDALSetRasterNoDataValue(band, -9999);
+    std::vector<double> values;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double value = at(x, y);
+            values.push_back(std::isnan(value) ? -9999 : value);
+        }
+    }
+    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, width, height, values.data(), width, height,
+                           GDT_Float64, 0, 0),
+              CE_None);
+    GDALClose(made);
+}
+
+long long countOf(const HeightField& field, SampleKind kind) {
+    return std::count_if(field.kinds.begin(), field.kinds.end(),
+                         [kind](SampleKind k) { return k == kind; });
+}
+
+}  // namespace
+
+// What the user gave is what the grid holds: every sample, its own spacings, no data never made
+// up beyond a small void, the sea told from land without data.
+TEST(ElevationGrid, KeepsEverySampleAndTellsVoidsSeaAndMissingApart) {
+    constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+    const double turn = 30.0 * 3.141592653589793 / 180.0;
+    struct Case {
+        const char* name;
+        int width, height;
+        std::function<double(int, int)> at;
+        std::array<double, 6> transform;
+        int columns, rows;   // samples kept
+        double east, south;  // extents in metres, within 1 %
+        int voids, sea, missing;
+        double seaShare, missingShare;  // of all samples, within 2 points
+    };
+    const auto coast = [kNan](int x, int y) {
+        const double shore = 80 + 10 * std::sin(y / 9.0);
+        if (x < shore || (x >= 150 && x < 153 && y >= 60 && y < 63)) {
+            return kNan;  // the sea, and one small void inland
+        }
+        return 0.5 + (x - shore) * 2.0;
+    };
+    const auto country = [kNan](int x, int y) {
+        return std::hypot(x - 100, y - 100) < 80 ? 300 + 2.0 * x : kNan;
+    };
+    const std::vector<Case> cases = {
+        {"a coast",
+         200,
+         160,
+         coast,
+         {500000, 30, 0, 5000000, 0, -30},
+         200,
+         160,
+         199 * 30.0,
+         159 * 30.0,
+         1,
+         1,
+         0,
+         0.42,
+         0.0},
+        {"a country",
+         200,
+         200,
+         country,
+         {500000, 30, 0, 5000000, 0, -30},
+         200,
+         200,
+         199 * 30.0,
+         199 * 30.0,
+         0,
+         0,
+         1,
+         0.0,
+         1 - 3.14159 * 80 * 80 / 40000},
+        {"a rotated raster",
+         100,
+         60,
+         [](int x, int) { return 500.0 + x; },
+         {500000, 30 * std::cos(turn), 30 * std::sin(turn), 5000000, 30 * std::sin(turn),
+          -30 * std::cos(turn)},
+         0,
+         0,
+         30 * (100 * std::cos(turn) + 60 * std::sin(turn)),
+         30 * (100 * std::sin(turn) + 60 * std::cos(turn)),
+         0,
+         0,
+         -1,
+         -1,
+         -1},
+        {"two columns",
+         2,
+         1000,
+         [](int, int y) { return 100.0 + y; },
+         {500000, 30, 0, 5000000, 0, -30},
+         2,
+         1000,
+         30.0,
+         999 * 30.0,
+         0,
+         0,
+         0,
+         0.0,
+         0.0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TemporaryFolder folder;
+        writeHeights(folder.file("dem.tif"), test.width, test.height, test.at, test.transform);
+        const raster::ElevationGrid grid = raster::readElevation(folder.file("dem.tif"));
+        const HeightField& field = grid.field;
+        if (test.columns > 0) {
+            EXPECT_EQ(field.columns, test.columns);
+            EXPECT_EQ(field.rows, test.rows);
+        }
+        EXPECT_NEAR(field.width(), test.east, 0.01 * test.east);
+        EXPECT_NEAR(field.depth(), test.south, 0.01 * test.south);
+        if (test.voids < 0 || test.missing < 0) {
+            // Turned north-up, the corners the source does not cover hold no data.
+            EXPECT_GT(grid.noData.missingSamples, 0);
+            EXPECT_EQ(grid.noData.seaSamples, 0);
+            continue;
+        }
+        EXPECT_EQ(grid.noData.voidsFilled, test.voids);
+        EXPECT_EQ(grid.noData.seaRegions, test.sea);
+        EXPECT_EQ(grid.noData.missingRegions, test.missing);
+        const double all = static_cast<double>(field.heights.size());
+        EXPECT_NEAR(countOf(field, SampleKind::sea) / all, test.seaShare, 0.02);
+        EXPECT_NEAR(countOf(field, SampleKind::missing) / all,
+                    test.missing > 0 ? test.missingShare : 0.0, 0.02);
+        for (int r = 0; r < field.rows; ++r) {
+            for (int c = 0; c < field.columns; ++c) {
+                if (field.kind(c, r) == SampleKind::sea) {
+                    ASSERT_EQ(field.at(c, r), 0.0f);  // the water's level
+                } else if (field.kind(c, r) == SampleKind::filled) {
+                    // Smoothly between the void's shore, the ramp at 2 m a column.
+                    EXPECT_GT(field.at(c, r), field.at(149, r) - 1.0f);
+                    EXPECT_LT(field.at(c, r), field.at(153, r) + 1.0f);
+                }
+            }
+        }
+    }
+}
+
+// Whole-metre sources are shaded as smoothly as float ones: a hill stored as Int16 and as
+// Float32 gives the same relief, level for level.
+TEST(ElevationGrid, WholeMetreSourcesShowNoTerraces) {
+    const auto hill = [](int x, int y) {
+        return 1000 + 400 * std::exp(-(std::pow(x - 150, 2) + std::pow(y - 150, 2)) / 3000.0);
+    };
+    TemporaryFolder folder;
+    writeHeights(folder.file("float.tif"), 300, 300, hill, {500000, 30, 0, 5000000, 0, -30});
+    writeHeights(
+        folder.file("whole.tif"), 300, 300, [&](int x, int y) { return std::round(hill(x, y)); },
+        {500000, 30, 0, 5000000, 0, -30}, GDT_Int16);
+    const auto relief = [&](const char* name) {
+        const raster::ElevationGrid grid = raster::readElevation(folder.file(name));
+        return raster::reliefImage(grid.field, 512);
+    };
+    const GroundImage smooth = relief("float.tif");
+    const GroundImage whole = relief("whole.tif");
+    ASSERT_EQ(smooth.rgb.size(), whole.rgb.size());
+    std::size_t close = 0;
+    for (std::size_t texel = 0; texel < smooth.rgb.size() / 3; ++texel) {
+        bool near = true;
+        for (int channel = 0; channel < 3; ++channel) {
+            near = near &&
+                   std::abs(smooth.rgb[texel * 3 + channel] - whole.rgb[texel * 3 + channel]) <= 2;
+        }
+        close += near;
+    }
+    EXPECT_GE(close, smooth.rgb.size() / 3 * 99 / 100);
 }

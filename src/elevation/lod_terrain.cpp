@@ -275,6 +275,17 @@ bool LodTerrain::cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) c
            field_.drawn(c + x0, r + z1) && field_.drawn(c + x1, r + z1);
 }
 
+bool LodTerrain::anyDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
+    for (int j = z0; j <= z1; ++j) {
+        for (int i = x0; i <= x1; ++i) {
+            if (field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 bool LodTerrain::cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
     const int c = chunk.firstColumn, r = chunk.firstRow;
     const auto sea = [&](int i, int j) { return field_.kind(c + i, r + j) == SampleKind::sea; };
@@ -311,6 +322,7 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
         float worst = 0;
         double squares = 0;
+        bool dropsGround = false;
         // Every sample once: a cell takes its far edge only where no cell follows. A cell with a
         // corner without data is not drawn, so its samples show no error, nor do samples without
         // data inside a drawn cell.
@@ -321,6 +333,7 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
                 const int x0 = xs[ci], x1 = xs[ci + 1];
                 const int lastColumn = ci + 2 == xs.size() ? x1 : x1 - 1;
                 if (chunk.partial && !cellDrawn(chunk, x0, z0, x1, z1)) {
+                    dropsGround = dropsGround || anyDrawn(chunk, x0, z0, x1, z1);
                     continue;
                 }
                 const float nw = height(x0, z0), ne = height(x1, z0);
@@ -341,9 +354,15 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
                 }
             }
         }
-        chunk.error[level] = std::max(worst, chunk.error[level - 1]);
-        chunk.typicalError[level] = std::max(static_cast<float>(std::sqrt(squares / samples)),
-                                             chunk.typicalError[level - 1]);
+        // Ground a level leaves out beside no data is a hole as wide as its cells: it may show
+        // only as far off as an error of that size would.
+        const float hole = dropsGround
+                               ? static_cast<float>((1 << level) * std::max(field_.spacingEast,
+                                                                            field_.spacingSouth))
+                               : 0.0f;
+        chunk.error[level] = std::max({worst, hole, chunk.error[level - 1]});
+        chunk.typicalError[level] = std::max({static_cast<float>(std::sqrt(squares / samples)),
+                                              hole, chunk.typicalError[level - 1]});
     }
 }
 

@@ -119,6 +119,7 @@ class LodTerrain {
     // and whether one of them is in the sea.
     bool cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
     bool cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
+    bool anyDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
     const std::vector<GLushort>& partialIndices(const Chunk& chunk, int level, const Shape& shape,
                                                 unsigned skirtSides);
     static int chooseLevel(const Chunk& chunk, double detailPixels, double distance,

@@ -16,6 +16,33 @@ namespace {
 // An image side beyond this is no texture any OpenGL holds.
 constexpr int kMaxImageSide = 16384;
 
+// One [1 2 1] / 4 pass along each axis, the edges kept.
+void smooth(std::vector<double>& values, int width, int height) {
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<double> line;
+    for (int row = 0; row < height; ++row) {
+        double* at = &values[static_cast<std::size_t>(row) * w];
+        line.assign(at, at + w);
+        for (std::size_t x = 1; x + 1 < w; ++x) {
+            at[x] = 0.25 * line[x - 1] + 0.5 * line[x] + 0.25 * line[x + 1];
+        }
+    }
+    std::vector<double> above(w), here(w);
+    if (height < 3) {
+        return;
+    }
+    std::copy_n(values.begin(), w, above.begin());
+    for (int row = 1; row + 1 < height; ++row) {
+        double* at = &values[static_cast<std::size_t>(row) * w];
+        std::copy_n(at, w, here.begin());
+        const double* below = at + w;
+        for (std::size_t x = 0; x < w; ++x) {
+            at[x] = 0.25 * above[x] + 0.5 * here[x] + 0.25 * below[x];
+        }
+        std::swap(above, here);
+    }
+}
+
 }  // namespace
 
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
@@ -65,6 +92,9 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
             out[column] = north + (south - north) * down;
         }
     }
+    // Heights stored in whole metres tilt each cell by up to a metre over its length; one
+    // binomial pass over the texels, finer than the cells, keeps that jitter out of the shading.
+    smooth(heights, image.width, image.height);
     // The tint spans the heights the ground really has, in true metres.
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (int row = 0; row < field.rows; ++row) {

@@ -504,4 +504,65 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
     }
 }
 
+// Each command takes a world for the same kind: a terrain file by its name or magic, whether its
+// loader then accepts it or not, and anything else for a raster, whether it reads as one or not.
+TEST(World, EveryCommandTakesAWorldForTheSameKind) {
+    TemporaryFolder folder;
+    writeCheckerTerrain(folder.path());
+    writeSummitRaster(folder.file("summit.tif"));
+    writeFile(folder.file("broken.3dt"), Bytes{'3', 'd', 1, 2, 2, 1, 1, 1});
+    writeFile(folder.file("notes.txt"), Bytes{'n', 'o'});
+    const std::vector<std::vector<std::string>> commands = {
+        {"info"},
+        {"render", "--out", "view.png", "--width", "32", "--height", "24", "--force"},
+        {"export", "--out", "hill.stl", "--force"},
+        {"import", "--out", "imported", "--force"}};
+    const std::string notARaster = ": not a raster GDAL reads";
+    const std::string terrainFile = ": it is a terrain file already";
+    struct Case {
+        std::string world;
+        bool classic;
+        std::vector<std::string> said;  // by each of the commands, in their order
+    };
+    const std::vector<Case> cases = {
+        {"ground.3dt",
+         true,
+         {"file        ground.3dt (", "eye at x 0 z 0", "wrote hill.stl: ", terrainFile}},
+        {"summit.tif",
+         false,
+         {"summit.tif, an elevation raster", "an elevation raster as the viewer shows it",
+          "wrote hill.stl: ", "wrote imported/ground.3dt: "}},
+        {"broken.3dt",
+         true,
+         {"errorlog.txt: not a 3d thing", "render broken.3dt: the viewer rejects it (not a 3d",
+          "export broken.3dt: the viewer rejects it (not a 3d thing)", terrainFile}},
+        {"notes.txt", false, {notARaster, notARaster, notARaster, notARaster}},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            ChildOptions tool;
+            tool.executable = GROUNDTOOL_EXECUTABLE;
+            tool.workingFolder = folder.path();
+            tool.arguments = commands[i];
+            tool.arguments.insert(tool.arguments.begin() + 1, c.world);
+            ChildProcess run(tool);
+            EXPECT_TRUE(run.waitForExit(kStartTimeout).has_value());
+            const std::string said = run.standardOutput() + run.standardError();
+            EXPECT_NE(said.find(c.said[i]), std::string::npos)
+                << c.world << ", " << commands[i][0] << ": " << said;
+        }
+        ChildOptions options = viewerOptions(":0", folder.path());
+        options.environment = {"DISPLAY=:99999"};  // a classic world gets as far as the display
+        options.arguments = {"--height-scale", "1", c.world};
+        ChildProcess viewer(options);
+        const std::optional<ExitStatus> status = viewer.waitForExit(kExitTimeout);
+        ASSERT_TRUE(status.has_value()) << c.world;
+        EXPECT_EQ(*status == ExitStatus::withCode(64), !c.classic) << c.world;
+        EXPECT_EQ(
+            viewer.standardError().find("--height-scale is for .3dt worlds") != std::string::npos,
+            !c.classic)
+            << c.world << ": " << viewer.standardError();
+    }
+}
+
 }  // namespace

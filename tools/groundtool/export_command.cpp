@@ -6,12 +6,12 @@
 #include <iostream>
 #include <memory>
 #include <regex>
+#include <utility>
 
 #include "elevation_option_cli.h"
 #include "option_checks.h"
 #include "option_values.h"
 #include "tool_error.h"
-#include "world.h"
 
 namespace groundtool {
 
@@ -129,10 +129,11 @@ Command addExportCommand(CLI::App& app) {
     cli->add_flag("--force", options->force, "replace existing files");
 
     return Command{cli, [options, cli]() {
-                       if (!world::isClassicWorldFile(options->source)) {
+                       OpenedWorld opened = openWorld(options->source);
+                       if (opened.raster) {
                            refuseMisplaced(*cli, true, {"--height-scale"});
                        }
-                       runExport(*options, std::cout, std::cerr);
+                       runExport(*options, std::move(opened), std::cout, std::cerr);
                        return kExitSuccess;
                    }};
 }

@@ -8,6 +8,7 @@
 
 #include "command.h"
 #include "elevation_options.h"
+#include "open_world.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -40,9 +41,10 @@ struct ExportOptions {
 // The format a name or --format value stands for; throws ToolError (usage) for any other.
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output);
 
-// Checks every target, reads the source, writes all files whole or none, and reports one line
-// per file on out; warnings about the source go to warnings.
-void runExport(const ExportOptions& options, std::ostream& out, std::ostream& warnings);
+// Checks every target, reads the source, opened already, writes all files whole or none, and
+// reports one line per file on out; warnings about the source go to warnings.
+void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& out,
+               std::ostream& warnings);
 
 // Registers "export" on app; its run writes to standard output and error.
 Command addExportCommand(CLI::App& app);

@@ -267,12 +267,13 @@ ExportFormat exportFormat(const std::string& nameOrExtension, const std::string&
                     kExitUsage);
 }
 
-void runExport(const ExportOptions& options, std::ostream& out, std::ostream& warnings) {
+void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& out,
+               std::ostream& warnings) {
     const std::string extension = splitExtension(options.output).second;
     const ExportFormat format = exportFormat(
         options.format.empty() ? extension.substr(extension.empty() ? 0 : 1) : options.format,
         options.output);
-    const bool world = world::isClassicWorldFile(options.source);
+    const bool world = opened.classic.has_value();
     checkOptions(options, format, world);
     const OutputFolder folder(world::folderOf(options.output));
     const std::vector<TileFiles> files = outputFiles(options, format);
@@ -290,9 +291,10 @@ void runExport(const ExportOptions& options, std::ostream& out, std::ostream& wa
     const int maxSamples =
         options.samples != 0 ? options.samples : samplesForTriangles(kDefaultMaxTriangles);
     ExportSource source =
-        world ? loadTerrainSource(options.source, options.heightScale)
-              : loadRasterSource(options.source, maxSamples,
+        world ? loadTerrainSource(options.source, *opened.classic, options.heightScale)
+              : loadRasterSource(*opened.raster, maxSamples,
                                  format == ExportFormat::obj || format == ExportFormat::glb);
+    opened = OpenedWorld{};  // a raster's reader ends: everything is read
     for (const std::string& warning : source.warnings) {
         warnings << "groundtool: " << options.source << ": " << warning << "\n";
     }

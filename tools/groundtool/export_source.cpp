@@ -1,109 +1,77 @@
 #include "export_source.h"
 
-#include <cstdint>
-#include <memory>
-
-#include "byte_source.h"
 #include "elevation_grid.h"
 #include "export_texture.h"
-#include "image.h"
-#include "terrain.h"
-#include "terrain_format.h"
 #include "tool_error.h"
-#include "world.h"
+#include "viewer_load.h"
 
 namespace groundtool {
-
-namespace format = terrain_format;
 
 namespace {
 // The relief over an exported raster's mesh: detail beyond what its samples show, in a file
 // size mesh tools take.
 constexpr int kRasterTextureSide = 2048;
-}  // namespace
-
-ExportSource loadRasterSource(const std::string& path, int maxSamples, bool textured) {
-    ExportSource source;
-    raster::ElevationGrid grid =
-        raster::readElevation(path, raster::kDefaultMaxSamples, maxSamples);
-    source.field = std::move(grid.field);
-    if (textured) {
-        source.image = raster::reliefImage(source.field, kRasterTextureSide);
-    }
-    if (!grid.note.empty()) {
-        source.warnings.push_back(grid.note);
-    }
-    return source;
-}
-
-namespace {
 
 constexpr int kMinGridSize = 2;  // a single row or column draws nothing
-
-std::unique_ptr<FileSource> openSource(const std::string& path) {
-    std::string failure;
-    std::unique_ptr<FileSource> file = FileSource::open(path, &failure);
-    if (!file) {
-        throw ToolError(fileError("cannot open", path, failure));
-    }
-    return file;
-}
-
 }  // namespace
 
-ExportSource loadTerrainSource(const std::string& path, double heightScale) {
-    std::unique_ptr<FileSource> file = openSource(path);
-    std::uint8_t header[format::kHeaderBytes] = {};
-    if (file->read(header, sizeof header) != sizeof header) {
-        throw ToolError("cannot export " + path + ": the header ends early");
+ExportSource loadRasterSource(const raster::ElevationSource& source, int maxSamples,
+                              bool textured) {
+    ExportSource exported;
+    raster::ElevationGrid grid =
+        raster::readElevation(source, raster::kDefaultMaxSamples, maxSamples);
+    exported.field = std::move(grid.field);
+    if (textured) {
+        exported.image = raster::reliefImage(exported.field, kRasterTextureSide);
     }
-    const auto field = [&header](std::size_t offset) {
-        return static_cast<int>(static_cast<std::int8_t>(header[offset]));
-    };
-    if (field(format::kTypeOffset) != format::kTypeTerrain) {
-        throw ToolError("cannot export " + path + ": type " +
-                        std::to_string(field(format::kTypeOffset)) + " is no terrain");
+    if (!grid.note.empty()) {
+        exported.warnings.push_back(grid.note);
     }
-    const int gridRows = field(format::kRowsOffset);
-    const int gridColumns = field(format::kColumnsOffset);
+    return exported;
+}
+
+ExportSource loadTerrainSource(const std::string& path, const ClassicWorld& world,
+                               double heightScale) {
+    const TerrainReport& report = world.report;
+    if (!report.found) {
+        throw ToolError(fileError("cannot open", path, report.openFailure));
+    }
+    if (!report.accepted) {
+        throw ToolError("cannot export " + path + ": the viewer rejects it (" +
+                        joined(report.messages) + ")");
+    }
+    const TerrainGrid& grid = world.grid;
+    const int gridRows = grid.rows;
+    const int gridColumns = grid.columns;
     if (gridRows < kMinGridSize || gridColumns < kMinGridSize) {
         throw ToolError("cannot export " + path + ": " + std::to_string(gridRows) + " x " +
                         std::to_string(gridColumns) +
                         " samples; the viewer draws a grid of 2 x 2 or more");
     }
-    // Both are at most 127, so the sample count fits easily.
-    const std::size_t sampleCount = static_cast<std::size_t>(gridRows) * gridColumns;
-    std::vector<std::uint8_t> levels(sampleCount, 0);
-    file->read(levels.data(), sampleCount);
 
-    ExportSource source;
-    HeightField& heights = source.field;
+    ExportSource exported;
+    HeightField& heights = exported.field;
     heights.columns = gridRows;
     heights.rows = gridColumns;
     heights.spacingEast = scene::kSpacing;
     heights.spacingSouth = scene::kSpacing;
-    heights.heights.resize(sampleCount);
+    // Both are at most 127, so the sample count fits easily.
+    heights.heights.resize(static_cast<std::size_t>(gridRows) * gridColumns);
     for (int i = 0; i < gridRows; ++i) {
         for (int j = 0; j < gridColumns; ++j) {
-            const auto level =
-                static_cast<std::int8_t>(levels[static_cast<std::size_t>(i) * gridColumns + j]);
             heights.heights[static_cast<std::size_t>(j) * gridRows + i] =
-                scene::worldHeight(level, static_cast<float>(heightScale));
+                scene::worldHeight(grid.heights[i][j], static_cast<float>(heightScale));
         }
     }
 
-    const std::string textureName = world::textureFileName(field(format::kTextureNumberOffset));
-    Bitmap bitmap;
-    const BitmapReport report = bitmap.load(world::inFolder(world::folderOf(path), textureName));
-    if (bitmap.pixels() == nullptr) {
-        source.warnings.push_back(
-            "no texture " + textureName +
-            (report.openFailure.empty() ? " (unreadable)" : " (" + report.openFailure + ")") +
-            "; the ground is plain grey");
+    if (grid.bitmap.pixels() == nullptr) {
+        const std::string& failure = report.texture.openFailure;
+        exported.warnings.push_back("no texture " + report.textureName +
+                                    (failure.empty() ? " (unreadable)" : " (" + failure + ")") +
+                                    "; the ground is plain grey");
     }
-    source.image = unrolledTexture(
-        bitmap, {field(format::kTileXOffset), field(format::kTileYOffset)}, heights);
-    return source;
+    exported.image = unrolledTexture(grid.bitmap, {grid.tileX, grid.tileY}, heights);
+    return exported;
 }
 
 }  // namespace groundtool

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "height_field.h"
+#include "open_world.h"
 
 namespace groundtool {
 
@@ -15,15 +16,17 @@ struct ExportSource {
     std::vector<std::string> warnings;
 };
 
-// Reads an elevation raster: heights in metres, at most maxSamples on the longer side (export
-// averages a larger field down itself), with the picture that goes over it when textured (the
-// relief costs a second read of the source, which untextured formats are spared), read through
-// the raster library's open policy.
-ExportSource loadRasterSource(const std::string& path, int maxSamples, bool textured);
+// Reads an elevation raster open in its reader: heights in metres, at most maxSamples on the
+// longer side (export averages a larger field down itself), with the picture that goes over it
+// when textured (the relief costs a second read of the source, which untextured formats are
+// spared).
+ExportSource loadRasterSource(const raster::ElevationSource& source, int maxSamples, bool textured);
 
-// A world with rows and columns of 2 or more, heights level / 127 * heightScale with the heights
-// a short file lacks as 0, as the viewer reads them. Its rows run along x: grid row i is the
-// field's column i. The texture comes from the file's folder; a missing one gives plain grey.
-ExportSource loadTerrainSource(const std::string& path, double heightScale);
+// A world at path as the viewer's loader read it, with rows and columns of 2 or more; heights
+// level / 127 * heightScale. Its rows run along x: grid row i is the field's column i. A missing
+// texture gives plain grey. Throws ToolError when the file can't be opened or the loader refuses
+// it, with the loader's message.
+ExportSource loadTerrainSource(const std::string& path, const ClassicWorld& world,
+                               double heightScale);
 
 }  // namespace groundtool

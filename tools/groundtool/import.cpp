@@ -14,6 +14,7 @@
 #include "gdal_raster.h"
 #include "grid_layout.h"
 #include "image_files.h"
+#include "open_world.h"
 #include "option_values.h"
 #include "printable.h"
 #include "raster_error.h"
@@ -239,7 +240,12 @@ void runImport(const ImportOptions& options, std::ostream& out) {
         output.checkTarget(texturePath);
     }
 
-    const ElevationSource source(options.source);
+    const OpenedWorld opened = openWorld(options.source);
+    if (!opened.raster) {
+        throw ToolError("cannot import " + printable(options.source) +
+                        ": it is a terrain file already; import reads elevation rasters");
+    }
+    const ElevationSource& source = *opened.raster;
     const Ground& ground = source.ground();
     const GridLayout grid = raster::layoutGrid(source.width(), source.height(), ground.cellEast,
                                                ground.cellNorth, options.size);

@@ -47,7 +47,8 @@ std::string length(double value, bool inMetres);
 std::int8_t heightLevel(double height, HeightRange range);
 
 // Writes both files, or neither, and says what it made of the source on out, ending with the
-// viewer's command line that shows it. Throws ToolError or raster::RasterError.
+// viewer's command line that shows it. Throws ToolError (also for a terrain file) or
+// raster::RasterError.
 void runImport(const ImportOptions& options, std::ostream& out);
 
 }  // namespace groundtool

@@ -18,6 +18,7 @@
 #include "elevation_grid.h"
 #include "headless_gl.h"
 #include "import.h"
+#include "open_world.h"
 #include "option_values.h"
 #include "printable.h"
 #include "terrain.h"
@@ -264,8 +265,8 @@ std::pair<float, float> drawnHeights(const HeightField& field) {
 
 // What the viewer makes of an elevation raster, read as it reads it. A source it cannot walk
 // over throws RasterError with the viewer's reason on one line.
-int runRasterInfo(const std::string& path, std::ostream& out) {
-    const raster::ElevationSource source(path);
+int runRasterInfo(const std::string& path, const raster::ElevationSource& source,
+                  std::ostream& out) {
     const raster::ElevationGrid grid = raster::readElevation(source);
     const HeightField& field = grid.field;
     const bool inMetres = source.ground().inMetres;
@@ -294,13 +295,7 @@ int runRasterInfo(const std::string& path, std::ostream& out) {
     return kExitSuccess;
 }
 
-}  // namespace
-
-int runInfo(const std::string& path, std::ostream& out) {
-    // A readable file that is no world is what the viewer walks over as an elevation raster.
-    if (world::regularFileProblem(path).empty() && !world::isClassicWorldFile(path)) {
-        return runRasterInfo(path, out);
-    }
+int runClassicInfo(const std::string& path, ClassicWorld classic, std::ostream& out) {
     HeadlessGL gl(kContextSide, kContextSide);
     if (!gl.ok()) {
         throw ToolError("cannot check " + path + ": no OpenGL context (" + gl.error() + ")",
@@ -312,7 +307,7 @@ int runInfo(const std::string& path, std::ostream& out) {
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
 
     Terrain terrain;
-    const ViewerLoad load = loadAsViewer(terrain, path);
+    const ViewerLoad load = loadAsViewer(terrain, std::move(classic));
     const TerrainReport& report = load.report;
     const std::string folder = world::folderOf(path);
     Findings findings;
@@ -359,6 +354,22 @@ int runInfo(const std::string& path, std::ostream& out) {
             << " silent problem" << (findings.problems.size() == 1 ? "" : "s") << "\n";
     }
     return clean ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int runInfo(const std::string& path, std::ostream& out) {
+    // A path that is no regular file is told as the terrain loader finds it: it cannot open it.
+    if (!world::regularFileProblem(path).empty()) {
+        ClassicWorld unopened;
+        unopened.report = parseTerrainFile(path, unopened.grid);
+        return runClassicInfo(path, std::move(unopened), out);
+    }
+    OpenedWorld opened = openWorld(path);
+    if (opened.raster) {
+        return runRasterInfo(path, *opened.raster, out);
+    }
+    return runClassicInfo(path, std::move(*opened.classic), out);
 }
 
 }  // namespace groundtool

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <ostream>
+#include <utility>
 
 #include "app.h"
 #include "camera.h"
@@ -61,9 +63,10 @@ std::vector<std::uint8_t> readPicture(int width, int height) {
 }
 
 // The viewer's first frame of an elevation raster: the same world, walker and frame code.
-std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options) {
-    const raster::ElevationWorld world =
-        raster::loadElevationWorld(options.terrain, options.exaggeration);
+std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
+                                               std::unique_ptr<raster::ElevationSource> source) {
+    const raster::ElevationWorld world = raster::loadElevationWorld(*source, options.exaggeration);
+    source.reset();  // the reader ends: everything is read
     Walker walker(world.grid.field);
     if (options.eyeHeight > 0.0) {
         walker.setEyeHeight(options.eyeHeight);
@@ -96,8 +99,13 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options) {
 
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                                       std::vector<std::string>& viewerMessages) {
-    if (!world::isClassicWorldFile(options.terrain)) {
-        return renderElevationFrame(options);
+    return renderFrame(options, openWorld(options.terrain), viewerMessages);
+}
+
+std::vector<std::uint8_t> renderFrame(const RenderOptions& options, OpenedWorld opened,
+                                      std::vector<std::string>& viewerMessages) {
+    if (opened.raster) {
+        return renderElevationFrame(options, std::move(opened.raster));
     }
     HeadlessGL gl(options.width, options.height, options.depthBuffer);
     if (!gl.ok()) {
@@ -111,7 +119,7 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
     app::enableFixedFeatures();
 
     Terrain terrain;
-    const ViewerLoad load = loadAsViewer(terrain, options.terrain);
+    const ViewerLoad load = loadAsViewer(terrain, std::move(*opened.classic));
     if (!load.report.found) {
         throw ToolError(fileError("cannot read", options.terrain, load.report.openFailure));
     }
@@ -158,19 +166,26 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
 }
 
 void runRender(const RenderOptions& options, std::ostream& out, std::ostream& warnings) {
+    runRender(options, openWorld(options.terrain), out, warnings);
+}
+
+void runRender(const RenderOptions& options, OpenedWorld opened, std::ostream& out,
+               std::ostream& warnings) {
+    const bool raster = opened.raster != nullptr;
     const std::string output =
         options.output.empty() ? defaultRenderOutput(options.terrain) : options.output;
     StagedOutput staged(options.force);
     staged.checkTarget(output);
 
     std::vector<std::string> viewerMessages;
-    const std::vector<std::uint8_t> pixels = renderFrame(options, viewerMessages);
+    const std::vector<std::uint8_t> pixels =
+        renderFrame(options, std::move(opened), viewerMessages);
     for (const std::string& message : viewerMessages) {
         warnings << "groundtool: " << message << "\n";
     }
     staged.stage(output, encodePng(options.width, options.height, pixels));
     staged.commit();
-    if (!world::isClassicWorldFile(options.terrain)) {
+    if (raster) {
         out << "wrote " << output << " (" << options.width << " x " << options.height
             << ", an elevation raster as the viewer shows it)\n";
         return;
@@ -230,14 +245,15 @@ Command addRenderCommand(CLI::App& app) {
     raster::addElevationOption(*command, raster::kPitchOption, options->pitchDegrees, true);
     command->add_flag("--force", options->force, "replace an existing PNG");
     return {command, [options, command] {
-                if (!world::isClassicWorldFile(options->terrain)) {
+                OpenedWorld opened = openWorld(options->terrain);
+                if (opened.raster) {
                     refuseMisplaced(*command, true, {"--eye", "--height-scale"});
                 } else {
                     refuseMisplaced(*command, false,
                                     {"--at", "--at-latlon", "--pitch", "--exaggeration",
                                      "--eye-height", "--detail", "--fog"});
                 }
-                runRender(*options, std::cout, std::cerr);
+                runRender(*options, std::move(opened), std::cout, std::cerr);
                 return kExitSuccess;
             }};
 }

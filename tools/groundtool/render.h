@@ -11,6 +11,7 @@
 
 #include "elevation_frame.h"
 #include "elevation_options.h"
+#include "open_world.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -58,8 +59,13 @@ std::string defaultRenderOutput(const std::string& terrainPath);
 // while loading, and a missing texture, which it would not, are added to warnings.
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                                       std::vector<std::string>& warnings);
+// The same of options.terrain opened already.
+std::vector<std::uint8_t> renderFrame(const RenderOptions& options, OpenedWorld opened,
+                                      std::vector<std::string>& warnings);
 
 // Renders and writes the PNG; the viewer's messages go to warnings, the summary to out.
 void runRender(const RenderOptions& options, std::ostream& out, std::ostream& warnings);
+void runRender(const RenderOptions& options, OpenedWorld opened, std::ostream& out,
+               std::ostream& warnings);
 
 }  // namespace groundtool

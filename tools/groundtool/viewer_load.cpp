@@ -2,14 +2,19 @@
 
 #include <GL/gl.h>
 
+#include <utility>
+
 #include "diag.h"
 #include "world.h"
 
 namespace groundtool {
 
-ViewerLoad loadAsViewer(Terrain& terrain, const std::string& path) {
+ViewerLoad loadAsViewer(Terrain& terrain, ClassicWorld world) {
     ViewerLoad load;
-    load.report = terrain.loadFile(path);
+    load.report = std::move(world.report);
+    if (load.report.accepted) {
+        terrain.show(std::move(world.grid));
+    }
     load.messages = load.report.messages;
     const std::vector<LoadMessage> errors = frameErrorCheck();
     load.messages.insert(load.messages.end(), errors.begin(), errors.end());

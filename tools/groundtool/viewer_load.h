@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "open_world.h"
 #include "terrain.h"
 
 namespace groundtool {
@@ -18,8 +19,9 @@ struct ViewerLoad {
     bool endsAtFirstFrame = false;
 };
 
-// Needs a current OpenGL context set up as the viewer sets it.
-ViewerLoad loadAsViewer(Terrain& terrain, const std::string& path);
+// Gives terrain the world's grid, when its loader accepted it, uploading the texture as the viewer
+// does. Needs a current OpenGL context set up as the viewer sets it.
+ViewerLoad loadAsViewer(Terrain& terrain, ClassicWorld world);
 
 // The error check that starts every viewer frame: the entries it would log (none when no error
 // is pending; the viewer would exit after logging them).

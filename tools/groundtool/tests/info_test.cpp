@@ -267,16 +267,16 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          [](const std::string& path) {
              writeRaster(path,
                          {"GTiff",
-                          361,
-                          361,
+                          3601,
+                          3601,
                           GDT_Float32,
-                          {7, 1 / 3600.0, 0, 46.05, 0, -1 / 3600.0},
+                          {7 - 0.5 / 3600, 1 / 3600.0, 0, 46.5 + 0.5 / 3600, 0, -1 / 3600.0},
                           4326,
                           -9999},
-                         [](int x, int y) { return 400.0 + x - y; });
+                         [](int x, int y) { return 400.0 + (x - y) / 10.0; });
          },
          0,
-         {"samples     361 x 361, every cell of the source",
+         {"samples     3601 x 3601, every cell of the source",
           "spacing     21.5 m east, 30.9 m north", "heights     40 to 760 m over the samples drawn",
           "no data     samples with data 100%; 0 voids filled; 0 regions without data drawn as "
           "sea; 0 left empty"}},
