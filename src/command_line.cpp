@@ -137,13 +137,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
 
     std::string keys;
     for (const ElevationKey& key : kElevationKeys) {
-        keys += "\n  " + elevationKeyName(key) + "  " + key.description;
+        keys += "\n  " + std::string(key.keys) + "  " + key.description;
     }
     CLI::App cli{
         "groundview: walks over a height-field terrain (\".3dt\") or an elevation raster "
         "(GeoTIFF, SRTM .hgt, ...) in full-screen game mode or in a window.\n"
-        "Keys: w/s walk, a/d turn, o/p step sideways, Esc leaves. Over an elevation raster "
-        "also:" +
+        "Keys: w/s walk, a/d turn, o/p step sideways, Esc leaves. Over an elevation raster, "
+        "the keys and the mouse:" +
             keys,
         "groundview"};
     std::optional<std::string> world;
@@ -164,6 +164,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     raster::addElevationOption(cli, raster::kEyeHeightOption, options.eyeHeight, true);
     raster::addElevationOption(cli, raster::kDetailOption, options.detailPixels, true);
     raster::addElevationOption(cli, raster::kFogOption, options.fog, true);
+    CLI::Option* at = raster::addElevationOption(cli, raster::kAtOption, options.start.at, true);
+    raster::addElevationOption(cli, raster::kAtLatLonOption, options.start.atLatLon, true)
+        ->excludes(at);
+    raster::addElevationOption(cli, raster::kHeadingOption, options.start.headingDegrees, true);
+    raster::addElevationOption(cli, raster::kPitchOption, options.start.pitchDegrees, true);
     bool orExample = false;
     cli.add_flag("--or-example", orExample,
                  "without a WORLD, open the installed example world (" GROUNDVIEW_EXAMPLE_DIR
@@ -206,7 +211,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     // Each kind of world has its own options; the other kind's would be silently ignored.
     const std::vector<const raster::ElevationOption*> elevationOnly = {
         &raster::kExaggerationOption, &raster::kEyeHeightOption, &raster::kDetailOption,
-        &raster::kFogOption};
+        &raster::kFogOption,          &raster::kAtOption,        &raster::kAtLatLonOption,
+        &raster::kHeadingOption,      &raster::kPitchOption};
     if (options.elevation && !heightScale.empty()) {
         return usageError(raster::misplacedOption("--height-scale", true));
     }

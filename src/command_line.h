@@ -39,6 +39,7 @@ struct ViewerOptions {
     double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the walker's default
     double detailPixels = raster::kDetailOption.defaultValue;
     FogChoice fog;
+    raster::ViewStart start;  // where the walk starts and which way it looks
 };
 
 struct ParsedCommandLine {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@
 #include "diag.h"
 #include "elevation_frame.h"
 #include "elevation_keys.h"
+#include "elevation_pointer.h"
 #include "elevation_world.h"
 #include "open_world.h"
+#include "pick.h"
 #include "printable.h"
 #include "raster_error.h"
 #include "terrain.h"
@@ -39,13 +42,17 @@ struct ElevationView {
     std::unique_ptr<LodTerrain> ground;
     std::unique_ptr<Walker> walker;
     ElevationToggles toggles;
+    ElevationPointer pointer;
+    std::optional<raster::Pick> pick;  // the readout's second line while there is one
 };
 std::unique_ptr<ElevationView> elevation;
 
-// The readout line's place: pixels from the window's top-left corner to its baseline; light text
-// on a dark translucent band, legible over any ground and the sky.
+// The readout lines' place: pixels from the window's top-left corner to the first baseline, and
+// from one baseline to the next; light text on a dark translucent band, legible over any ground
+// and the sky.
 constexpr int kReadoutLeft = 8;
 constexpr int kReadoutBaseline = 20;
+constexpr int kReadoutLineSpacing = 20;
 constexpr int kReadoutMargin = 5;   // pixels of band around the text
 constexpr int kReadoutAscent = 10;  // Helvetica 12 above and below its baseline
 constexpr int kReadoutDescent = 4;
@@ -59,7 +66,7 @@ bool frameChainRunning = false;
 // Sources up to this many samples are read in well under a second, without a word.
 constexpr long long kQuietReadSamples = 4'000'000;
 
-void drawReadout(const std::string& text, int width, int height) {
+void drawReadout(const std::vector<std::string>& lines, int width, int height) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0.0, width, 0.0, height);
@@ -68,18 +75,22 @@ void drawReadout(const std::string& text, int width, int height) {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_FOG);
     glDisable(GL_TEXTURE_2D);
-    const auto* line = reinterpret_cast<const unsigned char*>(text.c_str());
-    const int textWidth = glutBitmapLength(GLUT_BITMAP_HELVETICA_12, line);
-    const int baseline = height - kReadoutBaseline;
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glColor4dv(kReadoutBand);
-    glRecti(kReadoutLeft - kReadoutMargin, baseline - kReadoutDescent - kReadoutMargin,
-            kReadoutLeft + textWidth + kReadoutMargin, baseline + kReadoutAscent + kReadoutMargin);
-    glDisable(GL_BLEND);
-    glColor3dv(kReadoutText);
-    glRasterPos2i(kReadoutLeft, baseline);
-    glutBitmapString(GLUT_BITMAP_HELVETICA_12, line);
+    int baseline = height - kReadoutBaseline;
+    for (const std::string& text : lines) {
+        const auto* line = reinterpret_cast<const unsigned char*>(text.c_str());
+        const int textWidth = glutBitmapLength(GLUT_BITMAP_HELVETICA_12, line);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glColor4dv(kReadoutBand);
+        glRecti(kReadoutLeft - kReadoutMargin, baseline - kReadoutDescent - kReadoutMargin,
+                kReadoutLeft + textWidth + kReadoutMargin,
+                baseline + kReadoutAscent + kReadoutMargin);
+        glDisable(GL_BLEND);
+        glColor3dv(kReadoutText);
+        glRasterPos2i(kReadoutLeft, baseline);
+        glutBitmapString(GLUT_BITMAP_HELVETICA_12, line);
+        baseline -= kReadoutLineSpacing;
+    }
 }
 
 void drawElevation() {
@@ -91,9 +102,14 @@ void drawElevation() {
     frame.fog = options.fog;
     drawElevationFrame(*elevation->ground, *elevation->walker, frame);
     if (elevation->toggles.readout) {
-        drawReadout(raster::whereText(*elevation->walker, elevation->world.grid.placement,
-                                      elevation->world.exaggeration),
-                    frame.width, frame.height);
+        const raster::SourcePlacement& placement = elevation->world.grid.placement;
+        std::vector<std::string> lines = {
+            raster::whereText(*elevation->walker, placement, elevation->world.exaggeration)};
+        if (elevation->pick) {
+            lines.push_back(raster::pickText(*elevation->pick, *elevation->walker, placement,
+                                             elevation->world.exaggeration));
+        }
+        drawReadout(lines, frame.width, frame.height);
     }
 }
 
@@ -141,6 +157,94 @@ void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
                   : app::handleKey(camera, key);
     if (result == app::KeyResult::Quit) {
         quit();
+    }
+}
+
+// Arrows walk and turn, the page keys pitch the view; classic worlds ignore them.
+void onSpecialKey(int key, int /*x*/, int /*y*/) {
+    if (!elevation) {
+        return;
+    }
+    ArrowKey arrow = ArrowKey::up;
+    switch (key) {
+        case GLUT_KEY_UP:
+            break;
+        case GLUT_KEY_DOWN:
+            arrow = ArrowKey::down;
+            break;
+        case GLUT_KEY_LEFT:
+            arrow = ArrowKey::left;
+            break;
+        case GLUT_KEY_RIGHT:
+            arrow = ArrowKey::right;
+            break;
+        case GLUT_KEY_PAGE_UP:
+            arrow = ArrowKey::pageUp;
+            break;
+        case GLUT_KEY_PAGE_DOWN:
+            arrow = ArrowKey::pageDown;
+            break;
+        default:
+            return;
+    }
+    const bool shift = (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0;
+    handleElevationArrow(*elevation->walker, elevation->toggles, arrow, shift);
+}
+
+// The ground under the window's pixel (x, y): the readout's second line, and one line on
+// standard output for scripts, flushed at once. Over the sky there is nothing to pick.
+void pickUnder(int x, int y) {
+    const raster::SourcePlacement& placement = elevation->world.grid.placement;
+    elevation->pick = raster::pickAt(*elevation->walker, placement, glutGet(GLUT_WINDOW_WIDTH),
+                                     glutGet(GLUT_WINDOW_HEIGHT), x + 0.5, y + 0.5);
+    if (elevation->pick) {
+        std::cout << raster::pickLine(*elevation->pick, *elevation->walker, placement,
+                                      elevation->world.exaggeration)
+                  << std::endl;
+    }
+}
+
+void onMouse(int button, int state, int x, int y) {
+    if (!elevation) {
+        return;
+    }
+    // freeglut reports the wheel as buttons 3 (away from the user) and 4.
+    constexpr int kWheelUp = 3, kWheelDown = 4;
+    PointerButton which = PointerButton::left;
+    switch (button) {
+        case GLUT_LEFT_BUTTON:
+            break;
+        case GLUT_MIDDLE_BUTTON:
+            which = PointerButton::middle;
+            break;
+        case GLUT_RIGHT_BUTTON:
+            which = PointerButton::right;
+            break;
+        case kWheelUp:
+            which = PointerButton::wheelUp;
+            break;
+        case kWheelDown:
+            which = PointerButton::wheelDown;
+            break;
+        default:
+            return;
+    }
+    const PointerAction action =
+        state == GLUT_DOWN
+            ? elevation->pointer.press(*elevation->walker, which,
+                                       (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0, x, y,
+                                       glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT))
+            : elevation->pointer.release(which);
+    if (action == PointerAction::pick) {
+        pickUnder(x, y);
+    } else if (action == PointerAction::clearPick) {
+        elevation->pick.reset();
+    }
+}
+
+void onMotion(int x, int y) {
+    if (elevation) {
+        elevation->pointer.drag(*elevation->walker, x, y, glutGet(GLUT_WINDOW_HEIGHT));
     }
 }
 
@@ -211,6 +315,12 @@ bool readElevationWorld() {
     if (options.eyeHeight > 0.0) {
         elevation->walker->setEyeHeight(options.eyeHeight);
     }
+    if (const std::string problem =
+            raster::placeWalker(*elevation->walker, elevation->world.grid.placement, options.start);
+        !problem.empty()) {
+        std::cerr << "groundview: " << problem << "; see groundview --help" << std::endl;
+        return false;
+    }
     return true;
 }
 
@@ -265,6 +375,9 @@ int main(int argc, char** argv) {
     glutArgv.push_back(nullptr);
     initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
     glutKeyboardFunc(onKeyboard);
+    glutSpecialFunc(onSpecialKey);
+    glutMouseFunc(onMouse);
+    glutMotionFunc(onMotion);
     glutMainLoop();
     return 0;
 }

@@ -16,8 +16,10 @@
 #include "app.h"
 #include "elevation_frame.h"
 #include "elevation_keys.h"
+#include "elevation_pointer.h"
 #include "headless_gl.h"
 #include "lod_terrain.h"
+#include "pick.h"
 #include "walker.h"
 
 namespace {
@@ -180,7 +182,12 @@ TEST_F(Elevation, KeysMoveTheWalkerAsTheClassicKeysMoveTheCamera) {
                   {"]]]]]]]o", w, start},
                   {"]]]]]]]p", 0, start},
                   {"dddddddddddd]]]]]]]w", w, start},
-                  {"Wx?", w / 2, start}};
+                  {"W", w / 2, start - 5 * w / 200},
+                  {"S", w / 2, start + 5 * w / 200},
+                  {"O", w / 2 + 5 * w / 200, start},
+                  {"P", w / 2 - 5 * w / 200, start},
+                  {"ddddddddddddddddddddddddW", w / 2, start + 5 * w / 200},
+                  {"AxQE?", w / 2, start}};
     for (const auto& move : kMoves) {
         Walker walker(field);
         ElevationToggles toggles;
@@ -204,6 +211,44 @@ TEST_F(Elevation, KeysMoveTheWalkerAsTheClassicKeysMoveTheCamera) {
     EXPECT_EQ(handleElevationKey(walker, toggles, 'h'), app::KeyResult::CameraChanged);
     EXPECT_FALSE(toggles.readout);
     EXPECT_EQ(handleElevationKey(walker, toggles, 'L'), app::KeyResult::Ignored);
+    // The pitch: five degrees a press, from the start's -10 to at most 80 either way.
+    const struct {
+        char key;
+        int presses;
+        double degrees;
+    } kPitches[] = {{'q', 1, -5}, {'q', 3, 5}, {'q', 40, 80}, {'e', 1, -15}, {'e', 40, -80}};
+    for (const auto& pitch : kPitches) {
+        Walker pitched(field);
+        for (int i = 0; i < pitch.presses; ++i) {
+            EXPECT_EQ(handleElevationKey(pitched, toggles, pitch.key),
+                      app::KeyResult::CameraChanged);
+        }
+        EXPECT_NEAR(pitched.pitchRadians() * 180 / kPi, pitch.degrees, 1e-9) << pitch.key;
+        const Point3 eye = pitched.eye(), centre = pitched.lookAt();
+        EXPECT_NEAR(std::atan2(centre.y - eye.y, std::hypot(centre.x - eye.x, centre.z - eye.z)),
+                    pitched.pitchRadians(), 1e-9);
+    }
+    // Arrows and page keys as their letters; Shift only lengthens a walk.
+    const struct {
+        ArrowKey key;
+        bool shift;
+        const char* same;
+    } kArrows[] = {{ArrowKey::up, false, "w"},     {ArrowKey::up, true, "W"},
+                   {ArrowKey::down, false, "s"},   {ArrowKey::down, true, "S"},
+                   {ArrowKey::left, true, "a"},    {ArrowKey::right, false, "d"},
+                   {ArrowKey::pageUp, false, "q"}, {ArrowKey::pageDown, true, "e"}};
+    for (const auto& arrow : kArrows) {
+        Walker byArrow(field), byLetter(field);
+        handleElevationKey(byArrow, toggles, 'd');
+        handleElevationKey(byLetter, toggles, 'd');
+        EXPECT_EQ(handleElevationArrow(byArrow, toggles, arrow.key, arrow.shift),
+                  app::KeyResult::CameraChanged);
+        handleElevationKey(byLetter, toggles, static_cast<unsigned char>(*arrow.same));
+        EXPECT_EQ(byArrow.x(), byLetter.x()) << arrow.same;
+        EXPECT_EQ(byArrow.z(), byLetter.z()) << arrow.same;
+        EXPECT_EQ(byArrow.headingRadians(), byLetter.headingRadians()) << arrow.same;
+        EXPECT_EQ(byArrow.pitchRadians(), byLetter.pitchRadians()) << arrow.same;
+    }
     EXPECT_EQ(handleElevationKey(walker, toggles, 27), app::KeyResult::Quit);
 }
 
@@ -290,6 +335,218 @@ TEST_F(Elevation, TheStartShowsMostlyGroundAndTheFarEdge) {
         // Sky along the top row: the field ends in view, its far edge seen through the fog.
         for (int x = 0; x < kWidth; x += 8) {
             EXPECT_TRUE(isSky(picture, (kHeight - 1) * kWidth + x)) << "column " << x;
+        }
+    }
+}
+
+// Picks at random pixels of a drawn view land on the full-resolution bilinear surface, first
+// along the ray, and project back onto the pixel clicked; aimed at a sample, they read its height
+// to the last bit.
+TEST_F(Elevation, APickFindsTheGroundUnderThePixelOnTheFullSurface) {
+    // Whole metres, as an Int16 source holds them.
+    const HeightField field = fieldOf([](double u, double v) { return std::round(rough(u, v)); });
+    LodTerrain terrain(field, imageOf(field));
+    const raster::SourcePlacement placement;  // source units are the field's samples
+    std::mt19937 random(23);
+    int picked = 0, disagreeing = 0;
+    for (int view = 0; view < 5; ++view) {
+        Walker walker = at(field, view);
+        walker.setPitch(-25 * kPi / 180);
+        const Picture picture = draw(terrain, walker, 0, false);
+        GLdouble model[16], projection[16];
+        GLint viewport[4];
+        glGetDoublev(GL_MODELVIEW_MATRIX, model);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        for (int i = 0; i < 40; ++i) {
+            const int px = static_cast<int>(random() % kWidth);
+            const int py = static_cast<int>(random() % kHeight);
+            const auto pick =
+                raster::pickAt(walker, placement, kWidth, kHeight, px + 0.5, py + 0.5);
+            disagreeing += pick.has_value() == isSky(picture, (kHeight - 1 - py) * kWidth + px);
+            if (!pick) {
+                continue;
+            }
+            ++picked;
+            const Point3 p = pick->point, eye = walker.eye();
+            EXPECT_NEAR(p.y, groundHeightAt(field, p.x, p.z), 0.01);
+            // On the ray, and nothing of the ground before it.
+            const Point3 ray = raster::viewRay(walker, kWidth, kHeight, px + 0.5, py + 0.5);
+            const double t = std::hypot(p.x - eye.x, p.y - eye.y, p.z - eye.z);
+            EXPECT_LT(std::hypot(eye.x + t * ray.x - p.x, eye.y + t * ray.y - p.y,
+                                 eye.z + t * ray.z - p.z),
+                      0.01);
+            for (double share = 0.002; share < 0.999; share += 0.002) {
+                const Point3 q{eye.x + share * t * ray.x, eye.y + share * t * ray.y,
+                               eye.z + share * t * ray.z};
+                ASSERT_GT(q.y, groundHeightAt(field, q.x, q.z)) << px << "," << py;
+            }
+            GLdouble wx = 0, wy = 0, wz = 0;
+            gluProject(p.x, p.y, p.z, model, projection, viewport, &wx, &wy, &wz);
+            EXPECT_NEAR(wx, px + 0.5, 1.0);
+            EXPECT_NEAR(wy, kHeight - py - 0.5, 1.0);
+            EXPECT_EQ(pick->place.x, p.x / kSpacing);
+            EXPECT_EQ(pick->place.y, p.z / kSpacing);
+        }
+        // Aimed at sample centres: the sample's own height, said exactly.
+        for (int i = 0; i < 8; ++i) {
+            const int c = static_cast<int>(random() % kSide),
+                      r = static_cast<int>(random() % kSide);
+            const Point3 eye = walker.eye();
+            const Point3 sample{c * kSpacing, field.at(c, r), r * kSpacing};
+            const std::optional<Point3> hit = raster::groundHit(
+                field, eye, {sample.x - eye.x, sample.y - eye.y, sample.z - eye.z});
+            ASSERT_TRUE(hit);
+            if (std::hypot(hit->x - sample.x, hit->z - sample.z) > 1e-6) {
+                continue;  // hidden behind nearer ground
+            }
+            EXPECT_NEAR(hit->y, sample.y, 1e-6);
+            const raster::Pick pick{*hit, {}, SampleKind::data};
+            char height[32];
+            std::snprintf(height, sizeof height, " %.3f ", sample.y);
+            EXPECT_NE(raster::pickLine(pick, walker, placement, 1).find(height), std::string::npos)
+                << raster::pickLine(pick, walker, placement, 1);
+        }
+    }
+    EXPECT_GT(picked, 100);
+    // The drawn triangles and the bilinear surface part only along skylines.
+    EXPECT_LE(disagreeing, 4);
+}
+
+TEST_F(Elevation, APickSaysWhereWhatHowFarAndHowHighInWordsAndForScripts) {
+    HeightField field = fieldOf([](double, double) { return 100.0; });
+    field.kinds.assign(field.heights.size(), SampleKind::data);
+    for (int c = 0; c < kSide; ++c) {
+        field.kinds[field.index(c, 0)] = SampleKind::sea;
+        field.kinds[field.index(c, 1)] = SampleKind::missing;
+        field.kinds[field.index(c, 2)] = SampleKind::filled;
+    }
+    raster::SourcePlacement degrees;
+    degrees.originX = 7, degrees.originY = 46.5, degrees.stepX = 0.001, degrees.stepY = -0.001;
+    degrees.geographic = true;
+    raster::SourcePlacement metres;
+    metres.originX = 500000, metres.originY = 5100000, metres.stepX = 10, metres.stepY = -10;
+    Walker walker(field);
+    walker.setEyeHeight(30);
+    walker.placeAt(1280, 2000, 0);  // 30 m above the plain, at 130 m
+    const struct {
+        double z;  // metres south of the north edge, straight north of the eye
+        const raster::SourcePlacement* placement;
+        double exaggeration;
+        const char* text;
+        const char* line;
+    } kPicks[] = {
+        {1000, &degrees, 1,
+         "46.40000 N 7.12800 E  height 100 m  distance 1000 m  level with your ground",
+         "pick 7.12800000 46.40000000 100.000 1000.450"},
+        {0, &metres, 1, "E 501280.0 N 5100000.0  sea  distance 2000 m  level with your ground",
+         "pick 501280.000 5100000.000 nodata 2000.225"},
+        {10, &metres, 1, "E 501280.0 N 5099990.0  no data  distance 1990 m  level with your ground",
+         "pick 501280.000 5099990.000 nodata 1990.226"},
+        {20, &metres, 2,
+         "E 501280.0 N 5099980.0  height 50 m (filled)  distance 1980 m  level with your ground",
+         "pick 501280.000 5099980.000 50.000 1980.057"},
+    };
+    for (const auto& c : kPicks) {
+        const raster::Pick pick{{1280, 100, c.z},
+                                raster::sourcePointAt(*c.placement, field, 1280, c.z),
+                                raster::kindNear(field, 1280, c.z)};
+        EXPECT_EQ(raster::pickText(pick, walker, *c.placement, c.exaggeration), c.text);
+        EXPECT_EQ(raster::pickLine(pick, walker, *c.placement, c.exaggeration), c.line);
+    }
+}
+
+// Drags, the wheel and keys, scripted at random: the eye never comes nearer the ground than its
+// clearance, orbiting included, and a click that does not drag asks for a pick.
+TEST_F(Elevation, MouseAndKeysNeverPutTheEyeUnderTheGround) {
+    const HeightField field = fieldOf(rough);
+    Walker walker(field);
+    ElevationToggles toggles;
+    ElevationPointer pointer;
+    std::mt19937 random(11);
+    const auto coordinate = [&](int side) { return static_cast<int>(random() % side); };
+    for (int gesture = 0; gesture < 400; ++gesture) {
+        const int kind = static_cast<int>(random() % 5);
+        if (kind == 0) {
+            handleElevationKey(walker, toggles,
+                               static_cast<unsigned char>("wsadopqeWS[]rf"[random() % 14]));
+        } else if (kind == 1) {
+            pointer.press(walker, random() % 2 ? PointerButton::wheelUp : PointerButton::wheelDown,
+                          false, 0, 0, kWidth, kHeight);
+        } else {
+            // Left-drags look, middle-drags and Shift+left-drags orbit.
+            const PointerButton button = kind == 3 ? PointerButton::middle : PointerButton::left;
+            pointer.press(walker, button, kind == 4, coordinate(kWidth), coordinate(kHeight),
+                          kWidth, kHeight);
+            for (int move = 0; move < 10; ++move) {
+                pointer.drag(walker, coordinate(kWidth), coordinate(kHeight), kHeight);
+                const Point3 eye = walker.eye();
+                ASSERT_GT(eye.y, groundHeightAt(field, eye.x, eye.z) + 0.5) << gesture;
+                ASSERT_GT(eye.y, highestSampleNear(field, eye.x, eye.z, walker.stepMetres()))
+                    << gesture;
+                ASSERT_LE(std::abs(walker.pitchRadians()), 80 * kPi / 180 + 1e-12);
+            }
+            pointer.release(button);
+        }
+        const Point3 eye = walker.eye();
+        ASSERT_GT(eye.y, groundHeightAt(field, eye.x, eye.z) + 0.5) << gesture;
+        ASSERT_GE(walker.clearance(), 0.5) << gesture;
+    }
+
+    Walker still(field);
+    const Point3 before = still.eye();
+    const struct {
+        PointerButton button;
+        bool shift;
+        int dx;
+        PointerAction released;
+    } kClicks[] = {{PointerButton::left, false, 0, PointerAction::pick},
+                   {PointerButton::left, false, 3, PointerAction::pick},
+                   {PointerButton::left, false, 4, PointerAction::none},
+                   {PointerButton::left, true, 0, PointerAction::none},
+                   {PointerButton::middle, false, 0, PointerAction::none}};
+    for (const auto& click : kClicks) {
+        Walker clicked(field);
+        EXPECT_EQ(pointer.press(clicked, click.button, click.shift, 100, 100, kWidth, kHeight),
+                  PointerAction::none);
+        pointer.drag(clicked, 100 + click.dx, 100, kHeight);
+        EXPECT_EQ(pointer.release(click.button), click.released) << click.dx;
+        EXPECT_EQ(clicked.eye().x == before.x && clicked.headingRadians() == still.headingRadians(),
+                  click.dx <= ElevationPointer::kClickSlopPixels);
+    }
+    EXPECT_EQ(pointer.press(still, PointerButton::right, false, 5, 5, kWidth, kHeight),
+              PointerAction::clearPick);
+    // A look-drag across the whole height turns the view up by the field of view, to the limit.
+    pointer.press(still, PointerButton::left, false, 10, kHeight - 1, kWidth, kHeight);
+    pointer.drag(still, 10, kHeight / 2 - 1, kHeight);
+    EXPECT_NEAR(still.pitchRadians() * 180 / kPi, -10 + 22.5, 1e-9);
+}
+
+// Standing at an edge facing out, the plain beyond it fills the lower half under the fog: a
+// horizon and the world's edge, not empty sky.
+TEST_F(Elevation, FacingOutwardAtAnEdgeShowsAPlainBeyondIt) {
+    const Shape kFields[] = {rough, [](double u, double v) { return 800 + 300 * u * v; }};
+    for (const Shape& shape : kFields) {
+        const HeightField field = fieldOf(shape);
+        LodTerrain terrain(field, imageOf(field));
+        const double w = field.width(), d = field.depth();
+        const struct {
+            const char* edge;
+            double x, z, heading;
+        } kEdges[] = {{"north", w / 2, 0, 0},
+                      {"east", w, d / 2, 90},
+                      {"south", w / 2, d, 180},
+                      {"west", 0, d / 2, 270}};
+        for (const auto& edge : kEdges) {
+            Walker walker(field);
+            walker.placeAt(edge.x, edge.z, edge.heading * kPi / 180);
+            const Picture picture = draw(terrain, walker, 1);
+            int ground = 0;
+            for (int pixel = 0; pixel < kWidth * kHeight / 2; ++pixel) {  // rows from the bottom
+                ground += !isSky(picture, pixel);
+            }
+            EXPECT_GE(ground, kWidth * kHeight / 4) << edge.edge;
+            EXPECT_TRUE(isSky(picture, (kHeight - 1) * kWidth + kWidth / 2)) << edge.edge;
         }
     }
 }

@@ -33,6 +33,26 @@ double farthestCorner(const Point3& eye, const Walker& walker, const LodTerrain&
     return farthest;
 }
 
+// Four rectangles round the field, at the terrain's lowest height, reaching reach metres beyond
+// each edge; the field itself is left to the terrain, so ground without data stays undrawn.
+void drawOutsidePlain(const Walker& walker, const LodTerrain& terrain, double reach) {
+    const double w = walker.field().width(), d = walker.field().depth();
+    const double y = terrain.lowestHeight();
+    const double rectangles[4][4] = {{-reach, -reach, w + reach, 0.0},  // x0 z0 x1 z1: north
+                                     {-reach, d, w + reach, d + reach},
+                                     {-reach, 0.0, 0.0, d},
+                                     {w, 0.0, w + reach, d}};
+    glColor3fv(kOutsidePlainRgb);
+    glBegin(GL_QUADS);
+    for (const auto& r : rectangles) {
+        glVertex3d(r[0], y, r[1]);
+        glVertex3d(r[0], y, r[3]);
+        glVertex3d(r[2], y, r[3]);
+        glVertex3d(r[2], y, r[1]);
+    }
+    glEnd();
+}
+
 }  // namespace
 
 bool parseFogChoice(const std::string& text, FogChoice& choice) {
@@ -114,5 +134,8 @@ LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
         glFogf(GL_FOG_DENSITY, static_cast<GLfloat>(density));
         glHint(GL_FOG_HINT, GL_NICEST);
     }
-    return terrain.draw({eye, options.detailPixels, options.wireframe});
+    const LodDrawStats stats = terrain.draw({eye, options.detailPixels, options.wireframe});
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    drawOutsidePlain(walker, terrain, clip.farPlane);
+    return stats;
 }

@@ -34,12 +34,17 @@ constexpr double kFarEdgeColourShare = 0.25;
 // terrain's box.
 double automaticFogDensity(const Walker& walker, const LodTerrain& terrain);
 
+// The plain beyond the world's edges: a neutral grey-green, fogged like the ground, so that facing
+// outward shows a horizon and the world's edge rather than empty sky.
+constexpr float kOutsidePlainRgb[3] = {0.50f, 0.52f, 0.46f};
+
 struct ClipDistances {
     double nearPlane, farPlane;  // metres
 };
 // Near as far out as the ground near the eye allows; far beyond the whole terrain.
 ClipDistances clipDistances(const Walker& walker, const LodTerrain& terrain);
 
-// Clears, sets viewport, projection, view, depth test and fog, then draws the terrain.
+// Clears, sets viewport, projection, view, depth test and fog, then draws the terrain and, around
+// it out to the far plane, the plain at its lowest height.
 LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
                                 const ElevationFrameOptions& options);

@@ -2,10 +2,6 @@
 
 #include "walker.h"
 
-std::string elevationKeyName(const ElevationKey& key) {
-    return key.key == kEscapeKey ? std::string("Esc") : std::string(1, static_cast<char>(key.key));
-}
-
 app::KeyResult handleElevationKey(Walker& walker, ElevationToggles& toggles, unsigned char key) {
     switch (key) {
         case kEscapeKey:
@@ -13,8 +9,14 @@ app::KeyResult handleElevationKey(Walker& walker, ElevationToggles& toggles, uns
         case 'w':
             walker.walk(1);
             break;
+        case 'W':
+            walker.walk(kShiftSteps);
+            break;
         case 's':
             walker.walk(-1);
+            break;
+        case 'S':
+            walker.walk(-kShiftSteps);
             break;
         case 'a':
             walker.turn(-1);
@@ -25,8 +27,20 @@ app::KeyResult handleElevationKey(Walker& walker, ElevationToggles& toggles, uns
         case 'o':
             walker.sideStep(1);
             break;
+        case 'O':
+            walker.sideStep(kShiftSteps);
+            break;
         case 'p':
             walker.sideStep(-1);
+            break;
+        case 'P':
+            walker.sideStep(-kShiftSteps);
+            break;
+        case 'q':
+            walker.pitch(1);
+            break;
+        case 'e':
+            walker.pitch(-1);
             break;
         case 'r':
             walker.raiseEye();
@@ -50,4 +64,23 @@ app::KeyResult handleElevationKey(Walker& walker, ElevationToggles& toggles, uns
             return app::KeyResult::Ignored;
     }
     return app::KeyResult::CameraChanged;
+}
+
+app::KeyResult handleElevationArrow(Walker& walker, ElevationToggles& toggles, ArrowKey key,
+                                    bool shift) {
+    switch (key) {
+        case ArrowKey::up:
+            return handleElevationKey(walker, toggles, shift ? 'W' : 'w');
+        case ArrowKey::down:
+            return handleElevationKey(walker, toggles, shift ? 'S' : 's');
+        case ArrowKey::left:
+            return handleElevationKey(walker, toggles, 'a');
+        case ArrowKey::right:
+            return handleElevationKey(walker, toggles, 'd');
+        case ArrowKey::pageUp:
+            return handleElevationKey(walker, toggles, 'q');
+        case ArrowKey::pageDown:
+            return handleElevationKey(walker, toggles, 'e');
+    }
+    return app::KeyResult::Ignored;
 }

@@ -90,6 +90,17 @@ inline constexpr ElevationOption kAtOption{
     "where the eye stands, X,Y in the source's coordinates: longitude,latitude or "
     "easting,northing",
     "the viewer's start"};
+inline constexpr ElevationOption kAtLatLonOption{
+    "--at-latlon",
+    "LAT,LON",
+    OptionValue::pair,
+    -HUGE_VAL,
+    false,
+    HUGE_VAL,
+    false,
+    0.0,
+    "where the eye stands, in degrees of latitude and longitude (instead of --at)",
+    "the viewer's start"};
 inline constexpr ElevationOption kHeadingOption{
     "--heading",
     "DEGREES",
@@ -102,6 +113,25 @@ inline constexpr ElevationOption kHeadingOption{
     "degrees turned right from the start heading, as the 'd' key turns (a .3dt starts looking "
     "along -z, a raster north), so 90 looks along +x or east",
     nullptr};
+inline constexpr ElevationOption kPitchOption{
+    "--pitch",
+    "DEGREES",
+    OptionValue::number,
+    -Walker::kPitchLimitDegrees,
+    true,
+    Walker::kPitchLimitDegrees,
+    true,
+    Walker::kStartPitchDegrees,
+    "degrees the view looks above level, below it when negative, as the 'q' key raises it",
+    nullptr};
+
+// Where the view starts, as the options above give it.
+struct ViewStart {
+    std::optional<std::pair<double, double>> at;        // X,Y in the source's coordinates
+    std::optional<std::pair<double, double>> atLatLon;  // LAT,LON in degrees
+    double headingDegrees = kHeadingOption.defaultValue;
+    double pitchDegrees = kPitchOption.defaultValue;
+};
 
 // The help line: what the option does, its bounds and its default.
 std::string optionHelp(const ElevationOption& option);

@@ -121,19 +121,60 @@ void Walker::placeAt(double x, double z, double headingRadians) {
     settle();
 }
 
-void Walker::walk(int sign) {
-    const double along = sign > 0 ? step_ : -step_;
+void Walker::walk(double steps) {
+    const double along = steps * step_;
     placeAt(x_ + along * std::sin(heading_), z_ - along * std::cos(heading_), heading_);
 }
 
-void Walker::sideStep(int sign) {
+void Walker::sideStep(double steps) {
     // Facing north (-z), the right hand points east (+x).
-    const double along = sign > 0 ? step_ : -step_;
+    const double along = steps * step_;
     placeAt(x_ + along * std::cos(heading_), z_ + along * std::sin(heading_), heading_);
 }
 
 void Walker::turn(int sign) {
     placeAt(x_, z_, heading_ + (sign > 0 ? kTurnRadians : -kTurnRadians));
+}
+
+void Walker::pitch(int sign) {
+    setPitch(pitch_ + (sign > 0 ? 1 : -1) * kPitchStepDegrees * kRadiansPerDegree);
+}
+
+void Walker::setPitch(double radians) {
+    if (std::isfinite(radians)) {
+        const double limit = kPitchLimitDegrees * kRadiansPerDegree;
+        pitch_ = clampTo(radians, -limit, limit);
+    }
+}
+
+void Walker::lookAround(double headingRadians, double pitchRadians) {
+    setPitch(pitch_ + pitchRadians);
+    placeAt(x_, z_, heading_ + headingRadians);
+}
+
+void Walker::orbit(const Point3& pivot, double turnRadians, double tiltRadians) {
+    const double dx = x_ - pivot.x, dy = eyeY_ - pivot.y, dz = z_ - pivot.z;
+    const double level = std::hypot(dx, dz);
+    const double distance = std::hypot(level, dy);
+    if (!std::isfinite(distance) || distance <= 0.0) {
+        return;
+    }
+    // The eye's bearing from the pivot and its elevation over it; turning right moves the eye
+    // anticlockwise round the pivot seen from above, so the pivot stays ahead.
+    const double limit = kPitchLimitDegrees * kRadiansPerDegree;
+    const double around = std::atan2(dx, -dz) + turnRadians;
+    const double over = clampTo(std::atan2(dy, level) + tiltRadians, -limit, limit);
+    const double newLevel = distance * std::cos(over);
+    const double x = pivot.x + newLevel * std::sin(around);
+    const double z = pivot.z - newLevel * std::cos(around);
+    const double y = pivot.y + distance * std::sin(over);
+    placeAt(x, z, around + kPiRadians);
+    setEyeHeight(y - ground_);
+    const double toX = pivot.x - x_, toZ = pivot.z - z_;
+    setPitch(std::atan2(pivot.y - eyeY_, std::hypot(toX, toZ)));
+    if (std::hypot(toX, toZ) > 0.0) {
+        placeAt(x_, z_, std::atan2(toX, -toZ));
+    }
 }
 
 void Walker::raiseEye() {

@@ -24,8 +24,13 @@ struct Point3 {
 
 class Walker {
   public:
-    static constexpr double kTurnRadians = 7.5 * 3.141592653589793 / 180.0;
-    static constexpr double kStartPitchRadians = -10.0 * 3.141592653589793 / 180.0;
+    static constexpr double kRadiansPerDegree = 3.141592653589793 / 180.0;
+    static constexpr double kTurnRadians = 7.5 * kRadiansPerDegree;
+    static constexpr double kStartPitchDegrees = -10.0;  // below the horizon
+    static constexpr double kStartPitchRadians = kStartPitchDegrees * kRadiansPerDegree;
+    static constexpr double kPitchStepDegrees = 5.0;  // one pitch up or down
+    // Up or down no further: looking straight down the heading would be lost.
+    static constexpr double kPitchLimitDegrees = 80.0;
     static constexpr double kEyeHeightShareOfSide = 0.02;  // of the field's longer side
     static constexpr double kStepShareOfSide = 1.0 / 200.0;
     static constexpr double kStartInsetShare = 0.05;  // of the depth, in from the south edge
@@ -50,12 +55,21 @@ class Walker {
     // and step stay.
     void placeAt(double x, double z, double headingRadians);
 
-    // One step along the heading (sign > 0) or back; the field's edge stops it.
-    void walk(int sign);
-    // One step at right angles to the heading: sign > 0 to the right.
-    void sideStep(int sign);
+    // steps steps along the heading (steps > 0) or back; the field's edge stops it.
+    void walk(double steps);
+    // steps steps at right angles to the heading: steps > 0 to the right.
+    void sideStep(double steps);
     // A turn of kTurnRadians: sign > 0 to the right, clockwise seen from above.
     void turn(int sign);
+    // kPitchStepDegrees up (sign > 0) or down, within kPitchLimitDegrees.
+    void pitch(int sign);
+    void setPitch(double radians);  // held within kPitchLimitDegrees; 0 level, > 0 up
+    // Turns right by headingRadians and up by pitchRadians where the eye stands.
+    void lookAround(double headingRadians, double pitchRadians);
+    // Swings the eye round pivot, turning right by turnRadians about the vertical through it
+    // and up by tiltRadians over it, its distance kept, and looks at it; the ground and the edges
+    // stop the eye as they stop a walk.
+    void orbit(const Point3& pivot, double turnRadians, double tiltRadians);
     void raiseEye();
     void lowerEye();
     void setEyeHeight(double metres);  // not below kLowestEyeMetres
@@ -66,7 +80,8 @@ class Walker {
     double x() const { return x_; }
     double z() const { return z_; }
     double headingRadians() const { return heading_; }  // 0 north, pi / 2 east
-    double eyeHeight() const { return eyeHeight_; }     // wanted, above the ground
+    double pitchRadians() const { return pitch_; }
+    double eyeHeight() const { return eyeHeight_; }  // wanted, above the ground
     double stepMetres() const { return step_; }
     double groundY() const { return ground_; }  // bilinear, under the eye
     Point3 eye() const { return {x_, eyeY_, z_}; }

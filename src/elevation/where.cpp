@@ -1,7 +1,9 @@
 #include "where.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 
 namespace raster {
 
@@ -21,6 +23,90 @@ std::string metres(double value) {
 
 std::string lonLat(double lon, double lat) {
     return degrees(lat, 'N', 'S') + " " + degrees(lon, 'E', 'W');
+}
+
+// A number as given on the command line, without an exponent for any place on Earth.
+std::string given(double value) {
+    std::ostringstream text;
+    text.precision(10);
+    text << value;
+    return text.str();
+}
+
+// A bound of the data: degrees to a centimetre or so, other units to a hundredth.
+std::string bound(double value, bool degrees) {
+    char text[48];
+    std::snprintf(text, sizeof text, degrees ? "%.6f" : "%.2f", value);
+    return text;
+}
+
+struct Span {
+    double low = HUGE_VAL, high = -HUGE_VAL;
+    void take(double value) {
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    bool holds(double value, double slack) const {
+        return value >= low - slack && value <= high + slack;
+    }
+};
+
+// The source coordinates at longitude and latitude, found by Newton's method on the source's
+// own transformation to degrees (a projection is smooth and nearly linear over a raster); false
+// where it does not converge.
+bool sourcePointOf(const SourcePlacement& placement, const HeightField& field, double lon,
+                   double lat, SourcePoint& point) {
+    constexpr int kIterations = 40;
+    constexpr double kCloseDegrees = 1e-10;
+    point = sourcePointAt(placement, field, field.width() / 2, field.depth() / 2);
+    const double hx = std::abs(placement.stepX), hy = std::abs(placement.stepY);
+    for (int i = 0; i < kIterations; ++i) {
+        double lon0 = 0, lat0 = 0, lonX = 0, latX = 0, lonY = 0, latY = 0;
+        if (!placement.toLonLat(point.x, point.y, lon0, lat0) ||
+            !placement.toLonLat(point.x + hx, point.y, lonX, latX) ||
+            !placement.toLonLat(point.x, point.y + hy, lonY, latY)) {
+            return false;
+        }
+        const double eLon = lon - lon0, eLat = lat - lat0;
+        if (std::abs(eLon) < kCloseDegrees && std::abs(eLat) < kCloseDegrees) {
+            return true;
+        }
+        const double a = (lonX - lon0) / hx, b = (lonY - lon0) / hy;
+        const double c = (latX - lat0) / hx, d = (latY - lat0) / hy;
+        const double determinant = a * d - b * c;
+        if (!std::isfinite(determinant) || determinant == 0.0) {
+            return false;
+        }
+        point.x += (d * eLon - b * eLat) / determinant;
+        point.y += (a * eLat - c * eLon) / determinant;
+        if (!std::isfinite(point.x) || !std::isfinite(point.y)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Latitude and longitude over the field's edges, as far as the source transforms them.
+void lonLatSpans(const SourcePlacement& placement, const HeightField& field, Span& lon, Span& lat) {
+    constexpr int kAlongEdge = 64;
+    for (int i = 0; i <= kAlongEdge; ++i) {
+        const double share = static_cast<double>(i) / kAlongEdge;
+        const double edges[4][2] = {{share * field.width(), 0.0},
+                                    {share * field.width(), field.depth()},
+                                    {0.0, share * field.depth()},
+                                    {field.width(), share * field.depth()}};
+        for (const auto& edge : edges) {
+            const SourcePoint point = sourcePointAt(placement, field, edge[0], edge[1]);
+            double lo = 0, la = 0;
+            if (placement.geographic) {
+                lo = point.x, la = point.y;
+            } else if (!placement.toLonLat(point.x, point.y, lo, la)) {
+                continue;
+            }
+            lon.take(lo);
+            lat.take(la);
+        }
+    }
 }
 
 }  // namespace
@@ -46,25 +132,88 @@ SampleKind kindNear(const HeightField& field, double x, double z) {
                       nearest(z, field.spacingSouth, field.rows));
 }
 
-std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration) {
-    const HeightField& field = walker.field();
-    const SourcePoint point = sourcePointAt(placement, field, walker.x(), walker.z());
-    std::string text;
+std::string placeText(const SourcePlacement& placement, const SourcePoint& point) {
+    if (placement.geographic) {
+        return lonLat(point.x, point.y);
+    }
+    char place[96];
+    std::snprintf(place, sizeof place, "E %.1f N %.1f", point.x, point.y);
+    std::string text = place;
+    if (!placement.crsName.empty()) {
+        text += " (" + placement.crsName + ")";
+    }
     double lon = 0.0;
     double lat = 0.0;
-    if (placement.geographic) {
-        text = lonLat(point.x, point.y);
-    } else {
-        char place[96];
-        std::snprintf(place, sizeof place, "E %.1f N %.1f", point.x, point.y);
-        text = place;
-        if (!placement.crsName.empty()) {
-            text += " (" + placement.crsName + ")";
+    if (placement.toLonLat && placement.toLonLat(point.x, point.y, lon, lat)) {
+        text += " " + lonLat(lon, lat);
+    }
+    return text;
+}
+
+std::string placeWalker(Walker& walker, const SourcePlacement& placement, const ViewStart& start) {
+    const HeightField& field = walker.field();
+    double x = walker.x();
+    double z = walker.z();
+    if (start.at) {
+        const SourcePoint point{start.at->first, start.at->second};
+        fieldPointAt(placement, field, point, x, z);
+        Span xs, ys;
+        for (const double share : {0.0, 1.0}) {
+            const SourcePoint corner =
+                sourcePointAt(placement, field, share * field.width(), share * field.depth());
+            xs.take(corner.x);
+            ys.take(corner.y);
         }
-        if (placement.toLonLat && placement.toLonLat(point.x, point.y, lon, lat)) {
-            text += " " + lonLat(lon, lat);
+        // A hair's rounding at an edge is still on it.
+        if (!xs.holds(point.x, 1e-6 * std::abs(placement.stepX)) ||
+            !ys.holds(point.y, 1e-6 * std::abs(placement.stepY))) {
+            const bool degrees = placement.geographic;
+            const char* const xName = degrees                     ? "longitude"
+                                      : placement.crsName.empty() ? "X"
+                                                                  : "easting";
+            const char* const yName = degrees                     ? "latitude"
+                                      : placement.crsName.empty() ? "Y"
+                                                                  : "northing";
+            return std::string(kAtOption.name) + ": " + given(point.x) + "," + given(point.y) +
+                   " is outside the data: " + xName + " from " + bound(xs.low, degrees) + " to " +
+                   bound(xs.high, degrees) + " and " + yName + " from " + bound(ys.low, degrees) +
+                   " to " + bound(ys.high, degrees);
+        }
+    } else if (start.atLatLon) {
+        const double lat = start.atLatLon->first, lon = start.atLatLon->second;
+        const std::string name = kAtLatLonOption.name;
+        if (!placement.geographic && !placement.toLonLat) {
+            return name +
+                   ": the source has no coordinate system to place latitude and longitude "
+                   "in; give " +
+                   kAtOption.name + " X,Y instead";
+        }
+        SourcePoint point{lon, lat};
+        bool found = placement.geographic || sourcePointOf(placement, field, lon, lat, point);
+        if (found) {
+            fieldPointAt(placement, field, point, x, z);
+            const double slackX = 1e-6 * field.spacingEast, slackZ = 1e-6 * field.spacingSouth;
+            found = x >= -slackX && x <= field.width() + slackX && z >= -slackZ &&
+                    z <= field.depth() + slackZ;
+        }
+        if (!found) {
+            Span lons, lats;
+            lonLatSpans(placement, field, lons, lats);
+            return name + ": " + given(lat) + "," + given(lon) +
+                   " is outside the data: latitude from " + bound(lats.low, true) + " to " +
+                   bound(lats.high, true) + " and longitude from " + bound(lons.low, true) +
+                   " to " + bound(lons.high, true);
         }
     }
+    walker.placeAt(x, z, start.headingDegrees * Walker::kRadiansPerDegree);
+    walker.setPitch(start.pitchDegrees * Walker::kRadiansPerDegree);
+    return "";
+}
+
+std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration) {
+    const HeightField& field = walker.field();
+    std::string text =
+        placeText(placement, sourcePointAt(placement, field, walker.x(), walker.z()));
     const double ground = walker.groundY() / exaggeration;
     const double above = walker.eye().y - walker.groundY();
     switch (kindNear(field, walker.x(), walker.z())) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "elevation_grid.h"
+#include "elevation_options.h"
 #include "walker.h"
 
 namespace raster {
@@ -22,6 +23,16 @@ void fieldPointAt(const SourcePlacement& placement, const HeightField& field,
                   const SourcePoint& point, double& x, double& z);
 // What the sample nearest the field's point (x, z) holds.
 SampleKind kindNear(const HeightField& field, double x, double z);
+
+// A place as the readout names it: "46.12345 N 7.54321 E" for a geographic source, else
+// "E 2600000.0 N 1200000.0 (CH1903+ / LV95) 46.95108 N 7.43863 E" (the name and degrees where
+// known).
+std::string placeText(const SourcePlacement& placement, const SourcePoint& point);
+
+// Puts walker where start says, its own start unless at or atLatLon gives a place, and turns it
+// to start's heading and pitch. "" once placed; else, placing nothing, the usage problem:
+// "--at: 8,46 is outside the data: longitude from 7 to 7.25 and latitude from 46 to 46.2".
+std::string placeWalker(Walker& walker, const SourcePlacement& placement, const ViewStart& start);
 
 // "46.12345 N 7.54321 E  ground 2412 m  eye 120 m above  heading NE 047 deg  step 100 m  cells
 // 21.5 x 30.9 m  heights x 2"; the ground in true metres (the field's exaggeration taken out),

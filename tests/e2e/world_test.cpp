@@ -13,16 +13,22 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
 #include "e2e_setup.h"
+#include "elevation_world.h"
+#include "pick.h"
 #include "raster_open.h"
 #include "reference_frame.h"
 #include "render.h"
 #include "scenes.h"
 #include "test_files.h"
 #include "window_visual.h"
+
+// After gtest: Xlib's None and Bool macros would break its headers.
+#include <X11/extensions/XTest.h>
 
 namespace fs = std::filesystem;
 
@@ -41,12 +47,17 @@ Picture cropped(const Picture& picture, const WindowGeometry& window) {
     return part;
 }
 
-// What groundtool render draws of an elevation raster at width x height.
-ReferenceFrame renderedRaster(const std::string& path, int width, int height) {
+// What groundtool render draws of an elevation raster at width x height from start.
+ReferenceFrame renderedRaster(const std::string& path, int width, int height,
+                              const raster::ViewStart& start) {
     groundtool::RenderOptions options;
     options.terrain = path;
     options.width = width;
     options.height = height;
+    options.at = start.at;
+    options.atLatLon = start.atLatLon;
+    options.headingDegrees = start.headingDegrees;
+    options.pitchDegrees = start.pitchDegrees;
     ReferenceFrame frame;
     try {
         std::vector<std::string> warnings;
@@ -65,12 +76,13 @@ ReferenceFrame renderedRaster(const std::string& path, int width, int height) {
 // Runs the viewer in workingFolder with arguments, types keys into its window, and waits until
 // it shows the world's steady frame, as groundtool draws it off-screen for the window's size and
 // depth buffer at heightScale, then leaves with Esc having said only expectedError. Returns the
-// window. An elevation raster is its own world.
+// window. An elevation raster is its own world, drawn from start.
 WindowGeometry expectWorldShown(const std::string& workingFolder, const std::string& worldFolder,
                                 const std::vector<std::string>& arguments, float heightScale,
                                 const std::string& name,
                                 const std::vector<unsigned long>& keys = {},
-                                const std::string& expectedError = "") {
+                                const std::string& expectedError = "",
+                                const raster::ViewStart& start = {}) {
     XScreen screen(xorgDisplay());
     const std::unique_ptr<ChildProcess> viewer =
         launchViewer(screen, xorgDisplay(), workingFolder, arguments);
@@ -94,7 +106,7 @@ WindowGeometry expectWorldShown(const std::string& workingFolder, const std::str
     }
     const ReferenceFrame expected =
         fs::is_regular_file(worldFolder)
-            ? renderedRaster(worldFolder, window->width, window->height)
+            ? renderedRaster(worldFolder, window->width, window->height, start)
             : renderSteadyFrame(worldFolder, 0, 0, window->width, window->height,
                                 depthBufferBits(screen.display(), window->id), heightScale);
     EXPECT_FALSE(expected.picture.empty()) << name << ": " << expected.error;
@@ -215,6 +227,69 @@ TEST(World, ElevationRasterIsWhatGroundtoolRendersOnceTheReadoutIsHidden) {
                                                    scene::kDefaultHeightScale, "elevation", {XK_h});
     EXPECT_EQ(window.width, 640);
     EXPECT_EQ(window.height, 480);
+    // Started on the summit's south slope looking east and down, or at the same place named in
+    // degrees, looking up.
+    const struct {
+        std::vector<std::string> arguments;
+        raster::ViewStart start;
+    } kStarts[] = {
+        {{"--at", "7.125,46.14", "--heading", "100", "--pitch", "-35"},
+         {std::pair{7.125, 46.14}, std::nullopt, 100, -35}},
+        {{"--at-latlon", "46.14,7.125", "--heading", "-30", "--pitch", "12.5"},
+         {std::nullopt, std::pair{46.14, 7.125}, 330, 12.5}},
+    };
+    for (const auto& start : kStarts) {
+        std::vector<std::string> arguments = start.arguments;
+        arguments.insert(arguments.end(), {"--window=320x240", "summit.tif"});
+        expectWorldShown(folder.path(), folder.file("summit.tif"), arguments,
+                         scene::kDefaultHeightScale, "elevation " + start.arguments[0], {XK_h}, "",
+                         start.start);
+    }
+}
+
+// A click over the summit writes one pick line on standard output at once, the line the pick
+// code gives for that pixel of the same view; a right-click and Esc add nothing.
+TEST(World, AClickPicksTheGroundUnderTheCursorOnStandardOutput) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    const raster::ViewStart start{std::nullopt, std::nullopt, 0, -20};
+    constexpr int kClickX = 160, kClickY = 150;
+    const raster::ElevationWorld world = raster::loadElevationWorld(folder.file("summit.tif"), 1);
+    Walker walker(world.grid.field);
+    ASSERT_EQ(raster::placeWalker(walker, world.grid.placement, start), "");
+    const auto pick =
+        raster::pickAt(walker, world.grid.placement, 320, 240, kClickX + 0.5, kClickY + 0.5);
+    ASSERT_TRUE(pick);
+    const std::string expected = raster::pickLine(*pick, walker, world.grid.placement, 1) + "\n";
+
+    XScreen screen(xorgDisplay());
+    const std::unique_ptr<ChildProcess> viewer = launchViewer(
+        screen, xorgDisplay(), folder.path(), {"--window=320x240", "--pitch", "-20", "summit.tif"});
+    std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    ASSERT_TRUE(window) << viewer->standardError();
+    XMoveWindow(screen.display(), window->id, 0, 0);
+    XSync(screen.display(), False);
+    window->x = window->y = 0;
+    const ReferenceFrame shown = renderedRaster(folder.file("summit.tif"), 320, 240, start);
+    waitForPicture(
+        screen, [&](const Picture& p) { return cropped(p, *window) == shown.picture; },
+        kStartTimeout);
+    XTestFakeMotionEvent(screen.display(), -1, kClickX, kClickY, CurrentTime);
+    for (const unsigned button : {1u, 3u}) {
+        XTestFakeButtonEvent(screen.display(), button, True, CurrentTime);
+        XTestFakeButtonEvent(screen.display(), button, False, CurrentTime);
+        XSync(screen.display(), False);
+        const auto until = std::chrono::steady_clock::now() + kStartTimeout;
+        while (viewer->standardOutput().empty() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(Milliseconds(20));
+        }
+    }
+    EXPECT_EQ(viewer->standardOutput(), expected);
+    XSetInputFocus(screen.display(), window->id, RevertToPointerRoot, CurrentTime);
+    EXPECT_TRUE(screen.tapKey(XK_Escape));
+    EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
+    EXPECT_EQ(viewer->standardOutput(), expected);
+    EXPECT_EQ(viewer->standardError(), "");
 }
 
 TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
@@ -315,6 +390,17 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
         {{"--height-scale", "1e-300"}, "too small"},
         {{""}, "WORLD is empty"},
         {{"-display"}, "-display needs a value"},
+        {{"--at", "8,46", "summit.tif"},
+         "--at: 8,46 is outside the data: longitude from 7.000417 to 7.249583 and latitude from "
+         "46.033750 to 46.199583"},
+        {{"--at-latlon", "46.1,7.25", "summit.tif"},
+         "--at-latlon: 46.1,7.25 is outside the data: latitude from 46.033750 to 46.199583 and "
+         "longitude from 7.000417 to 7.249583"},
+        {{"--at", "7.1,46.1", "--at-latlon", "46.1,7.1", "summit.tif"},
+         "--at excludes --at-latlon"},
+        {{"--pitch", "-80.5", "summit.tif"},
+         "--pitch: expected a number from -80 to 80, not -80.5"},
+        {{"--pitch", "10", "ground.3dt"}, "--pitch is for elevation rasters"},
         {{"-geometry", "32767x32767"}, "-geometry takes sizes from 1 to 16384"},
         {{"--window", "-geometry", "=0x10+5+5"}, "-geometry"},
         {{"bad\x1b]0;name"}, "bad\\x1b]0;name: No such file"},
@@ -367,6 +453,13 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
         {{"--exaggeration", "0.0009"},
          true,
          "--exaggeration: expected a number from 0.001 to 100, not 0.0009"},
+        {{"--pitch", "80"}, false, ""},
+        {{"--pitch", "nan"}, false, "--pitch: expected a number from -80 to 80, not nan"},
+        {{"--at-latlon", "46.1,7.1"}, false, ""},
+        {{"--at", "7.25,46.2"},
+         false,
+         "--at: 7.25,46.2 is outside the data: longitude from 7.000417 to 7.249583 and latitude "
+         "from 46.033750 to 46.199583"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option[0] + " " + c.option[1]);
@@ -385,8 +478,9 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
             EXPECT_EQ(viewer.standardError(),
                       "groundview: " + c.problem + "; see groundview --help\n");
         }
-        std::vector<std::vector<std::string>> toolRuns = {
-            {"render", "summit.tif", "--out", "view.png", "--width", "32", "--height", "24"}};
+        std::vector<std::vector<std::string>> toolRuns = {{"render", "summit.tif", "--out",
+                                                           "view.png", "--force", "--width", "32",
+                                                           "--height", "24"}};
         if (c.exportTakesIt) {
             toolRuns.push_back({"export", "summit.tif", "--out", "hill.stl"});
         }

@@ -34,8 +34,6 @@
 
 namespace groundtool {
 
-constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
-
 std::optional<EyePosition> parseEye(const std::string& text) {
     const auto pair = app::parseDecimalPair(text);
     return pair ? std::optional<EyePosition>(EyePosition{pair->first, pair->second}) : std::nullopt;
@@ -69,23 +67,22 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
                                                std::unique_ptr<raster::ElevationSource> source) {
     const raster::ElevationWorld world = raster::loadElevationWorld(*source, options.exaggeration);
     source.reset();  // the reader ends: everything is read
+    Walker walker(world.grid.field);
+    if (options.eyeHeight > 0.0) {
+        walker.setEyeHeight(options.eyeHeight);
+    }
+    const raster::ViewStart start{options.at, options.atLatLon, options.headingDegrees,
+                                  options.pitchDegrees};
+    if (const std::string problem = raster::placeWalker(walker, world.grid.placement, start);
+        !problem.empty()) {
+        throw ToolError(problem + " (see groundtool render --help)", kExitUsage);
+    }
     HeadlessGL gl(options.width, options.height, true);
     if (!gl.ok()) {
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
                         ")");
     }
     LodTerrain ground(world.grid.field, world.image);
-    Walker walker(world.grid.field);
-    if (options.eyeHeight > 0.0) {
-        walker.setEyeHeight(options.eyeHeight);
-    }
-    double x = walker.x();
-    double z = walker.z();
-    if (options.at) {
-        raster::fieldPointAt(world.grid.placement, world.grid.field,
-                             {options.at->first, options.at->second}, x, z);
-    }
-    walker.placeAt(x, z, options.headingDegrees * kRadiansPerDegree);
     ElevationFrameOptions frame;
     frame.width = options.width;
     frame.height = options.height;
@@ -242,16 +239,19 @@ Command addRenderCommand(CLI::App& app) {
     raster::addElevationOption(*command, raster::kEyeHeightOption, options->eyeHeight, true);
     raster::addElevationOption(*command, raster::kDetailOption, options->detailPixels, true);
     raster::addElevationOption(*command, raster::kFogOption, options->fog, true);
-    raster::addElevationOption(*command, raster::kAtOption, options->at, true);
+    CLI::Option* at = raster::addElevationOption(*command, raster::kAtOption, options->at, true);
+    raster::addElevationOption(*command, raster::kAtLatLonOption, options->atLatLon, true)
+        ->excludes(at);
+    raster::addElevationOption(*command, raster::kPitchOption, options->pitchDegrees, true);
     command->add_flag("--force", options->force, "replace an existing PNG");
     return {command, [options, command] {
                 OpenedWorld opened = openWorld(options->terrain);
                 if (opened.raster) {
                     refuseMisplaced(*command, true, {"--eye", "--height-scale"});
                 } else {
-                    refuseMisplaced(
-                        *command, false,
-                        {"--at", "--exaggeration", "--eye-height", "--detail", "--fog"});
+                    refuseMisplaced(*command, false,
+                                    {"--at", "--at-latlon", "--pitch", "--exaggeration",
+                                     "--eye-height", "--detail", "--fog"});
                 }
                 runRender(*options, std::move(opened), std::cout, std::cerr);
                 return kExitSuccess;

@@ -36,8 +36,11 @@ struct RenderOptions {
     double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the viewer's default
     double detailPixels = raster::kDetailOption.defaultValue;
     FogChoice fog;
-    // Where the eye stands, in the source's coordinates; the viewer's start when not given.
+    // Where the eye stands, in the source's coordinates or in degrees of latitude and
+    // longitude; the viewer's start when neither is given. A place outside the data is refused.
     std::optional<std::pair<double, double>> at;
+    std::optional<std::pair<double, double>> atLatLon;
+    double pitchDegrees = raster::kPitchOption.defaultValue;
 };
 
 constexpr int kMaxRenderSide = 4096;

@@ -16,6 +16,7 @@
 #include "elevation_world.h"
 #include "generate.h"
 #include "headless_gl.h"
+#include "pick.h"
 #include "test_files.h"
 #include "tool_error.h"
 #include "tool_runner.h"
@@ -348,4 +349,119 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     EXPECT_EQ(run.err.rfind("groundtool: cannot read notes.txt: not a raster", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(fileExists(folder.file("notes.png")));
+}
+
+TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesElsewhere) {
+    TemporaryFolder folder;
+    // 60 x 60 cells of 30 m: sample centres from 500015 to 501785 east, 5098215 to 5099985 north.
+    const Raster utm = {"GTiff", 60, 60, GDT_Int16, {500000, 30, 0, 5100000, 0, -30}, 32632, 0};
+    writeRaster(folder.file("hills.tif"), utm,
+                [](int x, int y) { return 300 + 80 * std::sin(x / 5.0) * std::cos(y / 7.0); });
+    const auto render = [&](const RenderOptions& asked) {
+        RenderOptions options = asked;
+        options.terrain = folder.file("hills.tif");
+        options.width = kWidth;
+        options.height = kHeight;
+        std::vector<std::string> warnings;
+        return groundtool::renderFrame(options, warnings);
+    };
+    const auto skyShare = [](const std::vector<std::uint8_t>& rgb) {
+        int sky = 0;
+        for (std::size_t i = 0; i < rgb.size(); i += 3) {
+            sky += isSky({rgb[i], rgb[i + 1], rgb[i + 2]});
+        }
+        return sky / static_cast<double>(kWidth * kHeight);
+    };
+
+    RenderOptions inMetres;
+    inMetres.at = std::pair{500915.0, 5099100.0};
+    inMetres.headingDegrees = 135;
+    const raster::ElevationWorld world = raster::loadElevationWorld(folder.file("hills.tif"), 1);
+    double lon = 0, lat = 0;
+    ASSERT_TRUE(world.grid.placement.toLonLat(500915.0, 5099100.0, lon, lat));
+    RenderOptions inDegrees = inMetres;
+    inDegrees.at.reset();
+    inDegrees.atLatLon = std::pair{lat, lon};
+    EXPECT_EQ(render(inMetres), render(inDegrees));
+
+    const struct {
+        double pitch;
+        double lowestSky, highestSky;  // shares of the picture
+    } kPitches[] = {{-80, 0, 0}, {-10, 0.2, 0.7}, {80, 1, 1}};
+    for (const auto& pitched : kPitches) {
+        RenderOptions options = inMetres;
+        options.pitchDegrees = pitched.pitch;
+        const double share = skyShare(render(options));
+        EXPECT_GE(share, pitched.lowestSky) << pitched.pitch;
+        EXPECT_LE(share, pitched.highestSky) << pitched.pitch;
+    }
+
+    const std::string metres =
+        "easting from 500015.00 to 501785.00 and northing from "
+        "5098215.00 to 5099985.00 (see groundtool render --help)";
+    const struct {
+        std::optional<std::pair<double, double>> at, atLatLon;
+        std::string message;
+    } kOutside[] = {
+        {std::pair{500000.0, 5099000.0}, {}, "--at: 500000,5099000 is outside the data: " + metres},
+        {std::pair{501000.0, 5099990.0}, {}, "--at: 501000,5099990 is outside the data: " + metres},
+        {{},
+         std::pair{46.04, 7.0},
+         "--at-latlon: 46.04,7 is outside the data: latitude from 46.037507 to 46.053439 and "
+         "longitude from 9.000194 to 9.023075 (see"},
+    };
+    for (const auto& outside : kOutside) {
+        RenderOptions options;
+        options.at = outside.at;
+        options.atLatLon = outside.atLatLon;
+        try {
+            render(options);
+            ADD_FAILURE() << outside.message << ": rendered";
+        } catch (const groundtool::ToolError& error) {
+            EXPECT_EQ(error.status(), groundtool::kExitUsage);
+            EXPECT_EQ(std::string(error.what()).rfind(outside.message, 0), 0u) << error.what();
+        }
+    }
+}
+
+// Aimed at sample centres of a real-shaped tile from where the viewer starts, a pick reads what
+// GDAL reads there, and a script reads the same from its line.
+TEST(RenderRaster, APickAtASampleReadsWhatGdalReads) {
+    TemporaryFolder folder;
+    const std::string tile = folder.file("tile.tif");
+    writeRaster(tile,
+                {"GTiff", 120, 90, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
+                [](int x, int y) {
+                    return 900 + 400 * std::sin(x / 9.0) * std::cos(y / 13.0) + 3 * ((x * y) % 7);
+                });
+    const raster::ElevationWorld world = raster::loadElevationWorld(tile, 1);
+    const HeightField& field = world.grid.field;
+    Walker walker(field);
+    int checked = 0;
+    for (int r = 2; r < field.rows; r += 11) {
+        for (int c = 3; c < field.columns; c += 13) {
+            const Point3 eye = walker.eye();
+            const Point3 sample{c * field.spacingEast, field.at(c, r), r * field.spacingSouth};
+            const auto hit = raster::groundHit(
+                field, eye, {sample.x - eye.x, sample.y - eye.y, sample.z - eye.z});
+            if (!hit || std::hypot(hit->x - sample.x, hit->z - sample.z) > 1e-6) {
+                continue;  // hidden behind nearer ground
+            }
+            const raster::Pick pick{
+                *hit, raster::sourcePointAt(world.grid.placement, field, hit->x, hit->z),
+                SampleKind::data};
+            const std::string line = raster::pickLine(pick, walker, world.grid.placement, 1);
+            double x = 0, y = 0, height = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "pick %lf %lf %lf", &x, &y, &height), 3) << line;
+            const std::string command = "gdallocationinfo -valonly -geoloc '" + tile + "' " +
+                                        std::to_string(x) + " " + std::to_string(y);
+            std::unique_ptr<FILE, int (*)(FILE*)> gdal(popen(command.c_str(), "r"), pclose);
+            ASSERT_TRUE(gdal);
+            double expected = 0;
+            ASSERT_EQ(std::fscanf(gdal.get(), "%lf", &expected), 1) << command;
+            EXPECT_EQ(height, expected) << line;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 20);
 }
