@@ -114,12 +114,12 @@ std::string describe(const ElevationSource& source, const HeightField& field,
 
 // Fills one void smoothly from the heights around it: each height the mean of its four
 // neighbours, solved by over-relaxed sweeps from the mean of its shore.
-void fillVoid(std::vector<double>& values, int columns, int rows,
+void fillVoid(std::vector<float>& values, int columns, int rows,
               const std::vector<std::size_t>& cells, double start) {
     constexpr double kOverRelaxation = 1.8;
     constexpr int kSweeps = 4 * kLargestFilledVoid;
     for (const std::size_t cell : cells) {
-        values[cell] = start;
+        values[cell] = static_cast<float>(start);
     }
     const auto stride = static_cast<std::size_t>(columns);
     for (int sweep = 0; sweep < kSweeps; ++sweep) {
@@ -146,7 +146,7 @@ void fillVoid(std::vector<double>& values, int columns, int rows,
                 ++count;
             }
             const double change = kOverRelaxation * (sum / count - values[cell]);
-            values[cell] += change;
+            values[cell] = static_cast<float>(values[cell] + change);
             largestChange = std::max(largestChange, std::abs(change));
         }
         if (largestChange < 1e-3) {
@@ -158,15 +158,15 @@ void fillVoid(std::vector<double>& values, int columns, int rows,
 // Sorts every missing sample into a void to fill or a region left without data, as sea where it
 // reaches sea level, in one pass over the samples. values are metres, NaN where missing; on return
 // every value is finite: the voids filled, the sea at 0, other regions at the lowest valid height.
-NoDataSummary classify(std::vector<double>& values, int columns, int rows,
+NoDataSummary classify(std::vector<float>& values, int columns, int rows,
                        std::vector<SampleKind>& kinds) {
     NoDataSummary summary;
     const auto stride = static_cast<std::size_t>(columns);
     double lowest = std::numeric_limits<double>::infinity();
-    for (const double value : values) {
+    for (const float value : values) {
         if (!std::isnan(value)) {
             ++summary.dataSamples;
-            lowest = std::min(lowest, value);
+            lowest = std::min<double>(lowest, value);
         }
     }
     if (summary.dataSamples == static_cast<long long>(values.size())) {
@@ -242,7 +242,7 @@ NoDataSummary classify(std::vector<double>& values, int columns, int rows,
         const SampleKind kind = sea ? SampleKind::sea : SampleKind::missing;
         for (const std::size_t cell : region) {
             kinds[cell] = kind;
-            values[cell] = sea ? 0.0 : lowest;
+            values[cell] = sea ? 0.0f : static_cast<float>(lowest);
         }
         (sea ? summary.seaRegions : summary.missingRegions) += 1;
         (sea ? summary.seaSamples : summary.missingSamples) +=
@@ -264,31 +264,38 @@ ElevationGrid readElevation(const ElevationSource& source, long long maxSamples,
     const FieldLayout layout = fieldLayout(source.facts(), maxSamples, maxSide);
     const int columns = layout.columns;
     const int rows = layout.rows;
-    std::vector<double> values(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
-    source.read(layout.window, columns, rows, values.data(), columns);
-    const double perUnit = source.metresPerUnit();
-    for (double& value : values) {
-        value *= perUnit;
-    }
-
     ElevationGrid grid;
     HeightField& field = grid.field;
-    grid.noData = classify(values, columns, rows, field.kinds);
-    if (grid.noData.dataSamples == 0) {
-        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
-    }
     field.columns = columns;
     field.rows = rows;
     field.spacingEast = layout.spacingEast;
     field.spacingSouth = layout.spacingSouth;
-    field.heights.resize(values.size());
-    std::transform(values.begin(), values.end(), field.heights.begin(),
-                   [](double v) { return static_cast<float>(v); });
-    const auto [low, high] = std::minmax_element(field.heights.begin(), field.heights.end());
-    if (!std::isfinite(*low) || !std::isfinite(*high)) {
+    field.heights.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+    double beyond = 0.0;  // a height a float cannot hold
+    {
+        // Taken straight from the reader's memory, in metres; anything not finite is missing.
+        const SharedSamples samples = source.readShared(layout.window, columns, rows);
+        const double perUnit = source.metresPerUnit();
+        const double* from = samples.data();
+        for (std::size_t i = 0; i < field.heights.size(); ++i) {
+            const double metres = from[i] * perUnit;
+            if (!std::isfinite(metres)) {
+                field.heights[i] = std::numeric_limits<float>::quiet_NaN();
+            } else if (std::abs(metres) > std::numeric_limits<float>::max()) {
+                beyond = metres;
+                field.heights[i] = std::numeric_limits<float>::quiet_NaN();
+            } else {
+                field.heights[i] = static_cast<float>(metres);
+            }
+        }
+    }
+    if (beyond != 0.0) {
         throw RasterError("cannot read " + source.shown() + ": its heights reach " +
-                          decimalText(std::isfinite(*low) ? *high : *low) +
-                          ", beyond what a float holds");
+                          decimalText(beyond) + ", beyond what a float holds");
+    }
+    grid.noData = classify(field.heights, columns, rows, field.kinds);
+    if (grid.noData.dataSamples == 0) {
+        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
     }
     grid.placement = placeField(source, layout);
     grid.note = describe(source, field, grid.noData);

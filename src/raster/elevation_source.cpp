@@ -20,3 +20,11 @@ void ElevationSource::read(const SourceWindow& window, int columns, int rows, do
 }
 
 }  // namespace raster
+
+namespace raster {
+
+SharedSamples ElevationSource::readShared(const SourceWindow& window, int columns, int rows) const {
+    return reader_->readShared(window, columns, rows);
+}
+
+}  // namespace raster

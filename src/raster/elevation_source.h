@@ -10,11 +10,10 @@
 
 #include "grid_layout.h"
 #include "jail.h"
+#include "reader_process.h"
 #include "source_facts.h"
 
 namespace raster {
-
-class ReaderProcess;
 
 class ElevationSource {
   public:
@@ -47,6 +46,9 @@ class ElevationSource {
     // heights as NaN. A damaged block, a stall or a reader that dies throws RasterError.
     void read(const SourceWindow& window, int columns, int rows, double* samples,
               std::ptrdiff_t lineStride) const;
+    // The same without a copy: the samples where the reader left them, rows packed, unchecked
+    // (anything not finite is missing).
+    SharedSamples readShared(const SourceWindow& window, int columns, int rows) const;
 
   private:
     std::unique_ptr<ReaderProcess> reader_;

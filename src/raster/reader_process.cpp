@@ -402,17 +402,29 @@ std::string ReaderProcess::await() {
     }
 }
 
-void ReaderProcess::read(const SourceWindow& window, int columns, int rows, double* out,
-                         std::ptrdiff_t lineStride) {
+SharedSamples::~SharedSamples() {
+    if (values_ != nullptr) {
+        munmap(const_cast<double*>(values_), count_ * sizeof(double));
+    }
+    if (lent_ != nullptr) {
+        *lent_ = false;
+    }
+}
+
+SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns, int rows) {
     if (child_ <= 0) {
         throw RasterError("cannot read " + shown_ + ": its reader has stopped");
     }
     const long long values = static_cast<long long>(columns) * static_cast<long long>(rows);
     const long long bytes = values * static_cast<long long>(sizeof(double));
-    if (columns < 1 || rows < 1 || lineStride < columns || values > kMaxSourceCells) {
+    if (columns < 1 || rows < 1 || values > kMaxSourceCells) {
         throw std::logic_error("a read of the raster reader needs a window of 1 x 1 or more");
     }
-    if (ftruncate(shared_, bytes) != 0) {
+    if (lent_) {
+        throw std::logic_error("the raster reader's samples are still held");
+    }
+    // Emptied first, so that the last read's pages go back and this one's start afresh.
+    if (ftruncate(shared_, 0) != 0 || ftruncate(shared_, bytes) != 0) {
         throw RasterError("cannot read " + shown_ + ": no memory for " +
                           std::to_string(bytes >> 20) + " MB of samples");
     }
@@ -425,25 +437,30 @@ void ReaderProcess::read(const SourceWindow& window, int columns, int rows, doub
     if (answer[0] != kDone) {
         stop("the raster reader of " + shown_ + " sent a broken message");
     }
-    void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ,
-                        MAP_SHARED | MAP_POPULATE, shared_, 0);
+    void* mapped =
+        mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_SHARED, shared_, 0);
     if (mapped == MAP_FAILED) {
         throw RasterError("cannot read " + shown_ + ": " + std::strerror(errno));
     }
+    lent_ = true;
+    return SharedSamples(static_cast<const double*>(mapped), static_cast<std::size_t>(values),
+                         &lent_);
+}
+
+void ReaderProcess::read(const SourceWindow& window, int columns, int rows, double* out,
+                         std::ptrdiff_t lineStride) {
+    if (lineStride < columns) {
+        throw std::logic_error("a read of the raster reader needs rows at least a row apart");
+    }
+    const SharedSamples samples = readShared(window, columns, rows);
     // The reader's numbers are taken as any file's would be: anything not finite is missing.
-    const auto* samples = static_cast<const double*>(mapped);
     for (int row = 0; row < rows; ++row) {
-        const double* from = samples + static_cast<std::ptrdiff_t>(row) * columns;
+        const double* from = samples.data() + static_cast<std::ptrdiff_t>(row) * columns;
         double* to = out + row * lineStride;
         for (int column = 0; column < columns; ++column) {
             to[column] = std::isfinite(from[column]) ? from[column]
                                                      : std::numeric_limits<double>::quiet_NaN();
         }
-    }
-    munmap(mapped, static_cast<std::size_t>(bytes));
-    // The pages go back at once; the next read asks for its own.
-    if (ftruncate(shared_, 0) != 0) {
-        stop("cannot read " + shown_ + ": " + std::strerror(errno));
     }
 }
 

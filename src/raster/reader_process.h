@@ -16,6 +16,30 @@
 
 namespace raster {
 
+// Samples in memory shared with a reader, mapped read-only while the value lives; the reader
+// reads nothing more until it is gone.
+class SharedSamples {
+  public:
+    SharedSamples(const double* values, std::size_t count, bool* lent)
+        : values_(values), count_(count), lent_(lent) {}
+    ~SharedSamples();
+    SharedSamples(SharedSamples&& other) noexcept
+        : values_(other.values_), count_(other.count_), lent_(other.lent_) {
+        other.values_ = nullptr;
+        other.lent_ = nullptr;
+    }
+    SharedSamples(const SharedSamples&) = delete;
+    SharedSamples& operator=(const SharedSamples&) = delete;
+    SharedSamples& operator=(SharedSamples&&) = delete;
+    const double* data() const { return values_; }
+    std::size_t size() const { return count_; }
+
+  private:
+    const double* values_;
+    std::size_t count_;
+    bool* lent_;  // the reader's: whether its memory is mapped out
+};
+
 class ReaderProcess {
   public:
     // Starts the reader of path and waits for it to open the source. Throws NotARaster or
@@ -31,6 +55,10 @@ class ReaderProcess {
     // out, rows lineStride values apart, missing heights NaN.
     void read(const SourceWindow& window, int columns, int rows, double* out,
               std::ptrdiff_t lineStride);
+    // The same left where the reader put them, rows packed, for the caller to take as it reads
+    // them: values straight from the reader, which the caller must check finite itself. The
+    // reader reads nothing else while they are held.
+    SharedSamples readShared(const SourceWindow& window, int columns, int rows);
 
   private:
     // Waits for the reader's answer, resetting the stall clock at each progress report; returns
@@ -42,8 +70,9 @@ class ReaderProcess {
     std::string shown_;
     JailLimits limits_;
     pid_t child_ = -1;
-    int channel_ = -1;  // a sequenced-packet socket to the reader
-    int shared_ = -1;   // the samples' memory
+    int channel_ = -1;   // a sequenced-packet socket to the reader
+    int shared_ = -1;    // the samples' memory
+    bool lent_ = false;  // a SharedSamples maps it
     SourceFacts facts_;
 };
 
