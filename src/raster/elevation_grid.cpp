@@ -276,9 +276,9 @@ ElevationGrid readElevation(const ElevationSource& source, long long maxSamples,
         // Taken straight from the reader's memory, in metres; anything not finite is missing.
         const SharedSamples samples = source.readShared(layout.window, columns, rows);
         const double perUnit = source.metresPerUnit();
-        const double* from = samples.data();
+        const float* from = samples.data();
         for (std::size_t i = 0; i < field.heights.size(); ++i) {
-            const double metres = from[i] * perUnit;
+            const double metres = static_cast<double>(from[i]) * perUnit;
             if (!std::isfinite(metres)) {
                 field.heights[i] = std::numeric_limits<float>::quiet_NaN();
             } else if (std::abs(metres) > std::numeric_limits<float>::max()) {

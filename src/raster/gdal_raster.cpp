@@ -27,6 +27,21 @@ struct OptionsDeleter {
 bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
                    double* out, std::ptrdiff_t lineStride, GDALProgressFunc progress,
                    void* progressData) {
+    return readResampled(band, window, columns, rows, out, GDT_Float64, lineStride, progress,
+                         progressData);
+}
+
+bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+                   float* out, std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                   void* progressData) {
+    return readResampled(band, window, columns, rows, out, GDT_Float32, lineStride, progress,
+                         progressData);
+}
+
+bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+                   void* out, GDALDataType type, std::ptrdiff_t lineStride,
+                   GDALProgressFunc progress, void* progressData) {
+    const int size = GDALGetDataTypeSizeBytes(type);
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
     extra.pfnProgress = progress;
@@ -46,8 +61,7 @@ bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns
     const int bottom = std::min(GDALGetRasterBandYSize(band),
                                 static_cast<int>(std::ceil(window.y + window.height - 1e-9)));
     return GDALRasterIOEx(band, GF_Read, left, top, right - left, bottom - top, out, columns, rows,
-                          GDT_Float64, sizeof(double),
-                          static_cast<GSpacing>(lineStride) * sizeof(double), &extra) == CE_None;
+                          type, size, static_cast<GSpacing>(lineStride) * size, &extra) == CE_None;
 }
 
 Dataset rasterOver(std::vector<double>& values, int width, int height,

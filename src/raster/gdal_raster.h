@@ -33,6 +33,13 @@ Dataset rasterOver(std::vector<double>& values, int width, int height,
 bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
                    double* out, std::ptrdiff_t lineStride, GDALProgressFunc progress = nullptr,
                    void* progressData = nullptr);
+bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+                   float* out, std::ptrdiff_t lineStride, GDALProgressFunc progress = nullptr,
+                   void* progressData = nullptr);
+// The same into out of any of GDAL's types.
+bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+                   void* out, GDALDataType type, std::ptrdiff_t lineStride,
+                   GDALProgressFunc progress, void* progressData);
 
 // Interpolates every NaN in values (width * height) from the valid values around it, with GDAL's
 // GDALFillNodata; needs one valid value at least. Returns how many there were.

@@ -289,9 +289,10 @@ SourceFacts GdalSource::facts() const {
     return facts;
 }
 
-void GdalSource::read(const SourceWindow& window, int columns, int rows, double* samples,
-                      std::ptrdiff_t lineStride, GDALProgressFunc progress,
-                      void* progressData) const {
+template <typename Sample>
+void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
+                          std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                          void* progressData) const {
     CPLErrorReset();
     const GdalErrorWatch watch;
     // A read cell for cell takes the source's own values: no resampling to go through floats for.
@@ -304,16 +305,31 @@ void GdalSource::read(const SourceWindow& window, int columns, int rows, double*
         throw RasterError("cannot read " + shown_ + ": " +
                           (watch.raised() ? watch.message() : gdalMessage()));
     }
+    // Nodata as the samples hold it, so that a float is compared with a float.
+    const auto nodata = static_cast<Sample>(nodata_);
     for (int row = 0; row < rows; ++row) {
-        double* line = samples + row * lineStride;
+        Sample* line = samples + row * lineStride;
         for (int column = 0; column < columns; ++column) {
-            double& value = line[column];
+            Sample& value = line[column];
             const double height = value * scale_ + offset_;
-            const bool missing = (hasNodata_ && value == nodata_) || !std::isfinite(height) ||
+            const bool missing = (hasNodata_ && value == nodata) || !std::isfinite(height) ||
                                  value <= kUndeclaredVoid;
-            value = missing ? std::numeric_limits<double>::quiet_NaN() : height;
+            value =
+                missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
         }
     }
+}
+
+void GdalSource::read(const SourceWindow& window, int columns, int rows, double* samples,
+                      std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                      void* progressData) const {
+    readInto(window, columns, rows, samples, lineStride, progress, progressData);
+}
+
+void GdalSource::read(const SourceWindow& window, int columns, int rows, float* samples,
+                      std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                      void* progressData) const {
+    readInto(window, columns, rows, samples, lineStride, progress, progressData);
 }
 
 }  // namespace raster

@@ -197,22 +197,28 @@ void answerRead(const GdalSource& source, int channel, int shared, const std::st
     window.height = in.get<double>();
     const int columns = in.get<int>();
     const int rows = in.get<int>();
+    const bool single = in.get<std::uint8_t>() != 0;
     struct stat status {};
-    const long long bytes =
-        static_cast<long long>(columns) * static_cast<long long>(rows) * sizeof(double);
+    const long long bytes = static_cast<long long>(columns) * static_cast<long long>(rows) *
+                            static_cast<long long>(single ? sizeof(float) : sizeof(double));
     if (!in.finished() || columns < 1 || rows < 1 || fstat(shared, &status) != 0 ||
         status.st_size < bytes) {
         throw RasterError("the raster reader was sent a broken request");
     }
     void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
-                        MAP_SHARED, shared, 0);
+                        MAP_SHARED | MAP_POPULATE, shared, 0);
     if (mapped == MAP_FAILED) {
         throw std::bad_alloc();
     }
     ProgressReport report{channel, std::chrono::steady_clock::now()};
     try {
-        source.read(window, columns, rows, static_cast<double*>(mapped), columns, reportProgress,
-                    &report);
+        if (single) {
+            source.read(window, columns, rows, static_cast<float*>(mapped), columns, reportProgress,
+                        &report);
+        } else {
+            source.read(window, columns, rows, static_cast<double*>(mapped), columns,
+                        reportProgress, &report);
+        }
     } catch (...) {
         munmap(mapped, static_cast<std::size_t>(bytes));
         throw;
@@ -404,19 +410,20 @@ std::string ReaderProcess::await() {
 
 SharedSamples::~SharedSamples() {
     if (values_ != nullptr) {
-        munmap(const_cast<double*>(values_), count_ * sizeof(double));
+        munmap(const_cast<float*>(values_), count_ * sizeof(float));
     }
     if (lent_ != nullptr) {
         *lent_ = false;
     }
 }
 
-SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns, int rows) {
+const void* ReaderProcess::readMapped(const SourceWindow& window, int columns, int rows,
+                                      std::size_t sampleBytes) {
     if (child_ <= 0) {
         throw RasterError("cannot read " + shown_ + ": its reader has stopped");
     }
     const long long values = static_cast<long long>(columns) * static_cast<long long>(rows);
-    const long long bytes = values * static_cast<long long>(sizeof(double));
+    const long long bytes = values * static_cast<long long>(sampleBytes);
     if (columns < 1 || rows < 1 || values > kMaxSourceCells) {
         throw std::logic_error("a read of the raster reader needs a window of 1 x 1 or more");
     }
@@ -430,6 +437,7 @@ SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns,
     }
     Packet request(kRead);
     request.put(window.x).put(window.y).put(window.width).put(window.height).put(columns).put(rows);
+    request.put(static_cast<std::uint8_t>(sampleBytes == sizeof(float)));
     if (!send(channel_, request.bytes())) {
         await();  // says how the reader ended
     }
@@ -437,13 +445,19 @@ SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns,
     if (answer[0] != kDone) {
         stop("the raster reader of " + shown_ + " sent a broken message");
     }
-    void* mapped =
-        mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_SHARED, shared_, 0);
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ,
+                        MAP_SHARED | MAP_POPULATE, shared_, 0);
     if (mapped == MAP_FAILED) {
         throw RasterError("cannot read " + shown_ + ": " + std::strerror(errno));
     }
+    return mapped;
+}
+
+SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns, int rows) {
+    const void* mapped = readMapped(window, columns, rows, sizeof(float));
     lent_ = true;
-    return SharedSamples(static_cast<const double*>(mapped), static_cast<std::size_t>(values),
+    return SharedSamples(static_cast<const float*>(mapped),
+                         static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows),
                          &lent_);
 }
 
@@ -452,16 +466,19 @@ void ReaderProcess::read(const SourceWindow& window, int columns, int rows, doub
     if (lineStride < columns) {
         throw std::logic_error("a read of the raster reader needs rows at least a row apart");
     }
-    const SharedSamples samples = readShared(window, columns, rows);
+    const auto* samples =
+        static_cast<const double*>(readMapped(window, columns, rows, sizeof(double)));
     // The reader's numbers are taken as any file's would be: anything not finite is missing.
     for (int row = 0; row < rows; ++row) {
-        const double* from = samples.data() + static_cast<std::ptrdiff_t>(row) * columns;
+        const double* from = samples + static_cast<std::ptrdiff_t>(row) * columns;
         double* to = out + row * lineStride;
         for (int column = 0; column < columns; ++column) {
             to[column] = std::isfinite(from[column]) ? from[column]
                                                      : std::numeric_limits<double>::quiet_NaN();
         }
     }
+    munmap(const_cast<double*>(samples),
+           static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows) * sizeof(double));
 }
 
 }  // namespace raster

@@ -16,11 +16,11 @@
 
 namespace raster {
 
-// Samples in memory shared with a reader, mapped read-only while the value lives; the reader
-// reads nothing more until it is gone.
+// Samples in memory shared with a reader, as floats, mapped read-only while the value lives; the
+// reader reads nothing more until it is gone.
 class SharedSamples {
   public:
-    SharedSamples(const double* values, std::size_t count, bool* lent)
+    SharedSamples(const float* values, std::size_t count, bool* lent)
         : values_(values), count_(count), lent_(lent) {}
     ~SharedSamples();
     SharedSamples(SharedSamples&& other) noexcept
@@ -31,11 +31,11 @@ class SharedSamples {
     SharedSamples(const SharedSamples&) = delete;
     SharedSamples& operator=(const SharedSamples&) = delete;
     SharedSamples& operator=(SharedSamples&&) = delete;
-    const double* data() const { return values_; }
+    const float* data() const { return values_; }
     std::size_t size() const { return count_; }
 
   private:
-    const double* values_;
+    const float* values_;
     std::size_t count_;
     bool* lent_;  // the reader's: whether its memory is mapped out
 };
@@ -55,15 +55,18 @@ class ReaderProcess {
     // out, rows lineStride values apart, missing heights NaN.
     void read(const SourceWindow& window, int columns, int rows, double* out,
               std::ptrdiff_t lineStride);
-    // The same left where the reader put them, rows packed, for the caller to take as it reads
-    // them: values straight from the reader, which the caller must check finite itself. The
-    // reader reads nothing else while they are held.
+    // The same as floats, left where the reader put them, rows packed, for the caller to take as
+    // it reads them: values straight from the reader, which the caller must check finite
+    // itself. The reader reads nothing else while they are held.
     SharedSamples readShared(const SourceWindow& window, int columns, int rows);
 
   private:
     // Waits for the reader's answer, resetting the stall clock at each progress report; returns
     // the answer's bytes, its first byte its kind. Throws when it stalls, dies or says it failed.
     std::string await();
+    // Has the reader read the window into the shared memory, sampleBytes a sample, and maps it.
+    const void* readMapped(const SourceWindow& window, int columns, int rows,
+                           std::size_t sampleBytes);
     // Ends the reader and throws message, as NotARaster when it says so.
     [[noreturn]] void stop(const std::string& message, bool notARaster = false);
 
