@@ -129,6 +129,11 @@ Command addExportCommand(CLI::App& app) {
             },
             "S"))
         ->capture_default_str();
+    cli->add_option("--outline", options->outline,
+                    "meshes: cut (the default) keeps only the ground with data, walls following "
+                    "its outline down to the base, one solid per island; fill keeps the whole "
+                    "rectangle, no-data at placeholder heights")
+        ->check(CLI::IsMember({"cut", "fill"}));
     cli->add_flag("--force", options->force, "replace existing files");
 
     return Command{cli, [options, cli]() {

@@ -36,6 +36,7 @@ struct ExportOptions {
     int tilesAcross = 1;
     int tilesDown = 1;
     double heightScale = scene::kDefaultHeightScale;  // a world's, as groundview --height-scale
+    std::string outline;                              // "cut" or "fill" for meshes; empty: cut
     bool force = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -107,6 +108,11 @@ void checkOptions(const ExportOptions& options, ExportFormat format, bool world)
     if (options.baseGiven && !isMesh(format)) {
         throw ToolError("--base-mm is for STL, OBJ and glTF, which have an underside", kExitUsage);
     }
+    if (!options.outline.empty() && !isMesh(format)) {
+        throw ToolError(
+            "--outline is for STL, OBJ and glTF; heightmaps mark where there is no data",
+            kExitUsage);
+    }
     if (options.exaggeration != 1.0 &&
         (format == ExportFormat::tif || format == ExportFormat::asc)) {
         throw ToolError(
@@ -172,15 +178,23 @@ std::string exactMetres(double value) {
     return exactNumber(value) + " m";
 }
 
-// Lowest and highest height of a tile, in true metres.
-std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span) {
-    double lowest = field.at(span.firstColumn, span.firstRow);
-    double highest = lowest;
+// Lowest and highest height of a tile, in true metres; with a cut outline, of the ground drawn.
+std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span,
+                                      Outline outline) {
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
     for (int row = span.firstRow; row <= span.lastRow; ++row) {
         for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
+            if (outline == Outline::cut && !field.drawn(column, row)) {
+                continue;
+            }
             lowest = std::min(lowest, static_cast<double>(field.at(column, row)));
             highest = std::max(highest, static_cast<double>(field.at(column, row)));
         }
+    }
+    if (lowest > highest) {
+        return {field.at(span.firstColumn, span.firstRow),
+                field.at(span.firstColumn, span.firstRow)};
     }
     return {lowest, highest};
 }
@@ -194,10 +208,11 @@ class Exporter {
           field_(field),
           image_(image),
           place_(place),
+          outline_(isMesh(format) && options.outline != "fill" ? Outline::cut : Outline::fill),
           staged_(options.force) {}
 
     void write(const TileSpan& span, const TileFiles& files) {
-        const auto [lowest, highest] = heightRange(field_, span);
+        const auto [lowest, highest] = heightRange(field_, span, outline_);
         const std::string heights =
             "heights " + metres(lowest) + " to " + metres(highest) +
             (options_.exaggeration != 1.0
@@ -225,8 +240,8 @@ class Exporter {
 
     void writeMesh(const TileSpan& span, const TileFiles& files, const std::string& heights) {
         const SolidScale scale =
-            solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm);
-        SolidMesh mesh = buildSolid(field_, span, scale);
+            solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm, outline_);
+        SolidMesh mesh = buildSolid(field_, span, scale, outline_);
         // The heights fit a float once exaggerated; scaling up for print can still overflow.
         const auto finite = [](const std::vector<float>& values) {
             return std::all_of(values.begin(), values.end(),
@@ -240,7 +255,7 @@ class Exporter {
                             ": its heights go beyond what a float holds");
         }
         const double unit = scale.unitsPerMetre;
-        const double highest = heightRange(field_, span).second * options_.exaggeration;
+        const double highest = heightRange(field_, span, outline_).second * options_.exaggeration;
         const std::string size =
             decimalText((span.columns() - 1) * field_.spacingEast * unit) + " x " +
             decimalText((span.rows() - 1) * field_.spacingSouth * unit) + " x " +
@@ -352,6 +367,7 @@ class Exporter {
     const HeightField& field_;
     const GroundImage& image_;
     Georeference place_;
+    Outline outline_;
     StagedOutput staged_;
     std::vector<std::string> report_;
 };
@@ -396,7 +412,8 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
     ExportSource source =
         world ? loadTerrainSource(options.source, *opened.classic, options.heightScale)
               : loadRasterSource(*opened.raster, maxSamples,
-                                 format == ExportFormat::obj || format == ExportFormat::glb);
+                                 format == ExportFormat::obj || format == ExportFormat::glb,
+                                 isMesh(format) && options.outline != "fill");
     opened = OpenedWorld{};  // a raster's reader ends: everything is read
     for (const std::string& warning : source.warnings) {
         warnings << "groundtool: " << options.source << ": " << warning << "\n";

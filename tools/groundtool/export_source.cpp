@@ -1,5 +1,7 @@
 #include "export_source.h"
 
+#include <algorithm>
+
 #include "elevation_grid.h"
 #include "export_texture.h"
 #include "tool_error.h"
@@ -15,11 +17,16 @@ constexpr int kRasterTextureSide = 2048;
 constexpr int kMinGridSize = 2;  // a single row or column draws nothing
 }  // namespace
 
-ExportSource loadRasterSource(const raster::ElevationSource& source, int maxSamples,
-                              bool textured) {
+ExportSource loadRasterSource(const raster::ElevationSource& source, int maxSamples, bool textured,
+                              bool cutOutline) {
     ExportSource exported;
     raster::ElevationGrid grid =
         raster::readElevation(source, raster::kDefaultMaxSamples, maxSamples);
+    const raster::SourceFacts& facts = source.facts();
+    if (cutOutline && !grid.field.complete() &&
+        std::max(facts.width, facts.height) > std::max(grid.field.columns, grid.field.rows)) {
+        grid = raster::readElevation(source);
+    }
     exported.field = std::move(grid.field);
     exported.place = {source.facts().placed, grid.placement.originX, grid.placement.originY,
                       grid.placement.stepX,  grid.placement.stepY,   source.facts().crsWkt};

@@ -152,8 +152,8 @@ void expectLevels(const std::vector<unsigned>& levels, const std::string& report
     }
 }
 
-// admesh's verdict on a solid: 1 part, nothing to fix, positive volume, and the bounding box.
-void expectClosedSolid(const std::string& path, double longerSide) {
+// admesh's verdict on a solid: its parts, nothing to fix, positive volume, and the bounding box.
+void expectClosedSolid(const std::string& path, double longerSide, int parts = 1) {
     ChildOptions options;
     options.executable = "/usr/bin/admesh";
     if (!std::filesystem::exists(options.executable)) {
@@ -173,7 +173,7 @@ void expectClosedSolid(const std::string& path, double longerSide) {
                              "Degenerate facets", "Facets reversed"}) {
         EXPECT_EQ(field(zero), 0.0) << zero << " in\n" << out;
     }
-    EXPECT_EQ(field("Number of parts"), 1.0);
+    EXPECT_EQ(field("Number of parts"), parts);
     EXPECT_GT(field("Volume"), 0.0);
     if (longerSide > 0.0) {
         const double width = field("Max X") - field("Min X");
@@ -368,6 +368,10 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
          groundtool::kExitUsage,
          "groundtool: --exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold true "
          "heights\n"},
+        {{"utm.tif", "--out", "hill.png", "--outline", "cut"},
+         groundtool::kExitUsage,
+         "groundtool: --outline is for STL, OBJ and glTF; heightmaps mark where there is no "
+         "data\n"},
         {{"utm.tif", "--out", "hill.stl", "--exaggeration", "0.0009"},
          groundtool::kExitUsage,
          "groundtool: --exaggeration: expected a number from 0.001 to 100, not 0.0009 (see "
@@ -604,6 +608,97 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
         finer.out.find(std::to_string(groundtool::solidTriangleCount(201, 101)) + " triangles"),
         std::string::npos)
         << finer.out;
+}
+
+// A country with an island off its coast: two discs of data in a 300 x 200 DEM of 30 m cells, no
+// data around them (more than half the DEM).
+bool onLand(double x, double y) {
+    return std::hypot(x - 120, y - 100) <= 80 || std::hypot(x - 250, y - 60) <= 25;
+}
+double land(int x, int y) {
+    return onLand(x, y) ? 400.0 + x : std::nan("");
+}
+
+struct OutlineRow {
+    std::vector<std::string> arguments;  // --out FILE first
+    bool cut;
+    int parts;         // islands: admesh's parts
+    double cell = 30;  // model units per 30 m cell of the source
+    // How far the footprint may fall short of the land: a coarser grid loses up to half a cell
+    // of its own all along the coast.
+    double shortfall = 0.02;
+};
+
+TEST_F(ExportTest, OutlineCutsMeshesToTheData) {
+    writeRaster(folder.file("land.tif"),
+                {"GTiff", 300, 200, GDT_Float32, kUtmDem.placement, 32632, -9999}, land);
+    long long landCells = 0;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 300; ++x) {
+            landCells += onLand(x, y);
+        }
+    }
+    const std::vector<OutlineRow> rows = {
+        {{"--out", "land.stl"}, true, 2},
+        {{"--out", "coarse.stl", "--samples", "120", "--width-mm", "150"},
+         true,
+         2,
+         150 / 299.0,
+         0.1},
+        {{"--out", "land.obj", "--outline", "cut"}, true, 0},
+        {{"--out", "land.glb"}, true, 0},
+        {{"--out", "whole.stl", "--outline", "fill"}, false, 1},
+        {{"--out", "whole.obj", "--outline", "fill"}, false, 0},
+    };
+    for (const OutlineRow& row : rows) {
+        SCOPED_TRACE(row.arguments[1]);
+        std::vector<std::string> arguments = {"land.tif"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const ToolRun run = exportRun(folder.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string path = folder.file(row.arguments[1]);
+        const std::string extension = std::filesystem::path(path).extension();
+        const std::vector<Vertex> vertices = extension == ".stl"   ? stlVertices(readFile(path))
+                                             : extension == ".obj" ? objVertices(path)
+                                                                   : glbVertices(readFile(path));
+        // Centred: the source's middle, pixel (149.5, 99.5), at the origin.
+        const double cell = row.cell;
+        std::size_t outside = 0;
+        std::array<double, 2> low{1e30, 1e30};
+        std::array<double, 2> high{-1e30, -1e30};
+        for (const Vertex& v : vertices) {
+            outside += !onLand(std::lround(v[0] / cell + 149.5), std::lround(v[1] / cell + 99.5));
+            for (std::size_t axis = 0; axis < 2; ++axis) {
+                low[axis] = std::min(low[axis], v[axis]);
+                high[axis] = std::max(high[axis], v[axis]);
+            }
+        }
+        if (row.cut) {
+            EXPECT_EQ(outside, 0u);
+        } else {
+            EXPECT_NEAR(high[0] - low[0], 299 * cell, 1e-3);
+            EXPECT_NEAR(high[1] - low[1], 199 * cell, 1e-3);
+        }
+        if (extension == ".glb") {
+            expectValidGltf(path);
+        }
+        if (extension != ".stl") {
+            continue;
+        }
+        expectClosedSolid(path, 0.0, row.parts);
+        // Top and underside each cover the footprint once; walls stand upright.
+        double covered = 0.0;
+        for (std::size_t i = 0; i + 2 < vertices.size(); i += 3) {
+            const Vertex& a = vertices[i];
+            const Vertex& b = vertices[i + 1];
+            const Vertex& c = vertices[i + 2];
+            covered += std::abs((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])) / 4;
+        }
+        const double footprint = covered / (cell * cell);
+        EXPECT_NEAR(footprint, row.cut ? landCells : 299.0 * 199.0,
+                    row.cut ? row.shortfall * landCells : 1e-3)
+            << run.out;
+    }
 }
 
 }  // namespace
