@@ -120,6 +120,10 @@ void checkOptions(const ExportOptions& options, ExportFormat format, bool world)
             "true heights",
             kExitUsage);
     }
+    if (world && (!options.area.empty() || !options.areaLatLon.empty())) {
+        throw ToolError("a .3dt exports whole; --area and --area-latlon are for elevation rasters",
+                        kExitUsage);
+    }
     if (world && options.samples != 0) {
         throw ToolError("a .3dt exports at its own grid; --samples is for elevation rasters",
                         kExitUsage);
@@ -372,6 +376,18 @@ class Exporter {
     std::vector<std::string> report_;
 };
 
+raster::SourceWindow rasterWindow(const ExportOptions& options,
+                                  const raster::ElevationSource& source) {
+    const raster::SourceFacts& facts = source.facts();
+    if (!options.area.empty()) {
+        return areaWindow(facts, options.area, false);
+    }
+    if (!options.areaLatLon.empty()) {
+        return areaWindow(facts, options.areaLatLon, true);
+    }
+    return {0.0, 0.0, static_cast<double>(facts.width), static_cast<double>(facts.height)};
+}
+
 }  // namespace
 
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output) {
@@ -411,7 +427,7 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
         options.samples != 0 ? options.samples : samplesForTriangles(kDefaultMaxTriangles);
     ExportSource source =
         world ? loadTerrainSource(options.source, *opened.classic, options.heightScale)
-              : loadRasterSource(*opened.raster, maxSamples,
+              : loadRasterSource(*opened.raster, rasterWindow(options, *opened.raster), maxSamples,
                                  format == ExportFormat::obj || format == ExportFormat::glb,
                                  isMesh(format) && options.outline != "fill");
     opened = OpenedWorld{};  // a raster's reader ends: everything is read

@@ -368,6 +368,18 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
          groundtool::kExitUsage,
          "groundtool: --exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold true "
          "heights\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area", "1,2,3,4"},
+         groundtool::kExitUsage,
+         "groundtool: --area 1,2,3,4 holds less than 2 x 2 cells of the data; the data spans "
+         "400000,5094000,409000,5100000 (W,S,E,N)\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area", "405000,5095000,401000,5099000"},
+         groundtool::kExitUsage,
+         "groundtool: --area 405000,5095000,401000,5099000 is empty; the data spans "
+         "400000,5094000,409000,5100000 (W,S,E,N)\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area-latlon", "46,7"},
+         groundtool::kExitUsage,
+         "groundtool: --area-latlon: expected S,W,N,E, four numbers, not 46,7\n"},
+        {{"ground.3dt", "--out", "hill.stl", "--area", "0,0,3,3"}, groundtool::kExitUsage},
         {{"utm.tif", "--out", "hill.png", "--outline", "cut"},
          groundtool::kExitUsage,
          "groundtool: --outline is for STL, OBJ and glTF; heightmaps mark where there is no "
@@ -608,6 +620,51 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
         finer.out.find(std::to_string(groundtool::solidTriangleCount(201, 101)) + " triangles"),
         std::string::npos)
         << finer.out;
+}
+
+// An area cut from the source lies where gdal_translate -projwin cuts the same numbers.
+TEST_F(ExportTest, AreaCutsAsProjwin) {
+    const std::vector<std::array<const char*, 4>> areas = {
+        {"401010", "5095020", "405000", "5099000"},
+        {"400000", "5094005", "400700.5", "5099990"},
+    };
+    for (const auto& area : areas) {
+        const std::string numbers =
+            std::string(area[0]) + "," + area[1] + "," + area[2] + "," + area[3];
+        SCOPED_TRACE(numbers);
+        std::filesystem::remove(folder.file("area.tif"));
+        std::filesystem::remove(folder.file("projwin.tif"));
+        const ToolRun run =
+            exportRun(folder.path(), {"utm.tif", "--out", "area.tif", "--area", numbers});
+        ASSERT_EQ(run.status, 0) << run.err;
+        ChildOptions options;
+        options.executable = "/usr/bin/gdal_translate";
+        options.arguments = {"-q",
+                             "-projwin",
+                             area[0],
+                             area[3],
+                             area[2],
+                             area[1],
+                             folder.file("utm.tif"),
+                             folder.file("projwin.tif")};
+        ChildProcess translate(options);
+        ASSERT_TRUE(translate.waitForExit(std::chrono::seconds(60)));
+        const GdalFacts ours = gdalinfo(folder.file("area.tif"));
+        const GdalFacts theirs = gdalinfo(folder.file("projwin.tif"));
+        for (std::size_t k : {0, 1, 3, 5}) {
+            EXPECT_NEAR(ours.transform[k], theirs.transform[k], 15.0) << k;
+        }
+        const raster::Dataset a(GDALOpen(folder.file("area.tif").c_str(), GA_ReadOnly));
+        const raster::Dataset b(GDALOpen(folder.file("projwin.tif").c_str(), GA_ReadOnly));
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(GDALGetRasterXSize(a.get()), GDALGetRasterXSize(b.get()));
+        EXPECT_EQ(GDALGetRasterYSize(a.get()), GDALGetRasterYSize(b.get()));
+    }
+    // Degrees: a box inside the tile, read as the source's coordinates around it.
+    const ToolRun degrees = exportRun(folder.path(), {"geographic.tif", "--out", "deg.stl",
+                                                      "--area-latlon", "46.06,7.02,46.09,7.06"});
+    ASSERT_EQ(degrees.status, 0) << degrees.err;
+    EXPECT_NE(degrees.out.find("origin at (7.04"), std::string::npos) << degrees.out;
 }
 
 // A country with an island off its coast: two discs of data in a 300 x 200 DEM of 30 m cells, no
