@@ -84,13 +84,15 @@ std::string plural(long long count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string describe(const ElevationSource& source, const HeightField& field,
+std::string describe(const SourceWindow& window, const HeightField& field,
                      const NoDataSummary& noData) {
     std::vector<std::string> parts;
-    if (field.columns != source.width() || field.rows != source.height()) {
-        parts.push_back("averaged down from " + std::to_string(source.width()) + " x " +
-                        std::to_string(source.height()) + " to " + std::to_string(field.columns) +
-                        " x " + std::to_string(field.rows) + " samples");
+    const auto width = static_cast<int>(window.width);
+    const auto height = static_cast<int>(window.height);
+    if (field.columns != width || field.rows != height) {
+        parts.push_back("averaged down from " + std::to_string(width) + " x " +
+                        std::to_string(height) + " to " + std::to_string(field.columns) + " x " +
+                        std::to_string(field.rows) + " samples");
     }
     const std::size_t all = field.heights.size();
     if (noData.voidsFilled > 0) {
@@ -258,10 +260,21 @@ ElevationGrid readElevation(const std::string& path, long long maxSamples, int m
 }
 
 ElevationGrid readElevation(const ElevationSource& source, long long maxSamples, int maxSide) {
-    if (maxSamples < kMinGridSide * kMinGridSide || maxSide < kMinGridSide) {
-        throw std::logic_error("readElevation needs room for 2 x 2 samples");
+    const SourceFacts& facts = source.facts();
+    return readElevation(
+        source, {0.0, 0.0, static_cast<double>(facts.width), static_cast<double>(facts.height)},
+        maxSamples, maxSide);
+}
+
+ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& window,
+                            long long maxSamples, int maxSide) {
+    const SourceFacts& facts = source.facts();
+    if (maxSamples < kMinGridSide * kMinGridSide || maxSide < kMinGridSide || !(window.x >= 0.0) ||
+        !(window.y >= 0.0) || !(window.width >= kMinGridSide) || !(window.height >= kMinGridSide) ||
+        window.x + window.width > facts.width || window.y + window.height > facts.height) {
+        throw std::logic_error("readElevation needs room for 2 x 2 samples inside the source");
     }
-    const FieldLayout layout = fieldLayout(source.facts(), maxSamples, maxSide);
+    const FieldLayout layout = fieldLayout(facts, window, maxSamples, maxSide);
     const int columns = layout.columns;
     const int rows = layout.rows;
     ElevationGrid grid;
@@ -298,7 +311,7 @@ ElevationGrid readElevation(const ElevationSource& source, long long maxSamples,
         throw RasterError("cannot read " + source.shown() + ": it has no valid height");
     }
     grid.placement = placeField(source, layout);
-    grid.note = describe(source, field, grid.noData);
+    grid.note = describe(window, field, grid.noData);
     return grid;
 }
 

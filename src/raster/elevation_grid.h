@@ -67,6 +67,10 @@ ElevationGrid readElevation(const ElevationSource& source,
                             int maxSide = kDefaultMaxSide);
 ElevationGrid readElevation(const std::string& path, long long maxSamples = kDefaultMaxSamples,
                             int maxSide = kDefaultMaxSide);
+// The same over window alone, whole source pixels 2 or more each way inside the source.
+ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& window,
+                            long long maxSamples = kDefaultMaxSamples,
+                            int maxSide = kDefaultMaxSide);
 
 // The relief (hillshade times a height tint, as groundtool import draws) of field, shaded from
 // its own float heights and tinted by true height over the samples it draws, at longerSide

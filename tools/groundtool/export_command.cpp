@@ -129,6 +129,18 @@ Command addExportCommand(CLI::App& app) {
             },
             "S"))
         ->capture_default_str();
+    CLI::Option* area =
+        cli->add_option("--area", options->area,
+                        "W,S,E,N: export only this part of a raster, in the source's coordinates");
+    cli->add_option("--area-latlon", options->areaLatLon,
+                    "S,W,N,E: export only this part of a raster, in degrees of latitude and "
+                    "longitude")
+        ->excludes(area);
+    cli->add_option("--outline", options->outline,
+                    "meshes: cut (the default) keeps only the ground with data, walls following "
+                    "its outline down to the base, one solid per island; fill keeps the whole "
+                    "rectangle, no-data at placeholder heights")
+        ->check(CLI::IsMember({"cut", "fill"}));
     cli->add_flag("--force", options->force, "replace existing files");
 
     return Command{cli, [options, cli]() {

@@ -36,6 +36,9 @@ struct ExportOptions {
     int tilesAcross = 1;
     int tilesDown = 1;
     double heightScale = scene::kDefaultHeightScale;  // a world's, as groundview --height-scale
+    std::string area;        // "W,S,E,N" in the source's coordinates; empty: all of it
+    std::string areaLatLon;  // "S,W,N,E" in degrees of WGS 84; empty: all of it
+    std::string outline;     // "cut" or "fill" for meshes; empty: cut
     bool force = false;
 };
 

@@ -65,6 +65,185 @@ std::vector<BoxTaps> boxTaps(int sourceCount, int outputCount) {
     return taps;
 }
 
+// Smooth normals: each face's (area-weighted) normal summed into its corners, then made unit
+// length. Wall corners average their two walls; the underside faces straight down.
+void smoothNormals(SolidMesh& mesh) {
+    const std::size_t vertexCount = mesh.vertexCount();
+    const std::vector<std::uint32_t>& out = mesh.triangles;
+    mesh.normals.assign(vertexCount * 3, 0.0f);
+    std::vector<double> sums(vertexCount * 3, 0.0);
+    for (std::size_t facet = 0; facet < mesh.triangleCount(); ++facet) {
+        const std::uint32_t* corner = &out[facet * 3];
+        double edge[2][3];
+        for (int e = 0; e < 2; ++e) {
+            for (int axis = 0; axis < 3; ++axis) {
+                edge[e][axis] = static_cast<double>(mesh.positions[corner[e + 1] * 3 + axis]) -
+                                mesh.positions[corner[0] * 3 + axis];
+            }
+        }
+        const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
+                                  edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
+                                  edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
+        for (int k = 0; k < 3; ++k) {
+            for (int axis = 0; axis < 3; ++axis) {
+                sums[corner[k] * std::size_t{3} + static_cast<std::size_t>(axis)] += normal[axis];
+            }
+        }
+    }
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        const double length =
+            std::sqrt(sums[v * 3] * sums[v * 3] + sums[v * 3 + 1] * sums[v * 3 + 1] +
+                      sums[v * 3 + 2] * sums[v * 3 + 2]);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            // A vertex of flat faces only (a wall of zero height) faces up.
+            mesh.normals[v * 3 + axis] = length > 0.0
+                                             ? static_cast<float>(sums[v * 3 + axis] / length)
+                                             : (axis == 1 ? 1.0f : 0.0f);
+        }
+    }
+}
+
+// Which cells of span the cut solid covers, west to east in rows north to south: those whose four
+// corners are drawn, less the south-east (or south-west) cell of any pair meeting only at a corner,
+// where four walls would share one vertical edge.
+std::vector<bool> coveredCells(const HeightField& field, const TileSpan& span) {
+    const int across = span.columns() - 1;
+    const int down = span.rows() - 1;
+    std::vector<bool> covered(static_cast<std::size_t>(across) * down);
+    const auto cell = [&covered, across](int column, int row) {
+        return covered[static_cast<std::size_t>(row) * across + column];
+    };
+    for (int row = 0; row < down; ++row) {
+        for (int column = 0; column < across; ++column) {
+            const int c = span.firstColumn + column;
+            const int r = span.firstRow + row;
+            cell(column, row) = field.drawn(c, r) && field.drawn(c + 1, r) &&
+                                field.drawn(c, r + 1) && field.drawn(c + 1, r + 1);
+        }
+    }
+    // Dropping a cell can leave a new diagonal pair further on, so sweep until none is left.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (int row = 1; row < down; ++row) {
+            for (int column = 1; column < across; ++column) {
+                const bool northWest = cell(column - 1, row - 1);
+                const bool northEast = cell(column, row - 1);
+                const bool southWest = cell(column - 1, row);
+                const bool southEast = cell(column, row);
+                if (northWest && southEast && !northEast && !southWest) {
+                    cell(column, row) = false;
+                    changed = true;
+                } else if (northEast && southWest && !northWest && !southEast) {
+                    cell(column - 1, row) = false;
+                    changed = true;
+                }
+            }
+        }
+    }
+    return covered;
+}
+
+SolidMesh cutSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale) {
+    const int columns = span.columns();
+    const int across = columns - 1;
+    const int down = span.rows() - 1;
+    const std::vector<bool> covered = coveredCells(field, span);
+    if (std::none_of(covered.begin(), covered.end(), [](bool c) { return c; })) {
+        throw ToolError("no cell of samples " + std::to_string(span.firstColumn) + " to " +
+                        std::to_string(span.lastColumn) + " west to east, " +
+                        std::to_string(span.firstRow) + " to " + std::to_string(span.lastRow) +
+                        " north to south has data at all four corners; --outline fill exports "
+                        "it whole");
+    }
+    const auto isCovered = [&](int column, int row) {
+        return column >= 0 && row >= 0 && column < across && row < down &&
+               covered[static_cast<std::size_t>(row) * across + column];
+    };
+
+    SolidMesh mesh;
+    const double acrossStep = field.spacingEast * scale.unitsPerMetre;
+    const double downStep = field.spacingSouth * scale.unitsPerMetre;
+    const double up = scale.exaggeration * scale.unitsPerMetre;
+    const double sStep = 1.0 / (field.columns - 1);
+    const double tStep = 1.0 / (field.rows - 1);
+    // One vertex per sample and role, made when first used: top, wall top, wall foot, underside.
+    enum Role { top, wallTop, wallFoot, underside, roles };
+    const std::size_t samples = static_cast<std::size_t>(columns) * span.rows();
+    std::vector<std::uint32_t> vertices(samples * roles, UINT32_MAX);
+    const auto vertex = [&](int column, int row, Role role) {
+        std::uint32_t& index =
+            vertices[(static_cast<std::size_t>(row) * columns + column) * roles + role];
+        if (index == UINT32_MAX) {
+            index = static_cast<std::uint32_t>(mesh.vertexCount());
+            const int c = span.firstColumn + column;
+            const int r = span.firstRow + row;
+            const double y =
+                role == top || role == wallTop ? field.at(c, r) * up - scale.baseLevel : 0.0;
+            mesh.positions.insert(
+                mesh.positions.end(),
+                {static_cast<float>(c * acrossStep - scale.centreX), static_cast<float>(y),
+                 static_cast<float>(r * downStep - scale.centreZ)});
+            mesh.textureCoordinates.insert(
+                mesh.textureCoordinates.end(),
+                {static_cast<float>(c * sStep), static_cast<float>(r * tStep)});
+        }
+        return index;
+    };
+
+    std::vector<std::uint32_t>& out = mesh.triangles;
+    for (int row = 0; row < down; ++row) {
+        for (int column = 0; column < across; ++column) {
+            if (isCovered(column, row)) {
+                out.insert(out.end(),
+                           {vertex(column, row, top), vertex(column, row + 1, top),
+                            vertex(column + 1, row, top), vertex(column + 1, row, top),
+                            vertex(column, row + 1, top), vertex(column + 1, row + 1, top)});
+            }
+        }
+    }
+    mesh.topTriangles = mesh.triangleCount();
+    // Each side of a covered cell that borders no covered cell is a wall, walked with the cell on
+    // its right seen from above (x right, z down the page), as the rectangle's perimeter is.
+    struct Side {
+        int towardsColumn, towardsRow;             // the neighbour across it
+        int fromColumn, fromRow, toColumn, toRow;  // its ends, as offsets from the cell's corner
+    };
+    constexpr Side kSides[] = {
+        {0, -1, 0, 0, 1, 0}, {1, 0, 1, 0, 1, 1}, {0, 1, 1, 1, 0, 1}, {-1, 0, 0, 1, 0, 0}};
+    for (int row = 0; row < down; ++row) {
+        for (int column = 0; column < across; ++column) {
+            if (!isCovered(column, row)) {
+                continue;
+            }
+            for (const Side& side : kSides) {
+                if (isCovered(column + side.towardsColumn, row + side.towardsRow)) {
+                    continue;
+                }
+                const int ac = column + side.fromColumn;
+                const int ar = row + side.fromRow;
+                const int bc = column + side.toColumn;
+                const int br = row + side.toRow;
+                out.insert(out.end(), {vertex(ac, ar, wallTop), vertex(bc, br, wallTop),
+                                       vertex(bc, br, wallFoot), vertex(ac, ar, wallTop),
+                                       vertex(bc, br, wallFoot), vertex(ac, ar, wallFoot)});
+            }
+        }
+    }
+    for (int row = 0; row < down; ++row) {
+        for (int column = 0; column < across; ++column) {
+            if (isCovered(column, row)) {
+                out.insert(
+                    out.end(),
+                    {vertex(column, row, underside), vertex(column + 1, row, underside),
+                     vertex(column, row + 1, underside), vertex(column + 1, row, underside),
+                     vertex(column + 1, row + 1, underside), vertex(column, row + 1, underside)});
+            }
+        }
+    }
+    smoothNormals(mesh);
+    return mesh;
+}
+
 }  // namespace
 
 std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down) {
@@ -89,20 +268,30 @@ std::vector<TileSpan> splitTiles(const HeightField& field, int across, int down)
 }
 
 SolidScale solidScale(const HeightField& field, double exaggeration, double widthMm,
-                      double baseThickness) {
+                      double baseThickness, Outline outline) {
     SolidScale scale;
     scale.exaggeration = exaggeration;
     if (widthMm > 0.0) {
         scale.unitsPerMetre = widthMm / std::max(field.width(), field.depth());
     }
-    const float lowest = *std::min_element(field.heights.begin(), field.heights.end());
+    float lowest = *std::max_element(field.heights.begin(), field.heights.end());
+    for (std::size_t i = 0; i < field.heights.size(); ++i) {
+        if (outline == Outline::fill || field.kinds.empty() ||
+            field.kinds[i] <= SampleKind::filled) {
+            lowest = std::min(lowest, field.heights[i]);
+        }
+    }
     scale.baseLevel = lowest * exaggeration * scale.unitsPerMetre - baseThickness;
     scale.centreX = field.width() * scale.unitsPerMetre / 2.0;
     scale.centreZ = field.depth() * scale.unitsPerMetre / 2.0;
     return scale;
 }
 
-SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale) {
+SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale,
+                     Outline outline) {
+    if (outline == Outline::cut && !field.complete()) {
+        return cutSolid(field, span, scale);
+    }
     const int columns = span.columns();
     const int rows = span.rows();
     const std::vector<std::uint32_t> ring = perimeter(columns, rows);
@@ -184,38 +373,7 @@ SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const Solid
         out.insert(out.end(), {centre, rim + a, rim + b});
     }
 
-    // Smooth normals: each face's (area-weighted) normal summed into its corners, then made unit
-    // length. Wall corners average their two walls; the underside faces straight down.
-    std::vector<double> sums(vertexCount * 3, 0.0);
-    for (std::size_t facet = 0; facet < mesh.triangleCount(); ++facet) {
-        const std::uint32_t* corner = &out[facet * 3];
-        double edge[2][3];
-        for (int e = 0; e < 2; ++e) {
-            for (int axis = 0; axis < 3; ++axis) {
-                edge[e][axis] = static_cast<double>(mesh.positions[corner[e + 1] * 3 + axis]) -
-                                mesh.positions[corner[0] * 3 + axis];
-            }
-        }
-        const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
-                                  edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
-                                  edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
-        for (int k = 0; k < 3; ++k) {
-            for (int axis = 0; axis < 3; ++axis) {
-                sums[corner[k] * std::size_t{3} + static_cast<std::size_t>(axis)] += normal[axis];
-            }
-        }
-    }
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        const double length =
-            std::sqrt(sums[v * 3] * sums[v * 3] + sums[v * 3 + 1] * sums[v * 3 + 1] +
-                      sums[v * 3 + 2] * sums[v * 3 + 2]);
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            // A vertex of flat faces only (a wall of zero height) faces up.
-            mesh.normals[v * 3 + axis] = length > 0.0
-                                             ? static_cast<float>(sums[v * 3 + axis] / length)
-                                             : (axis == 1 ? 1.0f : 0.0f);
-        }
-    }
+    smoothNormals(mesh);
     return mesh;
 }
 
@@ -280,6 +438,35 @@ HeightField averagedDown(const HeightField& field, int maxSamples) {
         std::transform(sums.begin(), sums.end(),
                        out.heights.begin() + static_cast<std::ptrdiff_t>(row) * out.columns,
                        [](double sum) { return static_cast<float>(sum); });
+    }
+    if (field.complete()) {
+        return out;
+    }
+    out.kinds.resize(out.heights.size());
+    const auto reached = [](const BoxTaps& tap) {
+        int count = 0;  // taps of no weight (past an edge) are no part of the sample
+        for (std::size_t i = 0; i < tap.weights.size(); ++i) {
+            count = tap.weights[i] > 0.0 ? static_cast<int>(i) + 1 : count;
+        }
+        return count;
+    };
+    std::vector<int> alongReach;
+    for (const BoxTaps& tap : alongRows) {
+        alongReach.push_back(reached(tap));
+    }
+    for (int row = 0; row < out.rows; ++row) {
+        const BoxTaps& down = downColumns[static_cast<std::size_t>(row)];
+        const int downReach = reached(down);
+        for (int column = 0; column < out.columns; ++column) {
+            const BoxTaps& along = alongRows[static_cast<std::size_t>(column)];
+            SampleKind kind = SampleKind::data;
+            for (int i = 0; i < downReach; ++i) {
+                for (int j = 0; j < alongReach[static_cast<std::size_t>(column)]; ++j) {
+                    kind = std::max(kind, field.kind(along.first + j, down.first + i));
+                }
+            }
+            out.kinds[out.index(column, row)] = kind;
+        }
     }
     return out;
 }

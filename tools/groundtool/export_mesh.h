@@ -11,6 +11,10 @@
 
 namespace groundtool {
 
+// What a mesh does where the field holds no data: cut it away, walls following the data's outline
+// down to the underside, or fill it at the placeholder heights as a whole rectangle.
+enum class Outline { cut, fill };
+
 // The samples one tile covers, inclusive on both ends.
 struct TileSpan {
     int firstColumn = 0;
@@ -37,9 +41,9 @@ struct SolidScale {
 };
 
 // The scale for a field: life size, or the longer side widthMm wide; the underside baseThickness
-// model units below the lowest exaggerated height.
+// model units below the lowest exaggerated height (of the drawn samples only when cut).
 SolidScale solidScale(const HeightField& field, double exaggeration, double widthMm,
-                      double baseThickness);
+                      double baseThickness, Outline outline);
 
 // The top surface first (topTriangles of them, smoothly shaded over the ground), then the walls
 // and the underside in plain colour; walls and underside have vertices of their own, so their
@@ -56,7 +60,12 @@ struct SolidMesh {
     std::size_t triangleCount() const { return triangles.size() / 3; }
 };
 
-SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale);
+// With Outline::cut over a field with no-data samples, the solid covers only the cells whose four
+// corners are drawn, minus any cell that would touch another only at a corner (so every edge has
+// two facets); each island of cells is a closed solid of its own, its underside one pair of
+// triangles per cell. Throws ToolError when no cell is left.
+SolidMesh buildSolid(const HeightField& field, const TileSpan& span, const SolidScale& scale,
+                     Outline outline);
 
 // Triangles of the solid over columns x rows samples: two per cell, two per wall segment and one
 // per underside segment.
@@ -67,7 +76,8 @@ int samplesForTriangles(std::uint64_t maxTriangles);
 
 // The field averaged down (each new sample the mean of the source area it covers) so its longer
 // side has at most maxSamples samples; the corners stay where they were. A field already that
-// small comes back unchanged.
+// small comes back unchanged. A new sample holds data only when every sample it averages does:
+// its kind is the least drawn of theirs, so a cut outline never rests on a placeholder height.
 HeightField averagedDown(const HeightField& field, int maxSamples);
 
 }  // namespace groundtool

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -107,12 +108,21 @@ void checkOptions(const ExportOptions& options, ExportFormat format, bool world)
     if (options.baseGiven && !isMesh(format)) {
         throw ToolError("--base-mm is for STL, OBJ and glTF, which have an underside", kExitUsage);
     }
+    if (!options.outline.empty() && !isMesh(format)) {
+        throw ToolError(
+            "--outline is for STL, OBJ and glTF; heightmaps mark where there is no data",
+            kExitUsage);
+    }
     if (options.exaggeration != 1.0 &&
         (format == ExportFormat::tif || format == ExportFormat::asc)) {
         throw ToolError(
             "--exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold "
             "true heights",
             kExitUsage);
+    }
+    if (world && (!options.area.empty() || !options.areaLatLon.empty())) {
+        throw ToolError("a .3dt exports whole; --area and --area-latlon are for elevation rasters",
+                        kExitUsage);
     }
     if (world && options.samples != 0) {
         throw ToolError("a .3dt exports at its own grid; --samples is for elevation rasters",
@@ -172,15 +182,23 @@ std::string exactMetres(double value) {
     return exactNumber(value) + " m";
 }
 
-// Lowest and highest height of a tile, in true metres.
-std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span) {
-    double lowest = field.at(span.firstColumn, span.firstRow);
-    double highest = lowest;
+// Lowest and highest height of a tile, in true metres; with a cut outline, of the ground drawn.
+std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span,
+                                      Outline outline) {
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
     for (int row = span.firstRow; row <= span.lastRow; ++row) {
         for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
+            if (outline == Outline::cut && !field.drawn(column, row)) {
+                continue;
+            }
             lowest = std::min(lowest, static_cast<double>(field.at(column, row)));
             highest = std::max(highest, static_cast<double>(field.at(column, row)));
         }
+    }
+    if (lowest > highest) {
+        return {field.at(span.firstColumn, span.firstRow),
+                field.at(span.firstColumn, span.firstRow)};
     }
     return {lowest, highest};
 }
@@ -194,10 +212,11 @@ class Exporter {
           field_(field),
           image_(image),
           place_(place),
+          outline_(isMesh(format) && options.outline != "fill" ? Outline::cut : Outline::fill),
           staged_(options.force) {}
 
     void write(const TileSpan& span, const TileFiles& files) {
-        const auto [lowest, highest] = heightRange(field_, span);
+        const auto [lowest, highest] = heightRange(field_, span, outline_);
         const std::string heights =
             "heights " + metres(lowest) + " to " + metres(highest) +
             (options_.exaggeration != 1.0
@@ -225,8 +244,8 @@ class Exporter {
 
     void writeMesh(const TileSpan& span, const TileFiles& files, const std::string& heights) {
         const SolidScale scale =
-            solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm);
-        SolidMesh mesh = buildSolid(field_, span, scale);
+            solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm, outline_);
+        SolidMesh mesh = buildSolid(field_, span, scale, outline_);
         // The heights fit a float once exaggerated; scaling up for print can still overflow.
         const auto finite = [](const std::vector<float>& values) {
             return std::all_of(values.begin(), values.end(),
@@ -240,7 +259,7 @@ class Exporter {
                             ": its heights go beyond what a float holds");
         }
         const double unit = scale.unitsPerMetre;
-        const double highest = heightRange(field_, span).second * options_.exaggeration;
+        const double highest = heightRange(field_, span, outline_).second * options_.exaggeration;
         const std::string size =
             decimalText((span.columns() - 1) * field_.spacingEast * unit) + " x " +
             decimalText((span.rows() - 1) * field_.spacingSouth * unit) + " x " +
@@ -352,9 +371,22 @@ class Exporter {
     const HeightField& field_;
     const GroundImage& image_;
     Georeference place_;
+    Outline outline_;
     StagedOutput staged_;
     std::vector<std::string> report_;
 };
+
+raster::SourceWindow rasterWindow(const ExportOptions& options,
+                                  const raster::ElevationSource& source) {
+    const raster::SourceFacts& facts = source.facts();
+    if (!options.area.empty()) {
+        return areaWindow(facts, options.area, false);
+    }
+    if (!options.areaLatLon.empty()) {
+        return areaWindow(facts, options.areaLatLon, true);
+    }
+    return {0.0, 0.0, static_cast<double>(facts.width), static_cast<double>(facts.height)};
+}
 
 }  // namespace
 
@@ -395,8 +427,9 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
         options.samples != 0 ? options.samples : samplesForTriangles(kDefaultMaxTriangles);
     ExportSource source =
         world ? loadTerrainSource(options.source, *opened.classic, options.heightScale)
-              : loadRasterSource(*opened.raster, maxSamples,
-                                 format == ExportFormat::obj || format == ExportFormat::glb);
+              : loadRasterSource(*opened.raster, rasterWindow(options, *opened.raster), maxSamples,
+                                 format == ExportFormat::obj || format == ExportFormat::glb,
+                                 isMesh(format) && options.outline != "fill");
     opened = OpenedWorld{};  // a raster's reader ends: everything is read
     for (const std::string& warning : source.warnings) {
         warnings << "groundtool: " << options.source << ": " << warning << "\n";

@@ -152,8 +152,8 @@ void expectLevels(const std::vector<unsigned>& levels, const std::string& report
     }
 }
 
-// admesh's verdict on a solid: 1 part, nothing to fix, positive volume, and the bounding box.
-void expectClosedSolid(const std::string& path, double longerSide) {
+// admesh's verdict on a solid: its parts, nothing to fix, positive volume, and the bounding box.
+void expectClosedSolid(const std::string& path, double longerSide, int parts = 1) {
     ChildOptions options;
     options.executable = "/usr/bin/admesh";
     if (!std::filesystem::exists(options.executable)) {
@@ -173,7 +173,7 @@ void expectClosedSolid(const std::string& path, double longerSide) {
                              "Degenerate facets", "Facets reversed"}) {
         EXPECT_EQ(field(zero), 0.0) << zero << " in\n" << out;
     }
-    EXPECT_EQ(field("Number of parts"), 1.0);
+    EXPECT_EQ(field("Number of parts"), parts);
     EXPECT_GT(field("Volume"), 0.0);
     if (longerSide > 0.0) {
         const double width = field("Max X") - field("Min X");
@@ -368,6 +368,22 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
          groundtool::kExitUsage,
          "groundtool: --exaggeration is for meshes and 16-bit heightmaps; .tif and .asc hold true "
          "heights\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area", "1,2,3,4"},
+         groundtool::kExitUsage,
+         "groundtool: --area 1,2,3,4 holds less than 2 x 2 cells of the data; the data spans "
+         "400000,5094000,409000,5100000 (W,S,E,N)\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area", "405000,5095000,401000,5099000"},
+         groundtool::kExitUsage,
+         "groundtool: --area 405000,5095000,401000,5099000 is empty; the data spans "
+         "400000,5094000,409000,5100000 (W,S,E,N)\n"},
+        {{"utm.tif", "--out", "hill.stl", "--area-latlon", "46,7"},
+         groundtool::kExitUsage,
+         "groundtool: --area-latlon: expected S,W,N,E, four numbers, not 46,7\n"},
+        {{"ground.3dt", "--out", "hill.stl", "--area", "0,0,3,3"}, groundtool::kExitUsage},
+        {{"utm.tif", "--out", "hill.png", "--outline", "cut"},
+         groundtool::kExitUsage,
+         "groundtool: --outline is for STL, OBJ and glTF; heightmaps mark where there is no "
+         "data\n"},
         {{"utm.tif", "--out", "hill.stl", "--exaggeration", "0.0009"},
          groundtool::kExitUsage,
          "groundtool: --exaggeration: expected a number from 0.001 to 100, not 0.0009 (see "
@@ -604,6 +620,142 @@ TEST_F(ExportTest, RasterIsAveragedDownToSamples) {
         finer.out.find(std::to_string(groundtool::solidTriangleCount(201, 101)) + " triangles"),
         std::string::npos)
         << finer.out;
+}
+
+// An area cut from the source lies where gdal_translate -projwin cuts the same numbers.
+TEST_F(ExportTest, AreaCutsAsProjwin) {
+    const std::vector<std::array<const char*, 4>> areas = {
+        {"401010", "5095020", "405000", "5099000"},
+        {"400000", "5094005", "400700.5", "5099990"},
+    };
+    for (const auto& area : areas) {
+        const std::string numbers =
+            std::string(area[0]) + "," + area[1] + "," + area[2] + "," + area[3];
+        SCOPED_TRACE(numbers);
+        std::filesystem::remove(folder.file("area.tif"));
+        std::filesystem::remove(folder.file("projwin.tif"));
+        const ToolRun run =
+            exportRun(folder.path(), {"utm.tif", "--out", "area.tif", "--area", numbers});
+        ASSERT_EQ(run.status, 0) << run.err;
+        ChildOptions options;
+        options.executable = "/usr/bin/gdal_translate";
+        options.arguments = {"-q",
+                             "-projwin",
+                             area[0],
+                             area[3],
+                             area[2],
+                             area[1],
+                             folder.file("utm.tif"),
+                             folder.file("projwin.tif")};
+        ChildProcess translate(options);
+        ASSERT_TRUE(translate.waitForExit(std::chrono::seconds(60)));
+        const GdalFacts ours = gdalinfo(folder.file("area.tif"));
+        const GdalFacts theirs = gdalinfo(folder.file("projwin.tif"));
+        for (std::size_t k : {0, 1, 3, 5}) {
+            EXPECT_NEAR(ours.transform[k], theirs.transform[k], 15.0) << k;
+        }
+        const raster::Dataset a(GDALOpen(folder.file("area.tif").c_str(), GA_ReadOnly));
+        const raster::Dataset b(GDALOpen(folder.file("projwin.tif").c_str(), GA_ReadOnly));
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(GDALGetRasterXSize(a.get()), GDALGetRasterXSize(b.get()));
+        EXPECT_EQ(GDALGetRasterYSize(a.get()), GDALGetRasterYSize(b.get()));
+    }
+    // Degrees: a box inside the tile, read as the source's coordinates around it.
+    const ToolRun degrees = exportRun(folder.path(), {"geographic.tif", "--out", "deg.stl",
+                                                      "--area-latlon", "46.06,7.02,46.09,7.06"});
+    ASSERT_EQ(degrees.status, 0) << degrees.err;
+    EXPECT_NE(degrees.out.find("origin at (7.04"), std::string::npos) << degrees.out;
+}
+
+// A country with an island off its coast: two discs of data in a 300 x 200 DEM of 30 m cells, no
+// data around them (more than half the DEM).
+bool onLand(double x, double y) {
+    return std::hypot(x - 120, y - 100) <= 80 || std::hypot(x - 250, y - 60) <= 25;
+}
+double land(int x, int y) {
+    return onLand(x, y) ? 400.0 + x : std::nan("");
+}
+
+struct OutlineRow {
+    std::vector<std::string> arguments;  // --out FILE first
+    bool cut;
+    int parts;         // islands: admesh's parts
+    double cell = 30;  // model units per 30 m cell of the source
+    // How far the footprint may fall short of the land: a coarser grid loses up to half a cell
+    // of its own all along the coast.
+    double shortfall = 0.02;
+};
+
+TEST_F(ExportTest, OutlineCutsMeshesToTheData) {
+    writeRaster(folder.file("land.tif"),
+                {"GTiff", 300, 200, GDT_Float32, kUtmDem.placement, 32632, -9999}, land);
+    long long landCells = 0;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 300; ++x) {
+            landCells += onLand(x, y);
+        }
+    }
+    const std::vector<OutlineRow> rows = {
+        {{"--out", "land.stl"}, true, 2},
+        {{"--out", "coarse.stl", "--samples", "120", "--width-mm", "150"},
+         true,
+         2,
+         150 / 299.0,
+         0.1},
+        {{"--out", "land.obj", "--outline", "cut"}, true, 0},
+        {{"--out", "land.glb"}, true, 0},
+        {{"--out", "whole.stl", "--outline", "fill"}, false, 1},
+        {{"--out", "whole.obj", "--outline", "fill"}, false, 0},
+    };
+    for (const OutlineRow& row : rows) {
+        SCOPED_TRACE(row.arguments[1]);
+        std::vector<std::string> arguments = {"land.tif"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const ToolRun run = exportRun(folder.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string path = folder.file(row.arguments[1]);
+        const std::string extension = std::filesystem::path(path).extension();
+        const std::vector<Vertex> vertices = extension == ".stl"   ? stlVertices(readFile(path))
+                                             : extension == ".obj" ? objVertices(path)
+                                                                   : glbVertices(readFile(path));
+        // Centred: the source's middle, pixel (149.5, 99.5), at the origin.
+        const double cell = row.cell;
+        std::size_t outside = 0;
+        std::array<double, 2> low{1e30, 1e30};
+        std::array<double, 2> high{-1e30, -1e30};
+        for (const Vertex& v : vertices) {
+            outside += !onLand(std::lround(v[0] / cell + 149.5), std::lround(v[1] / cell + 99.5));
+            for (std::size_t axis = 0; axis < 2; ++axis) {
+                low[axis] = std::min(low[axis], v[axis]);
+                high[axis] = std::max(high[axis], v[axis]);
+            }
+        }
+        if (row.cut) {
+            EXPECT_EQ(outside, 0u);
+        } else {
+            EXPECT_NEAR(high[0] - low[0], 299 * cell, 1e-3);
+            EXPECT_NEAR(high[1] - low[1], 199 * cell, 1e-3);
+        }
+        if (extension == ".glb") {
+            expectValidGltf(path);
+        }
+        if (extension != ".stl") {
+            continue;
+        }
+        expectClosedSolid(path, 0.0, row.parts);
+        // Top and underside each cover the footprint once; walls stand upright.
+        double covered = 0.0;
+        for (std::size_t i = 0; i + 2 < vertices.size(); i += 3) {
+            const Vertex& a = vertices[i];
+            const Vertex& b = vertices[i + 1];
+            const Vertex& c = vertices[i + 2];
+            covered += std::abs((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])) / 4;
+        }
+        const double footprint = covered / (cell * cell);
+        EXPECT_NEAR(footprint, row.cut ? landCells : 299.0 * 199.0,
+                    row.cut ? row.shortfall * landCells : 1e-3)
+            << run.out;
+    }
 }
 
 }  // namespace
