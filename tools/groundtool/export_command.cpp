@@ -85,7 +85,8 @@ Command addExportCommand(CLI::App& app) {
                               CLI::ignore_case));
     cli->add_option("--samples", options->samples,
                     "samples on the longer side, for rasters (default: as many as keep the "
-                    "solid under 2 million triangles)")
+                    "solid under 2 million triangles, 850,000 for glTF and 420,000 for OBJ, "
+                    "near 30 and 50 MB)")
         ->transform(wholeNumber(kMinExportSamples, kMaxExportSamples));
     raster::addElevationOption(*cli, raster::kExaggerationOption, options->exaggeration, false);
     cli->add_option("--width-mm", options->widthMm,

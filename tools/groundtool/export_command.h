@@ -16,6 +16,10 @@ namespace groundtool {
 enum class ExportFormat { stl, obj, glb, png, raw, tif, asc };
 
 constexpr std::uint64_t kDefaultMaxTriangles = 2000000;
+// Text and binary meshes carry normals and texture coordinates besides positions: fewer
+// triangles by default keep an OBJ near 50 MB and a glTF near 30 MB.
+constexpr std::uint64_t kDefaultObjTriangles = 420000;
+constexpr std::uint64_t kDefaultGlbTriangles = 850000;
 constexpr int kMinExportSamples = 2;
 constexpr int kMaxExportSamples = 4096;
 constexpr double kMaxWidthMm = 10000.0;
@@ -44,6 +48,8 @@ struct ExportOptions {
 
 // The format a name or --format value stands for; throws ToolError (usage) for any other.
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output);
+// The triangles a mesh of format keeps when --samples is not given.
+std::uint64_t defaultTriangles(ExportFormat format);
 
 // Checks every target, reads the source, opened already, writes all files whole or none, and
 // reports one line per file on out; warnings about the source go to warnings.

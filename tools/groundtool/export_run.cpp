@@ -390,6 +390,12 @@ raster::SourceWindow rasterWindow(const ExportOptions& options,
 
 }  // namespace
 
+std::uint64_t defaultTriangles(ExportFormat format) {
+    return format == ExportFormat::obj   ? kDefaultObjTriangles
+           : format == ExportFormat::glb ? kDefaultGlbTriangles
+                                         : kDefaultMaxTriangles;
+}
+
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output) {
     const std::string wanted = lowerCase(nameOrExtension);
     for (const NamedFormat& named : kFormats) {
@@ -424,7 +430,7 @@ void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& o
     }
 
     const int maxSamples =
-        options.samples != 0 ? options.samples : samplesForTriangles(kDefaultMaxTriangles);
+        options.samples != 0 ? options.samples : samplesForTriangles(defaultTriangles(format));
     ExportSource source =
         world ? loadTerrainSource(options.source, *opened.classic, options.heightScale)
               : loadRasterSource(*opened.raster, rasterWindow(options, *opened.raster), maxSamples,
