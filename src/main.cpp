@@ -5,6 +5,7 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -29,6 +30,8 @@
 
 Terrain terrain;
 Camera camera = app::startCamera();
+
+void initGraphics(int argc, char** argv, const std::string& title);
 
 namespace {
 
@@ -65,6 +68,27 @@ bool frameChainRunning = false;
 
 // Sources up to this many samples are read in well under a second, without a word.
 constexpr long long kQuietReadSamples = 4'000'000;
+// A read taking longer opens the window meanwhile; a few events let it show its title.
+constexpr std::chrono::milliseconds kSlowReadAfter{1000};
+constexpr int kEventsToShowAWindow = 4;
+
+// GLUT's own arguments, kept for glutInit.
+std::vector<char*> glutArgv;
+bool windowOpen = false;
+
+// "groundview", or in elevation mode "groundview — dem.tif", "groundview — reading dem.tif".
+std::string windowTitle(bool reading) {
+    if (!elevation) {
+        return "groundview";
+    }
+    return std::string("groundview \u2014 ") + (reading ? "reading " : "") +
+           printable(world::nameOf(options.terrainPath));
+}
+
+void openWindow(const std::string& title) {
+    initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data(), title);
+    windowOpen = true;
+}
 
 void drawReadout(const std::vector<std::string>& lines, int width, int height) {
     glMatrixMode(GL_PROJECTION);
@@ -126,6 +150,9 @@ void onFrameTimer(int /*value*/) {
 
 void onDisplay() {
     if (elevation) {
+        if (!elevation->walker) {
+            return;  // still reading
+        }
         if (!elevation->ground) {
             elevation->ground =
                 std::make_unique<LodTerrain>(elevation->world.grid.field, elevation->world.image);
@@ -141,13 +168,17 @@ void onDisplay() {
 }
 
 // Leaving game mode restores the screen mode; freeglut then owns the rest of the clean-up at exit.
-void quit() {
+void closeWindow() {
     elevation.reset();  // its texture and arrays go while their context is still current
     if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
         glutLeaveGameMode();
     } else if (glutGetWindow() != 0) {
         glutDestroyWindow(glutGetWindow());
     }
+}
+
+void quit() {
+    closeWindow();
     std::exit(0);
 }
 
@@ -271,10 +302,19 @@ void holdWindowToViewportLimit() {
     }
 }
 
-// Opens an elevation raster in its jailed reader before any window or X connection exists;
+// Opens an elevation raster in its jailed reader before any window or X connection exists (a slow
+// one opens the window meanwhile, once the reader is walled);
 // false, with one line said, when it can't be walked over.
 bool openElevationSource() {
     elevation = std::make_unique<ElevationView>();
+    raster::whenReadingIsSlow(
+        [] {
+            openWindow(windowTitle(true));
+            for (int event = 0; event < kEventsToShowAWindow; ++event) {
+                glutMainLoopEvent();
+            }
+        },
+        kSlowReadAfter);
     try {
         // Empty when the file has turned into a terrain file since the command line was read.
         elevation->source = openWorld(options.terrainPath).raster;
@@ -292,9 +332,10 @@ bool openElevationSource() {
     return true;
 }
 
-// Reads the opened raster's heights and texture, still before any window, so that a source that
-// can't be used is refused without one; false, with one line said, when that fails. A large
-// source says first what is being read, as that takes seconds.
+// Reads the opened raster's heights and texture before any window, so that a source that can't
+// be used is refused without one; false, with one line said, when that fails. A large source
+// says first what is being read. (An open or read that takes longer than a second opens the
+// window meanwhile, its title saying what is being read.)
 bool readElevationWorld() {
     const raster::SourceFacts& facts = elevation->source->facts();
     if (static_cast<long long>(facts.width) * facts.height > kQuietReadSamples) {
@@ -326,7 +367,7 @@ bool readElevationWorld() {
 
 }  // namespace
 
-void initGraphics(int argc, char** argv) {
+void initGraphics(int argc, char** argv, const std::string& title) {
     if (options.window) {
         // Before glutInit, so that GLUT's own -geometry, read there, has the last word.
         glutInitWindowSize(options.windowWidth, options.windowHeight);
@@ -334,9 +375,6 @@ void initGraphics(int argc, char** argv) {
     glutInit(&argc, argv);
     // Elevation mode draws real relief, where ground hides ground: it needs a depth buffer.
     glutInitDisplayMode(elevation ? GLUT_DOUBLE | GLUT_DEPTH : GLUT_DOUBLE);
-    const std::string title =
-        elevation ? "groundview \u2014 " + printable(world::nameOf(options.terrainPath))
-                  : "groundview";
     if (options.window) {
         // freeglut's default reshape makes the viewport the whole window, as for the screen.
         glutCreateWindow(title.c_str());
@@ -358,22 +396,28 @@ int main(int argc, char** argv) {
         return parsed.status;
     }
     options = parsed.options;
+    for (std::string& word : options.glutArguments) {
+        glutArgv.push_back(word.data());
+    }
+    glutArgv.push_back(nullptr);
     if (options.elevation) {
         // Nothing is written beside the data or into the working folder.
         setStateErrorLog(stateLogFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
         if (!openElevationSource() || !readElevationWorld()) {
+            if (windowOpen) {
+                closeWindow();
+            }
             return app::kUsageStatus;
         }
     } else {
         setErrorLogFolder(options.worldFolder);
     }
 
-    std::vector<char*> glutArgv;
-    for (std::string& word : options.glutArguments) {
-        glutArgv.push_back(word.data());
+    if (windowOpen) {
+        glutSetWindowTitle(windowTitle(false).c_str());
+    } else {
+        openWindow(windowTitle(false));
     }
-    glutArgv.push_back(nullptr);
-    initGraphics(static_cast<int>(glutArgv.size()) - 1, glutArgv.data());
     glutKeyboardFunc(onKeyboard);
     glutSpecialFunc(onSpecialKey);
     glutMouseFunc(onMouse);

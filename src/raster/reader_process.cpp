@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -147,6 +148,10 @@ SourceFacts unpackFacts(const std::string& bytes) {
     }
     return facts;
 }
+
+// The owner's word to the user when a read is slow, and when.
+std::function<void()> slowHook;
+std::chrono::milliseconds slowAfter{0};
 
 // ---- The reader's side ----
 
@@ -306,6 +311,11 @@ std::string howItEnded(int status, const JailLimits& limits) {
 
 }  // namespace
 
+void whenReadingIsSlow(std::function<void()> hook, std::chrono::milliseconds after) {
+    slowHook = std::move(hook);
+    slowAfter = after;
+}
+
 ReaderProcess::ReaderProcess(const std::string& path, const JailLimits& limits)
     : shown_(printable(path)), limits_(limits) {
     // GDAL set up once in the owner: each reader then starts with its drivers registered.
@@ -369,12 +379,23 @@ std::string ReaderProcess::await() {
     using Clock = std::chrono::steady_clock;
     std::string buffer(kMaxMessage, '\0');
     auto deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
+    const auto slow = Clock::now() + slowAfter;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto now = Clock::now();
+        if (slowHook && now >= slow) {
+            const std::function<void()> hook = std::move(slowHook);
+            slowHook = nullptr;
+            hook();
+            continue;
+        }
+        const auto until = slowHook ? std::min(deadline, slow) : deadline;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
         pollfd ready{channel_, POLLIN, 0};
         const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
         if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled == 0 && slowHook && Clock::now() >= slow) {
             continue;
         }
         if (polled == 0) {

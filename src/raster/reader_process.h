@@ -7,7 +7,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "grid_layout.h"
@@ -78,5 +80,9 @@ class ReaderProcess {
     bool lent_ = false;  // a SharedSamples maps it
     SourceFacts facts_;
 };
+
+// Calls hook once, from within whichever reader's open or read first goes on for longer than
+// after: a chance to tell the user what is being read.
+void whenReadingIsSlow(std::function<void()> hook, std::chrono::milliseconds after);
 
 }  // namespace raster

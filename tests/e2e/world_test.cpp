@@ -566,3 +566,24 @@ TEST(World, EveryCommandTakesAWorldForTheSameKind) {
 }
 
 }  // namespace
+
+// A read that makes no progress opens the window after a second, its title saying what is being
+// read, and after ten seconds ends with the stall's one line and status 64, the window gone.
+TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    ASSERT_EQ(mkfifo(folder.file("summit.tif.ovr").c_str(), 0600), 0);
+    XScreen screen(xorgDisplay());
+    const std::unique_ptr<ChildProcess> viewer =
+        launchViewer(screen, xorgDisplay(), folder.path(), {"--window=320x240", "summit.tif"});
+    const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    ASSERT_TRUE(window) << viewer->standardError();
+    char* name = nullptr;
+    XFetchName(screen.display(), window->id, &name);
+    const std::string title = name != nullptr ? name : "";
+    XFree(name);
+    EXPECT_EQ(title, "groundview \u2014 reading summit.tif");
+    EXPECT_EQ(viewer->waitForExit(std::chrono::seconds(20)), ExitStatus::withCode(64));
+    EXPECT_EQ(viewer->standardError(),
+              "groundview: reading summit.tif stalled (a FIFO or a device in its way?)\n");
+}
