@@ -283,22 +283,23 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
     field.rows = rows;
     field.spacingEast = layout.spacingEast;
     field.spacingSouth = layout.spacingSouth;
-    field.heights.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
     double beyond = 0.0;  // a height a float cannot hold
     {
-        // Taken straight from the reader's memory, in metres; anything not finite is missing.
+        // Taken straight from the reader's memory, in metres, in one pass that writes each
+        // height once; anything not finite is missing.
         const SharedSamples samples = source.readShared(layout.window, columns, rows);
         const double perUnit = source.metresPerUnit();
         const float* from = samples.data();
-        for (std::size_t i = 0; i < field.heights.size(); ++i) {
+        field.heights.reserve(samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) {
             const double metres = static_cast<double>(from[i]) * perUnit;
             if (!std::isfinite(metres)) {
-                field.heights[i] = std::numeric_limits<float>::quiet_NaN();
+                field.heights.push_back(std::numeric_limits<float>::quiet_NaN());
             } else if (std::abs(metres) > std::numeric_limits<float>::max()) {
                 beyond = metres;
-                field.heights[i] = std::numeric_limits<float>::quiet_NaN();
+                field.heights.push_back(std::numeric_limits<float>::quiet_NaN());
             } else {
-                field.heights[i] = static_cast<float>(metres);
+                field.heights.push_back(static_cast<float>(metres));
             }
         }
     }
