@@ -99,7 +99,8 @@ Command addExportCommand(CLI::App& app) {
                options->baseGiven = true;
            },
            "thickness of the base below the lowest point, in the model's unit (mm with "
-           "--width-mm, else metres)")
+           "--width-mm, else metres); with a cut outline, given, it also joins the islands "
+           "on a plate half as thick under the whole rectangle")
         ->check(positiveDecimal(kMaxBaseMm))
         ->default_str("2");
     cli->add_option_function<std::string>(

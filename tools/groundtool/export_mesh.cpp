@@ -166,8 +166,10 @@ SolidMesh cutSolid(const HeightField& field, const TileSpan& span, const SolidSc
     const double up = scale.exaggeration * scale.unitsPerMetre;
     const double sStep = 1.0 / (field.columns - 1);
     const double tStep = 1.0 / (field.rows - 1);
-    // One vertex per sample and role, made when first used: top, wall top, wall foot, underside.
+    // One vertex per sample and role, made when first used: top, wall top, wall foot (on the
+    // plate, when there is one), underside.
     enum Role { top, wallTop, wallFoot, underside, roles };
+    const bool plate = scale.plate > 0.0;
     const std::size_t samples = static_cast<std::size_t>(columns) * span.rows();
     std::vector<std::uint32_t> vertices(samples * roles, UINT32_MAX);
     const auto vertex = [&](int column, int row, Role role) {
@@ -177,8 +179,9 @@ SolidMesh cutSolid(const HeightField& field, const TileSpan& span, const SolidSc
             index = static_cast<std::uint32_t>(mesh.vertexCount());
             const int c = span.firstColumn + column;
             const int r = span.firstRow + row;
-            const double y =
-                role == top || role == wallTop ? field.at(c, r) * up - scale.baseLevel : 0.0;
+            const double y = role == top || role == wallTop ? field.at(c, r) * up - scale.baseLevel
+                             : role == wallFoot             ? scale.plate
+                                                            : 0.0;
             mesh.positions.insert(
                 mesh.positions.end(),
                 {static_cast<float>(c * acrossStep - scale.centreX), static_cast<float>(y),
@@ -229,14 +232,46 @@ SolidMesh cutSolid(const HeightField& field, const TileSpan& span, const SolidSc
             }
         }
     }
+    const auto face = [&](int column, int row, Role role, bool upwards) {
+        const std::uint32_t nw = vertex(column, row, role), ne = vertex(column + 1, row, role);
+        const std::uint32_t sw = vertex(column, row + 1, role);
+        const std::uint32_t se = vertex(column + 1, row + 1, role);
+        if (upwards) {
+            out.insert(out.end(), {nw, sw, ne, ne, sw, se});
+        } else {
+            out.insert(out.end(), {nw, ne, sw, ne, se, sw});
+        }
+    };
     for (int row = 0; row < down; ++row) {
         for (int column = 0; column < across; ++column) {
-            if (isCovered(column, row)) {
-                out.insert(
-                    out.end(),
-                    {vertex(column, row, underside), vertex(column + 1, row, underside),
-                     vertex(column, row + 1, underside), vertex(column + 1, row, underside),
-                     vertex(column + 1, row + 1, underside), vertex(column, row + 1, underside)});
+            if (plate) {
+                // The plate's top where no island stands on it, and its underside everywhere.
+                if (!isCovered(column, row)) {
+                    face(column, row, wallFoot, true);
+                }
+                face(column, row, underside, false);
+            } else if (isCovered(column, row)) {
+                face(column, row, underside, false);
+            }
+        }
+    }
+    if (plate) {
+        // The plate's own walls, round the rectangle, from its top down to the underside.
+        for (int row = 0; row < down; ++row) {
+            for (int column = 0; column < across; ++column) {
+                for (const Side& side : kSides) {
+                    const int beyondColumn = column + side.towardsColumn;
+                    const int beyondRow = row + side.towardsRow;
+                    if (beyondColumn >= 0 && beyondRow >= 0 && beyondColumn < across &&
+                        beyondRow < down) {
+                        continue;
+                    }
+                    const int ac = column + side.fromColumn, ar = row + side.fromRow;
+                    const int bc = column + side.toColumn, br = row + side.toRow;
+                    out.insert(out.end(), {vertex(ac, ar, wallFoot), vertex(bc, br, wallFoot),
+                                           vertex(bc, br, underside), vertex(ac, ar, wallFoot),
+                                           vertex(bc, br, underside), vertex(ac, ar, underside)});
+                }
             }
         }
     }

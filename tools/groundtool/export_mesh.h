@@ -38,6 +38,9 @@ struct SolidScale {
     double baseLevel = 0.0;      // unscaled model units of the underside, below the lowest vertex
     double centreX = 0.0;        // model units of the field's middle, from its north-west sample
     double centreZ = 0.0;
+    // With a cut outline: the thickness of a plate under the whole rectangle that joins the
+    // islands into one part, in model units; 0 leaves each island a part of its own.
+    double plate = 0.0;
 };
 
 // The scale for a field: life size, or the longer side widthMm wide; the underside baseThickness

@@ -243,8 +243,12 @@ class Exporter {
     }
 
     void writeMesh(const TileSpan& span, const TileFiles& files, const std::string& heights) {
-        const SolidScale scale =
+        SolidScale scale =
             solidScale(field_, options_.exaggeration, options_.widthMm, options_.baseMm, outline_);
+        // A base asked for joins the islands: a plate half its thickness under them all.
+        if (options_.baseGiven && outline_ == Outline::cut) {
+            scale.plate = options_.baseMm / 2.0;
+        }
         SolidMesh mesh = buildSolid(field_, span, scale, outline_);
         // The heights fit a float once exaggerated; scaling up for print can still overflow.
         const auto finite = [](const std::vector<float>& values) {

@@ -711,6 +711,8 @@ TEST_F(ExportTest, OutlineCutsMeshesToTheData) {
         {{"--out", "land.obj", "--outline", "cut"}, true, 0},
         {{"--out", "land.glb"}, true, 0},
         {{"--out", "whole.stl", "--outline", "fill"}, false, 1},
+        // A base asked for joins the islands on a plate under the whole rectangle.
+        {{"--out", "joined.stl", "--base-mm", "2"}, false, 1},
         {{"--out", "whole.obj", "--outline", "fill"}, false, 0},
     };
     for (const OutlineRow& row : rows) {
