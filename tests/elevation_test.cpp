@@ -413,49 +413,6 @@ TEST_F(Elevation, APickFindsTheGroundUnderThePixelOnTheFullSurface) {
     EXPECT_LE(disagreeing, 4);
 }
 
-TEST_F(Elevation, APickSaysWhereWhatHowFarAndHowHighInWordsAndForScripts) {
-    HeightField field = fieldOf([](double, double) { return 100.0; });
-    field.kinds.assign(field.heights.size(), SampleKind::data);
-    for (int c = 0; c < kSide; ++c) {
-        field.kinds[field.index(c, 0)] = SampleKind::sea;
-        field.kinds[field.index(c, 1)] = SampleKind::missing;
-        field.kinds[field.index(c, 2)] = SampleKind::filled;
-    }
-    raster::SourcePlacement degrees;
-    degrees.originX = 7, degrees.originY = 46.5, degrees.stepX = 0.001, degrees.stepY = -0.001;
-    degrees.geographic = true;
-    raster::SourcePlacement metres;
-    metres.originX = 500000, metres.originY = 5100000, metres.stepX = 10, metres.stepY = -10;
-    Walker walker(field);
-    walker.setEyeHeight(30);
-    walker.placeAt(1280, 2000, 0);  // 30 m above the plain, at 130 m
-    const struct {
-        double z;  // metres south of the north edge, straight north of the eye
-        const raster::SourcePlacement* placement;
-        double exaggeration;
-        const char* text;
-        const char* line;
-    } kPicks[] = {
-        {1000, &degrees, 1,
-         "46.40000 N 7.12800 E  height 100 m  distance 1000 m  level with your ground",
-         "pick 7.12800000 46.40000000 100.000 1000.450"},
-        {0, &metres, 1, "E 501280.0 N 5100000.0  sea  distance 2000 m  level with your ground",
-         "pick 501280.000 5100000.000 nodata 2000.225"},
-        {10, &metres, 1, "E 501280.0 N 5099990.0  no data  distance 1990 m  level with your ground",
-         "pick 501280.000 5099990.000 nodata 1990.226"},
-        {20, &metres, 2,
-         "E 501280.0 N 5099980.0  height 50 m (filled)  distance 1980 m  level with your ground",
-         "pick 501280.000 5099980.000 50.000 1980.057"},
-    };
-    for (const auto& c : kPicks) {
-        const raster::Pick pick{{1280, 100, c.z},
-                                raster::sourcePointAt(*c.placement, field, 1280, c.z),
-                                raster::kindNear(field, 1280, c.z)};
-        EXPECT_EQ(raster::pickText(pick, walker, *c.placement, c.exaggeration), c.text);
-        EXPECT_EQ(raster::pickLine(pick, walker, *c.placement, c.exaggeration), c.line);
-    }
-}
-
 // Drags, the wheel and keys, scripted at random: the eye never comes nearer the ground than its
 // clearance, orbiting included, and a click that does not drag asks for a pick.
 TEST_F(Elevation, MouseAndKeysNeverPutTheEyeUnderTheGround) {

@@ -231,31 +231,6 @@ TEST(RenderOptions, EyeTakesTwoNumbers) {
     EXPECT_EQ(groundtool::defaultRenderOutput("worlds/ground.3dt"), "ground.png");
 }
 
-TEST(RenderRaster, ExaggeratedHeightsStayFloats) {
-    constexpr float kMost = std::numeric_limits<float>::max();
-    const struct {
-        std::vector<float> heights;
-        double exaggeration;
-        std::string problem;
-    } cases[] = {
-        {{800, -3.4e38f},
-         2,
-         "its heights reach -3.4e+38; times 2 that is -6.8e+38, beyond what a float holds"},
-        {{-1e38f, 1e38f},
-         100,
-         "its heights reach -1e+38; times 100 that is -1e+40, beyond what a float holds"},
-        {{0, kMost},
-         1.001,
-         "its heights reach 3.4e+38; times 1.001 that is 3.41e+38, beyond what a float holds"},
-        {{-kMost, kMost}, 1, ""},
-    };
-    for (const auto& c : cases) {
-        HeightField field;
-        field.heights = c.heights;
-        EXPECT_EQ(raster::exaggerationProblem(field, c.exaggeration), c.problem) << c.exaggeration;
-    }
-}
-
 TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     TemporaryFolder folder;
     // 60 x 60 cells of 30 m; the walk starts at column 30, row 56 (the south edge's middle,
