@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <sstream>
 
 #include "decimal_text.h"
 #include "lod_terrain.h"
 #include "printable.h"
 #include "raster_error.h"
+#include "streamed_terrain.h"
 
 namespace raster {
 
@@ -18,7 +21,79 @@ float exaggerated(float height, double exaggeration) {
     return static_cast<float>(height * exaggeration);
 }
 
+// A whole number from the environment within [low, high], or fallback.
+long long environmentNumber(const char* name, long long fallback, long long low, long long high) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return *end == '\0' && value >= low && value <= high ? value : fallback;
+}
+
+// The lowest and highest heights the field draws.
+HeightRange drawnRange(const HeightField& field) {
+    HeightRange range{std::numeric_limits<double>::infinity(),
+                      -std::numeric_limits<double>::infinity()};
+    for (int row = 0; row < field.rows; ++row) {
+        for (int column = 0; column < field.columns; ++column) {
+            if (field.drawn(column, row)) {
+                range.low = std::min<double>(range.low, field.at(column, row));
+                range.high = std::max<double>(range.high, field.at(column, row));
+            }
+        }
+    }
+    return range;
+}
+
+// The walker's field thinned from the whole source, and the chunks of the top level.
+ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggeration) {
+    ElevationWorld world;
+    world.grid = readElevation(source, kDefaultMaxSamples, kStreamedFieldSide);
+    if (const std::string problem = exaggerationProblem(world.grid.field, exaggeration);
+        !problem.empty()) {
+        throw RasterError("cannot walk over " + source.shown() + ": " + problem);
+    }
+    const SourceFacts& facts = source.facts();
+    const HeightField& field = world.grid.field;
+    // The field's sample i stands at the centre of its box of width / columns pixels.
+    const double boxEast = static_cast<double>(facts.width) / field.columns;
+    const double boxSouth = static_cast<double>(facts.height) / field.rows;
+    StreamPlan plan;
+    plan.recipe.source = &source;
+    plan.recipe.layout =
+        StreamLayout(facts.width, facts.height, facts.ground.cellEast, facts.ground.cellNorth,
+                     0.5 * boxEast - 0.5, 0.5 * boxSouth - 0.5);
+    plan.recipe.exaggeration = exaggeration;
+    plan.recipe.tint = drawnRange(field);
+    const StreamLayout& layout = plan.recipe.layout;
+    const int top = layout.topLevel();
+    for (int row = 0; row < layout.chunksDown(top); ++row) {
+        for (int column = 0; column < layout.chunksAcross(top); ++column) {
+            plan.roots.push_back(makeChunk(plan.recipe, {top, column, row}));
+        }
+    }
+    world.stream = std::move(plan);
+    world.exaggeration = exaggeration;
+    for (float& sample : world.grid.field.heights) {
+        sample = exaggerated(sample, exaggeration);
+    }
+    return world;
+}
+
 }  // namespace
+
+int largestHeldSide() {
+    return static_cast<int>(environmentNumber("GROUNDVIEW_STREAM_ABOVE", kLargestHeldSide,
+                                              kMinGridSide, kLargestHeldSide));
+}
+
+std::size_t chunkCacheBytes() {
+    return static_cast<std::size_t>(environmentNumber(
+        "GROUNDVIEW_CHUNK_CACHE_BYTES", static_cast<long long>(StreamedTerrain::kDefaultCacheBytes),
+        1, static_cast<long long>(StreamedTerrain::kDefaultCacheBytes)));
+}
 
 std::string exaggerationText(double exaggeration) {
     std::ostringstream text;
@@ -44,10 +119,18 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration) {
 }
 
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration) {
-    return loadElevationWorld(ElevationSource(path), exaggeration);
+    auto source = std::make_shared<const ElevationSource>(path);
+    ElevationWorld world = loadElevationWorld(*source, exaggeration);
+    if (world.stream) {
+        world.stream->keptSource = std::move(source);
+    }
+    return world;
 }
 
 ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration) {
+    if (source.width() > largestHeldSide() || source.height() > largestHeldSide()) {
+        return loadStreamedWorld(source, exaggeration);
+    }
     ElevationWorld world;
     world.grid = readElevation(source);
     // Refused before the texture, the slow part, is computed.

@@ -3,8 +3,13 @@
 // render: its heights read whole (exaggerated as asked) and its relief texture computed, before
 // any window opens, so a source that can't be used is refused without one.
 
+#include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "chunk_loader.h"
 #include "elevation_grid.h"
 
 namespace raster {
@@ -18,10 +23,32 @@ constexpr int kReliefTextureSide = 4096;
 constexpr double kMinExaggeration = 0.001;
 constexpr double kMaxExaggeration = 100.0;
 
+// A source with a side beyond this many samples is streamed rather than read whole.
+constexpr int kLargestHeldSide = 4097;
+// A streamed source's walker walks over a field of at most this many samples a side.
+constexpr int kStreamedFieldSide = 2049;
+
+// The side beyond which sources are streamed: kLargestHeldSide, or a smaller one that
+// GROUNDVIEW_STREAM_ABOVE names, so that tests stream small sources.
+int largestHeldSide();
+// The bytes of chunks streamed ground keeps: StreamedTerrain's default, or fewer as
+// GROUNDVIEW_CHUNK_CACHE_BYTES names, so that tests fill the cache.
+std::size_t chunkCacheBytes();
+
+// How streamed ground is read, and its top level's chunks, read already.
+struct StreamPlan {
+    ChunkRecipe recipe;
+    std::vector<ChunkData> roots;
+    std::shared_ptr<const ElevationSource> keptSource;  // when the world opened it itself
+};
+
 struct ElevationWorld {
+    // Read whole, or for a streamed source thinned to kStreamedFieldSide: the ground the walker
+    // walks over, which places the streamed chunks.
     ElevationGrid grid;
-    GroundImage image;
+    GroundImage image;  // the relief of ground read whole
     double exaggeration = 1.0;
+    std::optional<StreamPlan> stream;  // for a streamed source
 };
 
 // An exaggeration as written, to 6 significant digits: "1.001", "0.001", "2.5".
@@ -34,7 +61,7 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration);
 // Reads path under the open policy and multiplies its heights by exaggeration (kMinExaggeration
 // to kMaxExaggeration). Throws RasterError on one line, also when a product overflows a float.
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration);
-// The same from a source already open.
+// The same from a source already open, which must outlive a streamed world.
 ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration);
 
 }  // namespace raster

@@ -274,7 +274,15 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
         window.x + window.width > facts.width || window.y + window.height > facts.height) {
         throw std::logic_error("readElevation needs room for 2 x 2 samples inside the source");
     }
-    const FieldLayout layout = fieldLayout(facts, window, maxSamples, maxSide);
+    ElevationGrid grid = readElevation(source, fieldLayout(facts, window, maxSamples, maxSide));
+    if (grid.noData.dataSamples == 0) {
+        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
+    }
+    grid.note = describe(window, grid.field, grid.noData);
+    return grid;
+}
+
+ElevationGrid readElevation(const ElevationSource& source, const FieldLayout& layout) {
     const int columns = layout.columns;
     const int rows = layout.rows;
     ElevationGrid grid;
@@ -308,11 +316,7 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
                           decimalText(beyond) + ", beyond what a float holds");
     }
     grid.noData = classify(field.heights, columns, rows, field.kinds);
-    if (grid.noData.dataSamples == 0) {
-        throw RasterError("cannot read " + source.shown() + ": it has no valid height");
-    }
     grid.placement = placeField(source, layout);
-    grid.note = describe(window, field, grid.noData);
     return grid;
 }
 

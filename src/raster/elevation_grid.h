@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "elevation_source.h"
+#include "field_layout.h"
 #include "height_field.h"
+#include "relief_colours.h"
 
 namespace raster {
 
@@ -72,6 +74,10 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
                             long long maxSamples = kDefaultMaxSamples,
                             int maxSide = kDefaultMaxSide);
 
+// The samples of layout, read and classified as above, without a note; a grid with no valid
+// height comes back as it is, noData.dataSamples 0. Throws RasterError when the read fails.
+ElevationGrid readElevation(const ElevationSource& source, const FieldLayout& layout);
+
 // The relief (hillshade times a height tint, as groundtool import draws) of field, shaded from
 // its own float heights and tinted by true height over the samples it draws, at longerSide
 // texels on the field's longer side, texels square on the ground; texel centres span the field
@@ -79,6 +85,9 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
 GroundImage reliefImage(const HeightField& field, int longerSide);
 // The same at any size: texels need not be square on the ground.
 GroundImage reliefImage(const HeightField& field, int width, int height);
+// The same with the tint spanning range, in true metres, rather than the field's own heights:
+// pieces of one terrain tinted alike.
+GroundImage reliefImage(const HeightField& field, int width, int height, HeightRange range);
 // The size reliefImage gives for longerSide: texels square on the ground.
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide);
 

@@ -58,6 +58,21 @@ GroundImage reliefImage(const HeightField& field, int longerSide) {
 }
 
 GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeight) {
+    // The tint spans the heights the ground really has, in true metres.
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (int row = 0; row < field.rows; ++row) {
+        for (int column = 0; column < field.columns; ++column) {
+            if (field.drawn(column, row)) {
+                low = std::min<double>(low, field.at(column, row));
+                high = std::max<double>(high, field.at(column, row));
+            }
+        }
+    }
+    return reliefImage(field, imageWidth, imageHeight, {low, high});
+}
+
+GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeight,
+                        HeightRange range) {
     if (imageWidth < 1 || imageWidth > kMaxImageSide || imageHeight < 1 ||
         imageHeight > kMaxImageSide || field.columns < kMinGridSide || field.rows < kMinGridSide) {
         throw std::logic_error("reliefImage needs a field and 1 to 16384 texels");
@@ -95,20 +110,10 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
     // Heights stored in whole metres tilt each cell by up to a metre over its length; one
     // binomial pass over the texels, finer than the cells, keeps that jitter out of the shading.
     smooth(heights, image.width, image.height);
-    // The tint spans the heights the ground really has, in true metres.
-    double low = std::numeric_limits<double>::infinity(), high = -low;
-    for (int row = 0; row < field.rows; ++row) {
-        for (int column = 0; column < field.columns; ++column) {
-            if (field.drawn(column, row)) {
-                low = std::min<double>(low, field.at(column, row));
-                high = std::max<double>(high, field.at(column, row));
-            }
-        }
-    }
     const std::vector<double> placement = {0.0, field.width() / image.width,  0.0, 0.0,
                                            0.0, -field.depth() / image.height};
-    image.rgb = reliefColours(heights, image.width, image.height, placement, TextureKind::relief,
-                              {low, high});
+    image.rgb =
+        reliefColours(heights, image.width, image.height, placement, TextureKind::relief, range);
     return image;
 }
 
