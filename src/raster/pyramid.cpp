@@ -295,8 +295,12 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         return RasterError("cannot write " + printable(out) + ": " + why);
     };
     const GdalErrorWatch watch;
+    // GDAL would measure the free space of /proc, where the unnamed file's name is; a full disk
+    // still fails the writes.
+    CPLSetThreadLocalConfigOption("CHECK_DISK_FREE_SPACE", "FALSE");
     Dataset dataset(GDALCreate(driver, file.path().c_str(), columns, rows, 1, GDT_Float32,
                                const_cast<char**>(options)));
+    CPLSetThreadLocalConfigOption("CHECK_DISK_FREE_SPACE", nullptr);
     if (!dataset) {
         throw failed(watch.raised() ? watch.message() : gdalMessage());
     }
