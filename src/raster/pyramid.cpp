@@ -354,13 +354,19 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
 
     std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
+        // GDAL averages the overviews on every core unless GDAL_NUM_THREADS says otherwise.
+        if (CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
+            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+        }
         Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare};
         if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
                                factors.data(), 0, nullptr, overviewProgress,
                                &overviews) != CE_None ||
             watch.raised()) {
+            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
             throw failed(watch.raised() ? watch.message() : gdalMessage());
         }
+        CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
     }
     dataset.reset();  // flushes the last tiles
     if (watch.raised()) {
