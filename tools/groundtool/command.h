@@ -24,5 +24,6 @@ Command addGenerateCommand(CLI::App& app);
 Command addImportCommand(CLI::App& app);
 Command addRenderCommand(CLI::App& app);
 Command addExportCommand(CLI::App& app);
+Command addPyramidCommand(CLI::App& app);
 
 }  // namespace groundtool

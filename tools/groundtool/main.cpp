@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("groundtool ") + app::version() + "\n" +
                                           raster::jailDescription());
-    const std::vector<Command> commands = {addInfoCommand(app), addGenerateCommand(app),
+    const std::vector<Command> commands = {addInfoCommand(app),   addGenerateCommand(app),
                                            addImportCommand(app), addRenderCommand(app),
-                                           addExportCommand(app)};
+                                           addExportCommand(app), addPyramidCommand(app)};
 
     try {
         app.parse(argc, argv);
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         // A first word that is no command reads better than "a subcommand is required".
         if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
             std::cerr << "groundtool: unknown command " << printable(argv[1])
-                      << "; the commands are info, generate, import, render and export"
+                      << "; the commands are info, generate, import, render, export and pyramid"
                       << std::endl;
             return kExitUsage;
         }

@@ -73,10 +73,12 @@ TEST(Cli, HelpForTheToolAndEveryCommand) {
     for (const char* command : {"info", "generate", "import", "render"}) {
         EXPECT_NE(top.out.find(command), std::string::npos) << command;
     }
-    const std::vector<std::pair<std::string, std::string>> commands = {{"info", "file"},
-                                                                       {"generate", "--roughness"},
-                                                                       {"import", "--size"},
-                                                                       {"render", "--heading"}};
+    const std::vector<std::pair<std::string, std::string>> commands = {
+        {"info", "file"},
+        {"generate", "--roughness"},
+        {"import", "--size"},
+        {"render", "--heading"},
+        {"pyramid", "XDG_CACHE_HOME"}};
     for (const auto& [command, option] : commands) {
         const ToolRun run = runTool({command, "--help"}, folder.path());
         EXPECT_EQ(run.status, 0) << command;
@@ -110,6 +112,7 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"render", "ground.3dt", "--at", "1,2"}, "--at is for elevation rasters"},
         {{"info"}, "file is required"},
         {{"info", "a", "b"}, "b"},
+        {{"pyramid"}, "source is required"},
     };
     for (const auto& [arguments, part] : cases) {
         const ToolRun run = runTool(arguments, folder.path());

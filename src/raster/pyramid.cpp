@@ -1,0 +1,381 @@
+#include "pyramid.h"
+
+#include <cpl_conv.h>
+#include <fcntl.h>
+#include <gdal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <memory>
+
+#include "gdal_errors.h"
+#include "gdal_raster.h"
+#include "printable.h"
+#include "raster_error.h"
+#include "raster_open.h"
+#include "world.h"
+
+namespace raster {
+
+namespace {
+
+// Bumped whenever the file's layout or its samples' meaning changes, so that older pyramids are
+// never taken for current ones.
+constexpr const char* kPyramidVersion = "groundview pyramid 1";
+
+// The file is written in square tiles of this many samples, which the viewer's 64-sample chunks
+// read whole at every level.
+constexpr int kTileSide = 256;
+// At least this many strips, so that progress moves by 1 % or less; at most this many level-1
+// rows a strip, about 50 MB of source floats for the widest source.
+constexpr int kMinStrips = 100;
+constexpr int kMaxStripRows = 256;
+// Level 1 is most of the work: reading and halving the whole source.
+constexpr double kLevelOneShare = 0.8;
+// GDAL's block cache here, unless GDAL_CACHEMAX says otherwise: two rows of the widest level's
+// tiles stay dirty while the next strip is read, and the overviews read level 1 back.
+constexpr long long kMinGdalCacheBytes = 256LL << 20;
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+// FNV-1a over everything that names a source's current contents.
+class Fingerprint {
+  public:
+    void add(const std::string& text) {
+        for (const char c : text) {
+            hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+        }
+        hash_ = (hash_ ^ 0xffU) * 0x100000001b3ULL;  // ends each field: "ab","c" is not "a","bc"
+    }
+    std::string hex() const {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash_));
+        return text;
+    }
+
+  private:
+    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+// Makes each missing folder on the way to folder, readable by the owner alone as a cache should
+// be; folders already there are left as they are.
+void makeFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw RasterError("cannot make the folder " + printable(part) + ": " +
+                              errnoText(errno));
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+// The pyramid while it is written: a file without a name in out's folder, linked into place once
+// complete, so that nothing of it is left when the process ends early in any way. File systems
+// without unnamed files get a hidden temporary instead, removed when the build fails.
+class UnnamedFile {
+  public:
+    explicit UnnamedFile(const std::string& out) : out_(out) {
+        const std::string folder = world::folderOf(out);
+        descriptor_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (descriptor_ >= 0) {
+            path_ = "/proc/self/fd/" + std::to_string(descriptor_);
+            return;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+        }
+        temporary_ = world::inFolder(folder, ".pyramid-XXXXXX");
+        descriptor_ = mkstemp(temporary_.data());
+        if (descriptor_ < 0) {
+            temporary_.clear();
+            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+        }
+        path_ = temporary_;
+    }
+    ~UnnamedFile() {
+        if (!temporary_.empty()) {
+            unlink(temporary_.c_str());
+        }
+        close(descriptor_);
+    }
+    UnnamedFile(const UnnamedFile&) = delete;
+    UnnamedFile& operator=(const UnnamedFile&) = delete;
+
+    // The name GDAL writes through.
+    const std::string& path() const { return path_; }
+
+    // On disk first, so that a crash never leaves a named pyramid with missing tiles; a pyramid
+    // already there (the same source's, built meanwhile) is replaced.
+    void keep() {
+        if (fsync(descriptor_) != 0) {
+            fail(errno);
+        }
+        if (!temporary_.empty()) {
+            if (rename(temporary_.c_str(), out_.c_str()) != 0) {
+                fail(errno);
+            }
+            temporary_.clear();
+            return;
+        }
+        for (int attempt = 0;; ++attempt) {
+            if (linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, out_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                return;
+            }
+            if (errno != EEXIST || attempt > 0 || unlink(out_.c_str()) != 0) {
+                fail(errno);
+            }
+        }
+    }
+
+  private:
+    [[noreturn]] void fail(int error) const {
+        throw RasterError("cannot write " + printable(out_) + ": " + errnoText(error));
+    }
+
+    std::string out_;
+    std::string path_;
+    std::string temporary_;
+    int descriptor_ = -1;
+};
+
+// Each sample of halved the mean of its 2 x 2 box's finite samples in rows (packed, width
+// apart), NaN when none is; at an odd last column or row the box is clipped.
+void halve(const float* rows, int width, int rowCount, float* halved) {
+    const int columns = (width + 1) / 2;
+    for (int row = 0; 2 * row < rowCount; ++row) {
+        const float* north = rows + static_cast<std::ptrdiff_t>(2 * row) * width;
+        const float* south = 2 * row + 1 < rowCount ? north + width : nullptr;
+        float* out = halved + static_cast<std::ptrdiff_t>(row) * columns;
+        for (int column = 0; column < columns; ++column) {
+            const int x = 2 * column;
+            const int boxWidth = x + 1 < width ? 2 : 1;
+            double sum = 0.0;
+            int count = 0;
+            for (const float* line : {north, south}) {
+                for (int i = 0; line != nullptr && i < boxWidth; ++i) {
+                    if (std::isfinite(line[x + i])) {
+                        sum += line[x + i];
+                        ++count;
+                    }
+                }
+            }
+            out[column] = count > 0 ? static_cast<float>(sum / count)
+                                    : std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+}
+
+// Writes rows of level 1 from a thread of its own while the next strip is read; the first
+// problem GDAL raises, or "".
+std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values) {
+    const GdalErrorWatch watch;
+    const CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns,
+                                        rows, GDT_Float32, 0, 0);
+    if (watch.raised()) {
+        return watch.message();
+    }
+    return written == CE_None ? "" : gdalMessage();
+}
+
+struct Progress {
+    const std::function<void(double)>* tell;
+    double from;
+    double span;
+};
+
+int CPL_STDCALL overviewProgress(double done, const char*, void* data) {
+    const auto* progress = static_cast<const Progress*>(data);
+    if (*progress->tell) {
+        (*progress->tell)(progress->from + progress->span * std::clamp(done, 0.0, 1.0));
+    }
+    return TRUE;
+}
+
+// The overview factors, relative to level 1, down to the first whose smallest side is
+// kPyramidSmallestSide or fewer.
+std::vector<int> overviewFactors(int columns, int rows) {
+    const int side = std::min(columns, rows);
+    std::vector<int> factors;
+    for (int factor = 1; (side + factor - 1) / factor > kPyramidSmallestSide;) {
+        factor *= 2;
+        factors.push_back(factor);
+    }
+    return factors;
+}
+
+}  // namespace
+
+std::string pyramidCacheFolder() {
+    // Relative paths are invalid there and ignored.
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') {
+        return world::inFolder(cache, "groundview");
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return world::inFolder(world::inFolder(home, ".cache"), "groundview");
+    }
+    throw RasterError(
+        "cannot find a cache folder for the pyramid: neither XDG_CACHE_HOME nor HOME names one");
+}
+
+std::string pyramidPathFor(const std::vector<std::string>& sourcePaths) {
+    Fingerprint fingerprint;
+    fingerprint.add(kPyramidVersion);
+    for (const std::string& path : sourcePaths) {
+        const std::string real = world::realPathOf(path);
+        struct stat status {};
+        if (real.empty() || stat(real.c_str(), &status) != 0) {
+            throw RasterError("cannot read " + printable(path) + ": " + errnoText(errno));
+        }
+        const long long nanoseconds =
+            static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+        fingerprint.add(real);
+        fingerprint.add(std::to_string(static_cast<long long>(status.st_size)));
+        fingerprint.add(std::to_string(nanoseconds));
+    }
+    return world::inFolder(pyramidCacheFolder(), fingerprint.hex() + ".tif");
+}
+
+std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths) {
+    std::string path = pyramidPathFor(sourcePaths);
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        return path;
+    }
+    return std::nullopt;
+}
+
+void buildPyramid(const ElevationSource& source, const std::string& out,
+                  const std::function<void(double share)>& progress) {
+    const SourceFacts& facts = source.facts();
+    const int width = facts.width;
+    const int height = facts.height;
+    const int columns = (width + 1) / 2;
+    const int rows = (height + 1) / 2;
+    std::array<double, 6> transform = facts.transform;
+    for (const int cell : {1, 2, 4, 5}) {
+        transform[static_cast<std::size_t>(cell)] *= 2.0;
+    }
+    if (!std::all_of(transform.begin(), transform.end(),
+                     [](double value) { return std::isfinite(value); })) {
+        throw RasterError("cannot build the pyramid of " + source.shown() +
+                          ": its placement is out of range");
+    }
+
+    useGdal();
+    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr &&
+        GDALGetCacheMax64() < kMinGdalCacheBytes) {
+        GDALSetCacheMax64(kMinGdalCacheBytes);
+    }
+    makeFolders(world::folderOf(out));
+    UnnamedFile file(out);
+    const std::string tile = std::to_string(kTileSide);
+    const std::string blockX = "BLOCKXSIZE=" + tile;
+    const std::string blockY = "BLOCKYSIZE=" + tile;
+    // Uncompressed: compressing Float32 heights costs more time than the disk saves.
+    const char* options[] = {"TILED=YES", blockX.c_str(), blockY.c_str(), "BIGTIFF=YES", nullptr};
+    const auto failed = [&out](const std::string& why) {
+        return RasterError("cannot write " + printable(out) + ": " + why);
+    };
+    const GdalErrorWatch watch;
+    // GDAL would measure the free space of /proc, where the unnamed file's name is; a full disk
+    // still fails the writes.
+    CPLSetThreadLocalConfigOption("CHECK_DISK_FREE_SPACE", "FALSE");
+    Dataset dataset(GDALCreate(driver, file.path().c_str(), columns, rows, 1, GDT_Float32,
+                               const_cast<char**>(options)));
+    CPLSetThreadLocalConfigOption("CHECK_DISK_FREE_SPACE", nullptr);
+    if (!dataset) {
+        throw failed(watch.raised() ? watch.message() : gdalMessage());
+    }
+    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    GDALSetRasterNoDataValue(band, std::numeric_limits<double>::quiet_NaN());
+    if (facts.ground.inMetres) {
+        GDALSetRasterUnitType(band, facts.heightUnit.c_str());
+    }
+    if (facts.placed) {
+        GDALSetGeoTransform(dataset.get(), transform.data());
+    }
+    if (!facts.crsWkt.empty()) {
+        GDALSetProjection(dataset.get(), facts.crsWkt.c_str());
+    }
+    if (watch.raised()) {
+        throw failed(watch.message());
+    }
+
+    const int stripRows = std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
+    // Two strips of level 1: one being written while the next is halved into the other.
+    std::vector<float> strips[2];
+    std::future<std::string> writing;
+    const auto finishWriting = [&writing, &failed] {
+        if (writing.valid()) {
+            if (const std::string problem = writing.get(); !problem.empty()) {
+                throw failed(problem);
+            }
+        }
+    };
+    for (int first = 0, strip = 0; first < rows; first += stripRows, ++strip) {
+        const int count = std::min(stripRows, rows - first);
+        const int sourceFirst = 2 * first;
+        const int sourceRows = std::min(2 * count, height - sourceFirst);
+        std::vector<float>& halved = strips[strip % 2];
+        halved.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(count));
+        {
+            const SharedSamples samples = source.readShared(
+                SourceWindow{0.0, static_cast<double>(sourceFirst), static_cast<double>(width),
+                             static_cast<double>(sourceRows)},
+                width, sourceRows);
+            halve(samples.data(), width, sourceRows, halved.data());
+        }
+        finishWriting();
+        writing =
+            std::async(std::launch::async, writeRows, band, first, columns, count, halved.data());
+        if (progress) {
+            progress(kLevelOneShare * (first + count) / rows);
+        }
+    }
+    finishWriting();
+
+    std::vector<int> factors = overviewFactors(columns, rows);
+    if (!factors.empty()) {
+        // GDAL averages the overviews on every core unless GDAL_NUM_THREADS says otherwise.
+        if (CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
+            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+        }
+        Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare};
+        if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, overviewProgress,
+                               &overviews) != CE_None ||
+            watch.raised()) {
+            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
+            throw failed(watch.raised() ? watch.message() : gdalMessage());
+        }
+        CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
+    }
+    dataset.reset();  // flushes the last tiles
+    if (watch.raised()) {
+        throw failed(watch.message());
+    }
+    file.keep();
+    if (progress) {
+        progress(1.0);
+    }
+}
+
+}  // namespace raster

@@ -1,0 +1,88 @@
+// groundtool pyramid: builds ahead of time the smaller copies of a large elevation raster that
+// the viewer otherwise builds the first time it opens the raster.
+
+#include "pyramid.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <ostream>
+
+#include "command.h"
+#include "elevation_source.h"
+#include "printable.h"
+#include "tool_error.h"
+
+namespace groundtool {
+
+namespace {
+
+// "building the pyramid of NAME: 42 %", rewritten in place on a terminal, else a line every
+// 10 % so that a log stays short.
+class ProgressLine {
+  public:
+    ProgressLine(std::ostream& err, bool terminal, const std::string& name)
+        : err_(err), terminal_(terminal), prefix_("building the pyramid of " + name + ": ") {}
+    ~ProgressLine() {
+        if (terminal_ && shown_ >= 0) {
+            err_ << std::endl;  // the line an error message follows
+        }
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void show(double share) {
+        const int percent = static_cast<int>(share * 100.0);
+        const int step = terminal_ ? 1 : 10;
+        if (percent / step * step <= shown_) {
+            return;
+        }
+        shown_ = percent / step * step;
+        if (terminal_) {
+            err_ << '\r' << prefix_ << shown_ << " %" << std::flush;
+        } else {
+            err_ << prefix_ << shown_ << " %" << std::endl;
+        }
+    }
+
+  private:
+    std::ostream& err_;
+    bool terminal_;
+    std::string prefix_;
+    int shown_ = -1;
+};
+
+int runPyramid(const std::string& path, std::ostream& out, std::ostream& err) {
+    if (const auto existing = raster::existingPyramid({path})) {
+        err << "groundtool: the pyramid of " << printable(path) << " is up to date" << std::endl;
+        out << printable(*existing) << "\n";
+        return kExitSuccess;
+    }
+    // Named before the source is read: a source changed meanwhile gets a pyramid of its own.
+    const std::string target = raster::pyramidPathFor({path});
+    const raster::ElevationSource source(path);
+    {
+        ProgressLine line(err, isatty(STDERR_FILENO) == 1, source.shown());
+        raster::buildPyramid(source, target, [&line](double share) { line.show(share); });
+    }
+    out << printable(target) << "\n";
+    return kExitSuccess;
+}
+
+}  // namespace
+
+Command addPyramidCommand(CLI::App& app) {
+    auto source = std::make_shared<std::string>();
+    CLI::App* command = app.add_subcommand(
+        "pyramid",
+        "Build ahead of time the smaller copies through which groundview shows an elevation "
+        "raster too large to read whole (one without overviews of its own): halves of it down "
+        "to 64 samples a side, kept in $XDG_CACHE_HOME/groundview (~/.cache/groundview) for as "
+        "long as the raster stays as it is. Prints the pyramid's path; does nothing when it is "
+        "up to date.");
+    command->add_option("source", *source, "the height raster")->required();
+    return {command, [source] { return runPyramid(*source, std::cout, std::cerr); }};
+}
+
+}  // namespace groundtool
