@@ -305,7 +305,7 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         Walker walker(field);
         walker.placeAt(sample % field.columns * field.spacingEast,
                        sample / field.columns * field.spacingSouth, 0);
-        const std::string where = raster::whereText(walker, world.grid.placement, exaggeration);
+        const std::string where = raster::whereText(walker, world.grid.placement, exaggeration, 1);
         double first = 0, second = 0, ground = 0;
         ASSERT_EQ(std::sscanf(where.c_str(), format, &first, &second, &ground), 3) << where;
         const bool latitudeFirst = format[0] == '%';
