@@ -10,7 +10,8 @@
 // cells whose four corners have data, and at full detail no triangle touches such a sample. Cells
 // with a corner in the sea are drawn water-coloured instead, at the same level, their sea corners
 // at 0 m and their shore corners at the shore's height, so land and water meet without a gap.
-// Plain OpenGL 1.1 with client arrays.
+// A frame's choice of levels is made and its triangles counted before any level is built or
+// drawn. Plain OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
 
