@@ -139,30 +139,12 @@ ElevationFrameOptions options(double detail) {
     ElevationFrameOptions o;
     o.width = bench::kScreenWidth;
     o.height = bench::kScreenHeight;
-    o.detailPixels = detail;
+    o.detail = {false, detail};
     return o;
 }
 
 std::vector<unsigned char> picture() {
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(bench::kScreenWidth) *
-                                      bench::kScreenHeight * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, bench::kScreenWidth, bench::kScreenHeight, GL_RGB, GL_UNSIGNED_BYTE,
-                 pixels.data());
-    return pixels;
-}
-
-double differingShare(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
-    std::size_t differing = 0;
-    for (std::size_t pixel = 0; pixel < a.size() / 3; ++pixel) {
-        for (int k = 0; k < 3; ++k) {
-            if (std::abs(a[pixel * 3 + k] - b[pixel * 3 + k]) > kChannelTolerance) {
-                ++differing;
-                break;
-            }
-        }
-    }
-    return static_cast<double>(differing) / (a.size() / 3);
+    return bench::readPicture(bench::kScreenWidth, bench::kScreenHeight);
 }
 
 // The classic frame as the viewer draws it, its fixed state first since the elevation frame
@@ -177,7 +159,7 @@ void classicFrame(Elevation& e) {
 
 long long elevationFrame(Elevation& e, int viewpoint, double detail = 1) {
     const long long drawn =
-        drawElevationFrame(*e.terrain, e.walkers[viewpoint], options(detail)).triangles;
+        drawElevationFrame(*e.terrain, e.walkers[viewpoint], options(detail)).stats.triangles;
     glFinish();
     return drawn;
 }
@@ -209,7 +191,8 @@ void setUp(Elevation& e) {
         elevationFrame(e, v, 0);
         const std::vector<unsigned char> full = picture();
         e.triangles.push_back(elevationFrame(e, v));
-        e.worstDifferingShare = std::max(e.worstDifferingShare, differingShare(full, picture()));
+        e.worstDifferingShare = std::max(e.worstDifferingShare,
+                                         bench::differingShare(full, picture(), kChannelTolerance));
     }
     classicFrame(e);  // the classic fog, set after its first frame, for every later one
     if (glGetError() != GL_NO_ERROR) {

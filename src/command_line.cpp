@@ -162,7 +162,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         ->type_name("S");
     raster::addElevationOption(cli, raster::kExaggerationOption, options.exaggeration, true);
     raster::addElevationOption(cli, raster::kEyeHeightOption, options.eyeHeight, true);
-    raster::addElevationOption(cli, raster::kDetailOption, options.detailPixels, true);
+    raster::addElevationOption(cli, raster::kDetailOption, options.detail, true);
     raster::addElevationOption(cli, raster::kFogOption, options.fog, true);
     CLI::Option* at = raster::addElevationOption(cli, raster::kAtOption, options.start.at, true);
     raster::addElevationOption(cli, raster::kAtLatLonOption, options.start.atLatLon, true)

@@ -37,7 +37,7 @@ struct ViewerOptions {
     bool elevation = false;
     double exaggeration = raster::kExaggerationOption.defaultValue;
     double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the walker's default
-    double detailPixels = raster::kDetailOption.defaultValue;
+    DetailChoice detail;
     FogChoice fog;
     raster::ViewStart start;  // where the walk starts and which way it looks
 };

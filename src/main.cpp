@@ -21,6 +21,7 @@
 #include "elevation_keys.h"
 #include "elevation_pointer.h"
 #include "elevation_world.h"
+#include "lod_terrain.h"
 #include "open_world.h"
 #include "pick.h"
 #include "printable.h"
@@ -43,6 +44,7 @@ struct ElevationView {
     std::unique_ptr<raster::ElevationSource> source;
     raster::ElevationWorld world;
     std::unique_ptr<LodTerrain> ground;
+    AutoDetail detail;  // the ground's pixel error, frame to frame
     std::unique_ptr<Walker> walker;
     ElevationToggles toggles;
     ElevationPointer pointer;
@@ -121,14 +123,15 @@ void drawElevation() {
     ElevationFrameOptions frame;
     frame.width = glutGet(GLUT_WINDOW_WIDTH);
     frame.height = glutGet(GLUT_WINDOW_HEIGHT);
-    frame.detailPixels = options.detailPixels;
+    frame.detail = options.detail;
     frame.wireframe = elevation->toggles.wireframe;
     frame.fog = options.fog;
-    drawElevationFrame(*elevation->ground, *elevation->walker, frame);
+    const ElevationFrame drawn =
+        drawElevationFrame(*elevation->ground, *elevation->walker, frame, &elevation->detail);
     if (elevation->toggles.readout) {
         const raster::SourcePlacement& placement = elevation->world.grid.placement;
-        std::vector<std::string> lines = {
-            raster::whereText(*elevation->walker, placement, elevation->world.exaggeration)};
+        std::vector<std::string> lines = {raster::whereText(
+            *elevation->walker, placement, elevation->world.exaggeration, drawn.detailPixels)};
         if (elevation->pick) {
             lines.push_back(raster::pickText(*elevation->pick, *elevation->walker, placement,
                                              elevation->world.exaggeration));

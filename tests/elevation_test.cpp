@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app.h"
+#include "auto_detail.h"
 #include "elevation_frame.h"
 #include "elevation_keys.h"
 #include "elevation_pointer.h"
@@ -28,12 +29,11 @@ constexpr int kWidth = 320, kHeight = 240, kSide = 257;
 constexpr double kSpacing = 10.0, kPi = 3.141592653589793;
 using Shape = std::function<double(double u, double v)>;  // metres over the field's fractions
 
-HeightField fieldOf(const Shape& shape) {
-    HeightField field{kSide, kSide, kSpacing, kSpacing, {}, {}};
-    for (int r = 0; r < kSide; ++r) {
-        for (int c = 0; c < kSide; ++c) {
-            field.heights.push_back(
-                static_cast<float>(shape(c / (kSide - 1.0), r / (kSide - 1.0))));
+HeightField fieldOf(const Shape& shape, int side = kSide) {
+    HeightField field{side, side, kSpacing, kSpacing, {}, {}};
+    for (int r = 0; r < side; ++r) {
+        for (int c = 0; c < side; ++c) {
+            field.heights.push_back(static_cast<float>(shape(c / (side - 1.0), r / (side - 1.0))));
         }
     }
     return field;
@@ -90,7 +90,7 @@ class Elevation : public testing::Test {
 
     static Picture draw(LodTerrain& terrain, const Walker& walker, double detail, bool fog = true,
                         bool wireframe = false) {
-        ElevationFrameOptions options{kWidth, kHeight, detail, wireframe, {}};
+        ElevationFrameOptions options{kWidth, kHeight, {false, detail}, wireframe, {}};
         options.fog.mode = fog ? FogChoice::Mode::Automatic : FogChoice::Mode::Off;
         drawElevationFrame(terrain, walker, options);
         Picture pixels(kWidth * kHeight * 3);
@@ -306,6 +306,70 @@ TEST_F(Elevation, DetailOneLooksLikeFullDetail) {
         }
         EXPECT_LE(differing, kWidth * kHeight / 100) << "viewpoint " << view;
     }
+}
+
+// Walking, turning and standing over rough ground far too fine for the budget at 1 px: every
+// frame fits, the error never drops below 1 px, and standing still it never swings back up.
+// Then, over a field small enough to draw whole, it eases back to exactly 1 px.
+TEST_F(Elevation, AutoDetailKeepsTheTrianglesWithinTheBudgetOverAScriptedWalk) {
+    constexpr int kWide = 1280, kHigh = 720, kLargeSide = 2049;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> gravel(-30.0, 30.0);  // metres, sample to sample
+    const HeightField large =
+        fieldOf([&](double u, double v) { return rough(u, v) + gravel(random); }, kLargeSide);
+    const HeightField small = fieldOf(rough);
+    const GroundImage plain{1, 1, {90, 110, 40}};
+    LodTerrain largeGround(large, plain), smallGround(small, plain);
+    const ElevationFrameOptions options{kWide, kHigh, {}, false, {}};
+    AutoDetail governor;
+
+    enum class Move { walk, turn, lower, stand };
+    const struct {
+        Move move;
+        int frames;
+    } kWalk[] = {{Move::walk, 10}, {Move::turn, 8},   {Move::lower, 3},
+                 {Move::walk, 8},  {Move::stand, 12}, {Move::turn, 6}};
+    Walker walker(large);
+    double detail = 0;
+    for (const auto& leg : kWalk) {
+        double stoodAt = 0;
+        for (int frame = 0; frame < leg.frames; ++frame) {
+            switch (leg.move) {
+                case Move::walk:
+                    walker.walk(3);
+                    break;
+                case Move::turn:
+                    walker.turn(1);
+                    break;
+                case Move::lower:
+                    walker.lowerEye();
+                    break;
+                case Move::stand:
+                    break;
+            }
+            const ElevationFrame drawn =
+                drawElevationFrame(largeGround, walker, options, &governor);
+            SCOPED_TRACE("frame " + std::to_string(frame) + " of a leg, detail " +
+                         std::to_string(drawn.detailPixels) + ", triangles " +
+                         std::to_string(drawn.stats.triangles));
+            EXPECT_LE(drawn.stats.triangles, kFrameTriangleBudget);
+            EXPECT_GT(drawn.stats.triangles, kFrameTriangleBudget / 2);
+            EXPECT_GT(drawn.detailPixels, AutoDetail::kFinestPixels);
+            if (leg.move == Move::stand && frame > 0) {
+                EXPECT_LE(drawn.detailPixels, stoodAt);
+            }
+            stoodAt = drawn.detailPixels;
+            detail = drawn.detailPixels;
+        }
+    }
+    EXPECT_EQ(governor.pixels(), detail);
+
+    Walker over(small);
+    double previous = detail;
+    for (int frame = 0; frame < 120; ++frame) {
+        previous = drawElevationFrame(smallGround, over, options, &governor).detailPixels;
+    }
+    EXPECT_EQ(previous, AutoDetail::kFinestPixels);
 }
 
 TEST_F(Elevation, TheWireFrameDrawsBlackLinesOverTheGround) {

@@ -17,10 +17,10 @@ constexpr double kNearShareOfRoom = 0.25;
 // The far plane this much beyond the farthest corner, so no corner is ever clipped.
 constexpr double kFarMargin = 1.05;
 
-// The distance from eye to the farthest corner of the terrain's box.
-double farthestCorner(const Point3& eye, const Walker& walker, const LodTerrain& terrain) {
+// The distance from eye to the farthest corner of the ground's box.
+double farthestCorner(const Point3& eye, const Walker& walker, const DrawnGround& ground) {
     const double xs[2] = {0.0, walker.field().width()};
-    const double ys[2] = {terrain.lowestHeight(), terrain.highestHeight()};
+    const double ys[2] = {ground.lowestHeight(), ground.highestHeight()};
     const double zs[2] = {0.0, walker.field().depth()};
     double farthest = 0;
     for (double x : xs) {
@@ -33,11 +33,11 @@ double farthestCorner(const Point3& eye, const Walker& walker, const LodTerrain&
     return farthest;
 }
 
-// Four rectangles round the field, at the terrain's lowest height, reaching reach metres beyond
-// each edge; the field itself is left to the terrain, so ground without data stays undrawn.
-void drawOutsidePlain(const Walker& walker, const LodTerrain& terrain, double reach) {
+// Four rectangles round the field, at the ground's lowest height, reaching reach metres beyond
+// each edge; the field itself is left to the ground, so ground without data stays undrawn.
+void drawOutsidePlain(const Walker& walker, const DrawnGround& ground, double reach) {
     const double w = walker.field().width(), d = walker.field().depth();
-    const double y = terrain.lowestHeight();
+    const double y = ground.lowestHeight();
     const double rectangles[4][4] = {{-reach, -reach, w + reach, 0.0},  // x0 z0 x1 z1: north
                                      {-reach, d, w + reach, d + reach},
                                      {-reach, 0.0, 0.0, d},
@@ -72,21 +72,21 @@ bool parseFogChoice(const std::string& text, FogChoice& choice) {
     return true;
 }
 
-double automaticFogDensity(const Walker& walker, const LodTerrain& terrain) {
+double automaticFogDensity(const Walker& walker, const DrawnGround& ground) {
     Walker start = walker;
     start.restart();
-    return -std::log(kFarEdgeColourShare) / farthestCorner(start.eye(), start, terrain);
+    return -std::log(kFarEdgeColourShare) / farthestCorner(start.eye(), start, ground);
 }
 
-ClipDistances clipDistances(const Walker& walker, const LodTerrain& terrain) {
+ClipDistances clipDistances(const Walker& walker, const DrawnGround& ground) {
     const double room = std::min(walker.clearance(), walker.stepMetres());
     const double nearPlane = std::max(kNearestNearPlaneMetres, kNearShareOfRoom * room);
-    const double farPlane = kFarMargin * farthestCorner(walker.eye(), walker, terrain);
+    const double farPlane = kFarMargin * farthestCorner(walker.eye(), walker, ground);
     return {nearPlane, std::max(farPlane, 2 * nearPlane)};
 }
 
-LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
-                                const ElevationFrameOptions& options) {
+ElevationFrame drawElevationFrame(DrawnGround& ground, const Walker& walker,
+                                  const ElevationFrameOptions& options, AutoDetail* governor) {
     const int width = std::max(1, options.width), height = std::max(1, options.height);
     glViewport(0, 0, width, height);
     glDisable(GL_SCISSOR_TEST);
@@ -96,7 +96,7 @@ LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-    const ClipDistances clip = clipDistances(walker, terrain);
+    const ClipDistances clip = clipDistances(walker, ground);
     glMatrixMode(GL_TEXTURE);
     glLoadIdentity();
     glMatrixMode(GL_PROJECTION);
@@ -126,7 +126,7 @@ LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
     } else {
         const double density = options.fog.mode == FogChoice::Mode::Density
                                    ? options.fog.densityPerMetre
-                                   : automaticFogDensity(walker, terrain);
+                                   : automaticFogDensity(walker, ground);
         const GLfloat colour[4] = {app::kSkyRed, app::kSkyGreen, app::kSkyBlue, 1.0f};
         glEnable(GL_FOG);
         glFogi(GL_FOG_MODE, GL_EXP);
@@ -134,8 +134,19 @@ LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
         glFogf(GL_FOG_DENSITY, static_cast<GLfloat>(density));
         glHint(GL_FOG_HINT, GL_NICEST);
     }
-    const LodDrawStats stats = terrain.draw({eye, options.detailPixels, options.wireframe});
+    LodDrawSettings settings{eye, options.detail.pixels, options.wireframe};
+    ElevationFrame frame;
+    if (!options.detail.automatic) {
+        frame.stats = ground.choose(settings);
+    } else if (governor) {
+        frame.stats = governor->choose(ground, settings);
+    } else {
+        AutoDetail fresh;
+        frame.stats = fresh.settle(ground, settings);
+    }
+    frame.detailPixels = settings.detailPixels;
+    ground.drawChosen(settings);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    drawOutsidePlain(walker, terrain, clip.farPlane);
-    return stats;
+    drawOutsidePlain(walker, ground, clip.farPlane);
+    return frame;
 }

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "lod_terrain.h"
+#include "auto_detail.h"
+#include "drawn_ground.h"
 #include "walker.h"
 
 struct FogChoice {
@@ -17,10 +18,16 @@ struct FogChoice {
 // "auto", "off" or a finite density per metre, 0 or more; false for anything else.
 bool parseFogChoice(const std::string& text, FogChoice& choice);
 
+// The pixel error the ground's levels may show: raised as a frame's triangles need, or fixed.
+struct DetailChoice {
+    bool automatic = true;
+    double pixels = AutoDetail::kFinestPixels;  // fixed: typical on-screen error; 0 full detail
+};
+
 struct ElevationFrameOptions {
     int width = 1024;  // the window or picture, pixels
     int height = 768;
-    double detailPixels = 1;  // typical on-screen error of the ground's levels; 0 full detail
+    DetailChoice detail;
     bool wireframe = false;
     FogChoice fog;
 };
@@ -31,8 +38,8 @@ constexpr double kNearestNearPlaneMetres = 0.1;
 constexpr double kFarEdgeColourShare = 0.25;
 
 // Automatic fog: ln 4 over the distance from the start's eye to the farthest corner of the
-// terrain's box.
-double automaticFogDensity(const Walker& walker, const LodTerrain& terrain);
+// ground's box.
+double automaticFogDensity(const Walker& walker, const DrawnGround& ground);
 
 // The plain beyond the world's edges: a neutral grey-green, fogged like the ground, so that facing
 // outward shows a horizon and the world's edge rather than empty sky.
@@ -41,10 +48,17 @@ constexpr float kOutsidePlainRgb[3] = {0.50f, 0.52f, 0.46f};
 struct ClipDistances {
     double nearPlane, farPlane;  // metres
 };
-// Near as far out as the ground near the eye allows; far beyond the whole terrain.
-ClipDistances clipDistances(const Walker& walker, const LodTerrain& terrain);
+// Near as far out as the ground near the eye allows; far beyond the whole ground.
+ClipDistances clipDistances(const Walker& walker, const DrawnGround& ground);
 
-// Clears, sets viewport, projection, view, depth test and fog, then draws the terrain and, around
-// it out to the far plane, the plain at its lowest height.
-LodDrawStats drawElevationFrame(LodTerrain& terrain, const Walker& walker,
-                                const ElevationFrameOptions& options);
+struct ElevationFrame {
+    LodDrawStats stats;
+    double detailPixels = 0;  // the error in force
+};
+
+// Clears, sets viewport, projection, view, depth test and fog, then draws the ground and, around
+// it out to the far plane, the plain at its lowest height. Automatic detail carries on from
+// governor's last frame; without a governor it is settled afresh for this one picture.
+ElevationFrame drawElevationFrame(DrawnGround& ground, const Walker& walker,
+                                  const ElevationFrameOptions& options,
+                                  AutoDetail* governor = nullptr);

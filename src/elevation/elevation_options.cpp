@@ -29,7 +29,8 @@ std::string boundsText(const ElevationOption& option) {
 
 std::string optionHelp(const ElevationOption& option) {
     std::string help = std::string(option.help) + " (";
-    if (option.value == OptionValue::number || option.value == OptionValue::densityOrOff) {
+    if (option.value == OptionValue::number || option.value == OptionValue::densityOrOff ||
+        option.value == OptionValue::numberOrAuto) {
         help += boundsText(option) + "; ";
     }
     return help +
@@ -50,6 +51,10 @@ std::string optionProblem(const ElevationOption& option, const std::string& text
                        ? ""
                        : "expected a density per metre, " + boundsText(option) + ", or off, not " +
                              text;
+        case OptionValue::numberOrAuto:
+            return text == "auto" || (app::parseDecimal(text, value) && withinBounds(option, value))
+                       ? ""
+                       : "expected a number " + boundsText(option) + ", or auto, not " + text;
         case OptionValue::degrees:
             return app::parseDecimal(text, value) ? ""
                                                   : "expected a number of degrees, not " + text;
@@ -70,6 +75,14 @@ void readOption(const ElevationOption& option, const std::string& text, double& 
 
 void readOption(const ElevationOption& /*option*/, const std::string& text, FogChoice& fog) {
     parseFogChoice(text, fog);
+}
+
+void readOption(const ElevationOption& /*option*/, const std::string& text, DetailChoice& detail) {
+    detail = DetailChoice{};
+    detail.automatic = text == "auto";
+    if (!detail.automatic) {
+        app::parseDecimal(text, detail.pixels);
+    }
 }
 
 void readOption(const ElevationOption& /*option*/, const std::string& text,

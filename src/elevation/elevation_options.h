@@ -17,6 +17,7 @@ namespace raster {
 enum class OptionValue {
     number,        // a plain decimal within the bounds
     densityOrOff,  // a number within the bounds, or "off"
+    numberOrAuto,  // a number within the bounds, or "auto"
     degrees,       // any plain decimal, reduced to [0, 360)
     pair,          // "X,Y", two plain decimals
 };
@@ -57,16 +58,17 @@ inline constexpr ElevationOption kEyeHeightOption{"--eye-height",
                                                   "2% of the world's longer side"};
 inline constexpr ElevationOption kDetailOption{
     "--detail",
-    "PIXELS",
-    OptionValue::number,
+    "PIXELS|auto",
+    OptionValue::numberOrAuto,
     0.0,
     true,
     100.0,
     true,
-    1.0,
+    0.0,
     "the typical error the level of detail may show, in pixels (no sample strays more than three "
-    "times that); 0 draws every sample",
-    nullptr};
+    "times that); 0 draws every sample, auto raises it from 1 as far as keeps each frame within "
+    "its triangle budget",
+    "auto"};
 inline constexpr ElevationOption kFogOption{
     "--fog",
     "DENSITY|off",
@@ -140,9 +142,10 @@ std::string optionHelp(const ElevationOption& option);
 // 0".
 std::string optionProblem(const ElevationOption& option, const std::string& text);
 
-// An accepted text's value: a number, degrees reduced to [0, 360), a fog or a pair.
+// An accepted text's value: a number, degrees reduced to [0, 360), a fog, a detail or a pair.
 void readOption(const ElevationOption& option, const std::string& text, double& value);
 void readOption(const ElevationOption& option, const std::string& text, FogChoice& fog);
+void readOption(const ElevationOption& option, const std::string& text, DetailChoice& detail);
 void readOption(const ElevationOption& option, const std::string& text,
                 std::optional<std::pair<double, double>>& pair);
 

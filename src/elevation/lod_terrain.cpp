@@ -364,6 +364,39 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         chunk.typicalError[level] = std::max({static_cast<float>(std::sqrt(squares / samples)),
                                               hole, chunk.typicalError[level - 1]});
     }
+    if (chunk.partial) {
+        countPartialLevels(chunk);
+    }
+}
+
+void LodTerrain::countPartialLevels(Chunk& chunk) const {
+    const auto drawn = [&](int x, int z) {
+        return field_.drawn(chunk.firstColumn + x, chunk.firstRow + z);
+    };
+    for (int level = 0; level < kLevels; ++level) {
+        const std::vector<int> xs = levelPositions(chunk.cellsAcross, 1 << level);
+        const std::vector<int> zs = levelPositions(chunk.cellsDown, 1 << level);
+        for (std::size_t j = 0; j + 1 < zs.size(); ++j) {
+            for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+                if (cellDrawn(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
+                    ++chunk.ownCells[level];
+                } else if (chunk.sea && cellWet(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
+                    ++chunk.wetCells[level];
+                }
+            }
+        }
+        // North, east, south and west, as addSkirts hangs them: under each edge segment whose
+        // two ends have data.
+        std::array<int, kSides>& edges = chunk.ownEdges[level];
+        for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+            edges[0] += drawn(xs[i], zs.front()) && drawn(xs[i + 1], zs.front());
+            edges[2] += drawn(xs[i], zs.back()) && drawn(xs[i + 1], zs.back());
+        }
+        for (std::size_t j = 0; j + 1 < zs.size(); ++j) {
+            edges[1] += drawn(xs.back(), zs[j]) && drawn(xs.back(), zs[j + 1]);
+            edges[3] += drawn(xs.front(), zs[j]) && drawn(xs.front(), zs[j + 1]);
+        }
+    }
 }
 
 void LodTerrain::buildLevel(Chunk& chunk, int level) const {
@@ -567,7 +600,24 @@ LodTerrain::Shape& LodTerrain::shapeOf(const Chunk& chunk, int level) {
                     (chunk.cellsDown + stride - 1) / stride + 1);
 }
 
-LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
+long long LodTerrain::trianglesOf(const Visible& visible) {
+    const Chunk& chunk = *visible.chunk;
+    const int level = chunk.drawnLevel;
+    const int stride = 1 << level;
+    const long long across = (chunk.cellsAcross + stride - 1) / stride;  // cells
+    const long long down = (chunk.cellsDown + stride - 1) / stride;
+    const long long sideCells[kSides] = {across, down, across, down};
+    long long triangles =
+        chunk.partial ? 2LL * (chunk.ownCells[level] + chunk.wetCells[level]) : 2 * across * down;
+    for (int side = 0; side < kSides; ++side) {
+        if (visible.skirtSides & (1u << side)) {
+            triangles += 2LL * (chunk.partial ? chunk.ownEdges[level][side] : sideCells[side]);
+        }
+    }
+    return triangles;
+}
+
+LodDrawStats LodTerrain::choose(const LodDrawSettings& settings) {
     LodDrawStats stats;
     const std::array<Plane, 6> frustum = currentFrustum();
     GLdouble projection[16];
@@ -597,30 +647,37 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
         }
     }
     stats.chunksDrawn = static_cast<int>(visible_.size());
+
+    for (Visible& v : visible_) {
+        const Chunk& chunk = *v.chunk;
+        const int level = chunk.drawnLevel;
+        // A side needs a skirt only beside a neighbour drawn at another level: beside the same
+        // level the edges are the same, and an undrawn neighbour's box, which holds any gap,
+        // is out of view. It hangs as far as the two levels' edges can part.
+        for (int side = 0; side < kSides; ++side) {
+            const Chunk* neighbour = neighbourOf(v.column, v.row, side);
+            if (neighbour && neighbour->drawnLevel != kNotDrawn && neighbour->drawnLevel != level) {
+                v.skirtDepths[side] =
+                    chunk.error[level] + neighbour->error[neighbour->drawnLevel] + skirtFloor();
+                v.skirtSides |= 1u << side;
+            }
+        }
+        stats.triangles += trianglesOf(v);
+    }
+    return stats;
+}
+
+void LodTerrain::drawChosen(const LodDrawSettings& settings) {
     // Nearest first: hidden ground then fails the depth test before it is textured and fogged.
     std::sort(visible_.begin(), visible_.end(),
               [](const Visible& a, const Visible& b) { return a.distance < b.distance; });
-
-    for (Visible& v : visible_) {
+    for (const Visible& v : visible_) {
         Chunk& chunk = *v.chunk;
         const int level = chunk.drawnLevel;
         if (chunk.vertices[level].empty()) {
             buildLevel(chunk, level);
         }
-        // A side needs a skirt only beside a neighbour drawn at another level: beside the same
-        // level the edges are the same, and an undrawn neighbour's box, which holds any gap,
-        // is out of view. It hangs as far as the two levels' edges can part.
-        std::array<float, kSides> depths{};
-        v.skirtSides = 0;
-        for (int side = 0; side < kSides; ++side) {
-            const Chunk* neighbour = neighbourOf(v.column, v.row, side);
-            if (neighbour && neighbour->drawnLevel != kNotDrawn && neighbour->drawnLevel != level) {
-                depths[side] =
-                    chunk.error[level] + neighbour->error[neighbour->drawnLevel] + skirtFloor();
-                v.skirtSides |= 1u << side;
-            }
-        }
-        hangSkirt(chunk, level, shapeOf(chunk, level), depths);
+        hangSkirt(chunk, level, shapeOf(chunk, level), v.skirtDepths);
     }
 
     // Texture coordinates (x / width, z / depth): each vertex shows its own ground.
@@ -656,7 +713,6 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
         glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->vertices[level].data());
         const GLsizei count = static_cast<GLsizei>(indices.size());
         glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_SHORT, indices.data());
-        stats.triangles += count / 3;
     }
     glDisable(GL_POLYGON_OFFSET_FILL);
     glDisable(GL_TEXTURE_GEN_S);
@@ -670,7 +726,6 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
             glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->water[level].data());
             glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(cells.size()), GL_UNSIGNED_SHORT,
                            cells.data());
-            stats.triangles += static_cast<long long>(cells.size() / 3);
         }
     }
 
@@ -689,7 +744,6 @@ LodDrawStats LodTerrain::draw(const LodDrawSettings& settings) {
     }
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisable(GL_CULL_FACE);
-    return stats;
 }
 
 std::size_t LodTerrain::geometryBytes() const {

@@ -10,7 +10,8 @@
 // cells whose four corners have data, and at full detail no triangle touches such a sample. Cells
 // with a corner in the sea are drawn water-coloured instead, at the same level, their sea corners
 // at 0 m and their shore corners at the shore's height, so land and water meet without a gap.
-// Plain OpenGL 1.1 with client arrays.
+// A frame's choice of levels is made and its triangles counted before any level is built or
+// drawn. Plain OpenGL 1.1 with client arrays.
 
 #include <GL/gl.h>
 
@@ -20,22 +21,10 @@
 #include <utility>
 #include <vector>
 
+#include "drawn_ground.h"
 #include "height_field.h"
-#include "walker.h"
 
-struct LodDrawSettings {
-    Point3 eye;               // metres, where the view's matrices put the eye
-    double detailPixels = 1;  // the typical error a level may show on screen; 0 is full detail
-    bool wireframe = false;   // black lines over the ground
-};
-
-struct LodDrawStats {
-    long long triangles = 0;  // ground and skirts, the lines not counted again
-    int chunksDrawn = 0;
-    int chunksCulled = 0;
-};
-
-class LodTerrain {
+class LodTerrain : public DrawnGround {
   public:
     static constexpr int kChunkCells = 64;  // cells along each side of a full chunk
     static constexpr int kLevels = 7;       // strides 1, 2, 4 ... kChunkCells
@@ -49,17 +38,17 @@ class LodTerrain {
     LodTerrain(const LodTerrain&) = delete;
     LodTerrain& operator=(const LodTerrain&) = delete;
 
-    // Draws with the current viewport and matrices, which give the frustum and the pixel scale.
-    // Builds a chunk's level the first time it is drawn. Leaves fill mode, texturing and its
-    // coordinate generation off, face culling off, no client arrays and no polygon offset.
-    LodDrawStats draw(const LodDrawSettings& settings);
+    // The current viewport and matrices give the frustum and the pixel scale. Choosing builds
+    // nothing; drawing builds a chunk's level the first time it is drawn.
+    LodDrawStats choose(const LodDrawSettings& settings) override;
+    void drawChosen(const LodDrawSettings& settings) override;
 
     // The power of two (at most kLargestTextureSide) a texture side is uploaded at: an image made
     // at that size is uploaded as it is, any other is resampled first.
     static int textureSideFor(int side);
 
-    float lowestHeight() const { return lowest_; }
-    float highestHeight() const { return highest_; }
+    float lowestHeight() const override { return lowest_; }
+    float highestHeight() const override { return highest_; }
     // Bytes of vertex and index arrays built so far, and once every level of every chunk is.
     std::size_t geometryBytes() const;
     std::size_t completeGeometryBytes() const;
@@ -88,6 +77,10 @@ class LodTerrain {
         std::array<std::vector<char>, kLevels> ownDrawn;       // partial: vertices with data
         std::array<std::vector<float>, kLevels> water;         // sea: the grid, the sea at 0 m
         std::array<std::vector<GLushort>, kLevels> waterGrid;  // sea: cells with a sea corner
+        // Partial: what each level draws, counted before any level is built.
+        std::array<int, kLevels> ownCells{};                      // cells with data at four corners
+        std::array<int, kLevels> wetCells{};                      // the others with a sea corner
+        std::array<std::array<int, kSides>, kLevels> ownEdges{};  // edge cells' sides with data
     };
     // Triangles of a grid of across x down vertices, shared by every chunk of that shape, and
     // the same with the skirts of some sides (bit 1 << side), built on first use.
@@ -102,10 +95,14 @@ class LodTerrain {
         int column, row;  // the chunk's place among chunks
         double distance;  // metres from the eye to the chunk's box
         unsigned skirtSides = 0;
+        std::array<float, kSides> skirtDepths{};  // metres
     };
 
     void measureChunks();
     void measureLevels(Chunk& chunk) const;
+    void countPartialLevels(Chunk& chunk) const;
+    // The triangles a visible chunk draws at its chosen level with its skirts.
+    static long long trianglesOf(const Visible& visible);
     void buildLevel(Chunk& chunk, int level) const;
     static void hangSkirt(Chunk& chunk, int level, const Shape& shape,
                           const std::array<float, kSides>& depths);

@@ -210,7 +210,8 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
     return "";
 }
 
-std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration) {
+std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration,
+                      double detailPixels) {
     const HeightField& field = walker.field();
     std::string text =
         placeText(placement, sourcePointAt(placement, field, walker.x(), walker.z()));
@@ -241,7 +242,10 @@ std::string whereText(const Walker& walker, const SourcePlacement& placement, do
         std::snprintf(times, sizeof times, "  heights x %.3g", exaggeration);
         text += times;
     }
-    return text;
+    char detail[48];
+    std::snprintf(detail, sizeof detail, detailPixels > 0 ? "  detail %.1f px" : "  detail 0 px",
+                  detailPixels);
+    return text + detail;
 }
 
 }  // namespace raster

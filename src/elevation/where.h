@@ -35,8 +35,10 @@ std::string placeText(const SourcePlacement& placement, const SourcePoint& point
 std::string placeWalker(Walker& walker, const SourcePlacement& placement, const ViewStart& start);
 
 // "46.12345 N 7.54321 E  ground 2412 m  eye 120 m above  heading NE 047 deg  step 100 m  cells
-// 21.5 x 30.9 m  heights x 2"; the ground in true metres (the field's exaggeration taken out),
-// or "sea", "no data", "(filled)"; the eye as the walker holds it; the exaggeration when not 1.
-std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration);
+// 21.5 x 30.9 m  heights x 2  detail 3.2 px"; the ground in true metres (the field's
+// exaggeration taken out), or "sea", "no data", "(filled)"; the eye as the walker holds it; the
+// exaggeration when not 1; the pixel error the ground is drawn with, "detail 0 px" at full detail.
+std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration,
+                      double detailPixels);
 
 }  // namespace raster

@@ -86,7 +86,7 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
     ElevationFrameOptions frame;
     frame.width = options.width;
     frame.height = options.height;
-    frame.detailPixels = options.detailPixels;
+    frame.detail = options.detail;
     frame.fog = options.fog;
     drawElevationFrame(ground, walker, frame);
     if (glGetError() != GL_NO_ERROR) {
@@ -237,7 +237,7 @@ Command addRenderCommand(CLI::App& app) {
         ->capture_default_str();
     raster::addElevationOption(*command, raster::kExaggerationOption, options->exaggeration, true);
     raster::addElevationOption(*command, raster::kEyeHeightOption, options->eyeHeight, true);
-    raster::addElevationOption(*command, raster::kDetailOption, options->detailPixels, true);
+    raster::addElevationOption(*command, raster::kDetailOption, options->detail, true);
     raster::addElevationOption(*command, raster::kFogOption, options->fog, true);
     CLI::Option* at = raster::addElevationOption(*command, raster::kAtOption, options->at, true);
     raster::addElevationOption(*command, raster::kAtLatLonOption, options->atLatLon, true)

@@ -34,7 +34,7 @@ struct RenderOptions {
     // classic camera and height scale.
     double exaggeration = raster::kExaggerationOption.defaultValue;
     double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the viewer's default
-    double detailPixels = raster::kDetailOption.defaultValue;
+    DetailChoice detail;
     FogChoice fog;
     // Where the eye stands, in the source's coordinates or in degrees of latitude and
     // longitude; the viewer's start when neither is given. A place outside the data is refused.

@@ -289,14 +289,20 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     writeRaster(folder.file("degrees.tif"),
                 {"GTiff", 60, 40, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
                 cone);
-    const std::vector<std::tuple<const char*, const char*, double, double, double>> readouts = {
-        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, 1.0},
-        {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, raster::kMinExaggeration},
-        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200, 1.0},
-        {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200,
-         raster::kMaxExaggeration},
-    };
-    for (const auto& [file, format, summitX, summitY, exaggeration] : readouts) {
+    // Each ends with the pixel error the ground is drawn with, full detail said as 0.
+    const std::vector<
+        std::tuple<const char*, const char*, double, double, double, double, const char*>>
+        readouts = {
+            {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, 1.0, 1.0,
+             "  detail 1.0 px"},
+            {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, raster::kMinExaggeration,
+             0.0, "  detail 0 px"},
+            {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200, 1.0,
+             3.24, "  detail 3.2 px"},
+            {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200,
+             raster::kMaxExaggeration, 12.96, "  detail 13.0 px"},
+        };
+    for (const auto& [file, format, summitX, summitY, exaggeration, detail, ending] : readouts) {
         const raster::ElevationWorld world =
             raster::loadElevationWorld(folder.file(file), exaggeration);
         const HeightField& field = world.grid.field;
@@ -305,7 +311,10 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         Walker walker(field);
         walker.placeAt(sample % field.columns * field.spacingEast,
                        sample / field.columns * field.spacingSouth, 0);
-        const std::string where = raster::whereText(walker, world.grid.placement, exaggeration);
+        const std::string where =
+            raster::whereText(walker, world.grid.placement, exaggeration, detail);
+        const std::string end = ending;
+        EXPECT_EQ(where.substr(where.size() - std::min(where.size(), end.size())), end);
         double first = 0, second = 0, ground = 0;
         ASSERT_EQ(std::sscanf(where.c_str(), format, &first, &second, &ground), 3) << where;
         const bool latitudeFirst = format[0] == '%';
