@@ -43,7 +43,7 @@ app::ViewerOptions options;
 struct ElevationView {
     std::unique_ptr<raster::ElevationSource> source;
     raster::ElevationWorld world;
-    std::unique_ptr<LodTerrain> ground;
+    std::unique_ptr<DrawnGround> ground;
     AutoDetail detail;  // the ground's pixel error, frame to frame
     std::unique_ptr<Walker> walker;
     ElevationToggles toggles;
@@ -157,9 +157,7 @@ void onDisplay() {
             return;  // still reading
         }
         if (!elevation->ground) {
-            elevation->ground =
-                std::make_unique<LodTerrain>(elevation->world.grid.field, elevation->world.image);
-            elevation->world.image = GroundImage{};  // uploaded: the pixels are OpenGL's now
+            elevation->ground = raster::groundOf(elevation->world);
         }
     } else {
         terrain.load(options.terrainPath);

@@ -32,6 +32,9 @@ class DrawnGround {
     virtual float lowestHeight() const = 0;
     virtual float highestHeight() const = 0;
 
+    // Whether the last choice had all it wanted: ground still arriving draws coarser meanwhile.
+    virtual bool settled() const { return true; }
+
     LodDrawStats draw(const LodDrawSettings& settings) {
         const LodDrawStats stats = choose(settings);
         drawChosen(settings);

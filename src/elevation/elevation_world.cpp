@@ -151,4 +151,33 @@ ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggera
     return world;
 }
 
+std::unique_ptr<DrawnGround> groundOf(ElevationWorld& world) {
+    const HeightField& field = world.grid.field;
+    if (!world.stream) {
+        auto ground = std::make_unique<LodTerrain>(field, world.image);
+        world.image = GroundImage{};  // uploaded: the pixels are OpenGL's now
+        return ground;
+    }
+    float lowest = std::numeric_limits<float>::max(), highest = -lowest;
+    for (int row = 0; row < field.rows; ++row) {
+        for (int column = 0; column < field.columns; ++column) {
+            if (field.drawn(column, row)) {
+                lowest = std::min(lowest, field.at(column, row));
+                highest = std::max(highest, field.at(column, row));
+            }
+        }
+    }
+    for (const ChunkData& root : world.stream->roots) {
+        if (!root.empty) {
+            lowest = std::min(lowest, root.lowest);
+            highest = std::max(highest, root.highest);
+        }
+    }
+    const ChunkRecipe recipe = world.stream->recipe;
+    return std::make_unique<StreamedTerrain>(
+        recipe.layout, std::move(world.stream->roots),
+        [recipe](const ChunkKey& key) { return makeChunk(recipe, key); }, lowest, highest,
+        chunkCacheBytes());
+}
+
 }  // namespace raster

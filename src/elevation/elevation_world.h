@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chunk_loader.h"
+#include "drawn_ground.h"
 #include "elevation_grid.h"
 
 namespace raster {
@@ -63,5 +64,10 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration);
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration);
 // The same from a source already open, which must outlive a streamed world.
 ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration);
+
+// The ground world draws: its field with its relief, the relief handed to OpenGL and emptied, or
+// for a streamed world its chunks, the roots taken from the plan. Needs a current OpenGL
+// context, still current when the ground goes; world must outlive the ground.
+std::unique_ptr<DrawnGround> groundOf(ElevationWorld& world);
 
 }  // namespace raster

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "chunk_loader.h"
-#include "lod_terrain.h"
+#include "drawn_ground.h"
 #include "view_volume.h"
 
-class StreamedTerrain {
+class StreamedTerrain : public DrawnGround {
   public:
     // Bytes of chunks kept: about 500 full chunks.
     static constexpr std::size_t kDefaultCacheBytes = std::size_t{80} << 20;
@@ -38,20 +38,14 @@ class StreamedTerrain {
 
     // Chooses the chunks to draw with the current viewport and matrices, taking in those that
     // arrived, and counts their triangles; draws nothing.
-    LodDrawStats choose(const LodDrawSettings& settings);
-    // Draws the last choice and asks the loader for what it lacked. Leaves the state as
-    // LodTerrain::draw does.
-    void drawChosen(const LodDrawSettings& settings);
-    LodDrawStats draw(const LodDrawSettings& settings) {
-        const LodDrawStats stats = choose(settings);
-        drawChosen(settings);
-        return stats;
-    }
+    LodDrawStats choose(const LodDrawSettings& settings) override;
+    // Draws the last choice and asks the loader for what it lacked.
+    void drawChosen(const LodDrawSettings& settings) override;
 
-    float lowestHeight() const { return lowest_; }
-    float highestHeight() const { return highest_; }
+    float lowestHeight() const override { return lowest_; }
+    float highestHeight() const override { return highest_; }
     // Whether the last choice had every chunk it wanted and nothing is on its way.
-    bool settled() const;
+    bool settled() const override;
     std::size_t cacheBytes() const { return used_; }
     std::size_t peakCacheBytes() const { return peak_; }
     std::size_t cacheCap() const { return cap_; }

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <thread>
 #include <utility>
 
 #include "app.h"
@@ -21,7 +23,6 @@
 #include "headless_gl.h"
 #include "image_files.h"
 #include "info.h"
-#include "lod_terrain.h"
 #include "option_checks.h"
 #include "option_values.h"
 #include "printable.h"
@@ -47,6 +48,9 @@ std::string defaultRenderOutput(const std::string& terrainPath) {
 
 namespace {
 
+// How often a picture of streamed ground looks for chunks that have arrived.
+constexpr std::chrono::milliseconds kStreamPoll{5};
+
 // The picture drawn so far, as RGB rows top to bottom.
 std::vector<std::uint8_t> readPicture(int width, int height) {
     glFinish();
@@ -65,8 +69,10 @@ std::vector<std::uint8_t> readPicture(int width, int height) {
 // The viewer's first frame of an elevation raster: the same world, walker and frame code.
 std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
                                                std::unique_ptr<raster::ElevationSource> source) {
-    const raster::ElevationWorld world = raster::loadElevationWorld(*source, options.exaggeration);
-    source.reset();  // the reader ends: everything is read
+    raster::ElevationWorld world = raster::loadElevationWorld(*source, options.exaggeration);
+    if (!world.stream) {
+        source.reset();  // the reader ends: everything is read
+    }
     Walker walker(world.grid.field);
     if (options.eyeHeight > 0.0) {
         walker.setEyeHeight(options.eyeHeight);
@@ -82,13 +88,19 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
                         ")");
     }
-    LodTerrain ground(world.grid.field, world.image);
+    const std::unique_ptr<DrawnGround> ground = raster::groundOf(world);
     ElevationFrameOptions frame;
     frame.width = options.width;
     frame.height = options.height;
     frame.detail = options.detail;
     frame.fog = options.fog;
-    drawElevationFrame(ground, walker, frame);
+    // Streamed ground is drawn again until every chunk the picture wants has arrived (or been
+    // refused: a chunk that cannot be read or kept is not waited for).
+    drawElevationFrame(*ground, walker, frame);
+    while (!ground->settled()) {
+        std::this_thread::sleep_for(kStreamPoll);
+        drawElevationFrame(*ground, walker, frame);
+    }
     if (glGetError() != GL_NO_ERROR) {
         throw ToolError("cannot render " + options.terrain + ": OpenGL refused to draw it");
     }
