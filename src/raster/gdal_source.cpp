@@ -225,11 +225,15 @@ Dataset turnedNorthUp(GDALDatasetH raster, const std::string& shown) {
 
 GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
     dataset_ = openSource(path);
+    describeOwnBand();
+    examine();
+}
+
+void GdalSource::describeOwnBand() {
     GDALRasterBandH first = GDALGetRasterBand(dataset_.get(), 1);
     kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
             GDALGetDataTypeName(GDALGetRasterDataType(first));
     eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
-    examine();
 }
 
 GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
@@ -239,8 +243,12 @@ GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
     }
     Mosaic mosaic = joinTiles(names);
     dataset_ = std::move(mosaic.dataset);
-    kind_ = mosaic.kind;
-    eightBit_ = mosaic.eightBit;
+    if (mosaic.kind.empty()) {
+        describeOwnBand();
+    } else {
+        kind_ = mosaic.kind;
+        eightBit_ = mosaic.eightBit;
+    }
     examine();
 }
 

@@ -39,6 +39,8 @@ class GdalSource {
               void* progressData = nullptr) const;
 
   private:
+    // kind_ and eightBit_ from dataset_'s driver and first band.
+    void describeOwnBand();
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
 

@@ -69,10 +69,14 @@ std::vector<std::string> listFolder(const std::string& folder, const std::string
     if (!listing) {
         throw RasterError("cannot read " + shown + ": " + std::strerror(errno));
     }
+    // A link in the folder is followed only within it: the reader's walls hold the folder alone.
+    const std::string within = world::inFolder(world::realPathOf(folder), "");
     std::vector<std::string> names;
     while (const dirent* entry = readdir(listing.get())) {
         const std::string name = entry->d_name;
-        if (mayBeRaster(name) && world::regularFileProblem(world::inFolder(folder, name)).empty()) {
+        const std::string path = world::inFolder(folder, name);
+        if (mayBeRaster(name) && world::regularFileProblem(path).empty() &&
+            world::realPathOf(path).compare(0, within.size(), within) == 0) {
             names.push_back(name);
         }
         if (names.size() > kMaxTiles) {
@@ -257,6 +261,9 @@ SourceNames nameSources(const std::vector<std::string>& paths) {
 }
 
 std::vector<std::string> foldersOf(const SourceNames& names) {
+    if (names.listed) {
+        return {world::realPathOf(world::folderOf(names.files.front()))};
+    }
     std::vector<std::string> folders;
     for (const std::string& path : names.files) {
         // Beneath the folder the source really lies in: a link to it is followed once, by the
@@ -280,16 +287,22 @@ Mosaic joinTiles(const SourceNames& names) {
                 throw;
             }
         }
-        // The first tile is held to being placed and north-up, each later one to matching it.
-        if (!tiles.empty() && tiles.back().path == path) {
-            if (const std::string why = mismatch(tiles.back(), tiles.front()); !why.empty()) {
-                throw RasterError("cannot join " + names.shown + ": " + printable(path) + ": " +
-                                  why);
-            }
-        }
     }
     if (tiles.empty()) {
         refuseFolder(names.shown);
+    }
+    Mosaic mosaic;
+    if (tiles.size() == 1) {
+        // A folder's lone raster is read as itself, placed or not.
+        mosaic.dataset = openSource(tiles.front().path);
+        return mosaic;
+    }
+    // The first tile is held to being placed and north-up, each later one to matching it.
+    for (const Tile& tile : tiles) {
+        if (const std::string why = mismatch(tile, tiles.front()); !why.empty()) {
+            throw RasterError("cannot join " + names.shown + ": " + printable(tile.path) + ": " +
+                              why);
+        }
     }
     std::vector<std::string> words = nodataWords(tiles.front());
     std::vector<char*> argv;
@@ -303,7 +316,6 @@ Mosaic joinTiles(const SourceNames& names) {
     }
     GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(argv.data(), nullptr);
     CPLErrorReset();
-    Mosaic mosaic;
     mosaic.dataset.reset(
         GDALBuildVRT("", static_cast<int>(files.size()), nullptr, files.data(), options, nullptr));
     GDALBuildVRTOptionsFree(options);

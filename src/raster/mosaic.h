@@ -25,18 +25,21 @@ struct SourceNames {
 std::string shownName(const std::vector<std::string>& paths);
 
 // The files behind paths: one raster as it is, a folder's files that may be rasters (sorted by
-// name; no hidden file, sidecar, world file nor anything named as no raster), or the tiles named.
+// name; no hidden file, sidecar, world file, anything named as no raster nor link leading out of
+// the folder), or the tiles named.
 // Throws NoRaster when a folder holds no file that may be a raster, RasterError when it can't
 // be listed.
 SourceNames nameSources(const std::vector<std::string>& paths);
 
-// The folders beneath which the reader of names reads: each file's own, links resolved.
+// The folders beneath which the reader of names reads, links resolved: each file's own, or the
+// folder listed.
 std::vector<std::string> foldersOf(const SourceNames& names);
 
 // Inside the reader: the tiles joined into one north-up VRT, gaps between them missing. Each
 // tile is opened under the open policy and must share the first's coordinate system, cell size
 // and band count, north-up; the first that doesn't is named, on one line. kind says what was
-// joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit.
+// joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit. A folder's lone
+// raster is opened as it is, kind empty.
 struct Mosaic {
     Dataset dataset;
     std::string kind;
