@@ -328,8 +328,13 @@ bool openElevationSource() {
         std::cerr << "groundview: " << printable(error.what()) << "; see groundview --help"
                   << std::endl;
         return false;
-    } catch (const raster::NotARaster&) {
-        // the line below says so, as for a file that is no raster at all
+    } catch (const raster::NotARaster& error) {
+        // Of several tiles, the reader's line names the one that is no raster; of one file, the
+        // line below says so, as for a file that is no raster at all.
+        if (options.rasters.size() > 1) {
+            std::cerr << "groundview: " << printable(error.what()) << std::endl;
+            return false;
+        }
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;
