@@ -25,7 +25,6 @@
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
-#include "world.h"
 
 namespace raster {
 

@@ -378,7 +378,8 @@ int runInfo(const std::vector<std::string>& paths, std::ostream& out) {
     if (opened.raster) {
         return runRasterInfo(opened.raster->shown(), *opened.raster, out);
     }
-    return runClassicInfo(path, std::move(*opened.classic), out);
+    return runClassicInfo(folder ? world::terrainPath(path) : path, std::move(*opened.classic),
+                          out);
 }
 
 }  // namespace groundtool
