@@ -59,26 +59,37 @@ bool geometrySizeAllowed(std::string geometry) {
     return size.empty() || parseWindowSize(size, width, height);
 }
 
-// The world's terrain file and folder; an empty string when WORLD is usable, else why not.
-std::string resolveWorld(const std::string& world, ViewerOptions& options) {
-    if (world.empty()) {
-        return "WORLD is empty; name a folder or a terrain file";
+// The world's terrain file and folder, or its rasters; an empty string when WORLD is usable, else
+// why not.
+std::string resolveWorld(const std::vector<std::string>& worlds, ViewerOptions& options) {
+    for (const std::string& world : worlds) {
+        if (world.empty()) {
+            return "WORLD is empty; name a folder, a terrain file or rasters";
+        }
+        struct stat status {};
+        if (stat(world.c_str(), &status) != 0) {
+            return printable(world) + ": " + std::strerror(errno);
+        }
+        if (!S_ISDIR(status.st_mode) && !world::notRegularReason(status.st_mode).empty()) {
+            return printable(world) + ": neither a folder nor a regular file";
+        }
     }
-    struct stat status {};
-    if (stat(world.c_str(), &status) != 0) {
-        return printable(world) + ": " + std::strerror(errno);
+    if (const std::string problem = worldsProblem(worlds); !problem.empty()) {
+        return problem;
     }
-    if (S_ISDIR(status.st_mode)) {
-        options.worldFolder = world;
-        options.terrainPath = world::terrainPath(world);
-        return "";
+    const std::string& first = worlds.front();
+    options.elevation = worlds.size() > 1 || worldKind(first) == WorldKind::raster;
+    if (options.elevation) {
+        options.rasters = worlds;
+        options.terrainPath = first;
+        options.worldFolder = world::folderOf(first);
+    } else if (struct stat status{}; stat(first.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        options.worldFolder = first;
+        options.terrainPath = world::terrainPath(first);
+    } else {
+        options.terrainPath = first;
+        options.worldFolder = world::folderOf(first);
     }
-    if (!world::notRegularReason(status.st_mode).empty()) {
-        return printable(world) + ": neither a folder nor a regular file";
-    }
-    options.terrainPath = world;
-    options.worldFolder = world::folderOf(world);
-    options.elevation = worldKind(world) == WorldKind::raster;
     return "";
 }
 
@@ -146,12 +157,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         "the keys and the mouse:" +
             keys,
         "groundview"};
-    std::optional<std::string> world;
+    std::vector<std::string> worlds;
     std::string heightScale;
-    cli.add_option("WORLD", world,
+    cli.add_option("WORLD", worlds,
                    "a folder holding ground.3dt, a terrain file of any name (its folder holds the "
-                   "texture and errorlog.txt), or an elevation raster GDAL reads (default: "
-                   "ground.3dt in the working folder)");
+                   "texture and errorlog.txt), an elevation raster GDAL reads, a folder of raster "
+                   "tiles or several tiles, joined into one mosaic (default: ground.3dt in the "
+                   "working folder)");
     bool windowWanted = false;
     cli.add_flag("--window", windowWanted,
                  "an ordinary window of WIDTHxHEIGHT pixels (default 1024x768) instead of "
@@ -200,11 +212,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         return usageError("--height-scale takes a number above 0 and at most 1000; " +
                           printable(heightScale) + " is " + heightScaleProblem(heightScale));
     }
-    if (!world && orExample) {
-        world = GROUNDVIEW_EXAMPLE_DIR;
+    if (worlds.empty() && orExample) {
+        worlds.emplace_back(GROUNDVIEW_EXAMPLE_DIR);
     }
-    if (world) {
-        if (const std::string problem = resolveWorld(*world, options); !problem.empty()) {
+    if (!worlds.empty()) {
+        if (const std::string problem = resolveWorld(worlds, options); !problem.empty()) {
             return usageError(problem);
         }
     }

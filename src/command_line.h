@@ -1,5 +1,5 @@
 #pragma once
-// The viewer's command line: groundview [OPTIONS] [WORLD]. GLUT's own X options (-display,
+// The viewer's command line: groundview [OPTIONS] [WORLD...]. GLUT's own X options (-display,
 // -geometry, ...) are set aside for glutInit; the rest is parsed here, before any X connection,
 // so --help, --version and usage errors need no display.
 
@@ -33,8 +33,10 @@ struct ViewerOptions {
     std::vector<std::string> glutArguments;  // the program name and GLUT's own options
 
     // Elevation mode: WORLD is a file that does not start with the terrain magic (and is not
-    // named *.3dt), to be read as an elevation raster.
+    // named *.3dt), to be read as an elevation raster, a folder with no ground.3dt, or several
+    // rasters, to be joined into one; rasters holds them as named.
     bool elevation = false;
+    std::vector<std::string> rasters;
     double exaggeration = raster::kExaggerationOption.defaultValue;
     double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the walker's default
     DetailChoice detail;

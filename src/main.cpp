@@ -21,7 +21,7 @@
 #include "elevation_keys.h"
 #include "elevation_pointer.h"
 #include "elevation_world.h"
-#include "lod_terrain.h"
+#include "mosaic.h"
 #include "open_world.h"
 #include "pick.h"
 #include "printable.h"
@@ -78,13 +78,14 @@ constexpr int kEventsToShowAWindow = 4;
 std::vector<char*> glutArgv;
 bool windowOpen = false;
 
-// "groundview", or in elevation mode "groundview — dem.tif", "groundview — reading dem.tif".
+// "groundview", or in elevation mode "groundview — dem.tif", "groundview — reading dem.tif",
+// "groundview — tiles" for a folder.
 std::string windowTitle(bool reading) {
     if (!elevation) {
         return "groundview";
     }
     return std::string("groundview \u2014 ") + (reading ? "reading " : "") +
-           printable(world::nameOf(options.terrainPath));
+           world::nameOf(raster::shownName(options.rasters));
 }
 
 void openWindow(const std::string& title) {
@@ -318,16 +319,29 @@ bool openElevationSource() {
         kSlowReadAfter);
     try {
         // Empty when the file has turned into a terrain file since the command line was read.
-        elevation->source = openWorld(options.terrainPath).raster;
-    } catch (const raster::NotARaster&) {
-        // the line below says so, as for a file that is no raster at all
+        elevation->source = openWorld(options.rasters).raster;
+    } catch (const raster::NoRaster& error) {
+        std::cerr << "groundview: " << printable(error.what()) << "; see groundview --help"
+                  << std::endl;
+        return false;
+    } catch (const WorldsRefused& error) {
+        std::cerr << "groundview: " << printable(error.what()) << "; see groundview --help"
+                  << std::endl;
+        return false;
+    } catch (const raster::NotARaster& error) {
+        // Of several tiles, the reader's line names the one that is no raster; of one file, the
+        // line below says so, as for a file that is no raster at all.
+        if (options.rasters.size() > 1) {
+            std::cerr << "groundview: " << printable(error.what()) << std::endl;
+            return false;
+        }
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;
     }
     if (!elevation->source) {
         std::cerr << "groundview: neither a terrain file nor an elevation raster: "
-                  << printable(options.terrainPath) << std::endl;
+                  << raster::shownName(options.rasters) << std::endl;
         return false;
     }
     return true;
@@ -340,7 +354,7 @@ bool openElevationSource() {
 bool readElevationWorld() {
     const raster::SourceFacts& facts = elevation->source->facts();
     if (static_cast<long long>(facts.width) * facts.height > kQuietReadSamples) {
-        std::cerr << "groundview: reading " << printable(options.terrainPath) << ", " << facts.width
+        std::cerr << "groundview: reading " << elevation->source->shown() << ", " << facts.width
                   << " x " << facts.height << " samples" << std::endl;
     }
     try {

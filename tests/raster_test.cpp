@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,13 @@ Outcome readJailed(const std::string& path, int side, const JailLimits& limits) 
     Outcome outcome;
     const auto start = std::chrono::steady_clock::now();
     try {
-        const ElevationSource source(path, limits);
+        // Several paths, one a line, are tiles named together.
+        std::vector<std::string> paths;
+        std::istringstream lines(path);
+        for (std::string line; std::getline(lines, line);) {
+            paths.push_back(line);
+        }
+        const ElevationSource source(paths, limits);
         outcome.samples.resize(static_cast<std::size_t>(side) * side);
         const raster::SourceWindow whole{0.0, 0.0, static_cast<double>(source.width()),
                                          static_cast<double>(source.height())};
@@ -142,6 +149,24 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              return in.file("dem.tif");
          },
          stalled, stalled},
+        {"a folder of tiles, one linked outside",
+         [](const TemporaryFolder& in, const TemporaryFolder& out) {
+             writeTiff(in.file("a.tif"), kSide, kGround);
+             writeTiff(out.file("planted.tif"), kSide, kPlanted);
+             symlink(out.file("planted.tif").c_str(), in.file("b.tif").c_str());
+             return in.path();
+         },
+         "", ""},
+        {"tiles named together, one with a header linked outside",
+         [](const TemporaryFolder& in, const TemporaryFolder& out) {
+             writeTiff(in.file("a.tif"), kSide, kGround);
+             writeTiff(out.file("heights.bil"), kSide, kPlanted, "EHdr");
+             writeTiff(in.file("heights.bil"), kSide, kGround, "EHdr");
+             std::filesystem::remove(in.file("heights.hdr"));
+             symlink(out.file("heights.hdr").c_str(), in.file("heights.hdr").c_str());
+             return in.file("a.tif") + "\n" + in.file("heights.bil");
+         },
+         "not a raster GDAL reads here", ""},
         {"a VRT naming a file outside",
          [](const TemporaryFolder& in, const TemporaryFolder& out) {
              writeTiff(out.file("planted.tif"), kSide, kPlanted);

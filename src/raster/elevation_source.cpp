@@ -1,14 +1,18 @@
 #include "elevation_source.h"
 
-#include "printable.h"
+#include "mosaic.h"
 #include "reader_process.h"
 
 namespace raster {
 
 ElevationSource::ElevationSource(const std::string& path, const JailLimits& limits)
-    : reader_(std::make_unique<ReaderProcess>(path, limits)),
-      facts_(reader_->facts()),
-      shown_(printable(path)) {}
+    : ElevationSource(std::vector<std::string>{path}, limits) {}
+
+ElevationSource::ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits)
+    : shown_(shownName(paths)) {
+    reader_ = std::make_unique<ReaderProcess>(nameSources(paths), limits);
+    facts_ = reader_->facts();
+}
 
 ElevationSource::~ElevationSource() = default;
 ElevationSource::ElevationSource(ElevationSource&&) noexcept = default;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "grid_layout.h"
 #include "jail.h"
@@ -21,6 +22,9 @@ class ElevationSource {
     // cells to 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws
     // RasterError (NotARaster when no allowed driver reads it) otherwise.
     explicit ElevationSource(const std::string& path, const JailLimits& limits = {});
+    // Several rasters, or a folder of them, joined into one mosaic by the reader (mosaic.h); a
+    // single file is opened as above. Throws NoRaster when a folder holds no raster.
+    explicit ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits = {});
     ~ElevationSource();
     ElevationSource(ElevationSource&&) noexcept;
     ElevationSource& operator=(ElevationSource&&) noexcept;
@@ -34,11 +38,11 @@ class ElevationSource {
     double metresPerUnit() const { return facts_.metresPerUnit; }
     // The heights' unit as the source names it ("m" when it names none), or "units".
     const std::string& heightUnit() const { return facts_.heightUnit; }
-    // The format and cell type, as "GTiff, Int16".
+    // The format and cell type, as "GTiff, Int16" or "VRT mosaic of 4 SRTMHGT, Int16".
     const std::string& kind() const { return facts_.kind; }
     // Everything above, with the north-up placement and coordinate system.
     const SourceFacts& facts() const { return facts_; }
-    // The path as messages print it.
+    // The path as messages print it: "dem.tif", "data/tiles" or "a.hgt + 3 more".
     const std::string& shown() const { return shown_; }
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,

@@ -182,7 +182,7 @@ bool northUp(GDALDatasetH raster) {
 // are no heights: its colours' first channel is read instead, grey for a grey palette. Undeclared
 // voids would average into pits, and cells a rotated source turned north-up does not cover must
 // read as no data, so the view always declares one.
-Dataset adjusted(GDALDatasetH raster, const std::string& path) {
+Dataset adjusted(GDALDatasetH raster, const std::string& shown) {
     GDALRasterBandH first = GDALGetRasterBand(raster, 1);
     int declared = 0;
     GDALGetRasterNoDataValue(first, &declared);
@@ -203,20 +203,20 @@ Dataset adjusted(GDALDatasetH raster, const std::string& path) {
     Dataset view(GDALTranslate("", raster, options, nullptr));
     GDALTranslateOptionsFree(options);
     if (!view) {
-        throw RasterError("cannot read " + printable(path) + ": " + gdalMessage());
+        throw RasterError("cannot read " + shown + ": " + gdalMessage());
     }
     return view;
 }
 
 // Rotated or mirrored rasters are resampled north-up, so that rows run west to east. Empty when
 // the raster is north-up already.
-Dataset turnedNorthUp(GDALDatasetH raster, const std::string& path) {
+Dataset turnedNorthUp(GDALDatasetH raster, const std::string& shown) {
     if (northUp(raster)) {
         return nullptr;
     }
     Dataset turned(GDALAutoCreateWarpedVRT(raster, nullptr, nullptr, GRA_Bilinear, 0.125, nullptr));
     if (!turned) {
-        throw RasterError("cannot turn " + printable(path) + " north-up: " + gdalMessage());
+        throw RasterError("cannot turn " + shown + " north-up: " + gdalMessage());
     }
     return turned;
 }
@@ -225,10 +225,38 @@ Dataset turnedNorthUp(GDALDatasetH raster, const std::string& path) {
 
 GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
     dataset_ = openSource(path);
+    describeOwnBand();
+    examine();
+}
+
+void GdalSource::describeOwnBand() {
+    GDALRasterBandH first = GDALGetRasterBand(dataset_.get(), 1);
+    kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
+            GDALGetDataTypeName(GDALGetRasterDataType(first));
+    eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
+}
+
+GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
+    if (!names.mosaic) {
+        *this = GdalSource(names.files.at(0));
+        return;
+    }
+    Mosaic mosaic = joinTiles(names);
+    dataset_ = std::move(mosaic.dataset);
+    if (mosaic.kind.empty()) {
+        describeOwnBand();
+    } else {
+        kind_ = mosaic.kind;
+        eightBit_ = mosaic.eightBit;
+    }
+    examine();
+}
+
+void GdalSource::examine() {
     checkPlacement(dataset_.get(), shown_);
-    adjusted_ = adjusted(dataset_.get(), path);
+    adjusted_ = adjusted(dataset_.get(), shown_);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
-    turned_ = turnedNorthUp(reading, path);
+    turned_ = turnedNorthUp(reading, shown_);
     reading = turned_ ? turned_.get() : reading;
     reading_ = reading;
 
@@ -248,7 +276,7 @@ GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
                           " is more than is decoded here (2^31 cells); cut it into tiles or "
                           "shrink it with gdal_translate -outsize first");
     }
-    eightBit_ = GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)) == GDT_Byte;
+    overviews_ = std::min(GDALGetOverviewCount(original), kMaxOverviews);
     int hasNodata = 0;
     nodata_ = GDALGetRasterNoDataValue(band_, &hasNodata);
     hasNodata_ = hasNodata != 0;
@@ -284,8 +312,8 @@ SourceFacts GdalSource::facts() const {
     }
     facts.metresPerUnit = metresPerUnit_;
     facts.heightUnit = heightUnit_;
-    facts.kind = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
-                 GDALGetDataTypeName(GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)));
+    facts.kind = kind_;
+    facts.overviews = overviews_;
     return facts;
 }
 

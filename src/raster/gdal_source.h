@@ -8,6 +8,7 @@
 
 #include "gdal_raster.h"
 #include "grid_layout.h"
+#include "mosaic.h"
 #include "source_facts.h"
 
 namespace raster {
@@ -18,6 +19,8 @@ class GdalSource {
     // 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws RasterError
     // otherwise.
     explicit GdalSource(const std::string& path);
+    // The same of names: one source as above, or tiles joined with joinTiles.
+    explicit GdalSource(const SourceNames& names);
 
     // Size, placement, units and kind, as the rest of the program sees the source.
     SourceFacts facts() const;
@@ -36,6 +39,11 @@ class GdalSource {
               void* progressData = nullptr) const;
 
   private:
+    // kind_ and eightBit_ from dataset_'s driver and first band.
+    void describeOwnBand();
+    // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
+    void examine();
+
     template <typename Sample>
     void readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
                   std::ptrdiff_t lineStride, GDALProgressFunc progress, void* progressData) const;
@@ -50,6 +58,8 @@ class GdalSource {
     int width_ = 0;
     int height_ = 0;
     bool eightBit_ = false;
+    std::string kind_;  // "GTiff, Int16"
+    int overviews_ = 0;
     bool hasNodata_ = false;
     double nodata_ = 0.0;
     double scale_ = 1.0;

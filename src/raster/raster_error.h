@@ -16,4 +16,11 @@ class NotARaster : public RasterError {
     using RasterError::RasterError;
 };
 
+// A folder, or a list of tiles, in which no allowed driver reads any raster: the user named the
+// wrong thing.
+class NoRaster : public NotARaster {
+  public:
+    using NotARaster::NotARaster;
+};
+
 }  // namespace raster

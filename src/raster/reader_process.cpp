@@ -25,7 +25,6 @@
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
-#include "world.h"
 
 namespace raster {
 
@@ -39,6 +38,7 @@ enum Kind : char {
     kProgress = 'P',    // reader: still reading
     kNotARaster = 'N',  // reader: no allowed driver reads it; a line follows
     kFailed = 'E',      // reader: it can't be read; a line follows
+    kNoRaster = 'U',    // reader: none of the tiles is a raster; a line follows
 };
 
 // Larger than any message either side sends: the facts are a few hundred bytes and a
@@ -117,6 +117,7 @@ Packet factsPacket(const SourceFacts& facts) {
         packet.put(value);
     }
     packet.put(facts.crsWkt).put(facts.metresPerUnit).put(facts.heightUnit).put(facts.kind);
+    packet.put(facts.overviews);
     return packet;
 }
 
@@ -138,11 +139,13 @@ SourceFacts unpackFacts(const std::string& bytes) {
     facts.metresPerUnit = in.get<double>();
     facts.heightUnit = in.text();
     facts.kind = in.text();
+    facts.overviews = in.get<int>();
     const bool sane = in.finished() && facts.width >= 2 && facts.height >= 2 &&
                       static_cast<double>(facts.width) * facts.height <= kMaxSourceCells &&
                       std::isfinite(facts.ground.cellEast) && facts.ground.cellEast > 0.0 &&
                       std::isfinite(facts.ground.cellNorth) && facts.ground.cellNorth > 0.0 &&
-                      std::isfinite(facts.metresPerUnit) && facts.metresPerUnit > 0.0;
+                      std::isfinite(facts.metresPerUnit) && facts.metresPerUnit > 0.0 &&
+                      facts.overviews >= 0 && facts.overviews <= kMaxOverviews;
     if (!sane) {
         throw RasterError("the raster reader sent facts that do not add up");
     }
@@ -236,7 +239,7 @@ void failWith(int channel, Kind kind, const std::string& line) {
     send(channel, Packet(kind).put(line.substr(0, kMaxMessage / 2)).bytes());
 }
 
-[[noreturn]] void serve(const std::string& path, int channel, int shared, pid_t owner,
+[[noreturn]] void serve(const SourceNames& names, int channel, int shared, pid_t owner,
                         const JailLimits& limits) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         std::signal(signal, SIG_DFL);
@@ -251,14 +254,10 @@ void failWith(int channel, Kind kind, const std::string& line) {
         _exit(1);
     }
     closeWritableDescriptors(channel, shared);
-    const std::string shown = printable(path);
+    const std::string& shown = names.shown;
     try {
-        // Beneath the folder the source really lies in: a link to it is followed once, by the
-        // user's own choice, and nothing beside it is reached through another link.
-        const std::string file = world::realPathOf(fileOfSource(path));
-        confineReader({file.empty() ? world::folderOf(fileOfSource(path)) : world::folderOf(file)},
-                      limits);
-        const GdalSource source(path);
+        confineReader(foldersOf(names), limits);
+        const GdalSource source(names);
         if (!send(channel, factsPacket(source.facts()).bytes())) {
             _exit(1);
         }
@@ -281,6 +280,8 @@ void failWith(int channel, Kind kind, const std::string& line) {
                 failWith(channel, kFailed, error.what());
             }
         }
+    } catch (const NoRaster& error) {
+        failWith(channel, kNoRaster, error.what());
     } catch (const NotARaster& error) {
         failWith(channel, kNotARaster, error.what());
     } catch (const RasterError& error) {
@@ -316,8 +317,8 @@ void whenReadingIsSlow(std::function<void()> hook, std::chrono::milliseconds aft
     slowAfter = after;
 }
 
-ReaderProcess::ReaderProcess(const std::string& path, const JailLimits& limits)
-    : shown_(printable(path)), limits_(limits) {
+ReaderProcess::ReaderProcess(const SourceNames& names, const JailLimits& limits)
+    : shown_(names.shown), limits_(limits) {
     // GDAL set up once in the owner: each reader then starts with its drivers registered.
     useGdal();
     warnWithoutLandlock();
@@ -335,7 +336,7 @@ ReaderProcess::ReaderProcess(const std::string& path, const JailLimits& limits)
     child_ = fork();
     if (child_ == 0) {
         close(pair[0]);
-        serve(path, pair[1], shared_, owner, limits);
+        serve(names, pair[1], shared_, owner, limits);
     }
     close(pair[1]);
     channel_ = pair[0];
@@ -362,14 +363,17 @@ ReaderProcess::~ReaderProcess() {
     }
 }
 
-void ReaderProcess::stop(const std::string& message, bool notARaster) {
+void ReaderProcess::stop(const std::string& message, char kind) {
     if (child_ > 0) {
         kill(child_, SIGKILL);
         while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
         }
         child_ = -1;
     }
-    if (notARaster) {
+    if (kind == kNoRaster) {
+        throw NoRaster(message);
+    }
+    if (kind == kNotARaster) {
         throw NotARaster(message);
     }
     throw RasterError(message);
@@ -418,10 +422,11 @@ std::string ReaderProcess::await() {
                 deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
                 buffer.resize(kMaxMessage);
                 continue;
+            case kNoRaster:
             case kNotARaster:
             case kFailed: {
                 const std::string line = printable(Unpacker(buffer).text());
-                stop(line, buffer[0] == kNotARaster);  // the reader is done either way
+                stop(line, buffer[0]);  // the reader is done either way
             }
             default:
                 return buffer;

@@ -1,9 +1,9 @@
 #pragma once
-// The jailed reader: a child process that opens one source with GDAL under the open policy, inside
-// the walls of jail.h, and answers read requests. Samples come back through memory shared with
-// it, and everything else as small messages whose every size is checked; it can neither write
-// nor reach anything but the source's folder. It is started before any window or X connection
-// exists, and ends with its owner.
+// The jailed reader: a child process that opens one source (or joins tiles into one) with GDAL
+// under the open policy, inside the walls of jail.h, and answers read requests. Samples come back
+// through memory shared with it, and everything else as small messages whose every size is checked;
+// it can neither write nor reach anything but the source's folders. It is started before any window
+// or X connection exists, and ends with its owner.
 
 #include <sys/types.h>
 
@@ -14,6 +14,7 @@
 
 #include "grid_layout.h"
 #include "jail.h"
+#include "mosaic.h"
 #include "source_facts.h"
 
 namespace raster {
@@ -44,9 +45,9 @@ class SharedSamples {
 
 class ReaderProcess {
   public:
-    // Starts the reader of path and waits for it to open the source. Throws NotARaster or
-    // RasterError with the reader's own line, or when it stalls or dies.
-    explicit ReaderProcess(const std::string& path, const JailLimits& limits = {});
+    // Starts the reader of names and waits for it to open the source. Throws NoRaster, NotARaster
+    // or RasterError with the reader's own line, or when it stalls or dies.
+    explicit ReaderProcess(const SourceNames& names, const JailLimits& limits = {});
     ~ReaderProcess();
     ReaderProcess(const ReaderProcess&) = delete;
     ReaderProcess& operator=(const ReaderProcess&) = delete;
@@ -69,8 +70,9 @@ class ReaderProcess {
     // Has the reader read the window into the shared memory, sampleBytes a sample, and maps it.
     const void* readMapped(const SourceWindow& window, int columns, int rows,
                            std::size_t sampleBytes);
-    // Ends the reader and throws message, as NotARaster when it says so.
-    [[noreturn]] void stop(const std::string& message, bool notARaster = false);
+    // Ends the reader and throws message, as NoRaster or NotARaster when kind, the reader's
+    // answer, says so.
+    [[noreturn]] void stop(const std::string& message, char kind = 0);
 
     std::string shown_;
     JailLimits limits_;

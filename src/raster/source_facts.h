@@ -11,6 +11,9 @@ namespace raster {
 // read.
 constexpr double kMaxSourceCells = 2147483648.0;  // 2^31, about 46341 x 46341
 
+// Overviews beyond this many are not counted: halving 2^31 cells gives 32 at most.
+constexpr int kMaxOverviews = 64;
+
 // Where the source's cells lie on the ground.
 struct Ground {
     double cellEast = 1.0;   // the extent of one source cell, in metres when inMetres
@@ -31,7 +34,8 @@ struct SourceFacts {
     std::string crsWkt;  // the coordinate system as WKT2, empty when it has none
     double metresPerUnit = 1.0;
     std::string heightUnit = "units";
-    std::string kind;  // "GTiff, Int16"
+    std::string kind;   // "GTiff, Int16", "VRT mosaic of 4 SRTMHGT, Int16"
+    int overviews = 0;  // reduced copies the source's band holds, 0 to kMaxOverviews
 };
 
 }  // namespace raster

@@ -307,6 +307,8 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
         writeFile(source + "/" + name, Bytes(text.begin(), text.end()));
     };
     writeText("notes.txt", "not a raster\n");
+    fs::create_directory(source + "/words");
+    writeText("words/notes.txt", "not a raster\n");
     // 3e38 fits a float; twice it does not.
     writeText("sink.asc",
               "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 30\n800 810 820\n"
@@ -332,6 +334,8 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
         {{"MEM:::"}, "connection strings are not read"},
         {{"far.vrt"}, "outside the VRT's folder"},
         {{"url.vrt"}, "is no plain file path"},
+        {{"words"}, "cannot read words: the folder holds no ground.3dt and no raster GDAL reads"},
+        {{"void.tif", "notes.txt"}, "cannot read notes.txt: not a raster GDAL reads here"},
         {{"--exaggeration", "2", "sink.asc"},
          "groundview: cannot walk over sink.asc: its heights reach 3e+38; times 2 that is "
          "6e+38, beyond what a float holds"},
@@ -362,6 +366,8 @@ TEST(World, UnusableElevationRastersEndWithSixtyFourInOneLineWritingNothing) {
     }
     chmod(source.c_str(), 0755);
     EXPECT_EQ(before(), written) << "no .aux.xml, no errorlog.txt beside the sources";
+    EXPECT_EQ(std::distance(fs::directory_iterator(source + "/words"), fs::directory_iterator()), 1)
+        << "no errorlog.txt in a folder of no raster";
 }
 
 TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {

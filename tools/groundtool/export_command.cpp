@@ -75,7 +75,11 @@ Command addExportCommand(CLI::App& app) {
         "life size in metres, x east, y up (z up in STL), unless --width-mm "
         "scales them for printing. A world exports at its own grid, heights as the viewer "
         "draws them; a raster is averaged down to --samples.");
-    cli->add_option("source", options->source, "the world (.3dt) or elevation raster")->required();
+    auto sources = std::make_shared<std::vector<std::string>>();
+    cli->add_option("source", *sources,
+                    "the world (.3dt) or elevation raster; several rasters, or a folder of them, "
+                    "are joined into one")
+        ->required();
     cli->add_option("--out", options->output,
                     "the file to write, in an existing folder; its extension gives the format")
         ->required();
@@ -145,8 +149,9 @@ Command addExportCommand(CLI::App& app) {
         ->check(CLI::IsMember({"cut", "fill"}));
     cli->add_flag("--force", options->force, "replace existing files");
 
-    return Command{cli, [options, cli]() {
-                       OpenedWorld opened = openWorld(options->source);
+    return Command{cli, [options, sources, cli]() {
+                       OpenedWorld opened = openWorld(*sources);
+                       options->source = opened.raster ? opened.raster->shown() : sources->front();
                        if (opened.raster) {
                            refuseMisplaced(*cli, true, {"--height-scale"});
                        }

@@ -157,8 +157,11 @@ void reportScale(const ImportOptions& options, double step, double cell, std::os
             << decimalText(scale) << ", the nearest the viewer accepts\n";
     }
     out << "groundview --window --height-scale " << decimalText(scale) << " " << folder << "\n"
-        << "or walk over the source itself: groundview --window " << shellWord(options.source)
-        << "\n";
+        << "or walk over the source itself: groundview --window";
+    for (const std::string& source : options.sources) {
+        out << " " << shellWord(source);
+    }
+    out << "\n";
 }
 
 void report(const ImportOptions& options, const ElevationSource& source, const GridLayout& grid,
@@ -240,7 +243,7 @@ void runImport(const ImportOptions& options, std::ostream& out) {
         output.checkTarget(texturePath);
     }
 
-    const OpenedWorld opened = openWorld(options.source);
+    const OpenedWorld opened = openWorld(options.sources);
     if (!opened.raster) {
         throw ToolError("cannot import " + printable(options.source) +
                         ": it is a terrain file already; import reads elevation rasters");

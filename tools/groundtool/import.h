@@ -20,7 +20,8 @@ using raster::kMinTextureSide;
 using raster::TextureKind;
 
 struct ImportOptions {
-    std::string source;
+    std::string source;                // as messages name it
+    std::vector<std::string> sources;  // as named: one raster, a folder or tiles to join
     std::string folder = ".";
     int size = kMaxGridSize;  // samples on the longer side of the ground, 2 to 127
     // Source heights for levels -128 and 127; by default 0 and 255 for 8-bit sources and the

@@ -4,6 +4,7 @@
 
 #include "command.h"
 #include "import.h"
+#include "mosaic.h"
 #include "option_checks.h"
 #include "tool_error.h"
 
@@ -19,7 +20,10 @@ Command addImportCommand(CLI::App& app) {
         "DIR/K.bmp computed from the source at full detail. Missing heights are filled from the "
         "valid ones around them. Prints the groundview --height-scale that shows the true "
         "relief.");
-    command->add_option("source", options->source, "the height raster")->required();
+    command
+        ->add_option("source", options->sources,
+                     "the height raster; several, or a folder of them, are joined into one")
+        ->required();
     command->add_option("--size", options->size, "samples on the longer side of the ground")
         ->transform(decimal(false))
         ->check(CLI::Range(kMinGridSize, kMaxGridSize))
@@ -63,6 +67,7 @@ Command addImportCommand(CLI::App& app) {
     addOutFolderOption(*command, options->folder);
     command->add_flag("--force", options->force, "replace existing files");
     return {command, [options] {
+                options->source = raster::shownName(options->sources);
                 runImport(*options, std::cout);
                 return kExitSuccess;
             }};

@@ -1,6 +1,7 @@
 #include "info.h"
 
 #include <GL/gl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -359,17 +360,26 @@ int runClassicInfo(const std::string& path, ClassicWorld classic, std::ostream& 
 }  // namespace
 
 int runInfo(const std::string& path, std::ostream& out) {
-    // A path that is no regular file is told as the terrain loader finds it: it cannot open it.
-    if (!world::regularFileProblem(path).empty()) {
+    return runInfo(std::vector<std::string>{path}, out);
+}
+
+int runInfo(const std::vector<std::string>& paths, std::ostream& out) {
+    const std::string& path = paths.front();
+    // A path that is no regular file nor folder is told as the terrain loader finds it: it cannot
+    // open it.
+    struct stat status {};
+    const bool folder = stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (paths.size() == 1 && !folder && !world::regularFileProblem(path).empty()) {
         ClassicWorld unopened;
         unopened.report = parseTerrainFile(path, unopened.grid);
         return runClassicInfo(path, std::move(unopened), out);
     }
-    OpenedWorld opened = openWorld(path);
+    OpenedWorld opened = openWorld(paths);
     if (opened.raster) {
-        return runRasterInfo(path, *opened.raster, out);
+        return runRasterInfo(opened.raster->shown(), *opened.raster, out);
     }
-    return runClassicInfo(path, std::move(*opened.classic), out);
+    return runClassicInfo(folder ? world::terrainPath(path) : path, std::move(*opened.classic),
+                          out);
 }
 
 }  // namespace groundtool
@@ -377,15 +387,18 @@ int runInfo(const std::string& path, std::ostream& out) {
 namespace groundtool {
 
 Command addInfoCommand(CLI::App& app) {
-    auto file = std::make_shared<std::string>();
+    auto files = std::make_shared<std::vector<std::string>>();
     CLI::App* info = app.add_subcommand(
         "info",
         "Describe a .3dt and its texture and list every problem the viewer would meet, or what "
         "the viewer makes of an elevation raster: its format, coordinate system, samples kept, "
         "spacing, heights and what has no data. Exit status 0: the viewer loads it cleanly; 1: "
         "it would complain or cannot read it; 2: bad usage; 3: no OpenGL to check a .3dt with.");
-    info->add_option("file", *file, "the terrain file or elevation raster")->required();
-    return {info, [file] { return runInfo(*file, std::cout); }};
+    info->add_option("file", *files,
+                     "the terrain file or elevation raster; several rasters, or a folder of them, "
+                     "are joined into one")
+        ->required();
+    return {info, [files] { return runInfo(*files, std::cout); }};
 }
 
 }  // namespace groundtool

@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace groundtool {
 
@@ -14,6 +15,8 @@ namespace groundtool {
 // kExitSuccess when the viewer can walk over it, and throws raster::RasterError on one line
 // when it cannot.
 int runInfo(const std::string& path, std::ostream& out);
+// The same of several rasters, or a folder of them, joined into one.
+int runInfo(const std::vector<std::string>& paths, std::ostream& out);
 
 // What the viewer draws when its texture's bitmap left no pixels: "draws the ground untextured",
 // or, when the bitmap still has a size (width and height above 0), as when memory for its pixels

@@ -8,8 +8,10 @@
 
 #include "command.h"
 #include "jail.h"
+#include "open_world.h"
 #include "option_values.h"
 #include "printable.h"
+#include "raster_error.h"
 #include "tool_error.h"
 
 int main(int argc, char** argv) {
@@ -52,6 +54,14 @@ int main(int argc, char** argv) {
     } catch (const ToolError& error) {
         std::cerr << "groundtool: " << printable(error.what()) << std::endl;
         return error.status();
+    } catch (const raster::NoRaster& error) {
+        std::cerr << "groundtool: " << printable(error.what()) << " (see groundtool --help)"
+                  << std::endl;
+        return kExitUsage;
+    } catch (const WorldsRefused& error) {
+        std::cerr << "groundtool: " << printable(error.what()) << " (see groundtool --help)"
+                  << std::endl;
+        return kExitUsage;
     } catch (const std::exception& error) {
         std::cerr << "groundtool: " << printable(error.what()) << std::endl;
         return kExitFailure;

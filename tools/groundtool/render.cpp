@@ -41,7 +41,11 @@ std::optional<EyePosition> parseEye(const std::string& text) {
 }
 
 std::string defaultRenderOutput(const std::string& terrainPath) {
-    const std::string name = world::nameOf(terrainPath);
+    std::string path = terrainPath;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();  // a folder of tiles
+    }
+    const std::string name = world::nameOf(path);
     const std::size_t dot = name.rfind('.');
     return (dot != std::string::npos && dot > 0 ? name.substr(0, dot) : name) + ".png";
 }
@@ -214,10 +218,15 @@ Command addRenderCommand(CLI::App& app) {
         "Draw what the viewer shows of a .3dt (texture from the file's folder) or of an "
         "elevation raster, with the viewer's frame code and no X server, and save it as PNG. "
         "For a raster, --heading turns from north.");
-    command->add_option("file", options->terrain, "the terrain file")->required();
+    auto files = std::make_shared<std::vector<std::string>>();
+    command
+        ->add_option("file", *files,
+                     "the terrain file or elevation raster; several rasters, or a folder of them, "
+                     "are joined into one")
+        ->required();
     command->add_option("--out", options->output,
-                        "the PNG to write (default: the terrain's name with .png, in the "
-                        "working folder)");
+                        "the PNG to write (default: the terrain's or first raster's name with "
+                        ".png, in the working folder)");
     command->add_option("--width", options->width, "picture width in pixels")
         ->transform(decimal(false))
         ->check(CLI::Range(1, kMaxRenderSide))
@@ -256,8 +265,12 @@ Command addRenderCommand(CLI::App& app) {
         ->excludes(at);
     raster::addElevationOption(*command, raster::kPitchOption, options->pitchDegrees, true);
     command->add_flag("--force", options->force, "replace an existing PNG");
-    return {command, [options, command] {
-                OpenedWorld opened = openWorld(options->terrain);
+    return {command, [options, files, command] {
+                OpenedWorld opened = openWorld(*files);
+                if (options->output.empty()) {
+                    options->output = defaultRenderOutput(files->front());
+                }
+                options->terrain = opened.raster ? opened.raster->shown() : files->front();
                 if (opened.raster) {
                     refuseMisplaced(*command, true, {"--eye", "--height-scale"});
                 } else {

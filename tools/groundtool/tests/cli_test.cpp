@@ -111,8 +111,9 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"render", "ground.3dt", "--eye", "0x10,0"}, "--eye"},
         {{"render", "ground.3dt", "--at", "1,2"}, "--at is for elevation rasters"},
         {{"info"}, "file is required"},
-        {{"info", "a", "b"}, "b"},
         {{"pyramid"}, "source is required"},
+        {{"info", "ground.3dt", "ground.3dt"}, "ground.3dt is a terrain file; it is opened alone"},
+        {{"render", "a.tif", "ground.3dt"}, "ground.3dt is a terrain file; it is opened alone"},
     };
     for (const auto& [arguments, part] : cases) {
         const ToolRun run = runTool(arguments, folder.path());

@@ -376,6 +376,8 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     const std::vector<std::string> hostile = {"GDAL_CONFIG_FILE=" + elsewhere.file("gdalrc")};
     std::filesystem::create_directory(folder.file("taken"));
     writeFile(folder.file("taken/1.bmp"), solidBitmapBytes(2, 2, {0, 0, 0}));
+    std::filesystem::create_directory(folder.file("bare"));
+    writeFile(folder.file("bare/notes.txt"), Bytes{'n', 'o'});
     const auto before = folderContents(folder.path());
 
     const std::string outside = "lies outside the VRT's folder";
@@ -400,7 +402,8 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         {{"notes.txt"}, 1, "notes.txt: not a raster GDAL reads"},
         {{"cut.tif"}, 1, "cannot read cut.tif"},
         {{"empty.tif"}, 1, "no valid height"},
-        {{"taken"}, 1, "taken: a folder, not a regular file"},
+        {{"taken"}, 0, "read taken (BMP, Byte)"},
+        {{"bare"}, 2, "cannot read bare: the folder holds no ground.3dt and no raster GDAL reads"},
         {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
         {{"huge.vrt"}, 1, "more than is decoded here"},
         {{"chain1.vrt"}, 1, "chain4.vrt: it names more than 1048576 sources"},
@@ -446,6 +449,7 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
         EXPECT_EQ(folderContents(folder.file("taken")), std::vector<std::string>{"1.bmp"});
+        EXPECT_EQ(folderContents(folder.file("bare")), std::vector<std::string>{"notes.txt"});
     }
 }
 

@@ -35,8 +35,10 @@ struct Report {
 };
 
 // The tool run in folder, as a user there would run it.
-Report info(const TemporaryFolder& folder, const std::string& path) {
-    const ToolRun run = runTool({"info", path}, folder.path());
+Report info(const TemporaryFolder& folder, const std::vector<std::string>& paths) {
+    std::vector<std::string> arguments = {"info"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    const ToolRun run = runTool(arguments, folder.path());
     return {run.status, run.out, run.err};
 }
 
@@ -189,7 +191,7 @@ TEST(Info, VerdictsOnGoodAndBrokenFiles) {
         infoCase.makeFiles(folder.file("world"));
         // The texture next to the working folder is not the one the viewer would use.
         writeFile(folder.file("1.bmp"), solidBitmapBytes(8, 8, {1, 2, 3}));
-        const Report report = info(folder, "world/ground.3dt");
+        const Report report = info(folder, {"world/ground.3dt"});
         EXPECT_EQ(report.status, infoCase.status) << infoCase.name << "\n" << report.text;
         for (const std::string& mention : infoCase.mentions) {
             EXPECT_NE(report.text.find(mention), std::string::npos)
@@ -208,7 +210,7 @@ TEST(Info, HistogramCountsEverySample) {
     fs::create_directory(folder.file("world"));
     goodTerrain(folder.file("world"));
     goodTexture(folder.file("world"));
-    const Report report = info(folder, "world/ground.3dt");
+    const Report report = info(folder, {"world/ground.3dt"});
     // kHeights: 0-31 holds 0, 10, 20, 30 and the two lowest bins -128 and -1 one each.
     std::istringstream lines(report.text);
     std::vector<long> counts;
@@ -237,16 +239,38 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
     const std::string coastNote =
         "groundview: 1 void filled (0.1% of the samples); 1 region "
         "without data (40%) ";
+    // Tiles of 60 x 40 cells of 3 arc-seconds, cut from one field; another cell size, or another
+    // coordinate system, makes the last one odd.
+    const auto tiles = [](std::vector<std::vector<double>> placements, std::vector<int> epsg) {
+        return [placements, epsg](const std::string& first) {
+            for (std::size_t i = 0; i < placements.size(); ++i) {
+                const std::string name = std::string(1, static_cast<char>('a' + i)) + ".tif";
+                writeRaster(fs::path(first).parent_path() / name,
+                            {"GTiff", 60, 40, GDT_Int16, placements[i], epsg[i], -32768},
+                            [](int x, int y) { return 100.0 + x + y; });
+            }
+        };
+    };
+    const std::vector<double> west = {7, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
+    const std::vector<double> east = {7.05, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
+    const std::vector<double> coarse = {7.05, 1 / 600.0, 0, 46, 0, -1 / 600.0};
+    const auto inFolder = [](const std::function<void(const std::string& path)>& make) {
+        return [make](const std::string& folder) {
+            fs::create_directory(folder);
+            writeFile(folder + "/README.md", Bytes{'h', 'i'});
+            make(folder + "/a.tif");
+        };
+    };
     struct Case {
         std::string name;
-        std::string file;
+        std::vector<std::string> file;
         std::function<void(const std::string& path)> make;
         int status;
         std::vector<std::string> lines;  // whole lines of the report, or of standard error
     };
     const std::vector<Case> cases = {
         {"coast at sea level",
-         "coast.tif",
+         {"coast.tif"},
          coast(0.0),
          0,
          {"file        coast.tif, an elevation raster", "format      GTiff, Float32",
@@ -256,14 +280,14 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           coastNoData + "1 region without data (40%) drawn as sea; 0 left empty",
           "  " + coastNote + "drawn as sea", "verdict: the viewer walks over it"}},
         {"coast on a plateau",
-         "plateau.tif",
+         {"plateau.tif"},
          coast(1000.0),
          0,
          {"heights     1000 to 1118 m over the samples drawn",
           coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
           "  " + coastNote + "left empty"}},
         {"geographic tile at 46 N",
-         "tile.tif",
+         {"tile.tif"},
          [](const std::string& path) {
              writeRaster(path,
                          {"GTiff",
@@ -280,8 +304,44 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           "spacing     21.5 m east, 30.9 m north", "heights     40 to 760 m over the samples drawn",
           "no data     samples with data 100%; 0 voids filled; 0 regions without data drawn as "
           "sea; 0 left empty"}},
+        {"two tiles named together, a gap of 60 cells between them",
+         {"a.tif", "b.tif"},
+         tiles({west, {7.1, 1 / 1200.0, 0, 46, 0, -1 / 1200.0}}, {4326, 4326}),
+         0,
+         {"file        a.tif + 1 more, an elevation raster",
+          "format      VRT mosaic of 2 GTiff, Int16",
+          "samples     180 x 40, every cell of the source",
+          "no data     samples with data 66.7%; 1 void filled (33.3%); 0 regions without data "
+          "drawn as sea; 0 left empty"}},
+        {"a folder of tiles",
+         {"tiles"},
+         inFolder(tiles({west, east}, {4326, 4326})),
+         0,
+         {"file        tiles, an elevation raster", "format      VRT mosaic of 2 GTiff, Int16",
+          "samples     120 x 40, every cell of the source"}},
+        {"a folder with a tile of other cells",
+         {"odd"},
+         inFolder(tiles({west, coarse}, {4326, 4326})),
+         1,
+         {"groundtool: cannot join odd: odd/b.tif: its cells are 0.00167 x 0.00167 degrees, not "
+          "0.000833 x 0.000833 like a.tif"}},
+        {"a folder with a tile in another coordinate system",
+         {"odd"},
+         inFolder(tiles({west, east}, {4326, 4269})),
+         1,
+         {"groundtool: cannot join odd: odd/b.tif: its coordinate system is NAD83, not WGS 84 "
+          "like a.tif"}},
+        {"a folder of no raster",
+         {"empty"},
+         [](const std::string& folder) {
+             fs::create_directory(folder);
+             writeFile(folder + "/notes.txt", Bytes{'h', 'i', '\n'});
+         },
+         2,
+         {"groundtool: cannot read empty: the folder holds no ground.3dt and no raster GDAL reads "
+          "here (see groundtool --help)"}},
         {"text file",
-         "notes.txt",
+         {"notes.txt"},
          [](const std::string& path) {
              writeFile(path, Bytes{'h', 'i', '\n'});
          },
@@ -292,8 +352,14 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
     };
     for (const Case& test : cases) {
         TemporaryFolder folder;
-        test.make(folder.file(test.file));
+        test.make(folder.file(test.file.front()));
+        const auto contents = [&] {
+            const std::string named = folder.file(test.file.front());
+            return fs::is_directory(named) ? folderContents(named) : std::vector<std::string>{};
+        };
+        const auto before = contents();
         const Report report = info(folder, test.file);
+        EXPECT_EQ(contents(), before) << test.name;
         EXPECT_EQ(report.status, test.status) << test.name << "\n" << report.leakedStderr;
         // A usable raster is described on standard output; any other says why on one line.
         const std::string& said = test.status == 0 ? report.text : report.leakedStderr;

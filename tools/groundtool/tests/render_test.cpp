@@ -1,6 +1,7 @@
 #include "render.h"
 
 #include <GL/gl.h>
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
@@ -326,6 +327,39 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
             << where;
         EXPECT_NEAR(ground, 250, 20) << where;
     }
+
+    // The same cone cut into four tiles: a folder of them, joined by the reader, shows what a VRT
+    // of them made with gdalbuildvrt shows, to the byte.
+    fs::create_directory(folder.file("tiles"));
+    std::vector<std::string> quarters;
+    for (int tile = 0; tile < 4; ++tile) {
+        const int left = tile % 2 * 30;
+        const int top = tile / 2 * 30;
+        quarters.push_back(folder.file("tiles/" + std::to_string(tile) + ".tif"));
+        writeRaster(quarters.back(),
+                    {"GTiff",
+                     30,
+                     30,
+                     GDT_Int16,
+                     {500000.0 + 30 * left, 30, 0, 5100000.0 - 30 * top, 0, -30},
+                     32632,
+                     -32768},
+                    [&](int x, int y) { return cone(x + left, y + top); });
+    }
+    std::vector<const char*> names;
+    for (const std::string& quarter : quarters) {
+        names.push_back(quarter.c_str());
+    }
+    GDALDatasetH vrt =
+        GDALBuildVRT(folder.file("cone.vrt").c_str(), 4, nullptr, names.data(), nullptr, nullptr);
+    ASSERT_NE(vrt, nullptr);
+    GDALClose(vrt);
+    for (const char* source : {"tiles", "cone.vrt"}) {
+        const ToolRun drawn =
+            runTool({"render", source, "--out", std::string(source) + ".png"}, folder.path());
+        EXPECT_EQ(drawn.status, 0) << drawn.err;
+    }
+    EXPECT_EQ(readFile(folder.file("tiles.png")), readFile(folder.file("cone.vrt.png")));
 
     writeFile(folder.file("notes.txt"), Bytes{'n', 'o'});
     const ToolRun run = runTool({"render", "notes.txt"}, folder.path());

@@ -1,0 +1,330 @@
+#include "mosaic.h"
+
+#include <dirent.h>
+#include <gdal_utils.h>
+#include <ogr_srs_api.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "decimal_text.h"
+#include "printable.h"
+#include "raster_error.h"
+#include "raster_open.h"
+#include "world.h"
+
+namespace raster {
+
+namespace {
+
+// A folder listing more files that may be rasters than this is no folder of tiles anyone reads
+// whole; a VRT of them, or a smaller folder, is.
+constexpr std::size_t kMaxTiles = 1 << 16;
+// Cell sizes this close, relatively, are the same: tiles cut from one grid differ in the last
+// digits of their georeferencing, while a drift of 1e-6 over a 3601-cell tile stays below a
+// hundredth of a cell.
+constexpr double kSameCellSize = 1e-6;
+// SRTM and most DEMs built on it mark voids so, often without declaring it (as gdal_source.cpp).
+constexpr const char* kSrtmVoid = "-32768";
+
+// Names that are never rasters themselves: another file's sidecar (metadata, overviews,
+// header, coordinate system, world file) or a file of another kind.
+constexpr const char* kNoRasterEndings[] = {
+    ".aux.xml", ".aux", ".ovr",  ".msk",  ".prj",  ".hdr", ".xml", ".tfw",  ".tfwx", ".tifw",
+    ".wld",     ".pgw", ".pngw", ".jgw",  ".jpgw", ".gfw", ".bpw", ".bmpw", ".stx",  ".qml",
+    ".sld",     ".md",  ".json", ".html", ".pdf",  ".log", ".3dt", ".zip",  ".gz",   ".tar"};
+
+bool endsWith(const std::string& name, const char* ending) {
+    const std::size_t size = std::strlen(ending);
+    return name.size() > size && strncasecmp(name.c_str() + name.size() - size, ending, size) == 0;
+}
+
+bool mayBeRaster(const std::string& name) {
+    return !name.empty() && name[0] != '.' &&
+           std::none_of(std::begin(kNoRasterEndings), std::end(kNoRasterEndings),
+                        [&](const char* ending) { return endsWith(name, ending); });
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The regular files of folder that may be rasters, sorted by name.
+std::vector<std::string> listFolder(const std::string& folder, const std::string& shown) {
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
+    if (!listing) {
+        throw RasterError("cannot read " + shown + ": " + std::strerror(errno));
+    }
+    // A link in the folder is followed only within it: the reader's walls hold the folder alone.
+    const std::string within = world::inFolder(world::realPathOf(folder), "");
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        const std::string path = world::inFolder(folder, name);
+        if (mayBeRaster(name) && world::regularFileProblem(path).empty() &&
+            world::realPathOf(path).compare(0, within.size(), within) == 0) {
+            names.push_back(name);
+        }
+        if (names.size() > kMaxTiles) {
+            throw RasterError("cannot read " + shown + ": it holds more than " +
+                              std::to_string(kMaxTiles) +
+                              " files that may be rasters; join them with gdalbuildvrt first");
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        files.push_back(world::inFolder(folder, name));
+    }
+    return files;
+}
+
+struct SrsCloser {
+    void operator()(OGRSpatialReferenceH crs) const { OSRDestroySpatialReference(crs); }
+};
+using Srs = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsCloser>;
+
+// What a tile must share with the first, and what the mosaic says of it.
+struct Tile {
+    std::string path;
+    std::array<double, 6> transform{};
+    bool placed = false;
+    Srs crs;
+    int bands = 0;
+    GDALDataType type = GDT_Unknown;
+    bool declaresNodata = false;
+    std::string driver;
+};
+
+Tile readTile(const std::string& path) {
+    const Dataset dataset = openSource(path);
+    Tile tile;
+    tile.path = path;
+    tile.placed = GDALGetGeoTransform(dataset.get(), tile.transform.data()) == CE_None;
+    if (OGRSpatialReferenceH crs = GDALGetSpatialRef(dataset.get())) {
+        tile.crs.reset(OSRClone(crs));
+    }
+    tile.bands = GDALGetRasterCount(dataset.get());
+    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    tile.type = GDALGetRasterDataType(band);
+    int declared = 0;
+    GDALGetRasterNoDataValue(band, &declared);
+    tile.declaresNodata = declared != 0;
+    tile.driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset.get()));
+    return tile;
+}
+
+std::string crsName(const Tile& tile) {
+    const char* name = tile.crs ? OSRGetName(tile.crs.get()) : nullptr;
+    return tile.crs ? printable(name != nullptr ? name : "unnamed") : "none";
+}
+
+// The unit the georeferencing counts cells in: "degrees", "metre", or "units" without a
+// coordinate system.
+std::string cellUnit(const Tile& tile) {
+    if (!tile.crs) {
+        return "units";
+    }
+    char* unit = nullptr;
+    if (OSRIsGeographic(tile.crs.get())) {
+        OSRGetAngularUnits(tile.crs.get(), &unit);
+        const std::string name = unit != nullptr ? unit : "";
+        return name == "degree" ? "degrees" : printable(name);
+    }
+    OSRGetLinearUnits(tile.crs.get(), &unit);
+    return printable(unit != nullptr ? unit : "units");
+}
+
+std::string cellsText(const Tile& tile) {
+    return decimalText(std::abs(tile.transform[1])) + " x " +
+           decimalText(std::abs(tile.transform[5]));
+}
+
+bool sameSize(double a, double b) {
+    return std::abs(a - b) <= kSameCellSize * std::max(std::abs(a), std::abs(b));
+}
+
+// Why tile can't be joined to first, "" when it can.
+std::string mismatch(const Tile& tile, const Tile& first) {
+    const std::string like = " like " + printable(world::nameOf(first.path));
+    if (!tile.placed) {
+        return "it is placed nowhere (no georeferencing); only placed tiles are joined";
+    }
+    if (tile.transform[2] != 0.0 || tile.transform[4] != 0.0 || tile.transform[1] <= 0.0 ||
+        tile.transform[5] >= 0.0) {
+        return "it is rotated or mirrored; only north-up tiles are joined";
+    }
+    const bool sameCrs = (!tile.crs && !first.crs) ||
+                         (tile.crs && first.crs && OSRIsSame(tile.crs.get(), first.crs.get()));
+    if (!sameCrs) {
+        return "its coordinate system is " + crsName(tile) + ", not " + crsName(first) + like;
+    }
+    if (!sameSize(tile.transform[1], first.transform[1]) ||
+        !sameSize(tile.transform[5], first.transform[5])) {
+        return "its cells are " + cellsText(tile) + " " + cellUnit(tile) + ", not " +
+               cellsText(first) + like;
+    }
+    if (tile.bands != first.bands) {
+        return "it has " + std::to_string(tile.bands) + " bands, not " +
+               std::to_string(first.bands) + like;
+    }
+    return "";
+}
+
+// "4 GTiff", or "3 tiles (GTiff, SRTMHGT)" when their formats differ; the same for cell types.
+std::string kindText(const std::vector<Tile>& tiles) {
+    std::vector<std::string> drivers;
+    std::vector<std::string> types;
+    for (const Tile& tile : tiles) {
+        const std::string type = GDALGetDataTypeName(tile.type);
+        if (std::find(drivers.begin(), drivers.end(), tile.driver) == drivers.end()) {
+            drivers.push_back(tile.driver);
+        }
+        if (std::find(types.begin(), types.end(), type) == types.end()) {
+            types.push_back(type);
+        }
+    }
+    const auto joined = [](const std::vector<std::string>& words, const char* between) {
+        std::string text;
+        for (const std::string& word : words) {
+            text += (text.empty() ? "" : between) + word;
+        }
+        return text;
+    };
+    const std::string count = std::to_string(tiles.size());
+    return "VRT mosaic of " +
+           (drivers.size() == 1 ? count + " " + drivers.front()
+                                : count + " tiles (" + joined(drivers, ", ") + ")") +
+           ", " + joined(types, " and ");
+}
+
+// What the cells between tiles hold: the first tile's no-data value when it declares one, the
+// SRTM void for 16-bit heights, NaN for floats. Unsigned tiles declaring none leave gaps at 0,
+// which is one of their heights.
+std::vector<std::string> nodataWords(const Tile& first) {
+    if (first.declaresNodata) {
+        return {};
+    }
+    if (first.type == GDT_Int16) {
+        return {"-srcnodata", kSrtmVoid, "-vrtnodata", kSrtmVoid};
+    }
+    if (GDALDataTypeIsFloating(first.type)) {
+        return {"-vrtnodata", "nan"};
+    }
+    return {};
+}
+
+[[noreturn]] void refuseFolder(const std::string& shown) {
+    throw NoRaster("cannot read " + shown + ": the folder holds no " + world::kTerrainFileName +
+                   " and no raster GDAL reads here");
+}
+
+}  // namespace
+
+std::string shownName(const std::vector<std::string>& paths) {
+    if (paths.size() == 1) {
+        return printable(withoutTrailingSlashes(paths.front()));
+    }
+    return printable(paths.empty() ? "" : paths.front()) + " + " +
+           std::to_string(paths.size() - 1) + " more";
+}
+
+SourceNames nameSources(const std::vector<std::string>& paths) {
+    SourceNames names;
+    names.shown = shownName(paths);
+    if (paths.size() == 1 && isFolder(paths.front())) {
+        names.mosaic = true;
+        names.listed = true;
+        names.files = listFolder(withoutTrailingSlashes(paths.front()), names.shown);
+        if (names.files.empty()) {
+            refuseFolder(names.shown);
+        }
+        return names;
+    }
+    names.files = paths;
+    names.mosaic = paths.size() > 1;
+    return names;
+}
+
+std::vector<std::string> foldersOf(const SourceNames& names) {
+    if (names.listed) {
+        return {world::realPathOf(world::folderOf(names.files.front()))};
+    }
+    std::vector<std::string> folders;
+    for (const std::string& path : names.files) {
+        // Beneath the folder the source really lies in: a link to it is followed once, by the
+        // user's own choice, and nothing beside it is reached through another link.
+        const std::string file = world::realPathOf(fileOfSource(path));
+        const std::string folder = world::folderOf(file.empty() ? fileOfSource(path) : file);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+        }
+    }
+    return folders;
+}
+
+Mosaic joinTiles(const SourceNames& names) {
+    std::vector<Tile> tiles;
+    for (const std::string& path : names.files) {
+        try {
+            tiles.push_back(readTile(path));
+        } catch (const NotARaster&) {
+            if (!names.listed) {
+                throw;
+            }
+        }
+    }
+    if (tiles.empty()) {
+        refuseFolder(names.shown);
+    }
+    Mosaic mosaic;
+    if (tiles.size() == 1) {
+        // A folder's lone raster is read as itself, placed or not.
+        mosaic.dataset = openSource(tiles.front().path);
+        return mosaic;
+    }
+    // The first tile is held to being placed and north-up, each later one to matching it.
+    for (const Tile& tile : tiles) {
+        if (const std::string why = mismatch(tile, tiles.front()); !why.empty()) {
+            throw RasterError("cannot join " + names.shown + ": " + printable(tile.path) + ": " +
+                              why);
+        }
+    }
+    std::vector<std::string> words = nodataWords(tiles.front());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<const char*> files;
+    for (const Tile& tile : tiles) {
+        files.push_back(tile.path.c_str());
+    }
+    GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(argv.data(), nullptr);
+    CPLErrorReset();
+    mosaic.dataset.reset(
+        GDALBuildVRT("", static_cast<int>(files.size()), nullptr, files.data(), options, nullptr));
+    GDALBuildVRTOptionsFree(options);
+    if (!mosaic.dataset) {
+        throw RasterError("cannot join " + names.shown + ": " + gdalMessage());
+    }
+    mosaic.kind = kindText(tiles);
+    mosaic.eightBit = tiles.front().type == GDT_Byte;
+    return mosaic;
+}
+
+}  // namespace raster

@@ -1,0 +1,50 @@
+#pragma once
+// Several rasters read as one: a folder of tiles or tiles named one by one, joined by the jailed
+// reader into a VRT in memory. The owner only lists the files and names the whole; every tile is
+// opened, checked against the first and joined inside the reader.
+
+#include <string>
+#include <vector>
+
+#include "gdal_raster.h"
+
+namespace raster {
+
+// What a reader opens, as the user named it.
+struct SourceNames {
+    std::vector<std::string> files;  // one source, or the tiles in order
+    bool mosaic = false;             // the files are joined, even a single one from a folder
+    // The files are a folder's: those no allowed driver reads (a README, a world file) are
+    // passed over instead of refused.
+    bool listed = false;
+    std::string shown;  // the source as messages print it
+};
+
+// How messages name what paths stand for: the path ("dem.tif", "data/tiles" for a folder), or
+// "a.hgt + 3 more" for several; printable.
+std::string shownName(const std::vector<std::string>& paths);
+
+// The files behind paths: one raster as it is, a folder's files that may be rasters (sorted by
+// name; no hidden file, sidecar, world file, anything named as no raster nor link leading out of
+// the folder), or the tiles named.
+// Throws NoRaster when a folder holds no file that may be a raster, RasterError when it can't
+// be listed.
+SourceNames nameSources(const std::vector<std::string>& paths);
+
+// The folders beneath which the reader of names reads, links resolved: each file's own, or the
+// folder listed.
+std::vector<std::string> foldersOf(const SourceNames& names);
+
+// Inside the reader: the tiles joined into one north-up VRT, gaps between them missing. Each
+// tile is opened under the open policy and must share the first's coordinate system, cell size
+// and band count, north-up; the first that doesn't is named, on one line. kind says what was
+// joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit. A folder's lone
+// raster is opened as it is, kind empty.
+struct Mosaic {
+    Dataset dataset;
+    std::string kind;
+    bool eightBit = false;
+};
+Mosaic joinTiles(const SourceNames& names);
+
+}  // namespace raster
