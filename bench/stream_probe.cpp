@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
             for (int i = 0; i < kReadoutPoints; ++i) {
                 const int column = static_cast<int>(random() % source.width());
                 const int row = static_cast<int>(random() % source.height());
-                const std::optional<double> ground = sourceHeightAt(
-                    recipe, recipe.layout.worldX(column), recipe.layout.worldZ(row));
+                const std::optional<double> ground =
+                    sourceHeightAt(recipe, recipe.layout.worldX(column), recipe.layout.worldZ(row));
                 std::ostringstream point;
                 point.precision(17);
                 point << "[" << column << ", " << row << ", ";
@@ -137,13 +137,12 @@ int main(int argc, char** argv) {
         }
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        std::cout << "{\"columns\": " << source.width()
-                  << ", \"rows\": " << source.height()
+        std::cout << "{\"columns\": " << source.width() << ", \"rows\": " << source.height()
                   << ", \"streamed\": " << (world.stream ? "true" : "false")
                   << ", \"open_ms\": " << openMs << ", \"first_ground_ms\": " << firstGroundMs
-                  << ", \"settled_ms\": " << settledMs << ", \"peak_mb\": "
-                  << usage.ru_maxrss / 1024.0 << ", \"most_triangles\": " << mostTriangles
-                  << ", \"frame_ms\": [";
+                  << ", \"settled_ms\": " << settledMs
+                  << ", \"peak_mb\": " << usage.ru_maxrss / 1024.0
+                  << ", \"most_triangles\": " << mostTriangles << ", \"frame_ms\": [";
         for (std::size_t i = 0; i < frameMs.size(); ++i) {
             std::cout << (i ? ", " : "") << frameMs[i];
         }

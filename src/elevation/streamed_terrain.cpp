@@ -3,7 +3,6 @@
 #include <GL/glu.h>
 
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -13,8 +12,6 @@ namespace {
 constexpr int kFloatsPerVertex = 3;
 // How far the largest gap of a chunk may project beyond the typical one the detail allows.
 constexpr double kLargestErrorOverTypical = 3.0;
-// Frames a chunk refused for want of room is not asked for again.
-constexpr long long kRefusedFrames = 30;
 constexpr GLfloat kFillOffsetFactor = 1.0f;
 constexpr GLfloat kFillOffsetUnits = 1.0f;
 
@@ -90,9 +87,10 @@ void StreamedTerrain::keep(ChunkData chunk, bool root) {
     // A chunk whose parent has gone since it was asked for, or with no room, is not kept: its
     // parent's ground or the parent's own parent stands in for it.
     if ((!root && parent == nullptr) || (!root && !makeRoom(bytes))) {
-        refusedUntil_[key.id()] = frame_ + kRefusedFrames;
+        refused_[key.id()] = bytes;
         return;
     }
+    refused_.erase(key.id());
     if (parent != nullptr) {
         ++parent->keptChildren;
     }
@@ -113,7 +111,7 @@ void StreamedTerrain::takeArrivals() {
             if (failure_.empty()) {
                 failure_ = chunk.message;
             }
-            refusedUntil_[chunk.key.id()] = std::numeric_limits<long long>::max();
+            failed_.insert(chunk.key.id());
             continue;
         }
         keep(std::move(chunk), false);
@@ -165,8 +163,9 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
             }
             if (kept == nullptr) {
                 complete = false;
-                const auto refused = refusedUntil_.find(child.id());
-                if (refused == refusedUntil_.end() || refused->second < frame_) {
+                const auto refused = refused_.find(child.id());
+                if (failed_.count(child.id()) == 0 &&
+                    (refused == refused_.end() || refused->second <= room_)) {
                     wanted_.push_back({child, distanceTo(childBox, eye_)});
                 }
                 continue;
@@ -185,6 +184,13 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
 
 LodDrawStats StreamedTerrain::choose(const LodDrawSettings& settings) {
     takeArrivals();
+    room_ = cap_ - std::min(cap_, used_);
+    for (const auto& entry : nodes_) {
+        const Node& node = entry.second;
+        if (!node.root && node.keptChildren == 0 && node.lastUsed < frame_ - 1) {
+            room_ += node.data.bytes();
+        }
+    }
     frustum_ = currentFrustum();
     pixelsPerMetre_ = currentPixelsPerMetre();
     eye_ = settings.eye;

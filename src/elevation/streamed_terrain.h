@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "chunk_loader.h"
@@ -84,7 +85,11 @@ class StreamedTerrain : public DrawnGround {
     StreamLayout layout_;
     std::unique_ptr<ChunkLoader> loader_;
     std::unordered_map<std::uint64_t, Node> nodes_;
-    std::unordered_map<std::uint64_t, long long> refusedUntil_;  // no room: not asked again soon
+    std::unordered_set<std::uint64_t> failed_;  // their reads failed: never asked again
+    // Chunks refused for want of room, and their bytes: asked again once that much is free or
+    // can be freed.
+    std::unordered_map<std::uint64_t, std::size_t> refused_;
+    std::size_t room_ = 0;  // bytes free or held by chunks that may be let go, this frame
     std::vector<ChunkKey> roots_;
     std::vector<Chosen> chosen_;
     std::vector<Wanted> wanted_;

@@ -3,9 +3,9 @@
 #include <GL/gl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <iostream>
