@@ -5,12 +5,17 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app.h"
@@ -18,9 +23,12 @@
 #include "elevation_frame.h"
 #include "elevation_keys.h"
 #include "elevation_pointer.h"
+#include "elevation_world.h"
 #include "headless_gl.h"
 #include "lod_terrain.h"
 #include "pick.h"
+#include "streamed_terrain.h"
+#include "test_files.h"
 #include "walker.h"
 
 namespace {
@@ -73,6 +81,20 @@ GroundImage imageOf(const HeightField& field, double markU = -1, double markV = 
 
 using Picture = std::vector<unsigned char>;  // RGB rows bottom to top
 
+// Pixels where a channel differs by more than 24 levels.
+int differingPixels(const Picture& a, const Picture& b) {
+    int differing = 0;
+    for (std::size_t pixel = 0; pixel < a.size() / 3; ++pixel) {
+        for (int k = 0; k < 3; ++k) {
+            if (std::abs(a[pixel * 3 + k] - b[pixel * 3 + k]) > 24) {
+                ++differing;
+                break;
+            }
+        }
+    }
+    return differing;
+}
+
 bool isSky(const Picture& p, std::size_t pixel) {
     for (int k = 0; k < 3; ++k) {
         if (std::abs(p[pixel * 3 + k] - app::kSkyRgb8[k]) > 2) {
@@ -88,7 +110,7 @@ class Elevation : public testing::Test {
     static void TearDownTestSuite() { delete gl; }
     void SetUp() override { ASSERT_TRUE(gl->ok()) << gl->error(); }
 
-    static Picture draw(LodTerrain& terrain, const Walker& walker, double detail, bool fog = true,
+    static Picture draw(DrawnGround& terrain, const Walker& walker, double detail, bool fog = true,
                         bool wireframe = false) {
         ElevationFrameOptions options{kWidth, kHeight, {false, detail}, wireframe, {}};
         options.fog.mode = fog ? FogChoice::Mode::Automatic : FogChoice::Mode::Off;
@@ -295,16 +317,7 @@ TEST_F(Elevation, DetailOneLooksLikeFullDetail) {
         const Walker walker = at(field, view);
         const Picture full = draw(terrain, walker, 0);
         const Picture lod = draw(terrain, walker, 1);
-        int differing = 0;
-        for (std::size_t pixel = 0; pixel < full.size() / 3; ++pixel) {
-            for (int k = 0; k < 3; ++k) {
-                if (std::abs(full[pixel * 3 + k] - lod[pixel * 3 + k]) > 24) {
-                    ++differing;
-                    break;
-                }
-            }
-        }
-        EXPECT_LE(differing, kWidth * kHeight / 100) << "viewpoint " << view;
+        EXPECT_LE(differingPixels(full, lod), kWidth * kHeight / 100) << "viewpoint " << view;
     }
 }
 
@@ -664,6 +677,84 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             }
             EXPECT_GT(land, 0);
             EXPECT_EQ(water > 0, outline.sea);
+        }
+    }
+}
+
+namespace {
+
+// Four tiles of smooth relief, 2 x 2, in a folder of ASCII grids: a small mosaic.
+void writeTiles(const std::string& folder, int side) {
+    mkdir(folder.c_str(), 0700);
+    for (int tile = 0; tile < 4; ++tile) {
+        const int west = (tile % 2) * side, south = (1 - tile / 2) * side;
+        std::ofstream out(folder + "/tile" + std::to_string(tile) + ".asc");
+        out << "ncols " << side << "\nnrows " << side << "\nxllcorner " << west * kSpacing
+            << "\nyllcorner " << south * kSpacing << "\ncellsize " << kSpacing << "\n";
+        for (int r = 0; r < side; ++r) {
+            for (int c = 0; c < side; ++c) {
+                const double u = (west + c) / (2.0 * side), v = (side - south + r) / (2.0 * side);
+                out << std::lround(400 * std::sin(6 * u) * std::cos(5 * v) + 600) << ' ';
+            }
+            out << '\n';
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPicture) {
+    TemporaryFolder folder;
+    writeTiles(folder.file("tiles"), 160);
+    const raster::ElevationSource source(folder.file("tiles"));
+    raster::ElevationWorld held = raster::loadElevationWorld(source, 1);
+    ASSERT_FALSE(held.stream);
+    const std::unique_ptr<DrawnGround> heldGround = raster::groundOf(held);
+    for (const long long cap : {0LL, 2'500'000LL}) {  // the default, then one the views outgrow
+        setenv("GROUNDVIEW_STREAM_ABOVE", "100", 1);
+        setenv("GROUNDVIEW_CHUNK_CACHE_BYTES", std::to_string(cap).c_str(), 1);
+        raster::ElevationWorld streamed = raster::loadElevationWorld(source, 1);
+        ASSERT_TRUE(streamed.stream);
+        const int top = streamed.stream->recipe.layout.topLevel();
+        const std::unique_ptr<DrawnGround> drawn = raster::groundOf(streamed);
+        unsetenv("GROUNDVIEW_STREAM_ABOVE");
+        unsetenv("GROUNDVIEW_CHUNK_CACHE_BYTES");
+        auto& ground = dynamic_cast<StreamedTerrain&>(*drawn);
+        for (int view = 0; view < 5; ++view) {
+            const Walker walker = at(held.grid.field, view);
+            const Picture want = draw(*heldGround, walker, 0);
+            Picture got;
+            int finest = top, frames = 0;
+            do {
+                got = draw(ground, walker, 0);
+                ASSERT_LE(ground.cacheBytes(), ground.cacheCap());
+                // Nothing finer than the top until the top is drawn, and finer from then on
+                // while the cap holds all the view asks for.
+                if (cap == 0) {
+                    ASSERT_LE(ground.finestDrawn(), finest)
+                        << "view " << view << ", frame " << frames;
+                }
+                finest = ground.finestDrawn();
+                if (view == 0 && frames == 0) {
+                    EXPECT_EQ(ground.coarsestDrawn(), top);
+                    EXPECT_EQ(finest, top);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            } while (!ground.settled() && ++frames < 5000);
+            EXPECT_TRUE(ground.settled()) << "view " << view;
+            int holes = 0;
+            for (std::size_t pixel = 0; pixel < want.size() / 3; ++pixel) {
+                holes += isSky(got, pixel) && !isSky(want, pixel);
+            }
+            EXPECT_LE(holes, kWidth * kHeight / 1000) << "view " << view << ", cap " << cap;
+            if (cap == 0) {
+                EXPECT_EQ(finest, 0) << "view " << view;
+                EXPECT_LE(differingPixels(want, got), kWidth * kHeight / 200) << "view " << view;
+            }
+        }
+        EXPECT_LE(ground.peakCacheBytes(), ground.cacheCap());
+        if (cap != 0) {
+            EXPECT_EQ(ground.cacheCap(), static_cast<std::size_t>(cap));
         }
     }
 }

@@ -131,6 +131,15 @@ std::size_t ChunkData::bytes() const {
            texels * kTexelBytes * 4 / 3 + sizeof(ChunkData);
 }
 
+std::size_t ChunkData::mostBytes() {
+    const std::size_t vertices = kFullSide * kFullSide + 4 * StreamLayout::kChunkCells;
+    ChunkData most;
+    most.vertices.reserve(vertices * kFloatsPerVertex);
+    most.indices.reserve(fullChunkIndices().size());
+    most.image.width = most.image.height = kTextureSide;
+    return most.bytes();
+}
+
 ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     const bool fromSource = key.level == 0 || recipe.halved == nullptr;
     const raster::ElevationSource& from = fromSource ? *recipe.source : *recipe.halved;

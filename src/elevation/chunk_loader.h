@@ -50,6 +50,8 @@ struct ChunkData {
     // Bytes the chunk keeps once drawn: its arrays, and its texture as OpenGL holds it with
     // mipmaps.
     std::size_t bytes() const;
+    // The most any chunk keeps.
+    static std::size_t mostBytes();
 };
 
 // What chunks are read from and how they are made.

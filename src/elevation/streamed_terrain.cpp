@@ -87,16 +87,15 @@ void StreamedTerrain::keep(ChunkData chunk, bool root) {
     // A chunk whose parent has gone since it was asked for, or with no room, is not kept: its
     // parent's ground or the parent's own parent stands in for it.
     if ((!root && parent == nullptr) || (!root && !makeRoom(bytes))) {
-        refused_[key.id()] = bytes;
         return;
     }
-    refused_.erase(key.id());
     if (parent != nullptr) {
         ++parent->keptChildren;
     }
     Node& node = nodes_[key.id()];
     node.data = std::move(chunk);
     node.root = root;
+    node.lastUsed = frame_;  // asked for now: not the first to go when the next arrives
     used_ += bytes;
     peak_ = std::max(peak_, used_);
 }
@@ -135,6 +134,10 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
         return;
     }
     node.lastUsed = frame_;
+    if (node.lastChoice != choices_) {
+        node.lastChoice = choices_;
+        heldBytes_ += data.bytes();
+    }
     const double distance = distanceTo(box, eye_);
     const double allowed = detailPixels_ * distance / pixelsPerMetre_;
     const bool fine = key.level == 0 || (detailPixels_ > 0 && data.typicalError <= allowed &&
@@ -144,61 +147,75 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
         return;
     }
     // The children in view, all of which must have arrived before they replace this chunk.
-    std::vector<std::pair<ChunkKey, Node*>> children;
-    bool complete = true;
+    std::vector<Wanted> kept, missing;
+    std::size_t bytes = 0;
+    bool failed = false;
     for (int dz = 0; dz < 2; ++dz) {
         for (int dx = 0; dx < 2; ++dx) {
             const ChunkKey child{key.level - 1, key.column * 2 + dx, key.row * 2 + dz};
             if (!layout_.exists(child)) {
                 continue;
             }
-            Node* kept = find(child);
+            const Node* have = find(child);
             const Box childBox =
-                kept != nullptr ? Box{{kept->data.west, kept->data.lowest - kept->data.skirtDepth,
-                                       kept->data.north},
-                                      {kept->data.east, kept->data.highest, kept->data.south}}
+                have != nullptr ? Box{{have->data.west, have->data.lowest - have->data.skirtDepth,
+                                       have->data.north},
+                                      {have->data.east, have->data.highest, have->data.south}}
                                 : boxOf(child, box.low[1], box.high[1]);
             if (outside(childBox, frustum_)) {
                 continue;
             }
-            if (kept == nullptr) {
-                complete = false;
-                const auto refused = refused_.find(child.id());
-                if (failed_.count(child.id()) == 0 &&
-                    (refused == refused_.end() || refused->second <= room_)) {
-                    wanted_.push_back({child, distanceTo(childBox, eye_)});
-                }
-                continue;
+            if (have == nullptr) {
+                failed = failed || failed_.count(child.id()) != 0;
+                missing.push_back({child, distanceTo(childBox, eye_)});
+                bytes += ChunkData::mostBytes();
+            } else {
+                kept.push_back({child, distanceTo(childBox, eye_)});
+                bytes += have->lastChoice == choices_ ? 0 : have->data.bytes();
             }
-            children.emplace_back(child, kept);
         }
     }
-    if (!complete) {
+    if (!missing.empty() || failed) {
+        if (!failed) {
+            refinements_.push_back({key.level, distance, bytes, std::move(missing)});
+        }
         chosen_.push_back({&node, distance});
         return;
     }
-    for (auto& [child, kept] : children) {
-        visit(child, *kept);
+    std::sort(kept.begin(), kept.end(),
+              [](const Wanted& a, const Wanted& b) { return a.distance < b.distance; });
+    for (const Wanted& child : kept) {
+        visit(child.key, *find(child.key));
     }
 }
 
 LodDrawStats StreamedTerrain::choose(const LodDrawSettings& settings) {
     takeArrivals();
-    room_ = cap_ - std::min(cap_, used_);
-    for (const auto& entry : nodes_) {
-        const Node& node = entry.second;
-        if (!node.root && node.keptChildren == 0 && node.lastUsed < frame_ - 1) {
-            room_ += node.data.bytes();
-        }
-    }
+    ++choices_;
+    heldBytes_ = 0;
     frustum_ = currentFrustum();
     pixelsPerMetre_ = currentPixelsPerMetre();
     eye_ = settings.eye;
     detailPixels_ = settings.detailPixels;
     chosen_.clear();
     wanted_.clear();
+    refinements_.clear();
     for (const ChunkKey& root : roots_) {
         visit(root, *find(root));
+    }
+    // Missing children are asked for, coarse first and nearest first, only while the cap holds
+    // them beside everything this choice draws or looks through: what cannot be held stays
+    // coarser rather than churn.
+    std::sort(refinements_.begin(), refinements_.end(),
+              [](const Refinement& a, const Refinement& b) {
+                  return a.level != b.level ? a.level > b.level : a.distance < b.distance;
+              });
+    std::size_t asked = 0;
+    for (Refinement& refinement : refinements_) {
+        if (heldBytes_ + asked + refinement.bytes <= cap_) {
+            asked += refinement.bytes;
+            wanted_.insert(wanted_.end(), refinement.missing.begin(), refinement.missing.end());
+        }
     }
     LodDrawStats stats;
     coarsest_ = finest_ = -1;

@@ -61,6 +61,7 @@ class StreamedTerrain : public DrawnGround {
         ChunkData data;
         GLuint texture = 0;
         long long lastUsed = -1;  // the frame that last drew it or looked through it
+        long long lastChoice = -1;
         int keptChildren = 0;
         bool root = false;
     };
@@ -86,10 +87,16 @@ class StreamedTerrain : public DrawnGround {
     std::unique_ptr<ChunkLoader> loader_;
     std::unordered_map<std::uint64_t, Node> nodes_;
     std::unordered_set<std::uint64_t> failed_;  // their reads failed: never asked again
-    // Chunks refused for want of room, and their bytes: asked again once that much is free or
-    // can be freed.
-    std::unordered_map<std::uint64_t, std::size_t> refused_;
-    std::size_t room_ = 0;  // bytes free or held by chunks that may be let go, this frame
+    long long choices_ = 0;      // choices made, several a frame under automatic detail
+    std::size_t heldBytes_ = 0;  // of the chunks this choice has looked at
+    // A chunk this choice would replace by its children if the missing ones were there.
+    struct Refinement {
+        int level;
+        double distance;
+        std::size_t bytes;  // the children's, as many as the cap must find room for
+        std::vector<Wanted> missing;
+    };
+    std::vector<Refinement> refinements_;
     std::vector<ChunkKey> roots_;
     std::vector<Chosen> chosen_;
     std::vector<Wanted> wanted_;
