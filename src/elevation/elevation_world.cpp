@@ -9,6 +9,7 @@
 #include "decimal_text.h"
 #include "lod_terrain.h"
 #include "printable.h"
+#include "pyramid.h"
 #include "raster_error.h"
 #include "streamed_terrain.h"
 
@@ -48,9 +49,28 @@ HeightRange drawnRange(const HeightField& field) {
 }
 
 // The walker's field thinned from the whole source, and the chunks of the top level.
-ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggeration) {
+ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggeration,
+                                 const PyramidProgress& progress) {
+    // Levels coarser than the source's own pixels come from its overviews, or else from its
+    // pyramid, each of whose pixels is a 2 x 2 box of the source's.
+    std::shared_ptr<const ElevationSource> pyramid;
+    if (source.facts().overviews == 0) {
+        std::optional<std::string> built = existingPyramid(source.paths());
+        if (!built) {
+            built = pyramidPathFor(source.paths());
+            buildPyramid(
+                source, *built, progress ? progress : [](double) {});
+        }
+        pyramid = std::make_shared<const ElevationSource>(*built);
+    }
+    // The walker's field is read from the pyramid where its first level still has samples to
+    // spare: faster, and as fine.
+    const bool fromPyramid =
+        pyramid && std::max(source.width(), source.height()) > 2 * kStreamedFieldSide;
+    const ElevationSource& coarse = fromPyramid ? *pyramid : source;
+    const double perPixel = fromPyramid ? 2.0 : 1.0;  // source pixels a pixel of coarse spans
     ElevationWorld world;
-    world.grid = readElevation(source, kDefaultMaxSamples, kStreamedFieldSide);
+    world.grid = readElevation(coarse, kDefaultMaxSamples, kStreamedFieldSide);
     if (const std::string problem = exaggerationProblem(world.grid.field, exaggeration);
         !problem.empty()) {
         throw RasterError("cannot walk over " + source.shown() + ": " + problem);
@@ -58,10 +78,12 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
     const SourceFacts& facts = source.facts();
     const HeightField& field = world.grid.field;
     // The field's sample i stands at the centre of its box of width / columns pixels.
-    const double boxEast = static_cast<double>(facts.width) / field.columns;
-    const double boxSouth = static_cast<double>(facts.height) / field.rows;
+    const double boxEast = perPixel * coarse.width() / field.columns;
+    const double boxSouth = perPixel * coarse.height() / field.rows;
     StreamPlan plan;
     plan.recipe.source = &source;
+    plan.recipe.halved = pyramid ? pyramid.get() : &source;
+    plan.pyramid = std::move(pyramid);
     plan.recipe.layout =
         StreamLayout(facts.width, facts.height, facts.ground.cellEast, facts.ground.cellNorth,
                      0.5 * boxEast - 0.5, 0.5 * boxSouth - 0.5);
@@ -127,9 +149,10 @@ ElevationWorld loadElevationWorld(const std::string& path, double exaggeration) 
     return world;
 }
 
-ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration) {
+ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration,
+                                  const PyramidProgress& progress) {
     if (source.width() > largestHeldSide() || source.height() > largestHeldSide()) {
-        return loadStreamedWorld(source, exaggeration);
+        return loadStreamedWorld(source, exaggeration, progress);
     }
     ElevationWorld world;
     world.grid = readElevation(source);

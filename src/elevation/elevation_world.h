@@ -4,6 +4,7 @@
 // any window opens, so a source that can't be used is refused without one.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,8 @@ struct StreamPlan {
     ChunkRecipe recipe;
     std::vector<ChunkData> roots;
     std::shared_ptr<const ElevationSource> keptSource;  // when the world opened it itself
+    // The source's pyramid from the user's cache, for a source without overviews of its own.
+    std::shared_ptr<const ElevationSource> pyramid;
 };
 
 struct ElevationWorld {
@@ -62,8 +65,14 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration);
 // Reads path under the open policy and multiplies its heights by exaggeration (kMinExaggeration
 // to kMaxExaggeration). Throws RasterError on one line, also when a product overflows a float.
 ElevationWorld loadElevationWorld(const std::string& path, double exaggeration);
-// The same from a source already open, which must outlive a streamed world.
-ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration);
+// Called with the share done, 0 to 1, while a pyramid is built.
+using PyramidProgress = std::function<void(double share)>;
+
+// The same from a source already open, which must outlive a streamed world. A streamed source
+// without overviews of its own is read through its pyramid in the user's cache, built first
+// when it is missing, progress told meanwhile.
+ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggeration,
+                                  const PyramidProgress& progress = {});
 
 // The ground world draws: its field with its relief, the relief handed to OpenGL and emptied, or
 // for a streamed world its chunks, the roots taken from the plan. Needs a current OpenGL

@@ -148,6 +148,7 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
     }
     // The children in view, all of which must have arrived before they replace this chunk.
     std::vector<Wanted> kept, missing;
+    std::vector<Node*> waiting;  // children kept while their siblings are on their way
     std::size_t bytes = 0;
     bool failed = false;
     for (int dz = 0; dz < 2; ++dz) {
@@ -156,7 +157,7 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
             if (!layout_.exists(child)) {
                 continue;
             }
-            const Node* have = find(child);
+            Node* have = find(child);
             const Box childBox =
                 have != nullptr ? Box{{have->data.west, have->data.lowest - have->data.skirtDepth,
                                        have->data.north},
@@ -171,13 +172,15 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
                 bytes += ChunkData::mostBytes();
             } else {
                 kept.push_back({child, distanceTo(childBox, eye_)});
+                waiting.push_back(have);
                 bytes += have->lastChoice == choices_ ? 0 : have->data.bytes();
             }
         }
     }
     if (!missing.empty() || failed) {
         if (!failed) {
-            refinements_.push_back({key.level, distance, bytes, std::move(missing)});
+            refinements_.push_back(
+                {key.level, distance, bytes, std::move(missing), std::move(waiting)});
         }
         chosen_.push_back({&node, distance});
         return;
@@ -214,6 +217,10 @@ LodDrawStats StreamedTerrain::choose(const LodDrawSettings& settings) {
     for (Refinement& refinement : refinements_) {
         if (heldBytes_ + asked + refinement.bytes <= cap_) {
             asked += refinement.bytes;
+            // Siblings that came first stay until the last arrives.
+            for (Node* sibling : refinement.waiting) {
+                sibling->lastUsed = frame_;
+            }
             wanted_.insert(wanted_.end(), refinement.missing.begin(), refinement.missing.end());
         }
     }

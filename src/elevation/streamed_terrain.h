@@ -95,6 +95,7 @@ class StreamedTerrain : public DrawnGround {
         double distance;
         std::size_t bytes;  // the children's, as many as the cap must find room for
         std::vector<Wanted> missing;
+        std::vector<Node*> waiting;  // the children already kept
     };
     std::vector<Refinement> refinements_;
     std::vector<ChunkKey> roots_;

@@ -9,7 +9,7 @@ ElevationSource::ElevationSource(const std::string& path, const JailLimits& limi
     : ElevationSource(std::vector<std::string>{path}, limits) {}
 
 ElevationSource::ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits)
-    : shown_(shownName(paths)) {
+    : shown_(shownName(paths)), paths_(paths) {
     reader_ = std::make_unique<ReaderProcess>(nameSources(paths), limits);
     facts_ = reader_->facts();
 }

@@ -44,6 +44,8 @@ class ElevationSource {
     const SourceFacts& facts() const { return facts_; }
     // The path as messages print it: "dem.tif", "data/tiles" or "a.hgt + 3 more".
     const std::string& shown() const { return shown_; }
+    // The paths it was opened from, as given.
+    const std::vector<std::string>& paths() const { return paths_; }
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,
     // interpolated otherwise), written rows north to south, lineStride values apart; missing
@@ -58,6 +60,7 @@ class ElevationSource {
     std::unique_ptr<ReaderProcess> reader_;
     SourceFacts facts_;
     std::string shown_;
+    std::vector<std::string> paths_;
 };
 
 }  // namespace raster

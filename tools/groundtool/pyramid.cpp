@@ -12,46 +12,12 @@
 #include "command.h"
 #include "elevation_source.h"
 #include "printable.h"
+#include "progress_line.h"
 #include "tool_error.h"
 
 namespace groundtool {
 
 namespace {
-
-// "building the pyramid of NAME: 42 %", rewritten in place on a terminal, else a line every
-// 10 % so that a log stays short.
-class ProgressLine {
-  public:
-    ProgressLine(std::ostream& err, bool terminal, const std::string& name)
-        : err_(err), terminal_(terminal), prefix_("building the pyramid of " + name + ": ") {}
-    ~ProgressLine() {
-        if (terminal_ && shown_ >= 0) {
-            err_ << std::endl;  // the line an error message follows
-        }
-    }
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
-
-    void show(double share) {
-        const int percent = static_cast<int>(share * 100.0);
-        const int step = terminal_ ? 1 : 10;
-        if (percent / step * step <= shown_) {
-            return;
-        }
-        shown_ = percent / step * step;
-        if (terminal_) {
-            err_ << '\r' << prefix_ << shown_ << " %" << std::flush;
-        } else {
-            err_ << prefix_ << shown_ << " %" << std::endl;
-        }
-    }
-
-  private:
-    std::ostream& err_;
-    bool terminal_;
-    std::string prefix_;
-    int shown_ = -1;
-};
 
 int runPyramid(const std::string& path, std::ostream& out, std::ostream& err) {
     if (const auto existing = raster::existingPyramid({path})) {
@@ -63,7 +29,8 @@ int runPyramid(const std::string& path, std::ostream& out, std::ostream& err) {
     const std::string target = raster::pyramidPathFor({path});
     const raster::ElevationSource source(path);
     {
-        ProgressLine line(err, isatty(STDERR_FILENO) == 1, source.shown());
+        ProgressLine line(err, isatty(STDERR_FILENO) == 1,
+                          "building the pyramid of " + source.shown() + ": ");
         raster::buildPyramid(source, target, [&line](double share) { line.show(share); });
     }
     out << printable(target) << "\n";
