@@ -3,6 +3,7 @@
 // translation of a GLUT event into a call on the subsystem that owns the work.
 
 #include <GL/freeglut.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +26,7 @@
 #include "open_world.h"
 #include "pick.h"
 #include "printable.h"
+#include "progress_line.h"
 #include "raster_error.h"
 #include "terrain.h"
 #include "where.h"
@@ -49,6 +51,9 @@ struct ElevationView {
     ElevationToggles toggles;
     ElevationPointer pointer;
     std::optional<raster::Pick> pick;  // the readout's second line while there is one
+    // Streamed ground: the source's own height where the readout last read it.
+    std::optional<Point3> readoutAt;
+    raster::FullResolutionGround readout;
 };
 std::unique_ptr<ElevationView> elevation;
 
@@ -120,6 +125,29 @@ void drawReadout(const std::vector<std::string>& lines, int width, int height) {
     }
 }
 
+// For streamed ground, the source's own height under the walker, read again only when the walker
+// has moved; nothing for ground read whole, whose field is the source's.
+const raster::FullResolutionGround* streamedGroundUnderWalker() {
+    if (!elevation->world.stream) {
+        return nullptr;
+    }
+    const Walker& walker = *elevation->walker;
+    if (!elevation->readoutAt || elevation->readoutAt->x != walker.x() ||
+        elevation->readoutAt->z != walker.z()) {
+        const ChunkRecipe& recipe = elevation->world.stream->recipe;
+        elevation->readoutAt = Point3{walker.x(), 0.0, walker.z()};
+        elevation->readout.cellEast = recipe.layout.cellEast();
+        elevation->readout.cellSouth = recipe.layout.cellSouth();
+        try {
+            elevation->readout.metres = sourceHeightAt(recipe, walker.x(), walker.z());
+        } catch (const raster::RasterError& error) {
+            logError(error.what());
+            elevation->readout.metres.reset();
+        }
+    }
+    return &elevation->readout;
+}
+
 void drawElevation() {
     ElevationFrameOptions frame;
     frame.width = glutGet(GLUT_WINDOW_WIDTH);
@@ -131,8 +159,10 @@ void drawElevation() {
         drawElevationFrame(*elevation->ground, *elevation->walker, frame, &elevation->detail);
     if (elevation->toggles.readout) {
         const raster::SourcePlacement& placement = elevation->world.grid.placement;
-        std::vector<std::string> lines = {raster::whereText(
-            *elevation->walker, placement, elevation->world.exaggeration, drawn.detailPixels)};
+        const raster::FullResolutionGround* full = streamedGroundUnderWalker();
+        std::vector<std::string> lines = {raster::whereText(*elevation->walker, placement,
+                                                            elevation->world.exaggeration,
+                                                            drawn.detailPixels, full)};
         if (elevation->pick) {
             lines.push_back(raster::pickText(*elevation->pick, *elevation->walker, placement,
                                              elevation->world.exaggeration));
@@ -230,6 +260,20 @@ void pickUnder(int x, int y) {
     const raster::SourcePlacement& placement = elevation->world.grid.placement;
     elevation->pick = raster::pickAt(*elevation->walker, placement, glutGet(GLUT_WINDOW_WIDTH),
                                      glutGet(GLUT_WINDOW_HEIGHT), x + 0.5, y + 0.5);
+    if (elevation->pick && elevation->world.stream) {
+        // Found on the walker's thinner field; its height is the source's own.
+        raster::Pick& pick = *elevation->pick;
+        try {
+            const std::optional<double> metres =
+                sourceHeightAt(elevation->world.stream->recipe, pick.point.x, pick.point.z);
+            pick.kind = metres ? SampleKind::data : SampleKind::missing;
+            if (metres) {
+                pick.point.y = *metres * elevation->world.exaggeration;
+            }
+        } catch (const raster::RasterError& error) {
+            logError(error.what());
+        }
+    }
     if (elevation->pick) {
         std::cout << raster::pickLine(*elevation->pick, *elevation->walker, placement,
                                       elevation->world.exaggeration)
@@ -358,12 +402,31 @@ bool readElevationWorld() {
                   << " x " << facts.height << " samples" << std::endl;
     }
     try {
-        elevation->world = raster::loadElevationWorld(*elevation->source, options.exaggeration);
+        // A large source without overviews gets its pyramid first: progress on standard error
+        // and, once the window is open, in its title.
+        ProgressLine line(
+            std::cerr, isatty(STDERR_FILENO) == 1,
+            "groundview: building the pyramid of " + elevation->source->shown() + ": ");
+        const auto progress = [&line](double share) {
+            if (line.show(share) && windowOpen) {
+                glutSetWindowTitle(
+                    ("groundview \u2014 " + line.text().substr(std::string("groundview: ").size()))
+                        .c_str());
+                glutMainLoopEvent();
+            }
+        };
+        elevation->world =
+            raster::loadElevationWorld(*elevation->source, options.exaggeration, progress);
+        if (windowOpen) {
+            glutSetWindowTitle(windowTitle(false).c_str());
+        }
     } catch (const raster::RasterError& error) {
         std::cerr << "groundview: " << printable(error.what()) << std::endl;
         return false;
     }
-    elevation->source.reset();  // the reader ends: everything is read
+    if (!elevation->world.stream) {
+        elevation->source.reset();  // the reader ends: everything is read
+    }
     if (!elevation->world.grid.note.empty()) {
         std::cerr << "groundview: " << printable(elevation->world.grid.note) << std::endl;
     }

@@ -211,13 +211,18 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
 }
 
 std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration,
-                      double detailPixels) {
+                      double detailPixels, const FullResolutionGround* full) {
     const HeightField& field = walker.field();
     std::string text =
         placeText(placement, sourcePointAt(placement, field, walker.x(), walker.z()));
-    const double ground = walker.groundY() / exaggeration;
+    const double ground = full && full->metres ? *full->metres : walker.groundY() / exaggeration;
     const double above = walker.eye().y - walker.groundY();
-    switch (kindNear(field, walker.x(), walker.z())) {
+    SampleKind kind = kindNear(field, walker.x(), walker.z());
+    if (full != nullptr) {
+        kind = full->metres ? SampleKind::data
+                            : (kind == SampleKind::sea ? SampleKind::sea : SampleKind::missing);
+    }
+    switch (kind) {
         case SampleKind::data:
             text += "  ground " + metres(ground);
             break;
@@ -234,8 +239,9 @@ std::string whereText(const Walker& walker, const SourcePlacement& placement, do
     text += "  eye " + metres(above) + " above  heading " +
             compassBearing(walker.headingRadians()) + "  step " + metres(walker.stepMetres());
     char cells[64];
-    std::snprintf(cells, sizeof cells, "  cells %.3g x %.3g m", field.spacingEast,
-                  field.spacingSouth);
+    std::snprintf(cells, sizeof cells, "  cells %.3g x %.3g m",
+                  full ? full->cellEast : field.spacingEast,
+                  full ? full->cellSouth : field.spacingSouth);
     text += cells;
     if (exaggeration != 1.0) {
         char times[48];

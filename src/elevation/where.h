@@ -2,6 +2,7 @@
 // "Where am I" for elevation mode: the walker's place in the source's own coordinates, the ground
 // beneath it, the eye above that and the compass heading, as one line of plain ASCII.
 
+#include <optional>
 #include <string>
 
 #include "elevation_grid.h"
@@ -38,7 +39,13 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
 // 21.5 x 30.9 m  heights x 2  detail 3.2 px"; the ground in true metres (the field's
 // exaggeration taken out), or "sea", "no data", "(filled)"; the eye as the walker holds it; the
 // exaggeration when not 1; the pixel error the ground is drawn with, "detail 0 px" at full detail.
+// With full, for ground streamed over a thinner walker's field: the ground and the cells as the
+// source holds them at full resolution.
+struct FullResolutionGround {
+    std::optional<double> metres;  // true metres; nothing where the source has no data
+    double cellEast = 0, cellSouth = 0;
+};
 std::string whereText(const Walker& walker, const SourcePlacement& placement, double exaggeration,
-                      double detailPixels);
+                      double detailPixels, const FullResolutionGround* full = nullptr);
 
 }  // namespace raster
