@@ -38,9 +38,45 @@ bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns
                          progressData);
 }
 
-bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns, int rows,
+namespace {
+
+// The overview of band that a shrinking read of window to columns x rows samples reads from: the
+// coarsest whose pixels are no larger than the samples, window scaled onto it; band itself when
+// none is. GDAL would choose the same, but a VRT band (every source is read through one) averages
+// its full resolution instead.
+GDALRasterBandH overviewFor(GDALRasterBandH band, SourceWindow& window, int columns, int rows) {
+    const double width = GDALGetRasterBandXSize(band), height = GDALGetRasterBandYSize(band);
+    const double factor = std::min(window.width / columns, window.height / rows);
+    GDALRasterBandH best = band;
+    double bestFactor = 1.0;
+    for (int i = 0; i < GDALGetOverviewCount(band); ++i) {
+        GDALRasterBandH overview = GDALGetOverview(band, i);
+        if (overview == nullptr || GDALGetRasterBandXSize(overview) < 1) {
+            continue;
+        }
+        const double overviewFactor = width / GDALGetRasterBandXSize(overview);
+        if (overviewFactor > bestFactor && overviewFactor <= factor * (1.0 + 1e-6)) {
+            best = overview;
+            bestFactor = overviewFactor;
+        }
+    }
+    if (best != band) {
+        const double east = GDALGetRasterBandXSize(best) / width;
+        const double south = GDALGetRasterBandYSize(best) / height;
+        window = {window.x * east, window.y * south, window.width * east, window.height * south};
+    }
+    return best;
+}
+
+}  // namespace
+
+bool readResampled(GDALRasterBandH band, const SourceWindow& asked, int columns, int rows,
                    void* out, GDALDataType type, std::ptrdiff_t lineStride,
                    GDALProgressFunc progress, void* progressData) {
+    SourceWindow window = asked;
+    if (columns < window.width && rows < window.height) {
+        band = overviewFor(band, window, columns, rows);
+    }
     const int size = GDALGetDataTypeSizeBytes(type);
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
