@@ -34,6 +34,9 @@ constexpr const char* kSrtmVoid = "-32768";
 // Float rasters often mark voids with the lowest float, -3.4e38, undeclared; no ground lies
 // anywhere near this.
 constexpr double kUndeclaredVoid = -1e30;
+// A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
+// small enough to stay in the processor's cache between reading and halving.
+constexpr std::size_t kHalvedStepBytes = 2 << 20;
 
 std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
@@ -221,6 +224,33 @@ Dataset turnedNorthUp(GDALDatasetH raster, const std::string& shown) {
     return turned;
 }
 
+// Each sample of halved the mean of its 2 x 2 box's finite samples in rows (packed, width
+// apart), NaN when none is; at an odd last column or row the box is clipped.
+void halve(const float* rows, int width, int rowCount, float* halved) {
+    const int columns = (width + 1) / 2;
+    for (int row = 0; 2 * row < rowCount; ++row) {
+        const float* north = rows + static_cast<std::ptrdiff_t>(2 * row) * width;
+        const float* south = 2 * row + 1 < rowCount ? north + width : nullptr;
+        float* out = halved + static_cast<std::ptrdiff_t>(row) * columns;
+        for (int column = 0; column < columns; ++column) {
+            const int x = 2 * column;
+            const int boxWidth = x + 1 < width ? 2 : 1;
+            double sum = 0.0;
+            int count = 0;
+            for (const float* line : {north, south}) {
+                for (int i = 0; line != nullptr && i < boxWidth; ++i) {
+                    if (std::isfinite(line[x + i])) {
+                        sum += line[x + i];
+                        ++count;
+                    }
+                }
+            }
+            out[column] = count > 0 ? static_cast<float>(sum / count)
+                                    : std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+}
+
 }  // namespace
 
 GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
@@ -318,9 +348,9 @@ SourceFacts GdalSource::facts() const {
 }
 
 template <typename Sample>
-void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
-                          std::ptrdiff_t lineStride, GDALProgressFunc progress,
-                          void* progressData) const {
+void GdalSource::fetch(const SourceWindow& window, int columns, int rows, Sample* samples,
+                       std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                       void* progressData) const {
     CPLErrorReset();
     const GdalErrorWatch watch;
     // A read cell for cell takes the source's own values: no resampling to go through floats for.
@@ -333,18 +363,28 @@ void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sam
         throw RasterError("cannot read " + shown_ + ": " +
                           (watch.raised() ? watch.message() : gdalMessage()));
     }
+}
+
+template <typename Sample>
+void GdalSource::toHeights(Sample* values, std::size_t count) const {
     // Nodata as the samples hold it, so that a float is compared with a float.
     const auto nodata = static_cast<Sample>(nodata_);
+    for (std::size_t i = 0; i < count; ++i) {
+        Sample& value = values[i];
+        const double height = value * scale_ + offset_;
+        const bool missing =
+            (hasNodata_ && value == nodata) || !std::isfinite(height) || value <= kUndeclaredVoid;
+        value = missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
+    }
+}
+
+template <typename Sample>
+void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
+                          std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                          void* progressData) const {
+    fetch(window, columns, rows, samples, lineStride, progress, progressData);
     for (int row = 0; row < rows; ++row) {
-        Sample* line = samples + row * lineStride;
-        for (int column = 0; column < columns; ++column) {
-            Sample& value = line[column];
-            const double height = value * scale_ + offset_;
-            const bool missing = (hasNodata_ && value == nodata) || !std::isfinite(height) ||
-                                 value <= kUndeclaredVoid;
-            value =
-                missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
-        }
+        toHeights(samples + row * lineStride, static_cast<std::size_t>(columns));
     }
 }
 
@@ -358,6 +398,29 @@ void GdalSource::read(const SourceWindow& window, int columns, int rows, float* 
                       std::ptrdiff_t lineStride, GDALProgressFunc progress,
                       void* progressData) const {
     readInto(window, columns, rows, samples, lineStride, progress, progressData);
+}
+
+void GdalSource::readHalved(int firstRow, int rowCount, float* halved, GDALProgressFunc progress,
+                            void* progressData) const {
+    // Read a few rows at a time, so that each is halved while it is still in the processor's
+    // cache; always an even count, so that every box but the last row's lies in one read.
+    const int stepRows = std::max(
+        2,
+        static_cast<int>(kHalvedStepBytes / sizeof(float) / static_cast<std::size_t>(width_)) & ~1);
+    std::vector<float> rows(static_cast<std::size_t>(width_) *
+                            static_cast<std::size_t>(std::min(stepRows, rowCount)));
+    const std::ptrdiff_t columns = (width_ + 1) / 2;
+    for (int done = 0; done < rowCount; done += stepRows) {
+        const int count = std::min(stepRows, rowCount - done);
+        fetch(SourceWindow{0.0, static_cast<double>(firstRow + done), static_cast<double>(width_),
+                           static_cast<double>(count)},
+              width_, count, rows.data(), width_, nullptr, nullptr);
+        toHeights(rows.data(), static_cast<std::size_t>(width_) * static_cast<std::size_t>(count));
+        halve(rows.data(), width_, count, halved + done / 2 * columns);
+        if (progress != nullptr) {
+            progress(static_cast<double>(done + count) / rowCount, nullptr, progressData);
+        }
+    }
 }
 
 }  // namespace raster
