@@ -154,8 +154,12 @@ class UnnamedFile {
 };
 
 // Writes rows of level 1 from a thread of its own while the next strip is read; the first
-// problem GDAL raises, or "".
+// problem GDAL raises, or "". values come from the reader and are taken as any file's would be:
+// anything not finite is missing.
 std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values) {
+    std::replace_if(
+        values, values + static_cast<std::ptrdiff_t>(columns) * rows,
+        [](float value) { return !std::isfinite(value); }, std::numeric_limits<float>::quiet_NaN());
     const GdalErrorWatch watch;
     const CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns,
                                         rows, GDT_Float32, 0, 0);
@@ -310,13 +314,9 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         std::vector<float>& halved = strips[strip % 2];
         halved.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(count));
         {
-            // The reader's numbers are taken as any file's would be: anything not finite is
-            // missing.
+            // Copied out at once, so that the reader can go on while the strip is written.
             const SharedSamples samples = source.readHalved(sourceFirst, sourceRows);
-            std::transform(
-                samples.data(), samples.data() + halved.size(), halved.begin(), [](float value) {
-                    return std::isfinite(value) ? value : std::numeric_limits<float>::quiet_NaN();
-                });
+            std::copy(samples.data(), samples.data() + halved.size(), halved.begin());
         }
         finishWriting();
         writing =
