@@ -119,6 +119,10 @@ class UnnamedFile {
     // The name GDAL writes through.
     const std::string& path() const { return path_; }
 
+    // Has what is written so far go to disk in the background, so that it overlaps the rest of
+    // the build rather than being waited for at the end; keep() still makes sure of it.
+    void startWriting() const { sync_file_range(descriptor_, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
     // On disk first, so that a crash never leaves a named pyramid with missing tiles; a pyramid
     // already there (the same source's, built meanwhile) is replaced.
     void keep() {
@@ -156,16 +160,26 @@ class UnnamedFile {
 // Writes rows of level 1 from a thread of its own while the next strip is read; the first
 // problem GDAL raises, or "". values come from the reader and are taken as any file's would be:
 // anything not finite is missing.
-std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values) {
-    std::replace_if(
-        values, values + static_cast<std::ptrdiff_t>(columns) * rows,
-        [](float value) { return !std::isfinite(value); }, std::numeric_limits<float>::quiet_NaN());
+std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values,
+                      const UnnamedFile* file) {
+    // A float is not finite when its exponent's bits are all set: tested on the bits, this scan
+    // of every sample of level 1 takes a fraction of the time a float comparison does.
+    constexpr std::uint32_t kExponent = 0x7f800000U;
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(columns) * rows;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, values + i, sizeof bits);
+        if ((bits & kExponent) == kExponent) {
+            values[i] = std::numeric_limits<float>::quiet_NaN();
+        }
+    }
     const GdalErrorWatch watch;
     const CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns,
                                         rows, GDT_Float32, 0, 0);
     if (watch.raised()) {
         return watch.message();
     }
+    file->startWriting();
     return written == CE_None ? "" : gdalMessage();
 }
 
@@ -319,8 +333,8 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
             std::copy(samples.data(), samples.data() + halved.size(), halved.begin());
         }
         finishWriting();
-        writing =
-            std::async(std::launch::async, writeRows, band, first, columns, count, halved.data());
+        writing = std::async(std::launch::async, writeRows, band, first, columns, count,
+                             halved.data(), &file);
         if (progress) {
             progress(kLevelOneShare * (first + count) / rows);
         }
