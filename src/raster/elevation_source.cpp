@@ -32,3 +32,11 @@ SharedSamples ElevationSource::readShared(const SourceWindow& window, int column
 }
 
 }  // namespace raster
+
+namespace raster {
+
+SharedSamples ElevationSource::readHalved(int firstRow, int rowCount) const {
+    return reader_->readHalved(firstRow, rowCount);
+}
+
+}  // namespace raster

@@ -55,6 +55,11 @@ class ElevationSource {
     // The same without a copy: the samples where the reader left them, rows packed, unchecked
     // (anything not finite is missing).
     SharedSamples readShared(const SourceWindow& window, int columns, int rows) const;
+    // Source rows firstRow to firstRow + rowCount - 1 halved by the reader: (width + 1) / 2 x
+    // (rowCount + 1) / 2 samples, each the mean of the heights of its 2 x 2 box (aligned on
+    // firstRow and the west edge, clipped at an odd last column or row), rows packed, unchecked
+    // as readShared's.
+    SharedSamples readHalved(int firstRow, int rowCount) const;
 
   private:
     std::unique_ptr<ReaderProcess> reader_;

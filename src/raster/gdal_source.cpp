@@ -9,7 +9,12 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "decimal_text.h"
 #include "printable.h"
@@ -34,6 +39,9 @@ constexpr const char* kSrtmVoid = "-32768";
 // Float rasters often mark voids with the lowest float, -3.4e38, undeclared; no ground lies
 // anywhere near this.
 constexpr double kUndeclaredVoid = -1e30;
+// A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
+// small enough to stay in the processor's cache between reading and halving.
+constexpr std::size_t kHalvedStepBytes = 2 << 20;
 
 std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
@@ -221,6 +229,75 @@ Dataset turnedNorthUp(GDALDatasetH raster, const std::string& shown) {
     return turned;
 }
 
+#if defined(__SSE2__)
+// The whole boxes of one pair of rows, two at a time, as halve below has them: this runs for
+// every cell of a pyramid's source. Each box sums, in doubles, 0 and then its finite samples in
+// the order north-west, north-east, south-west, south-east (a missing one adds 0, which leaves a
+// sum never -0 as it is); a box with none divides 0 by 0 into NaN. Returns the columns done.
+int halveBoxPairs(const float* north, const float* south, int width, float* out) {
+    const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128d zero = _mm_setzero_pd();
+    int column = 0;
+    for (; 2 * column + 3 < width; column += 2) {
+        const int x = 2 * column;
+        __m128 upper = _mm_loadu_ps(north + x);  // a b a' b'
+        __m128 lower = _mm_loadu_ps(south + x);  // c d c' d'
+        const __m128 upperFinite = _mm_cmple_ps(_mm_andnot_ps(sign, upper), largest);
+        const __m128 lowerFinite = _mm_cmple_ps(_mm_andnot_ps(sign, lower), largest);
+        upper = _mm_and_ps(upper, upperFinite);
+        lower = _mm_and_ps(lower, lowerFinite);
+        // a a' b b': each box's west samples in the low half, its east ones in the high.
+        upper = _mm_shuffle_ps(upper, upper, _MM_SHUFFLE(3, 1, 2, 0));
+        lower = _mm_shuffle_ps(lower, lower, _MM_SHUFFLE(3, 1, 2, 0));
+        __m128 counts = _mm_add_ps(_mm_and_ps(upperFinite, one), _mm_and_ps(lowerFinite, one));
+        counts = _mm_shuffle_ps(counts, counts, _MM_SHUFFLE(3, 1, 2, 0));
+        counts = _mm_add_ps(counts, _mm_movehl_ps(counts, counts));
+        __m128d sum = _mm_add_pd(zero, _mm_cvtps_pd(upper));
+        sum = _mm_add_pd(sum, _mm_cvtps_pd(_mm_movehl_ps(upper, upper)));
+        sum = _mm_add_pd(sum, _mm_cvtps_pd(lower));
+        sum = _mm_add_pd(sum, _mm_cvtps_pd(_mm_movehl_ps(lower, lower)));
+        const __m128 mean = _mm_cvtpd_ps(_mm_div_pd(sum, _mm_cvtps_pd(counts)));
+        _mm_storel_pi(reinterpret_cast<__m64*>(out + column), mean);
+    }
+    return column;
+}
+#endif
+
+// Each sample of halved the mean of its 2 x 2 box's finite samples in rows (packed, width
+// apart), NaN when none is; at an odd last column or row the box is clipped.
+void halve(const float* rows, int width, int rowCount, float* halved) {
+    const int columns = (width + 1) / 2;
+    for (int row = 0; 2 * row < rowCount; ++row) {
+        const float* north = rows + static_cast<std::ptrdiff_t>(2 * row) * width;
+        const float* south = 2 * row + 1 < rowCount ? north + width : nullptr;
+        float* out = halved + static_cast<std::ptrdiff_t>(row) * columns;
+        int column = 0;
+#if defined(__SSE2__)
+        if (south != nullptr) {
+            column = halveBoxPairs(north, south, width, out);
+        }
+#endif
+        for (; column < columns; ++column) {
+            const int x = 2 * column;
+            const int boxWidth = x + 1 < width ? 2 : 1;
+            double sum = 0.0;
+            int count = 0;
+            for (const float* line : {north, south}) {
+                for (int i = 0; line != nullptr && i < boxWidth; ++i) {
+                    if (std::isfinite(line[x + i])) {
+                        sum += line[x + i];
+                        ++count;
+                    }
+                }
+            }
+            out[column] = count > 0 ? static_cast<float>(sum / count)
+                                    : std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+}
+
 }  // namespace
 
 GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
@@ -318,9 +395,9 @@ SourceFacts GdalSource::facts() const {
 }
 
 template <typename Sample>
-void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
-                          std::ptrdiff_t lineStride, GDALProgressFunc progress,
-                          void* progressData) const {
+void GdalSource::fetch(const SourceWindow& window, int columns, int rows, Sample* samples,
+                       std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                       void* progressData) const {
     CPLErrorReset();
     const GdalErrorWatch watch;
     // A read cell for cell takes the source's own values: no resampling to go through floats for.
@@ -333,18 +410,56 @@ void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sam
         throw RasterError("cannot read " + shown_ + ": " +
                           (watch.raised() ? watch.message() : gdalMessage()));
     }
+}
+
+template <typename Sample>
+void GdalSource::toHeights(Sample* values, std::size_t count) const {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Floats neither scaled nor offset, four at a time, as below: a halved read runs this for
+    // every cell of the source. Adding +0 turns -0 into 0 as the scaling does.
+    if constexpr (std::is_same_v<Sample, float>) {
+        if (scale_ == 1.0 && offset_ == 0.0) {
+            float voidMark = static_cast<float>(kUndeclaredVoid);  // the last float at or below it
+            if (voidMark > kUndeclaredVoid) {
+                voidMark = std::nextafter(voidMark, -std::numeric_limits<float>::infinity());
+            }
+            const __m128 lowest = _mm_set1_ps(voidMark);
+            const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
+            // NaN equals nothing, so no sample is missing for an undeclared nodata.
+            const __m128 nodata = _mm_set1_ps(hasNodata_ ? static_cast<float>(nodata_)
+                                                         : std::numeric_limits<float>::quiet_NaN());
+            const __m128 missing = _mm_set1_ps(std::numeric_limits<float>::quiet_NaN());
+            for (; i + 4 <= count; i += 4) {
+                const __m128 value = _mm_loadu_ps(values + i);
+                const __m128 kept = _mm_and_ps(
+                    _mm_and_ps(_mm_cmpgt_ps(value, lowest), _mm_cmple_ps(value, largest)),
+                    _mm_cmpneq_ps(value, nodata));
+                const __m128 height = _mm_add_ps(value, _mm_setzero_ps());
+                _mm_storeu_ps(values + i,
+                              _mm_or_ps(_mm_and_ps(kept, height), _mm_andnot_ps(kept, missing)));
+            }
+        }
+    }
+#endif
     // Nodata as the samples hold it, so that a float is compared with a float.
     const auto nodata = static_cast<Sample>(nodata_);
+    for (; i < count; ++i) {
+        Sample& value = values[i];
+        const double height = value * scale_ + offset_;
+        const bool missing =
+            (hasNodata_ && value == nodata) || !std::isfinite(height) || value <= kUndeclaredVoid;
+        value = missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
+    }
+}
+
+template <typename Sample>
+void GdalSource::readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
+                          std::ptrdiff_t lineStride, GDALProgressFunc progress,
+                          void* progressData) const {
+    fetch(window, columns, rows, samples, lineStride, progress, progressData);
     for (int row = 0; row < rows; ++row) {
-        Sample* line = samples + row * lineStride;
-        for (int column = 0; column < columns; ++column) {
-            Sample& value = line[column];
-            const double height = value * scale_ + offset_;
-            const bool missing = (hasNodata_ && value == nodata) || !std::isfinite(height) ||
-                                 value <= kUndeclaredVoid;
-            value =
-                missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
-        }
+        toHeights(samples + row * lineStride, static_cast<std::size_t>(columns));
     }
 }
 
@@ -358,6 +473,29 @@ void GdalSource::read(const SourceWindow& window, int columns, int rows, float* 
                       std::ptrdiff_t lineStride, GDALProgressFunc progress,
                       void* progressData) const {
     readInto(window, columns, rows, samples, lineStride, progress, progressData);
+}
+
+void GdalSource::readHalved(int firstRow, int rowCount, float* halved, GDALProgressFunc progress,
+                            void* progressData) const {
+    // Read a few rows at a time, so that each is halved while it is still in the processor's
+    // cache; always an even count, so that every box but the last row's lies in one read.
+    const int stepRows = std::max(
+        2,
+        static_cast<int>(kHalvedStepBytes / sizeof(float) / static_cast<std::size_t>(width_)) & ~1);
+    std::vector<float> rows(static_cast<std::size_t>(width_) *
+                            static_cast<std::size_t>(std::min(stepRows, rowCount)));
+    const std::ptrdiff_t columns = (width_ + 1) / 2;
+    for (int done = 0; done < rowCount; done += stepRows) {
+        const int count = std::min(stepRows, rowCount - done);
+        fetch(SourceWindow{0.0, static_cast<double>(firstRow + done), static_cast<double>(width_),
+                           static_cast<double>(count)},
+              width_, count, rows.data(), width_, nullptr, nullptr);
+        toHeights(rows.data(), static_cast<std::size_t>(width_) * static_cast<std::size_t>(count));
+        halve(rows.data(), width_, count, halved + done / 2 * columns);
+        if (progress != nullptr) {
+            progress(static_cast<double>(done + count) / rowCount, nullptr, progressData);
+        }
+    }
 }
 
 }  // namespace raster

@@ -24,6 +24,8 @@ class GdalSource {
 
     // Size, placement, units and kind, as the rest of the program sees the source.
     SourceFacts facts() const;
+    int width() const { return width_; }
+    int height() const { return height_; }
 
     // The window resampled to columns x rows samples (averaged when shrinking both ways,
     // interpolated otherwise), written rows north to south, lineStride values apart; missing
@@ -37,6 +39,12 @@ class GdalSource {
     void read(const SourceWindow& window, int columns, int rows, float* samples,
               std::ptrdiff_t lineStride, GDALProgressFunc progress = nullptr,
               void* progressData = nullptr) const;
+    // Source rows firstRow to firstRow + rowCount - 1, whole and cell for cell, halved: each of
+    // the (width + 1) / 2 x (rowCount + 1) / 2 samples at halved the mean of its 2 x 2 box's
+    // heights, boxes aligned on firstRow and the west edge, NaN when the box has none; at an odd
+    // last column or row the box is clipped. Rows packed; throws as read does.
+    void readHalved(int firstRow, int rowCount, float* halved, GDALProgressFunc progress = nullptr,
+                    void* progressData = nullptr) const;
 
   private:
     // kind_ and eightBit_ from dataset_'s driver and first band.
@@ -44,6 +52,13 @@ class GdalSource {
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
 
+    // The window's values as GDAL gives them, unchecked; throws on any problem GDAL raises.
+    template <typename Sample>
+    void fetch(const SourceWindow& window, int columns, int rows, Sample* samples,
+               std::ptrdiff_t lineStride, GDALProgressFunc progress, void* progressData) const;
+    // Fetched values as heights in place: scaled and offset, missing ones NaN.
+    template <typename Sample>
+    void toHeights(Sample* values, std::size_t count) const;
     template <typename Sample>
     void readInto(const SourceWindow& window, int columns, int rows, Sample* samples,
                   std::ptrdiff_t lineStride, GDALProgressFunc progress, void* progressData) const;

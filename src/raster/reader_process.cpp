@@ -20,6 +20,7 @@
 #include <limits>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 #include "gdal_source.h"
 #include "printable.h"
@@ -34,6 +35,7 @@ namespace {
 enum Kind : char {
     kFacts = 'F',       // reader: the source is open, its facts follow
     kRead = 'R',        // owner: read a window into the shared memory
+    kReadHalved = 'H',  // owner: read whole rows halved into the shared memory
     kDone = 'D',        // reader: the samples are in place
     kProgress = 'P',    // reader: still reading
     kNotARaster = 'N',  // reader: no allowed driver reads it; a line follows
@@ -46,6 +48,14 @@ enum Kind : char {
 constexpr std::size_t kMaxMessage = 128 * 1024;
 // The reader says it is still reading at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+// The shared memory is kept between reads up to this size, so that a run of reads (a pyramid's
+// strips, streamed chunks) reuses its pages; beyond it, it is emptied once the samples are taken.
+constexpr long long kKeptSharedBytes = 64LL << 20;
+
+long long halvedBytes(int width, int rowCount) {
+    return (static_cast<long long>(width) + 1) / 2 * ((static_cast<long long>(rowCount) + 1) / 2) *
+           static_cast<long long>(sizeof(float));
+}
 
 class Packet {
   public:
@@ -196,6 +206,34 @@ void closeWritableDescriptors(int channel, int shared) {
     }
 }
 
+// The shared memory's first bytes, mapped writable; a request for more than the owner made
+// room for is broken.
+class SharedMapping {
+  public:
+    SharedMapping(int shared, long long bytes) : bytes_(static_cast<std::size_t>(bytes)) {
+        struct stat status {};
+        if (bytes < 1 || fstat(shared, &status) != 0 || status.st_size < bytes) {
+            throw RasterError("the raster reader was sent a broken request");
+        }
+        mapped_ =
+            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, shared, 0);
+        if (mapped_ == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+    }
+    ~SharedMapping() { munmap(mapped_, bytes_); }
+    SharedMapping(const SharedMapping&) = delete;
+    SharedMapping& operator=(const SharedMapping&) = delete;
+    template <typename Sample>
+    Sample* as() const {
+        return static_cast<Sample*>(mapped_);
+    }
+
+  private:
+    std::size_t bytes_;
+    void* mapped_;
+};
+
 void answerRead(const GdalSource& source, int channel, int shared, const std::string& request) {
     Unpacker in(request);
     SourceWindow window;
@@ -206,32 +244,32 @@ void answerRead(const GdalSource& source, int channel, int shared, const std::st
     const int columns = in.get<int>();
     const int rows = in.get<int>();
     const bool single = in.get<std::uint8_t>() != 0;
-    struct stat status {};
-    const long long bytes = static_cast<long long>(columns) * static_cast<long long>(rows) *
-                            static_cast<long long>(single ? sizeof(float) : sizeof(double));
-    if (!in.finished() || columns < 1 || rows < 1 || fstat(shared, &status) != 0 ||
-        status.st_size < bytes) {
+    if (!in.finished() || columns < 1 || rows < 1) {
         throw RasterError("the raster reader was sent a broken request");
     }
-    void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_POPULATE, shared, 0);
-    if (mapped == MAP_FAILED) {
-        throw std::bad_alloc();
-    }
+    const long long bytes = static_cast<long long>(columns) * static_cast<long long>(rows) *
+                            static_cast<long long>(single ? sizeof(float) : sizeof(double));
+    const SharedMapping mapped(shared, bytes);
     ProgressReport report{channel, std::chrono::steady_clock::now()};
-    try {
-        if (single) {
-            source.read(window, columns, rows, static_cast<float*>(mapped), columns, reportProgress,
-                        &report);
-        } else {
-            source.read(window, columns, rows, static_cast<double*>(mapped), columns,
-                        reportProgress, &report);
-        }
-    } catch (...) {
-        munmap(mapped, static_cast<std::size_t>(bytes));
-        throw;
+    if (single) {
+        source.read(window, columns, rows, mapped.as<float>(), columns, reportProgress, &report);
+    } else {
+        source.read(window, columns, rows, mapped.as<double>(), columns, reportProgress, &report);
     }
-    munmap(mapped, static_cast<std::size_t>(bytes));
+    send(channel, Packet(kDone).bytes());
+}
+
+void answerHalved(const GdalSource& source, int channel, int shared, const std::string& request) {
+    Unpacker in(request);
+    const int firstRow = in.get<int>();
+    const int rowCount = in.get<int>();
+    if (!in.finished() || firstRow < 0 || rowCount < 1 ||
+        static_cast<long long>(firstRow) + rowCount > source.height()) {
+        throw RasterError("the raster reader was sent a broken request");
+    }
+    const SharedMapping mapped(shared, halvedBytes(source.width(), rowCount));
+    ProgressReport report{channel, std::chrono::steady_clock::now()};
+    source.readHalved(firstRow, rowCount, mapped.as<float>(), reportProgress, &report);
     send(channel, Packet(kDone).bytes());
 }
 
@@ -271,11 +309,15 @@ void failWith(int channel, Kind kind, const std::string& line) {
                 _exit(0);  // the owner is done with the source
             }
             const std::string message = request.substr(0, static_cast<std::size_t>(size));
-            if (message[0] != kRead) {
+            if (message[0] != kRead && message[0] != kReadHalved) {
                 _exit(1);
             }
             try {
-                answerRead(source, channel, shared, message);
+                if (message[0] == kRead) {
+                    answerRead(source, channel, shared, message);
+                } else {
+                    answerHalved(source, channel, shared, message);
+                }
             } catch (const RasterError& error) {
                 failWith(channel, kFailed, error.what());
             }
@@ -438,33 +480,35 @@ SharedSamples::~SharedSamples() {
     if (values_ != nullptr) {
         munmap(const_cast<float*>(values_), count_ * sizeof(float));
     }
-    if (lent_ != nullptr) {
-        *lent_ = false;
+    if (reader_ != nullptr) {
+        reader_->giveBack();
     }
 }
 
-const void* ReaderProcess::readMapped(const SourceWindow& window, int columns, int rows,
-                                      std::size_t sampleBytes) {
+void ReaderProcess::giveBack() {
+    lent_ = false;
+    // A large read's pages go back rather than wait for the next read.
+    if (sharedBytes_ > kKeptSharedBytes && ftruncate(shared_, 0) == 0) {
+        sharedBytes_ = 0;
+    }
+}
+
+const void* ReaderProcess::readMapped(const std::string& request, long long bytes) {
     if (child_ <= 0) {
         throw RasterError("cannot read " + shown_ + ": its reader has stopped");
-    }
-    const long long values = static_cast<long long>(columns) * static_cast<long long>(rows);
-    const long long bytes = values * static_cast<long long>(sampleBytes);
-    if (columns < 1 || rows < 1 || values > kMaxSourceCells) {
-        throw std::logic_error("a read of the raster reader needs a window of 1 x 1 or more");
     }
     if (lent_) {
         throw std::logic_error("the raster reader's samples are still held");
     }
-    // Emptied first, so that the last read's pages go back and this one's start afresh.
-    if (ftruncate(shared_, 0) != 0 || ftruncate(shared_, bytes) != 0) {
-        throw RasterError("cannot read " + shown_ + ": no memory for " +
-                          std::to_string(bytes >> 20) + " MB of samples");
+    // Grown, never emptied, between reads: the pages already there are written over.
+    if (bytes > sharedBytes_) {
+        if (ftruncate(shared_, bytes) != 0) {
+            throw RasterError("cannot read " + shown_ + ": no memory for " +
+                              std::to_string(bytes >> 20) + " MB of samples");
+        }
+        sharedBytes_ = bytes;
     }
-    Packet request(kRead);
-    request.put(window.x).put(window.y).put(window.width).put(window.height).put(columns).put(rows);
-    request.put(static_cast<std::uint8_t>(sampleBytes == sizeof(float)));
-    if (!send(channel_, request.bytes())) {
+    if (!send(channel_, request)) {
         await();  // says how the reader ended
     }
     const std::string answer = await();
@@ -479,12 +523,43 @@ const void* ReaderProcess::readMapped(const SourceWindow& window, int columns, i
     return mapped;
 }
 
+namespace {
+
+// A read's request for columns x rows samples of sampleBytes each, and their bytes.
+std::pair<std::string, long long> windowRequest(const SourceWindow& window, int columns, int rows,
+                                                std::size_t sampleBytes) {
+    const long long values = static_cast<long long>(columns) * static_cast<long long>(rows);
+    if (columns < 1 || rows < 1 || values > kMaxSourceCells) {
+        throw std::logic_error("a read of the raster reader needs a window of 1 x 1 or more");
+    }
+    Packet request(kRead);
+    request.put(window.x).put(window.y).put(window.width).put(window.height).put(columns).put(rows);
+    request.put(static_cast<std::uint8_t>(sampleBytes == sizeof(float)));
+    return {request.bytes(), values * static_cast<long long>(sampleBytes)};
+}
+
+}  // namespace
+
 SharedSamples ReaderProcess::readShared(const SourceWindow& window, int columns, int rows) {
-    const void* mapped = readMapped(window, columns, rows, sizeof(float));
+    const auto [request, bytes] = windowRequest(window, columns, rows, sizeof(float));
+    const void* mapped = readMapped(request, bytes);
     lent_ = true;
     return SharedSamples(static_cast<const float*>(mapped),
-                         static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows),
-                         &lent_);
+                         static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), this);
+}
+
+SharedSamples ReaderProcess::readHalved(int firstRow, int rowCount) {
+    if (firstRow < 0 || rowCount < 1 ||
+        static_cast<long long>(firstRow) + rowCount > facts_.height) {
+        throw std::logic_error("a halved read of the raster reader needs rows of the source");
+    }
+    Packet request(kReadHalved);
+    request.put(firstRow).put(rowCount);
+    const long long bytes = halvedBytes(facts_.width, rowCount);
+    const void* mapped = readMapped(request.bytes(), bytes);
+    lent_ = true;
+    return SharedSamples(static_cast<const float*>(mapped),
+                         static_cast<std::size_t>(bytes) / sizeof(float), this);
 }
 
 void ReaderProcess::read(const SourceWindow& window, int columns, int rows, double* out,
@@ -492,8 +567,8 @@ void ReaderProcess::read(const SourceWindow& window, int columns, int rows, doub
     if (lineStride < columns) {
         throw std::logic_error("a read of the raster reader needs rows at least a row apart");
     }
-    const auto* samples =
-        static_cast<const double*>(readMapped(window, columns, rows, sizeof(double)));
+    const auto [request, bytes] = windowRequest(window, columns, rows, sizeof(double));
+    const auto* samples = static_cast<const double*>(readMapped(request, bytes));
     // The reader's numbers are taken as any file's would be: anything not finite is missing.
     for (int row = 0; row < rows; ++row) {
         const double* from = samples + static_cast<std::ptrdiff_t>(row) * columns;
@@ -503,8 +578,8 @@ void ReaderProcess::read(const SourceWindow& window, int columns, int rows, doub
                                                      : std::numeric_limits<double>::quiet_NaN();
         }
     }
-    munmap(const_cast<double*>(samples),
-           static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows) * sizeof(double));
+    munmap(const_cast<double*>(samples), static_cast<std::size_t>(bytes));
+    giveBack();
 }
 
 }  // namespace raster

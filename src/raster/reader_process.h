@@ -19,17 +19,19 @@
 
 namespace raster {
 
+class ReaderProcess;
+
 // Samples in memory shared with a reader, as floats, mapped read-only while the value lives; the
 // reader reads nothing more until it is gone.
 class SharedSamples {
   public:
-    SharedSamples(const float* values, std::size_t count, bool* lent)
-        : values_(values), count_(count), lent_(lent) {}
+    SharedSamples(const float* values, std::size_t count, ReaderProcess* reader)
+        : values_(values), count_(count), reader_(reader) {}
     ~SharedSamples();
     SharedSamples(SharedSamples&& other) noexcept
-        : values_(other.values_), count_(other.count_), lent_(other.lent_) {
+        : values_(other.values_), count_(other.count_), reader_(other.reader_) {
         other.values_ = nullptr;
-        other.lent_ = nullptr;
+        other.reader_ = nullptr;
     }
     SharedSamples(const SharedSamples&) = delete;
     SharedSamples& operator=(const SharedSamples&) = delete;
@@ -40,7 +42,7 @@ class SharedSamples {
   private:
     const float* values_;
     std::size_t count_;
-    bool* lent_;  // the reader's: whether its memory is mapped out
+    ReaderProcess* reader_;  // whose memory this is, told when it is given back
 };
 
 class ReaderProcess {
@@ -62,14 +64,19 @@ class ReaderProcess {
     // it reads them: values straight from the reader, which the caller must check finite
     // itself. The reader reads nothing else while they are held.
     SharedSamples readShared(const SourceWindow& window, int columns, int rows);
+    // GdalSource::readHalved, done by the reader, left where it put the samples as readShared
+    // does: (width + 1) / 2 x (rowCount + 1) / 2 of them, values the caller must check finite.
+    SharedSamples readHalved(int firstRow, int rowCount);
 
   private:
+    friend class SharedSamples;
     // Waits for the reader's answer, resetting the stall clock at each progress report; returns
     // the answer's bytes, its first byte its kind. Throws when it stalls, dies or says it failed.
     std::string await();
-    // Has the reader read the window into the shared memory, sampleBytes a sample, and maps it.
-    const void* readMapped(const SourceWindow& window, int columns, int rows,
-                           std::size_t sampleBytes);
+    // Sends the reader request, which fills bytes of the shared memory, and maps them.
+    const void* readMapped(const std::string& request, long long bytes);
+    // The shared memory is back from the caller: kept for the next read unless it is large.
+    void giveBack();
     // Ends the reader and throws message, as NoRaster or NotARaster when kind, the reader's
     // answer, says so.
     [[noreturn]] void stop(const std::string& message, char kind = 0);
@@ -77,9 +84,10 @@ class ReaderProcess {
     std::string shown_;
     JailLimits limits_;
     pid_t child_ = -1;
-    int channel_ = -1;   // a sequenced-packet socket to the reader
-    int shared_ = -1;    // the samples' memory
-    bool lent_ = false;  // a SharedSamples maps it
+    int channel_ = -1;           // a sequenced-packet socket to the reader
+    int shared_ = -1;            // the samples' memory
+    long long sharedBytes_ = 0;  // its size
+    bool lent_ = false;          // a SharedSamples maps it
     SourceFacts facts_;
 };
 
