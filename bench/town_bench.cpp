@@ -37,8 +37,19 @@
 
 namespace {
 
-constexpr int kTownColumns = 6000, kTownRows = 5000;  // samples, 1 m apart
-constexpr int kBuildings = 400;
+constexpr int kFullColumns = 6000, kFullRows = 5000;  // samples, 1 m apart
+constexpr int kFullBuildings = 400;
+// The smoke test's town: a quarter each way, streamed all the same.
+constexpr int kSmokeShrink = 4;
+constexpr const char* kSmokeStreamAbove = "1000";
+
+// TOWN_BENCH_SMOKE set: the smoke test's small town.
+bool smoke() {
+    return std::getenv("TOWN_BENCH_SMOKE") != nullptr;
+}
+const int kTownColumns = smoke() ? kFullColumns / kSmokeShrink : kFullColumns;
+const int kTownRows = smoke() ? kFullRows / kSmokeShrink : kFullRows;
+const int kBuildings = smoke() ? kFullBuildings / kSmokeShrink : kFullBuildings;
 constexpr double kLowestRoofMetres = 5.0, kHighestRoofMetres = 30.0;
 constexpr double kNarrowestMetres = 8.0, kWidestMetres = 40.0;  // a building's side
 constexpr int kUtm32North = 32632;
@@ -175,6 +186,9 @@ void setUp(Town& t) {
     try {
         // The pyramid a streamed town needs goes into the run's folder, not the user's cache.
         setenv("XDG_CACHE_HOME", (bench::runFolder() + "/cache").c_str(), 1);
+        if (smoke()) {
+            setenv("GROUNDVIEW_STREAM_ABOVE", kSmokeStreamAbove, 1);
+        }
         t.source = std::move(openWorld(townPath()).raster);
         t.world = raster::loadElevationWorld(*t.source, 1.0);
     } catch (const raster::RasterError& error) {
