@@ -10,8 +10,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
@@ -32,6 +34,8 @@
 #include "streamed_terrain.h"
 #include "test_files.h"
 #include "walker.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -716,7 +720,18 @@ TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPi
         setenv("GROUNDVIEW_STREAM_ABOVE", "100", 1);
         setenv("XDG_CACHE_HOME", folder.file("cache").c_str(), 1);  // the pyramid's
         setenv("GROUNDVIEW_CHUNK_CACHE_BYTES", std::to_string(cap).c_str(), 1);
-        raster::ElevationWorld streamed = raster::loadElevationWorld(source, 1);
+        // The tiles have no overviews: the first open builds their pyramid into the cache, the
+        // second finds it there; nothing is written beside them.
+        int builds = 0;
+        raster::ElevationWorld streamed =
+            raster::loadElevationWorld(source, 1, [&builds](double) { ++builds; });
+        EXPECT_EQ(builds > 0, cap == 0) << "cap " << cap;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.file("cache") + "/groundview"),
+                                fs::directory_iterator()),
+                  1);
+        EXPECT_EQ(
+            std::distance(fs::directory_iterator(folder.file("tiles")), fs::directory_iterator()),
+            4);
         ASSERT_TRUE(streamed.stream);
         const int top = streamed.stream->recipe.layout.topLevel();
         const std::unique_ptr<DrawnGround> drawn = raster::groundOf(streamed);
