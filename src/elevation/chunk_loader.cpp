@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "elevation_grid.h"
+#include "grid_indices.h"
 #include "raster_error.h"
 
 namespace {
@@ -19,30 +20,6 @@ constexpr std::size_t kTexelBytes = 4;  // OpenGL keeps RGB as RGBA
 // less than a tenth of the chunk's cell, so rounding shows no sky where two edges agree.
 constexpr float kSkirtOverError = 2.0f;
 constexpr float kSkirtFloorShareOfCell = 0.1f;
-
-void addTriangle(std::vector<GLushort>& indices, int a, int b, int c) {
-    indices.insert(indices.end(),
-                   {static_cast<GLushort>(a), static_cast<GLushort>(b), static_cast<GLushort>(c)});
-}
-
-// Grid indices round the edge of an across x down grid, once: north edge eastward, east edge
-// southward, south edge westward, west edge northward.
-std::vector<int> perimeter(int across, int down) {
-    std::vector<int> loop;
-    for (int i = 0; i + 1 < across; ++i) {
-        loop.push_back(i);
-    }
-    for (int j = 0; j + 1 < down; ++j) {
-        loop.push_back(j * across + across - 1);
-    }
-    for (int i = across - 1; i > 0; --i) {
-        loop.push_back((down - 1) * across + i);
-    }
-    for (int j = down - 1; j > 0; --j) {
-        loop.push_back(j * across);
-    }
-    return loop;
-}
 
 // The cells whose corners are all ground, split along their north-east to south-west diagonal
 // and wound counter-clockwise seen from above, then the skirts under edges whose two ends are

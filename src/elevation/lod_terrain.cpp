@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "grid_indices.h"
 #include "view_volume.h"
 #include "water.h"
 
@@ -36,25 +37,6 @@ std::vector<int> levelPositions(int cells, int stride) {
     return positions;
 }
 
-// Grid indices around the edge of an across x down grid, once round: north edge eastward, east
-// edge southward, south edge westward, west edge northward.
-std::vector<int> perimeter(int across, int down) {
-    std::vector<int> loop;
-    for (int i = 0; i + 1 < across; ++i) {
-        loop.push_back(i);
-    }
-    for (int j = 0; j + 1 < down; ++j) {
-        loop.push_back(j * across + across - 1);
-    }
-    for (int i = across - 1; i > 0; --i) {
-        loop.push_back((down - 1) * across + i);
-    }
-    for (int j = down - 1; j > 0; --j) {
-        loop.push_back(j * across);
-    }
-    return loop;
-}
-
 // The height a level's triangles give at fraction (u, v) of a cell with corners northwest,
 // northeast, southwest and southeast; each cell is split along its northeast-southwest diagonal,
 // as the index arrays split it.
@@ -63,11 +45,6 @@ float cellSurface(float nw, float ne, float sw, float se, float u, float v) {
         return nw + u * (ne - nw) + v * (sw - nw);
     }
     return se + (1.0f - u) * (sw - se) + (1.0f - v) * (ne - se);
-}
-
-void addTriangle(std::vector<GLushort>& indices, int a, int b, int c) {
-    indices.insert(indices.end(),
-                   {static_cast<GLushort>(a), static_cast<GLushort>(b), static_cast<GLushort>(c)});
 }
 
 int nearestPowerOfTwo(int size, int largest) {
