@@ -30,7 +30,6 @@
 #include "headless_gl.h"
 #include "lod_terrain.h"
 #include "pick.h"
-#include "stream_layout.h"
 #include "streamed_terrain.h"
 #include "test_files.h"
 #include "walker.h"
@@ -781,58 +780,6 @@ TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPi
         EXPECT_LE(ground.peakCacheBytes(), ground.cacheCap());
         if (cap != 0) {
             EXPECT_EQ(ground.cacheCap(), static_cast<std::size_t>(cap));
-        }
-    }
-}
-
-// Every level's chunks tile it: neighbours share their edge samples, each chunk's window holds its
-// own samples and no more than one of border, lies inside the source, and its children cover it;
-// the top level is one chunk wherever the sides allow.
-TEST(StreamLayoutTest, ChunksTileEveryLevelAndNestInTheirParents) {
-    raster::SourceFacts facts;
-    const int sizes[][2] = {{4098, 4098}, {6000, 5000}, {36010, 36010}, {36001, 129},
-                            {4098, 3},    {65, 66},     {130, 4099}};
-    for (const auto& size : sizes) {
-        facts.width = size[0];
-        facts.height = size[1];
-        const StreamLayout layout(size[0], size[1], 1.0, 1.0, 0.0, 0.0);
-        const int top = layout.topLevel();
-        EXPECT_TRUE(layout.chunksAcross(top) == 1 || layout.samplesDown(top + 1) < 2)
-            << size[0] << " x " << size[1];
-        EXPECT_TRUE(layout.chunksDown(top) == 1 || layout.samplesAcross(top + 1) < 2)
-            << size[0] << " x " << size[1];
-        for (int level = 0; level <= top; ++level) {
-            const long long box = 1LL << level;
-            int lastEnd = 0;
-            for (int column = 0; column < layout.chunksAcross(level); ++column) {
-                const ChunkKey key{level, column, 0};
-                const ChunkWindow window = layout.windowOf(facts, key);
-                const raster::SourceWindow& read = window.layout.window;
-                // Its own samples start where the last chunk's ended: one shared.
-                const int first = column * StreamLayout::kChunkCells;
-                EXPECT_EQ(first, column == 0 ? 0 : lastEnd);
-                lastEnd = first + window.columns - 1;
-                EXPECT_GE(window.columns, 2);
-                EXPECT_LE(window.columns, StreamLayout::kChunkCells + 1);
-                EXPECT_LE(window.firstColumn, 1);
-                EXPECT_LE(window.layout.columns - window.firstColumn - window.columns, 1);
-                EXPECT_GE(read.x, 0.0);
-                EXPECT_LE(read.x + read.width, size[0]);
-                EXPECT_EQ(read.x, (first - window.firstColumn) * static_cast<double>(box));
-                if (level > 0) {  // the children cover the chunk's own samples
-                    double west = 0, east = 0, north = 0, south = 0, childWest = 0, childEast = 0,
-                           unused = 0;
-                    layout.extentOf(key, west, east, north, south);
-                    layout.extentOf({level - 1, 2 * column, 0}, childWest, unused, unused, unused);
-                    const ChunkKey last{
-                        level - 1, std::min(2 * column + 1, layout.chunksAcross(level - 1) - 1), 0};
-                    layout.extentOf(last, unused, childEast, unused, unused);
-                    EXPECT_LE(childWest, west + box / 2.0);
-                    EXPECT_GE(childEast, std::min(east, size[0] - 1.0) - box / 2.0);
-                }
-            }
-            EXPECT_EQ(lastEnd, layout.samplesAcross(level) - 1)
-                << size[0] << " x " << size[1] << ", level " << level;
         }
     }
 }

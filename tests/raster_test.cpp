@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -461,68 +460,3 @@ TEST(ElevationGrid, WholeMetreSourcesShowNoTerraces) {
     EXPECT_GE(close, smooth.rgb.size() / 3 * 99 / 100);
 }
 
-// The reader's halving (for pyramids) against the plain rule applied to the same source read one
-// to one: every 2 x 2 box the mean of its heights, missing when none has one, the odd last column
-// and row clipped, whatever the values, for a float and an integer source with and without a
-// declared nodata.
-TEST(ElevationGrid, HalvingAgreesWithTheMeanOfEachBoxOfTheSourcesOwnHeights) {
-    const double special[] = {std::nan(""), INFINITY, -INFINITY, -1e31, -0.0, 3.4e38,
-                              -9999.0,      -32768.0, 1.5,       2.25,  -3.0, 1e-3};
-    struct Case {
-        GDALDataType type;
-        bool declared;  // nodata -9999
-    };
-    for (const Case c : {Case{GDT_Float32, true}, Case{GDT_Float32, false}, Case{GDT_Int16, false},
-                         Case{GDT_Int16, true}}) {
-        TemporaryFolder folder;
-        const std::string path = folder.file("special.tif");
-        const int width = 7, height = 5;
-        raster::useGdal();
-        GDALDatasetH made = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 1,
-                                       c.type, nullptr);
-        ASSERT_NE(made, nullptr);
-        double transform[6] = {0.0, 1.0, 0.0, 0.0, 0.0, -1.0};
-        GDALSetGeoTransform(made, transform);
-        GDALRasterBandH band = GDALGetRasterBand(made, 1);
-        if (c.declared) {
-            GDALSetRasterNoDataValue(band, -9999.0);
-        }
-        std::vector<double> values(width * height);
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            values[i] = special[(i * 5) % std::size(special)];
-        }
-        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, width, height, values.data(), width, height,
-                               GDT_Float64, 0, 0),
-                  CE_None);
-        GDALClose(made);
-
-        const raster::ElevationSource source(path);
-        std::vector<double> own(width * height);
-        source.read({0.0, 0.0, static_cast<double>(width), static_cast<double>(height)}, width,
-                    height, own.data(), width);
-        const raster::SharedSamples halved = source.readHalved(0, height);
-        const int across = (width + 1) / 2, down = (height + 1) / 2;
-        ASSERT_EQ(halved.size(), static_cast<std::size_t>(across * down));
-        for (int j = 0; j < down; ++j) {
-            for (int i = 0; i < across; ++i) {
-                double sum = 0;
-                int count = 0;
-                for (int y = 2 * j; y < std::min(2 * j + 2, height); ++y) {
-                    for (int x = 2 * i; x < std::min(2 * i + 2, width); ++x) {
-                        if (std::isfinite(own[y * width + x])) {
-                            sum += own[y * width + x];
-                            ++count;
-                        }
-                    }
-                }
-                const float got = halved.data()[j * across + i];
-                if (count == 0) {
-                    EXPECT_FALSE(std::isfinite(got)) << i << ", " << j;
-                } else {
-                    EXPECT_FLOAT_EQ(got, static_cast<float>(sum / count))
-                        << i << ", " << j << " of type " << c.type << ", declared " << c.declared;
-                }
-            }
-        }
-    }
-}
