@@ -10,10 +10,10 @@
 #include <ostream>
 
 #include "elevation_keys.h"
-#include "elevation_option_cli.h"
 #include "jail.h"
 #include "open_world.h"
 #include "printable.h"
+#include "view_settings_cli.h"
 
 #ifndef GROUNDVIEW_EXAMPLE_DIR
 #define GROUNDVIEW_EXAMPLE_DIR "/usr/share/groundview/example"
@@ -172,15 +172,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     cli.add_option("--height-scale", heightScale,
                    "world units for height 127: above 0, at most 1000 (default 0.3)")
         ->type_name("S");
-    raster::addElevationOption(cli, raster::kExaggerationOption, options.exaggeration, true);
-    raster::addElevationOption(cli, raster::kEyeHeightOption, options.eyeHeight, true);
-    raster::addElevationOption(cli, raster::kDetailOption, options.detail, true);
-    raster::addElevationOption(cli, raster::kFogOption, options.fog, true);
-    CLI::Option* at = raster::addElevationOption(cli, raster::kAtOption, options.start.at, true);
-    raster::addElevationOption(cli, raster::kAtLatLonOption, options.start.atLatLon, true)
-        ->excludes(at);
-    raster::addElevationOption(cli, raster::kHeadingOption, options.start.headingDegrees, true);
-    raster::addElevationOption(cli, raster::kPitchOption, options.start.pitchDegrees, true);
+    raster::addViewOptions(cli, options.view, raster::ViewCommand::viewer);
     bool orExample = false;
     cli.add_flag("--or-example", orExample,
                  "without a WORLD, open the installed example world (" GROUNDVIEW_EXAMPLE_DIR
@@ -221,17 +213,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         }
     }
     // Each kind of world has its own options; the other kind's would be silently ignored.
-    const std::vector<const raster::ElevationOption*> elevationOnly = {
-        &raster::kExaggerationOption, &raster::kEyeHeightOption, &raster::kDetailOption,
-        &raster::kFogOption,          &raster::kAtOption,        &raster::kAtLatLonOption,
-        &raster::kHeadingOption,      &raster::kPitchOption};
-    if (options.elevation && !heightScale.empty()) {
-        return usageError(raster::misplacedOption("--height-scale", true));
-    }
-    for (const raster::ElevationOption* option : elevationOnly) {
-        if (!options.elevation && cli.count(option->name) > 0) {
-            return usageError(raster::misplacedOption(option->name, false));
-        }
+    if (const std::string problem =
+            raster::misplacedOption(cli, raster::ViewCommand::viewer, options.elevation);
+        !problem.empty()) {
+        return usageError(problem);
     }
     parsed.run = true;
     return parsed;

@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "app.h"
-#include "elevation_frame.h"
-#include "elevation_options.h"
 #include "option_values.h"
+#include "view_settings.h"
 #include "world.h"
 
 namespace app {
@@ -37,11 +36,7 @@ struct ViewerOptions {
     // rasters, to be joined into one; rasters holds them as named.
     bool elevation = false;
     std::vector<std::string> rasters;
-    double exaggeration = raster::kExaggerationOption.defaultValue;
-    double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the walker's default
-    DetailChoice detail;
-    FogChoice fog;
-    raster::ViewStart start;  // where the walk starts and which way it looks
+    raster::ViewSettings view;  // how the raster is seen, and where the walk starts
 };
 
 struct ParsedCommandLine {

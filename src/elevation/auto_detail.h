@@ -4,6 +4,7 @@
 // as the view needs and eased back down over the following frames once it needs less.
 
 #include "drawn_ground.h"
+#include "view_settings.h"
 
 // Triangles a frame may draw. llvmpipe on two cores draws about 5 million a second; measured at
 // 1280 x 720 with texture and fog, 160 000 keep a dense town's frame near 35 ms, under three
@@ -12,7 +13,7 @@ constexpr long long kFrameTriangleBudget = 160'000;
 
 class AutoDetail {
   public:
-    static constexpr double kFinestPixels = 1.0;
+    static constexpr double kFinestPixels = kFinestDetailPixels;
 
     explicit AutoDetail(long long budget = kFrameTriangleBudget) : budget_(budget) {}
 

@@ -55,23 +55,6 @@ void drawOutsidePlain(const Walker& walker, const DrawnGround& ground, double re
 
 }  // namespace
 
-bool parseFogChoice(const std::string& text, FogChoice& choice) {
-    if (text == "auto") {
-        choice = {FogChoice::Mode::Automatic, 0};
-        return true;
-    }
-    if (text == "off") {
-        choice = {FogChoice::Mode::Off, 0};
-        return true;
-    }
-    double density = 0.0;
-    if (!app::parseDecimal(text, density) || density < 0) {
-        return false;
-    }
-    choice = {FogChoice::Mode::Density, density};
-    return true;
-}
-
 double automaticFogDensity(const Walker& walker, const DrawnGround& ground) {
     Walker start = walker;
     start.restart();

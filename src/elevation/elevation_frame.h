@@ -7,22 +7,8 @@
 
 #include "auto_detail.h"
 #include "drawn_ground.h"
+#include "view_settings.h"
 #include "walker.h"
-
-struct FogChoice {
-    enum class Mode { Automatic, Density, Off };
-    Mode mode = Mode::Automatic;
-    double densityPerMetre = 0;  // for Density
-};
-
-// "auto", "off" or a finite density per metre, 0 or more; false for anything else.
-bool parseFogChoice(const std::string& text, FogChoice& choice);
-
-// The pixel error the ground's levels may show: raised as a frame's triangles need, or fixed.
-struct DetailChoice {
-    bool automatic = true;
-    double pixels = AutoDetail::kFinestPixels;  // fixed: typical on-screen error; 0 full detail
-};
 
 struct ElevationFrameOptions {
     int width = 1024;  // the window or picture, pixels

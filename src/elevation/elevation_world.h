@@ -13,18 +13,13 @@
 #include "chunk_loader.h"
 #include "drawn_ground.h"
 #include "elevation_grid.h"
+#include "view_settings.h"
 
 namespace raster {
 
 // The texture's longer side: mipmapped, distant ground does not shimmer, and OpenGL's own
 // maximum lowers it where that is smaller.
 constexpr int kReliefTextureSide = 4096;
-// The exaggerations taken, bounds included. 1/1000 still turns millimetre heights into metres;
-// far smaller ones flatten the ground to nothing and push heights into a float's underflow, from
-// which no readout recovers the true metres.
-constexpr double kMinExaggeration = 0.001;
-constexpr double kMaxExaggeration = 100.0;
-
 // A source with a side beyond this many samples is streamed rather than read whole.
 constexpr int kLargestHeldSide = 4097;
 // A streamed source's walker walks over a field of at most this many samples a side.

@@ -51,41 +51,6 @@ struct Span {
     }
 };
 
-// The source coordinates at longitude and latitude, found by Newton's method on the source's
-// own transformation to degrees (a projection is smooth and nearly linear over a raster); false
-// where it does not converge.
-bool sourcePointOf(const SourcePlacement& placement, const HeightField& field, double lon,
-                   double lat, SourcePoint& point) {
-    constexpr int kIterations = 40;
-    constexpr double kCloseDegrees = 1e-10;
-    point = sourcePointAt(placement, field, field.width() / 2, field.depth() / 2);
-    const double hx = std::abs(placement.stepX), hy = std::abs(placement.stepY);
-    for (int i = 0; i < kIterations; ++i) {
-        double lon0 = 0, lat0 = 0, lonX = 0, latX = 0, lonY = 0, latY = 0;
-        if (!placement.toLonLat(point.x, point.y, lon0, lat0) ||
-            !placement.toLonLat(point.x + hx, point.y, lonX, latX) ||
-            !placement.toLonLat(point.x, point.y + hy, lonY, latY)) {
-            return false;
-        }
-        const double eLon = lon - lon0, eLat = lat - lat0;
-        if (std::abs(eLon) < kCloseDegrees && std::abs(eLat) < kCloseDegrees) {
-            return true;
-        }
-        const double a = (lonX - lon0) / hx, b = (lonY - lon0) / hy;
-        const double c = (latX - lat0) / hx, d = (latY - lat0) / hy;
-        const double determinant = a * d - b * c;
-        if (!std::isfinite(determinant) || determinant == 0.0) {
-            return false;
-        }
-        point.x += (d * eLon - b * eLat) / determinant;
-        point.y += (a * eLat - c * eLon) / determinant;
-        if (!std::isfinite(point.x) || !std::isfinite(point.y)) {
-            return false;
-        }
-    }
-    return false;
-}
-
 // Latitude and longitude over the field's edges, as far as the source transforms them.
 void lonLatSpans(const SourcePlacement& placement, const HeightField& field, Span& lon, Span& lat) {
     constexpr int kAlongEdge = 64;
@@ -100,7 +65,7 @@ void lonLatSpans(const SourcePlacement& placement, const HeightField& field, Spa
             double lo = 0, la = 0;
             if (placement.geographic) {
                 lo = point.x, la = point.y;
-            } else if (!placement.toLonLat(point.x, point.y, lo, la)) {
+            } else if (!placement.latLon.toLatLon(point.x, point.y, la, lo)) {
                 continue;
             }
             lon.take(lo);
@@ -144,7 +109,7 @@ std::string placeText(const SourcePlacement& placement, const SourcePoint& point
     }
     double lon = 0.0;
     double lat = 0.0;
-    if (placement.toLonLat && placement.toLonLat(point.x, point.y, lon, lat)) {
+    if (placement.latLon.toLatLon(point.x, point.y, lat, lon)) {
         text += " " + lonLat(lon, lat);
     }
     return text;
@@ -182,14 +147,15 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
     } else if (start.atLatLon) {
         const double lat = start.atLatLon->first, lon = start.atLatLon->second;
         const std::string name = kAtLatLonOption.name;
-        if (!placement.geographic && !placement.toLonLat) {
+        if (!placement.geographic && !placement.latLon.usable()) {
             return name +
                    ": the source has no coordinate system to place latitude and longitude "
                    "in; give " +
                    kAtOption.name + " X,Y instead";
         }
         SourcePoint point{lon, lat};
-        bool found = placement.geographic || sourcePointOf(placement, field, lon, lat, point);
+        bool found =
+            placement.geographic || placement.latLon.fromLatLon(lat, lon, point.x, point.y);
         if (found) {
             fieldPointAt(placement, field, point, x, z);
             const double slackX = 1e-6 * field.spacingEast, slackZ = 1e-6 * field.spacingSouth;

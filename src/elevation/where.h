@@ -6,7 +6,7 @@
 #include <string>
 
 #include "elevation_grid.h"
-#include "elevation_options.h"
+#include "view_settings.h"
 #include "walker.h"
 
 namespace raster {

@@ -23,36 +23,6 @@ namespace {
 struct SrsDeleter {
     void operator()(void* crs) const { OSRDestroySpatialReference(crs); }
 };
-struct TransformDeleter {
-    void operator()(void* transform) const { OCTDestroyCoordinateTransformation(transform); }
-};
-
-// Source coordinates to WGS 84 longitude and latitude, or nothing when GDAL has no way there.
-std::function<bool(double, double, double&, double&)> lonLatFrom(OGRSpatialReferenceH crs) {
-    const std::unique_ptr<void, SrsDeleter> wgs84(OSRNewSpatialReference(nullptr));
-    if (OSRSetWellKnownGeogCS(wgs84.get(), "WGS84") != OGRERR_NONE) {
-        return {};
-    }
-    OSRSetAxisMappingStrategy(wgs84.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    const std::unique_ptr<void, SrsDeleter> from(OSRClone(crs));
-    OSRSetAxisMappingStrategy(from.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    std::shared_ptr<void> transform(OCTNewCoordinateTransformation(from.get(), wgs84.get()),
-                                    TransformDeleter());
-    if (!transform) {
-        return {};
-    }
-    return [transform](double x, double y, double& lon, double& lat) {
-        double z = 0.0;
-        if (!OCTTransform(transform.get(), 1, &x, &y, &z) || !std::isfinite(x) ||
-            !std::isfinite(y)) {
-            return false;
-        }
-        lon = x;
-        lat = y;
-        return true;
-    };
-}
-
 SourcePlacement placeField(const ElevationSource& source, const FieldLayout& layout) {
     const SourceFacts& facts = source.facts();
     const auto& t = facts.transform;  // pixels, rows downwards, when placed nowhere
@@ -63,6 +33,7 @@ SourcePlacement placeField(const ElevationSource& source, const FieldLayout& lay
     placement.originY = t[3] + (layout.window.y + 0.5 * pixelsSouth) * t[5];
     placement.stepX = pixelsEast * t[1];
     placement.stepY = pixelsSouth * t[5];
+    placement.latLon = LatLon(facts.crsWkt);
     if (!facts.crsWkt.empty()) {
         const std::unique_ptr<void, SrsDeleter> crs(OSRNewSpatialReference(nullptr));
         char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes
@@ -70,7 +41,6 @@ SourcePlacement placeField(const ElevationSource& source, const FieldLayout& lay
             placement.geographic = OSRIsGeographic(crs.get()) != 0;
             const char* name = OSRGetName(crs.get());
             placement.crsName = name != nullptr ? printable(name) : "";
-            placement.toLonLat = lonLatFrom(crs.get());
         }
     }
     return placement;

@@ -10,6 +10,7 @@
 #include "elevation_source.h"
 #include "field_layout.h"
 #include "height_field.h"
+#include "lat_lon.h"
 #include "relief_colours.h"
 
 namespace raster {
@@ -22,8 +23,7 @@ struct SourcePlacement {
     double stepY = 1.0;  // and along +z (south): negative for a northing
     bool geographic = false;
     std::string crsName;  // "WGS 84", "WGS 84 / UTM zone 32N"; empty when the source has none
-    // Source coordinates to degrees of longitude and latitude; empty when GDAL cannot transform.
-    std::function<bool(double x, double y, double& lon, double& lat)> toLonLat;
+    LatLon latLon;        // to and from degrees; unusable when GDAL cannot transform
 };
 
 // What became of the source's missing samples.

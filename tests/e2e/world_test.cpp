@@ -54,10 +54,7 @@ ReferenceFrame renderedRaster(const std::string& path, int width, int height,
     options.terrain = path;
     options.width = width;
     options.height = height;
-    options.at = start.at;
-    options.atLatLon = start.atLatLon;
-    options.headingDegrees = start.headingDegrees;
-    options.pitchDegrees = start.pitchDegrees;
+    options.view.start = start;
     ReferenceFrame frame;
     try {
         std::vector<std::string> warnings;

@@ -8,10 +8,10 @@
 #include <regex>
 #include <utility>
 
-#include "elevation_option_cli.h"
 #include "option_checks.h"
 #include "option_values.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 
 namespace groundtool {
 
@@ -92,7 +92,8 @@ Command addExportCommand(CLI::App& app) {
                     "solid under 2 million triangles, 850,000 for glTF and 420,000 for OBJ, "
                     "near 30 and 50 MB)")
         ->transform(wholeNumber(kMinExportSamples, kMaxExportSamples));
-    raster::addElevationOption(*cli, raster::kExaggerationOption, options->exaggeration, false);
+    auto view = std::make_shared<raster::ViewSettings>();
+    raster::addViewOptions(*cli, *view, raster::ViewCommand::exportModel);
     cli->add_option("--width-mm", options->widthMm,
                     "STL and OBJ: the longer side in millimetres, heights scaled alike")
         ->check(positiveDecimal(kMaxWidthMm));
@@ -149,12 +150,12 @@ Command addExportCommand(CLI::App& app) {
         ->check(CLI::IsMember({"cut", "fill"}));
     cli->add_flag("--force", options->force, "replace existing files");
 
-    return Command{cli, [options, sources, cli]() {
+    return Command{cli, [options, view, sources, cli]() {
                        OpenedWorld opened = openWorld(*sources);
                        options->source = opened.raster ? opened.raster->shown() : sources->front();
-                       if (opened.raster) {
-                           refuseMisplaced(*cli, true, {"--height-scale"});
-                       }
+                       refuseMisplaced(*cli, raster::ViewCommand::exportModel,
+                                       opened.raster != nullptr);
+                       options->exaggeration = view->exaggeration;
                        runExport(*options, std::move(opened), std::cout, std::cerr);
                        return kExitSuccess;
                    }};

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "command.h"
-#include "elevation_options.h"
+#include "view_settings.h"
 #include "open_world.h"
 #include "terrain.h"
 

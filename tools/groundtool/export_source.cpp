@@ -1,7 +1,5 @@
 #include "export_source.h"
 
-#include <ogr_srs_api.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -11,6 +9,7 @@
 
 #include "elevation_grid.h"
 #include "export_texture.h"
+#include "lat_lon.h"
 #include "option_values.h"
 #include "printable.h"
 #include "tool_error.h"
@@ -58,55 +57,29 @@ std::string coordinate(double value) {
     return text.str();
 }
 
-struct OsrDeleter {
-    void operator()(void* crs) const { OSRDestroySpatialReference(crs); }
-};
-struct TransformDeleter {
-    void operator()(void* transform) const { OCTDestroyCoordinateTransformation(transform); }
-};
-
 // The source-coordinate box around the edges of a latitude and longitude box; false when the
 // source has no coordinate system GDAL can reach from WGS 84.
 bool boxFromLatLon(const raster::SourceFacts& facts, double south, double west, double north,
                    double east, std::array<double, 4>& box) {
-    if (facts.crsWkt.empty()) {
-        return false;
-    }
-    const std::unique_ptr<void, OsrDeleter> wgs84(OSRNewSpatialReference(nullptr));
-    const std::unique_ptr<void, OsrDeleter> target(OSRNewSpatialReference(nullptr));
-    char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes
-    if (OSRSetWellKnownGeogCS(wgs84.get(), "WGS84") != OGRERR_NONE ||
-        OSRImportFromWkt(target.get(), &wkt) != OGRERR_NONE) {
-        return false;
-    }
-    OSRSetAxisMappingStrategy(wgs84.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    OSRSetAxisMappingStrategy(target.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    const std::unique_ptr<void, TransformDeleter> transform(
-        OCTNewCoordinateTransformation(wgs84.get(), target.get()));
-    if (!transform) {
-        return false;
-    }
-    // Edges curve in a projection: points along all four bound the box, not the corners alone.
-    constexpr int kSteps = 20;
-    std::vector<double> xs, ys;
-    for (int k = 0; k <= kSteps; ++k) {
-        const double along = static_cast<double>(k) / kSteps;
-        const double lon = west + (east - west) * along;
-        const double lat = south + (north - south) * along;
-        xs.insert(xs.end(), {lon, lon, west, east});
-        ys.insert(ys.end(), {south, north, lat, lat});
-    }
-    std::vector<int> fine(xs.size());
-    if (!OCTTransformEx(transform.get(), static_cast<int>(xs.size()), xs.data(), ys.data(), nullptr,
-                        fine.data())) {
+    const raster::LatLon latLon(facts.crsWkt);
+    if (!latLon.usable()) {
         return false;
     }
     box = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
            -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-        if (fine[i] && std::isfinite(xs[i]) && std::isfinite(ys[i])) {
-            box = {std::min(box[0], xs[i]), std::min(box[1], ys[i]), std::max(box[2], xs[i]),
-                   std::max(box[3], ys[i])};
+    // Edges curve in a projection: points along all four bound the box, not the corners alone.
+    constexpr int kSteps = 20;
+    for (int k = 0; k <= kSteps; ++k) {
+        const double along = static_cast<double>(k) / kSteps;
+        const double lon = west + (east - west) * along;
+        const double lat = south + (north - south) * along;
+        const double edges[4][2] = {{south, lon}, {north, lon}, {lat, west}, {lat, east}};
+        for (const auto& edge : edges) {
+            double x = 0.0, y = 0.0;
+            if (latLon.fromLatLon(edge[0], edge[1], x, y)) {
+                box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x),
+                       std::max(box[3], y)};
+            }
         }
     }
     return box[0] <= box[2] && box[1] <= box[3];

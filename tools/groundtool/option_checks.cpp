@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "elevation_options.h"
 #include "option_values.h"
 #include "terrain_file.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 
 namespace groundtool {
 
@@ -74,14 +74,11 @@ void addTextureNumberOption(CLI::App& command, int& textureNumber) {
         ->capture_default_str();
 }
 
-void refuseMisplaced(const CLI::App& command, bool givenForRaster,
-                     std::initializer_list<const char*> misplaced) {
-    for (const char* name : misplaced) {
-        if (command.count(name) > 0) {
-            throw ToolError(raster::misplacedOption(name, givenForRaster) + " (see groundtool " +
-                                command.get_name() + " --help)",
-                            kExitUsage);
-        }
+void refuseMisplaced(const CLI::App& command, raster::ViewCommand which, bool raster) {
+    if (const std::string problem = raster::misplacedOption(command, which, raster);
+        !problem.empty()) {
+        throw ToolError(problem + " (see groundtool " + command.get_name() + " --help)",
+                        kExitUsage);
     }
 }
 

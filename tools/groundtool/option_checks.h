@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "view_settings.h"
+
 namespace groundtool {
 
 // Plain decimal integers only: CLI11's conversion reads "010" as octal, "0x10" as hexadecimal and
@@ -23,8 +25,7 @@ void addTextureNumberOption(CLI::App& command, int& textureNumber);
 void addOutFolderOption(CLI::App& command, std::string& folder);
 
 // Each kind of world has its own options, which the other kind would silently ignore: throws a
-// usage ToolError naming the first of misplaced given on command.
-void refuseMisplaced(const CLI::App& command, bool givenForRaster,
-                     std::initializer_list<const char*> misplaced);
+// usage ToolError naming the first option given on command that it doesn't take for this kind.
+void refuseMisplaced(const CLI::App& command, raster::ViewCommand which, bool raster);
 
 }  // namespace groundtool

@@ -5,20 +5,17 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <ostream>
-#include <thread>
 #include <utility>
 
 #include "app.h"
 #include "camera.h"
 #include "command.h"
-#include "elevation_option_cli.h"
-#include "elevation_world.h"
+#include "elevation_scene.h"
 #include "file_output.h"
 #include "headless_gl.h"
 #include "image_files.h"
@@ -28,9 +25,8 @@
 #include "printable.h"
 #include "terrain.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 #include "viewer_load.h"
-#include "walker.h"
-#include "where.h"
 #include "world.h"
 
 namespace groundtool {
@@ -52,9 +48,6 @@ std::string defaultRenderOutput(const std::string& terrainPath) {
 
 namespace {
 
-// How often a picture of streamed ground looks for chunks that have arrived.
-constexpr std::chrono::milliseconds kStreamPoll{5};
-
 // The picture drawn so far, as RGB rows top to bottom.
 std::vector<std::uint8_t> readPicture(int width, int height) {
     glFinish();
@@ -70,45 +63,29 @@ std::vector<std::uint8_t> readPicture(int width, int height) {
     return topDown;
 }
 
-// The viewer's first frame of an elevation raster: the same world, walker and frame code.
+// The viewer's first frame of an elevation raster: the same scene, frame and detail.
 std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
                                                std::unique_ptr<raster::ElevationSource> source) {
-    raster::ElevationWorld world = raster::loadElevationWorld(*source, options.exaggeration);
-    if (!world.stream) {
-        source.reset();  // the reader ends: everything is read
-    }
-    Walker walker(world.grid.field);
-    if (options.eyeHeight > 0.0) {
-        walker.setEyeHeight(options.eyeHeight);
-    }
-    const raster::ViewStart start{options.at, options.atLatLon, options.headingDegrees,
-                                  options.pitchDegrees};
-    if (const std::string problem = raster::placeWalker(walker, world.grid.placement, start);
-        !problem.empty()) {
-        throw ToolError(problem + " (see groundtool render --help)", kExitUsage);
+    std::optional<ElevationScene> scene;
+    try {
+        scene.emplace(std::move(source), options.view);
+    } catch (const StartRefused& refused) {
+        throw ToolError(std::string(refused.what()) + " (see groundtool render --help)",
+                        kExitUsage);
     }
     HeadlessGL gl(options.width, options.height, true);
     if (!gl.ok()) {
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +
                         ")");
     }
-    const std::unique_ptr<DrawnGround> ground = raster::groundOf(world);
-    ElevationFrameOptions frame;
-    frame.width = options.width;
-    frame.height = options.height;
-    frame.detail = options.detail;
-    frame.fog = options.fog;
-    // Streamed ground is drawn again until every chunk the picture wants has arrived (or been
-    // refused: a chunk that cannot be read or kept is not waited for).
-    drawElevationFrame(*ground, walker, frame);
-    while (!ground->settled()) {
-        std::this_thread::sleep_for(kStreamPoll);
-        drawElevationFrame(*ground, walker, frame);
-    }
+    scene->makeGround();
+    scene->drawPicture(options.width, options.height);
     if (glGetError() != GL_NO_ERROR) {
         throw ToolError("cannot render " + options.terrain + ": OpenGL refused to draw it");
     }
-    return readPicture(options.width, options.height);
+    std::vector<std::uint8_t> picture = readPicture(options.width, options.height);
+    scene.reset();  // its ground goes while the context is still current
+    return picture;
 }
 
 }  // namespace
@@ -169,7 +146,8 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options, OpenedWorld 
 
     // The first frame draws with OpenGL's default fog; from the second on, each frame uses the
     // fog the one before set. Keep the second, what the viewer shows from then on.
-    const Camera camera = app::cameraAt(options.eyeX, options.eyeZ, options.headingDegrees);
+    const Camera camera =
+        app::cameraAt(options.eyeX, options.eyeZ, options.view.start.headingDegrees);
     for (int frame = 0; frame < 2; ++frame) {
         app::drawFrame(camera, terrain, options.heightScale);
         const std::vector<LoadMessage> errors = frameErrorCheck();
@@ -207,8 +185,8 @@ void runRender(const RenderOptions& options, OpenedWorld opened, std::ostream& o
         return;
     }
     out << "wrote " << output << " (" << options.width << " x " << options.height << ", eye at x "
-        << options.eyeX << " z " << options.eyeZ << ", heading " << options.headingDegrees
-        << " degrees)\n";
+        << options.eyeX << " z " << options.eyeZ << ", heading "
+        << options.view.start.headingDegrees << " degrees)\n";
 }
 
 Command addRenderCommand(CLI::App& app) {
@@ -250,34 +228,22 @@ Command addRenderCommand(CLI::App& app) {
                 return parseEye(text) ? "" : "expected X,Z, two numbers such as 0,-5";
             },
             "X,Z"));
-    raster::addElevationOption(*command, raster::kHeadingOption, options->headingDegrees, false);
     command
         ->add_option("--height-scale", options->heightScale,
                      "world units for height 127, as groundview --height-scale")
         ->check(kHeightScale)
         ->capture_default_str();
-    raster::addElevationOption(*command, raster::kExaggerationOption, options->exaggeration, true);
-    raster::addElevationOption(*command, raster::kEyeHeightOption, options->eyeHeight, true);
-    raster::addElevationOption(*command, raster::kDetailOption, options->detail, true);
-    raster::addElevationOption(*command, raster::kFogOption, options->fog, true);
-    CLI::Option* at = raster::addElevationOption(*command, raster::kAtOption, options->at, true);
-    raster::addElevationOption(*command, raster::kAtLatLonOption, options->atLatLon, true)
-        ->excludes(at);
-    raster::addElevationOption(*command, raster::kPitchOption, options->pitchDegrees, true);
+    raster::addViewOptions(*command, options->view, raster::ViewCommand::render);
     command->add_flag("--force", options->force, "replace an existing PNG");
     return {command, [options, files, command] {
-                OpenedWorld opened = openWorld(*files);
                 if (options->output.empty()) {
                     options->output = defaultRenderOutput(files->front());
                 }
+                // Made before any input is read, and removed again if nothing lands in it.
+                const OutputFolder folder(world::folderOf(options->output));
+                OpenedWorld opened = openWorld(*files);
                 options->terrain = opened.raster ? opened.raster->shown() : files->front();
-                if (opened.raster) {
-                    refuseMisplaced(*command, true, {"--eye", "--height-scale"});
-                } else {
-                    refuseMisplaced(*command, false,
-                                    {"--at", "--at-latlon", "--pitch", "--exaggeration",
-                                     "--eye-height", "--detail", "--fog"});
-                }
+                refuseMisplaced(*command, raster::ViewCommand::render, opened.raster != nullptr);
                 runRender(*options, std::move(opened), std::cout, std::cerr);
                 return kExitSuccess;
             }};

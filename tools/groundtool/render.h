@@ -1,18 +1,16 @@
 #pragma once
-// groundtool render: the picture the viewer shows of a ".3dt", drawn by the viewer's own frame
-// code in a headless OpenGL context and saved as PNG.
+// groundtool render: the picture the viewer shows of a ".3dt" or of elevation rasters, drawn by
+// the viewer's own frame code in a headless OpenGL context and saved as PNG.
 
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "elevation_frame.h"
-#include "elevation_options.h"
 #include "open_world.h"
 #include "terrain.h"
+#include "view_settings.h"
 
 namespace groundtool {
 
@@ -21,26 +19,15 @@ struct RenderOptions {
     std::string output;  // empty: the terrain file's name with ".png", in the working folder
     int width = 1024;    // the viewer's viewport is the whole window
     int height = 768;
-    double eyeX = 0.0;  // the start camera's place
-    double eyeZ = 0.0;
-    // Degrees from the start heading (looking along -z); positive turns right, as the 'd' key
-    // does, so 90 looks along +x.
-    double headingDegrees = 0.0;
-    float heightScale = scene::kDefaultHeightScale;  // as groundview --height-scale
     bool depthBuffer = false;  // the viewer's window has none; a test may match one that has
     bool force = false;
-
-    // An elevation raster as the viewer walks over it (the file is no ".3dt"): these replace the
-    // classic camera and height scale.
-    double exaggeration = raster::kExaggerationOption.defaultValue;
-    double eyeHeight = raster::kEyeHeightOption.defaultValue;  // 0: the viewer's default
-    DetailChoice detail;
-    FogChoice fog;
-    // Where the eye stands, in the source's coordinates or in degrees of latitude and
-    // longitude; the viewer's start when neither is given. A place outside the data is refused.
-    std::optional<std::pair<double, double>> at;
-    std::optional<std::pair<double, double>> atLatLon;
-    double pitchDegrees = raster::kPitchOption.defaultValue;
+    // How the world is seen: for a .3dt only the heading, degrees from the start heading (looking
+    // along -z), positive turning right as the 'd' key does, so 90 looks along +x.
+    raster::ViewSettings view;
+    // A .3dt's start camera's place and height scale, as groundview --height-scale.
+    double eyeX = 0.0;
+    double eyeZ = 0.0;
+    float heightScale = scene::kDefaultHeightScale;
 };
 
 constexpr int kMaxRenderSide = 4096;

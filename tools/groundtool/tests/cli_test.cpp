@@ -145,8 +145,9 @@ TEST(Cli, UnwritableOutputFailsNamingTheFileAndLeavesNothing) {
         {{"import", "absent.png", "--out", "empty"}, "cannot read absent.png: No such file"},
         {{"export", "absent.3dt", "--out", "new/hill.stl"}, "absent.3dt: No such file"},
         {{"import", "plain", "--out", "."}, "cannot read plain: not a raster GDAL reads"},
-        {{"render", "world/ground.3dt", "--out", "missing/view.png"},
-         "cannot write missing/view.png: No such file or directory"},
+        {{"render", "world/ground.3dt", "--out", "missing/deeper/view.png"},
+         "cannot make the folder missing/deeper: No such file or directory"},
+        {{"render", "absent.3dt", "--out", "new/view.png"}, "cannot read absent.3dt: No such"},
         {{"render", "absent.3dt"}, "cannot read absent.3dt: No such file or directory"},
         {{"generate", "--out", "world"}, "world/ground.3dt already exists; use --force"},
         {{"export", "world/ground.3dt", "--out", std::string(252, 'n') + ".stl"},
@@ -270,6 +271,9 @@ TEST(Cli, CommandsWorkTogether) {
     EXPECT_EQ(Bytes(png.begin(), png.begin() + 8),
               (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
     EXPECT_EQ(run({"render", "world/ground.3dt"}).status, 1);  // would replace ground.png
+    // A missing --out folder is made, as for every command that writes.
+    EXPECT_EQ(run({"render", "world/ground.3dt", "--out", "views/ground.png"}).status, 0);
+    EXPECT_TRUE(fileExists(folder.file("views/ground.png")));
 
     // A terrain imported without a texture names one it does not write: info says so and fails.
     writeFile(folder.file("heights.pgm"),

@@ -546,8 +546,8 @@ TEST(ElevationGrid, ReadsMetresWithEverySampleNorthUpWhereItsPlacementSays) {
             EXPECT_NEAR(field.at(column, row), ramp(0, 0) + 3 * pixelX - 2 * pixelY, 1.0);
             double lon = 0;
             double lat = 0;
-            ASSERT_EQ(static_cast<bool>(at.toLonLat), t != nullptr);
-            EXPECT_TRUE(!t || (at.toLonLat(x, y, lon, lat) && std::abs(lon - x) < 1e-9));
+            ASSERT_EQ(at.latLon.usable(), t != nullptr);
+            EXPECT_TRUE(!t || (at.latLon.toLatLon(x, y, lat, lon) && std::abs(lon - x) < 1e-9));
         }
         EXPECT_GT(*std::min_element(field.heights.begin(), field.heights.end()), 500.0f);
         const GroundImage image = raster::reliefImage(field, 64);

@@ -120,7 +120,7 @@ Picture Render::render(const std::string& eye, double heading,
         options.eyeX = position->x;
         options.eyeZ = position->z;
     }
-    options.headingDegrees = heading;
+    options.view.start.headingDegrees = heading;
     options.force = true;
     std::ostringstream out;
     std::ostringstream warnings;
@@ -272,8 +272,8 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         options.terrain = folder.file(c.file);
         options.width = kWidth;
         options.height = kHeight;
-        options.headingDegrees = c.heading;
-        options.at = c.at;
+        options.view.start.headingDegrees = c.heading;
+        options.view.start.at = c.at;
         std::vector<std::string> warnings;
         const std::vector<std::uint8_t> rgb = groundtool::renderFrame(options, warnings);
         const int middle = groundTop(rgb, kWidth / 2);
@@ -392,14 +392,14 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
     };
 
     RenderOptions inMetres;
-    inMetres.at = std::pair{500915.0, 5099100.0};
-    inMetres.headingDegrees = 135;
+    inMetres.view.start.at = std::pair{500915.0, 5099100.0};
+    inMetres.view.start.headingDegrees = 135;
     const raster::ElevationWorld world = raster::loadElevationWorld(folder.file("hills.tif"), 1);
     double lon = 0, lat = 0;
-    ASSERT_TRUE(world.grid.placement.toLonLat(500915.0, 5099100.0, lon, lat));
+    ASSERT_TRUE(world.grid.placement.latLon.toLatLon(500915.0, 5099100.0, lat, lon));
     RenderOptions inDegrees = inMetres;
-    inDegrees.at.reset();
-    inDegrees.atLatLon = std::pair{lat, lon};
+    inDegrees.view.start.at.reset();
+    inDegrees.view.start.atLatLon = std::pair{lat, lon};
     EXPECT_EQ(render(inMetres), render(inDegrees));
 
     const struct {
@@ -408,7 +408,7 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
     } kPitches[] = {{-80, 0, 0}, {-10, 0.2, 0.7}, {80, 1, 1}};
     for (const auto& pitched : kPitches) {
         RenderOptions options = inMetres;
-        options.pitchDegrees = pitched.pitch;
+        options.view.start.pitchDegrees = pitched.pitch;
         const double share = skyShare(render(options));
         EXPECT_GE(share, pitched.lowestSky) << pitched.pitch;
         EXPECT_LE(share, pitched.highestSky) << pitched.pitch;
@@ -430,8 +430,8 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
     };
     for (const auto& outside : kOutside) {
         RenderOptions options;
-        options.at = outside.at;
-        options.atLatLon = outside.atLatLon;
+        options.view.start.at = outside.at;
+        options.view.start.atLatLon = outside.atLatLon;
         try {
             render(options);
             ADD_FAILURE() << outside.message << ": rendered";

@@ -1,7 +1,24 @@
-#include "elevation_options.h"
+#include "view_settings.h"
 
 #include "decimal_text.h"
 #include "option_values.h"
+
+bool parseFogChoice(const std::string& text, FogChoice& choice) {
+    if (text == "auto") {
+        choice = {FogChoice::Mode::Automatic, 0};
+        return true;
+    }
+    if (text == "off") {
+        choice = {FogChoice::Mode::Off, 0};
+        return true;
+    }
+    double density = 0.0;
+    if (!app::parseDecimal(text, density) || density < 0) {
+        return false;
+    }
+    choice = {FogChoice::Mode::Density, density};
+    return true;
+}
 
 namespace raster {
 
@@ -90,8 +107,35 @@ void readOption(const ElevationOption& /*option*/, const std::string& text,
     pair = app::parseDecimalPair(text);
 }
 
-std::string misplacedOption(const std::string& name, bool givenForRaster) {
-    return name + " is for " + (givenForRaster ? ".3dt worlds" : "elevation rasters");
+namespace {
+
+bool takenFor(Worlds worlds, bool raster) {
+    return worlds == Worlds::both || worlds == (raster ? Worlds::rasters : Worlds::classic);
+}
+
+}  // namespace
+
+std::string misplacedOption(ViewCommand command, bool raster,
+                            const std::function<bool(const char* name)>& given) {
+    const auto refusal = [&](const char* name, Worlds worlds) -> std::string {
+        if (worlds == Worlds::none || takenFor(worlds, raster) || !given(name)) {
+            return "";
+        }
+        return std::string(name) + " is for " + (raster ? ".3dt worlds" : "elevation rasters");
+    };
+    for (const ElevationOption* option : kViewOptions) {
+        if (std::string problem = refusal(option->name, option->takes.in(command));
+            !problem.empty()) {
+            return problem;
+        }
+    }
+    for (const WorldOption& option : kClassicWorldOptions) {
+        if (std::string problem = refusal(option.name, option.takes.in(command));
+            !problem.empty()) {
+            return problem;
+        }
+    }
+    return "";
 }
 
 }  // namespace raster

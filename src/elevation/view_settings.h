@@ -1,18 +1,58 @@
 #pragma once
-// The options that set how an elevation raster is seen, described once for every command line
-// that takes them (groundview, groundtool render and export): name, value, bounds, default and
-// help, with the one rule and message for each. Each command line registers them with its own
-// parser (elevation_option_cli.h for CLI11); nothing here needs one.
+// How an elevation world is seen, described once for every command line that takes it (groundview,
+// groundtool render and export): the settings themselves, and for each option its name, value,
+// bounds, default, help and the kinds of world each command takes it for, with the one rule and
+// message for each. Each command line registers them with its own parser (view_settings_cli.h
+// for CLI11); nothing here needs one, nor OpenGL, nor the reader.
 
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "elevation_frame.h"
-#include "elevation_world.h"
+#include "walker.h"
+
+struct FogChoice {
+    enum class Mode { Automatic, Density, Off };
+    Mode mode = Mode::Automatic;
+    double densityPerMetre = 0;  // for Density
+};
+
+// "auto", "off" or a finite density per metre, 0 or more; false for anything else.
+bool parseFogChoice(const std::string& text, FogChoice& choice);
+
+// The finest typical pixel error automatic detail goes down to.
+constexpr double kFinestDetailPixels = 1.0;
+
+// The pixel error the ground's levels may show: raised as a frame's triangles need, or fixed.
+struct DetailChoice {
+    bool automatic = true;
+    double pixels = kFinestDetailPixels;  // fixed: typical on-screen error; 0 full detail
+};
 
 namespace raster {
+
+// The exaggerations taken, bounds included. 1/1000 still turns millimetre heights into metres;
+// far smaller ones flatten the ground to nothing and push heights into a float's underflow, from
+// which no readout recovers the true metres.
+constexpr double kMinExaggeration = 0.001;
+constexpr double kMaxExaggeration = 100.0;
+
+// The command lines that share these options.
+enum class ViewCommand { viewer, render, exportModel };
+
+// The kinds of world a command takes an option for.
+enum class Worlds : unsigned char { none, rasters, classic, both };
+
+struct WorldsTaking {
+    Worlds viewer, render, exportModel;
+    Worlds in(ViewCommand command) const {
+        return command == ViewCommand::viewer   ? viewer
+               : command == ViewCommand::render ? render
+                                                : exportModel;
+    }
+};
 
 enum class OptionValue {
     number,        // a plain decimal within the bounds
@@ -33,18 +73,23 @@ struct ElevationOption {
     double defaultValue;      // what a command holds when the option is not given
     const char* help;         // what it does, without bounds or default
     const char* defaultHelp;  // the default in words; null: defaultValue as a number
+    WorldsTaking takes;
 };
 
-inline constexpr ElevationOption kExaggerationOption{"--exaggeration",
-                                                     "X",
-                                                     OptionValue::number,
-                                                     kMinExaggeration,
-                                                     true,
-                                                     kMaxExaggeration,
-                                                     true,
-                                                     1.0,
-                                                     "heights times X",
-                                                     nullptr};
+constexpr WorldsTaking kRastersToView{Worlds::rasters, Worlds::rasters, Worlds::none};
+
+inline constexpr ElevationOption kExaggerationOption{
+    "--exaggeration",
+    "X",
+    OptionValue::number,
+    kMinExaggeration,
+    true,
+    kMaxExaggeration,
+    true,
+    1.0,
+    "heights times X",
+    nullptr,
+    WorldsTaking{Worlds::rasters, Worlds::rasters, Worlds::both}};
 // 0 stands for the walker's own eye height; a height given must be above the ground.
 inline constexpr ElevationOption kEyeHeightOption{"--eye-height",
                                                   "METRES",
@@ -55,7 +100,8 @@ inline constexpr ElevationOption kEyeHeightOption{"--eye-height",
                                                   true,
                                                   0.0,
                                                   "the eye's height above the ground in metres",
-                                                  "2% of the world's longer side"};
+                                                  "2% of the world's longer side",
+                                                  kRastersToView};
 inline constexpr ElevationOption kDetailOption{
     "--detail",
     "PIXELS|auto",
@@ -68,7 +114,8 @@ inline constexpr ElevationOption kDetailOption{
     "the typical error the level of detail may show, in pixels (no sample strays more than three "
     "times that); 0 draws every sample, auto raises it from 1 as far as keeps each frame within "
     "its triangle budget",
-    "auto"};
+    "auto",
+    kRastersToView};
 inline constexpr ElevationOption kFogOption{
     "--fog",
     "DENSITY|off",
@@ -79,7 +126,8 @@ inline constexpr ElevationOption kFogOption{
     false,
     0.0,
     "fog density per metre, or off",
-    "the far edge keeps a quarter of its colour from the start"};
+    "the far edge keeps a quarter of its colour from the start",
+    kRastersToView};
 inline constexpr ElevationOption kAtOption{
     "--at",
     "X,Y",
@@ -91,7 +139,8 @@ inline constexpr ElevationOption kAtOption{
     0.0,
     "where the eye stands, X,Y in the source's coordinates: longitude,latitude or "
     "easting,northing",
-    "the viewer's start"};
+    "the viewer's start",
+    kRastersToView};
 inline constexpr ElevationOption kAtLatLonOption{
     "--at-latlon",
     "LAT,LON",
@@ -102,7 +151,8 @@ inline constexpr ElevationOption kAtLatLonOption{
     false,
     0.0,
     "where the eye stands, in degrees of latitude and longitude (instead of --at)",
-    "the viewer's start"};
+    "the viewer's start",
+    kRastersToView};
 inline constexpr ElevationOption kHeadingOption{
     "--heading",
     "DEGREES",
@@ -112,9 +162,10 @@ inline constexpr ElevationOption kHeadingOption{
     HUGE_VAL,
     false,
     0.0,
-    "degrees turned right from the start heading, as the 'd' key turns (a .3dt starts looking "
-    "along -z, a raster north), so 90 looks along +x or east",
-    nullptr};
+    "degrees turned right from the start heading, as the 'd' key turns: a raster starts looking "
+    "north, so 90 looks east (a .3dt, where taken, starts looking along -z)",
+    nullptr,
+    WorldsTaking{Worlds::rasters, Worlds::both, Worlds::none}};
 inline constexpr ElevationOption kPitchOption{
     "--pitch",
     "DEGREES",
@@ -125,7 +176,8 @@ inline constexpr ElevationOption kPitchOption{
     true,
     Walker::kStartPitchDegrees,
     "degrees the view looks above level, below it when negative, as the 'q' key raises it",
-    nullptr};
+    nullptr,
+    kRastersToView};
 
 // Where the view starts, as the options above give it.
 struct ViewStart {
@@ -149,8 +201,34 @@ void readOption(const ElevationOption& option, const std::string& text, DetailCh
 void readOption(const ElevationOption& option, const std::string& text,
                 std::optional<std::pair<double, double>>& pair);
 
-// An option given for the other kind of world: "--fog is for elevation rasters",
-// "--height-scale is for .3dt worlds".
-std::string misplacedOption(const std::string& name, bool givenForRaster);
+// Everything the view options set, as one command line gave them.
+struct ViewSettings {
+    double exaggeration = kExaggerationOption.defaultValue;
+    double eyeHeight = kEyeHeightOption.defaultValue;  // 0: the walker's own
+    DetailChoice detail;
+    FogChoice fog;
+    ViewStart start;
+};
+
+// The view options, in the order help lists them.
+inline constexpr const ElevationOption* kViewOptions[] = {
+    &kExaggerationOption, &kEyeHeightOption, &kDetailOption,  &kFogOption,
+    &kAtOption,           &kAtLatLonOption,  &kHeadingOption, &kPitchOption};
+
+// Options of one kind of world that set no view, registered by their own commands, under the
+// same rule.
+struct WorldOption {
+    const char* name;
+    WorldsTaking takes;
+};
+inline constexpr WorldOption kClassicWorldOptions[] = {
+    {"--height-scale", {Worlds::classic, Worlds::classic, Worlds::classic}},
+    {"--eye", {Worlds::none, Worlds::classic, Worlds::none}},
+};
+
+// The one refusal of an option given for a kind of world its command doesn't take it for: "--fog
+// is for elevation rasters", "--height-scale is for .3dt worlds"; "" when given names none.
+std::string misplacedOption(ViewCommand command, bool raster,
+                            const std::function<bool(const char* name)>& given);
 
 }  // namespace raster
