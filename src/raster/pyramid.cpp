@@ -281,7 +281,11 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const std::string blockX = "BLOCKXSIZE=" + tile;
     const std::string blockY = "BLOCKYSIZE=" + tile;
     // Uncompressed: compressing Float32 heights costs more time than the disk saves.
-    const char* options[] = {"TILED=YES", blockX.c_str(), blockY.c_str(), "BIGTIFF=YES", nullptr};
+    // Appending to the empty unnamed file spares it GDAL's clean-up of an older file of its name,
+    // which probes that name with every driver: one of them opens /proc/self/fd/1 beside it and
+    // blocks reading whatever pipe standard output is.
+    const char* options[] = {"TILED=YES",   blockX.c_str(),          blockY.c_str(),
+                             "BIGTIFF=YES", "APPEND_SUBDATASET=YES", nullptr};
     const auto failed = [&out](const std::string& why) {
         return RasterError("cannot write " + printable(out) + ": " + why);
     };

@@ -14,9 +14,11 @@
 #include <sstream>
 #include <tuple>
 
+#include "elevation_scene.h"
 #include "elevation_world.h"
 #include "generate.h"
 #include "headless_gl.h"
+#include "open_world.h"
 #include "pick.h"
 #include "test_files.h"
 #include "tool_error.h"
@@ -482,4 +484,92 @@ TEST(RenderRaster, APickAtASampleReadsWhatGdalReads) {
         }
     }
     EXPECT_GT(checked, 20);
+}
+
+namespace {
+
+// The numbers a command prints on standard output.
+std::vector<double> numbersFrom(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> output(popen(command.c_str(), "r"), pclose);
+    std::vector<double> numbers;
+    double number = 0;
+    while (output && std::fscanf(output.get(), "%lf", &number) == 1) {
+        numbers.push_back(number);
+    }
+    return numbers;
+}
+
+}  // namespace
+
+// The scene's height at a source pixel's centre is the pixel's own value, as gdallocationinfo
+// reads it, and its latitude and longitude are gdaltransform's, whether the ground is held whole
+// or streamed; degrees go back to the same place. A plane's heights make a rotated raster's
+// warped samples exact too.
+TEST(RenderRaster, HeightAtAndLatLonAnswerAsGdalWholeOrStreamed) {
+    TemporaryFolder folder;
+    const double third = 1.0 / 3;
+    const struct {
+        const char* name;
+        Raster raster;
+    } kTiles[] = {
+        {"geographic.tif",
+         {"GTiff", 120, 90, GDT_Float32, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0}},
+        {"utm.tif", {"GTiff", 110, 130, GDT_Float32, {500000, 10, 0, 5100000, 0, -10}, 32632, 0}},
+        {"rotated.tif",
+         {"GTiff",
+          100,
+          100,
+          GDT_Float32,
+          {500000, 8, 6 * third, 5100000, 6 * third, -8},
+          32632,
+          0}},
+    };
+    const auto plane = [](int x, int y) { return 700.0 + 2.5 * x - 1.25 * y; };
+    ::setenv("XDG_CACHE_HOME", folder.file("cache").c_str(), 1);
+    for (const bool streamed : {false, true}) {
+        if (streamed) {
+            ::setenv("GROUNDVIEW_STREAM_ABOVE", "64", 1);
+        }
+        for (const auto& tile : kTiles) {
+            SCOPED_TRACE(std::string(tile.name) + (streamed ? " streamed" : " whole"));
+            const std::string path = folder.file(tile.name);
+            writeRaster(path, tile.raster, plane);
+            ElevationScene scene(openWorld(path).raster, raster::ViewSettings{});
+            ASSERT_EQ(scene.world().stream.has_value(), streamed);
+            const std::vector<double>& t = tile.raster.placement;
+            int checked = 0;
+            for (int row = 7; row < tile.raster.height - 7; row += 17) {
+                for (int column = 5; column < tile.raster.width - 7; column += 19) {
+                    const double px = column + 0.5, py = row + 0.5;
+                    const double x = t[0] + px * t[1] + py * t[2];
+                    const double y = t[3] + px * t[4] + py * t[5];
+                    const std::string at = std::to_string(x) + " " + std::to_string(y);
+                    const std::vector<double> gdal =
+                        numbersFrom("gdallocationinfo -valonly -geoloc '" + path + "' " + at);
+                    ASSERT_EQ(gdal.size(), 1u) << at;
+                    const std::optional<double> height = scene.heightAt(x, y);
+                    ASSERT_TRUE(height.has_value()) << at;
+                    EXPECT_NEAR(*height, gdal[0], t[2] == 0 ? 1e-9 : 0.01) << at;
+
+                    const std::vector<double> degrees =
+                        numbersFrom("echo " + at + " | gdaltransform -s_srs EPSG:" +
+                                    std::to_string(tile.raster.epsg) + " -t_srs EPSG:4326");
+                    ASSERT_GE(degrees.size(), 2u) << at;
+                    double lat = 0, lon = 0, backX = 0, backY = 0;
+                    ASSERT_TRUE(scene.toLatLon(x, y, lat, lon)) << at;
+                    EXPECT_NEAR(lon, degrees[0], 1e-6) << at;  // as gdaltransform prints it
+                    EXPECT_NEAR(lat, degrees[1], 1e-6) << at;
+                    ASSERT_TRUE(scene.fromLatLon(lat, lon, backX, backY)) << at;
+                    EXPECT_NEAR(backX, x, 1e-6) << at;
+                    EXPECT_NEAR(backY, y, 1e-6) << at;
+                    ++checked;
+                }
+            }
+            EXPECT_GT(checked, 10);
+            // Beyond the data there is no height.
+            EXPECT_FALSE(scene.heightAt(t[0] - 50 * t[1], t[3]).has_value());
+        }
+    }
+    ::unsetenv("GROUNDVIEW_STREAM_ABOVE");
+    ::unsetenv("XDG_CACHE_HOME");
 }
