@@ -16,9 +16,6 @@
 
 namespace raster {
 
-// The texture's longer side: mipmapped, distant ground does not shimmer, and OpenGL's own
-// maximum lowers it where that is smaller.
-constexpr int kReliefTextureSide = 4096;
 // The exaggerations taken, bounds included. 1/1000 still turns millimetre heights into metres;
 // far smaller ones flatten the ground to nothing and push heights into a float's underflow, from
 // which no readout recovers the true metres.

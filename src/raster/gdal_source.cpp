@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "angles.h"
 #include "decimal_text.h"
 #include "no_data.h"
 #include "printable.h"
@@ -26,7 +27,6 @@ namespace raster {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kPoleDegrees = 90.0;
 constexpr double kGlobeDegrees = 360.0;
 // Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
@@ -127,7 +127,7 @@ Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
                 "no coordinate system: " + cells(east, north) + " units, heights in the same unit"};
     }
     if (OSRIsGeographic(crs)) {
-        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * 180.0 / kPi;
+        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * kDegreesPerRadian;
         checkGeographic(transform, GDALGetRasterXSize(raster), GDALGetRasterYSize(raster),
                         degreesPerUnit, shown);
         const double latitude = transform[3] + transform[5] * GDALGetRasterYSize(raster) / 2.0;
@@ -340,9 +340,10 @@ void GdalSource::examine() {
     }
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
-    if (width_ < 2 || height_ < 2) {
+    if (width_ < kMinGridSide || height_ < kMinGridSide) {
         throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
-                          "; a world needs 2 x 2 at least");
+                          "; a world needs " + std::to_string(kMinGridSide) + " x " +
+                          std::to_string(kMinGridSide) + " at least");
     }
     if (static_cast<double>(width_) * height_ > kMaxSourceCells) {
         throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +

@@ -151,7 +151,8 @@ SourceFacts unpackFacts(const std::string& bytes) {
     facts.heightUnit = in.text();
     facts.kind = in.text();
     facts.overviews = in.get<int>();
-    const bool sane = in.finished() && facts.width >= 2 && facts.height >= 2 &&
+    const bool sane = in.finished() && facts.width >= kMinGridSide &&
+                      facts.height >= kMinGridSide &&
                       static_cast<double>(facts.width) * facts.height <= kMaxSourceCells &&
                       std::isfinite(facts.ground.cellEast) && facts.ground.cellEast > 0.0 &&
                       std::isfinite(facts.ground.cellNorth) && facts.ground.cellNorth > 0.0 &&
