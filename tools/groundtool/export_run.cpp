@@ -27,15 +27,6 @@ using raster::decimalText;
 
 namespace {
 
-struct NamedFormat {
-    const char* name;
-    ExportFormat format;
-};
-constexpr NamedFormat kFormats[] = {
-    {"stl", ExportFormat::stl}, {"obj", ExportFormat::obj},  {"glb", ExportFormat::glb},
-    {"png", ExportFormat::png}, {"r16", ExportFormat::raw},  {"raw", ExportFormat::raw},
-    {"tif", ExportFormat::tif}, {"tiff", ExportFormat::tif}, {"asc", ExportFormat::asc}};
-
 bool isMesh(ExportFormat format) {
     return format == ExportFormat::stl || format == ExportFormat::obj ||
            format == ExportFormat::glb;
@@ -392,15 +383,14 @@ std::uint64_t defaultTriangles(ExportFormat format) {
 
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output) {
     const std::string wanted = lowerCase(nameOrExtension);
-    for (const NamedFormat& named : kFormats) {
+    for (const NamedFormat& named : kExportFormats) {
         if (wanted == named.name) {
             return named.format;
         }
     }
-    throw ToolError(
-        "cannot tell which format to write " + output +
-            " in; name it .stl, .obj, .glb, .png, .r16, .raw, .tif or .asc, or use --format",
-        kExitUsage);
+    throw ToolError("cannot tell which format to write " + output + " in; name it " +
+                        exportFormatList(".") + ", or use --format",
+                    kExitUsage);
 }
 
 void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& out,
