@@ -1,7 +1,9 @@
 #pragma once
 // An elevation raster made ready to walk over, the same way for the viewer and for groundtool
-// render: its heights read whole (exaggerated as asked) and its relief texture computed, before
-// any window opens, so a source that can't be used is refused without one.
+// render, before any window opens, so a source that can't be used is refused without one: a
+// source up to kLargestHeldSide a side read whole with its relief texture computed; a larger one
+// thinned for the walker, its ground streamed in chunks (through its overviews or pyramid) as
+// they come into view. Heights exaggerated as asked.
 
 #include <cstddef>
 #include <functional>
