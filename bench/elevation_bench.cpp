@@ -35,7 +35,6 @@ constexpr double kSpacingMetres = 30.0;   // about one arc-second
 constexpr int kDiamondSquareSide = 4097;  // 2^12 + 1, cropped to the field
 constexpr double kRoughness = 0.8;        // Hurst exponent; real mountains are near it
 constexpr double kReliefMetres = 2400.0;  // lowest to highest
-constexpr int kTextureSide = 4096;
 constexpr int kViewpoints = 5;
 constexpr int kChannelTolerance = 24;  // a pixel differs when a channel moves more
 
@@ -91,12 +90,12 @@ HeightField fractalField() {
 
 // Hypsometric colours, lit from the north-west, as a relief texture is.
 GroundImage reliefImage(const HeightField& field) {
-    GroundImage image{kTextureSide, kTextureSide, {}};
-    image.rgb.resize(static_cast<std::size_t>(kTextureSide) * kTextureSide * 3);
-    const double samplesPerTexel = (field.columns - 1.0) / kTextureSide;
-    for (int y = 0; y < kTextureSide; ++y) {
+    GroundImage image{kMaxTextureSide, kMaxTextureSide, {}};
+    image.rgb.resize(static_cast<std::size_t>(kMaxTextureSide) * kMaxTextureSide * 3);
+    const double samplesPerTexel = (field.columns - 1.0) / kMaxTextureSide;
+    for (int y = 0; y < kMaxTextureSide; ++y) {
         const int r = std::min(field.rows - 2, static_cast<int>((y + 0.5) * samplesPerTexel));
-        for (int x = 0; x < kTextureSide; ++x) {
+        for (int x = 0; x < kMaxTextureSide; ++x) {
             const int c =
                 std::min(field.columns - 2, static_cast<int>((x + 0.5) * samplesPerTexel));
             const double h = field.at(c, r) / kReliefMetres;
@@ -105,7 +104,8 @@ GroundImage reliefImage(const HeightField& field) {
             const double light =
                 std::clamp(0.75 - (east + south) / (2 * kSpacingMetres), 0.35, 1.0);
             const double rgb[3] = {70 + 150 * h, 120 + 80 * h - 40 * h * h, 60 + 120 * h * h};
-            unsigned char* texel = &image.rgb[(static_cast<std::size_t>(y) * kTextureSide + x) * 3];
+            unsigned char* texel =
+                &image.rgb[(static_cast<std::size_t>(y) * kMaxTextureSide + x) * 3];
             for (int k = 0; k < 3; ++k) {
                 texel[k] = static_cast<unsigned char>(std::clamp(rgb[k] * light, 0.0, 255.0));
             }
@@ -184,7 +184,8 @@ void setUp(Elevation& e) {
     for (const auto& view : kViews) {
         Walker walker(e.field);
         walker.setEyeHeight(walker.eyeHeight() * view[3]);
-        walker.placeAt(view[0] * e.field.width(), view[1] * e.field.depth(), view[2] * kPi / 180);
+        walker.placeAt(view[0] * e.field.width(), view[1] * e.field.depth(),
+                       view[2] * kRadiansPerDegree);
         e.walkers.push_back(walker);
     }
     for (int v = 0; v < kViewpoints; ++v) {

@@ -60,7 +60,6 @@ constexpr int kChannelTolerance = 24;  // a pixel differs when a channel moves m
 constexpr int kMostSettlingFrames = 120;
 // Frames a viewpoint waits for streamed chunks, 5 ms apart.
 constexpr int kMostArrivalFrames = 2000;
-constexpr double kPi = 3.141592653589793;
 
 std::string townPath() {
     return bench::runFolder() + "/town.tif";
@@ -202,7 +201,8 @@ void setUp(Town& t) {
         Walker walker(field);
         walker.setEyeHeight(walker.eyeHeight() * view[3]);
         if (view[0] >= 0) {
-            walker.placeAt(view[0] * field.width(), view[1] * field.depth(), view[2] * kPi / 180);
+            walker.placeAt(view[0] * field.width(), view[1] * field.depth(),
+                           view[2] * kRadiansPerDegree);
         }
         t.walkers.push_back(walker);
         t.governors.emplace_back();

@@ -81,10 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const sample::Bytes previous = sample::terrain(3, 5, 2, 2, 3);
     Terrain terrain;
     MemorySource first(previous);
-    terrain.loadFrom(first, "previous.3dt", openTexture);
+    terrain.loadFrom(first, openTexture);
 
     MemorySource source(data, size);
-    const TerrainReport report = terrain.loadFrom(source, "input.3dt", openTexture);
+    const TerrainReport report = terrain.loadFrom(source, openTexture);
     requireCountsWithinFile(report, static_cast<std::int64_t>(size), "input.3dt");
     const auto texture = textureFiles().find(report.textureName);
     if (texture != textureFiles().end()) {

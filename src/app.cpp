@@ -39,7 +39,7 @@ Camera cameraAt(double x, double z, double headingDegrees) {
     Camera camera(x, kStartEye[1], z, x + kStartCenter[0] - kStartEye[0], kStartCenter[1],
                   z + kStartCenter[2] - kStartEye[2], kStartUp[0], kStartUp[1], kStartUp[2]);
     if (headingDegrees != 0.0) {
-        camera.turn(headingDegrees * kPi / 180.0);
+        camera.turn(headingDegrees * kRadiansPerDegree);
     }
     return camera;
 }

@@ -3,6 +3,8 @@
 // at and an up vector, all in world units (x and z span the ground, y is up). Turning and moving
 // are two capabilities over one shared View; a Camera composes both and holds a single View.
 
+#include "angles.h"
+
 class View {
   public:
     View(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
@@ -64,5 +66,3 @@ class Camera : public virtual Rotator, public virtual Mover {
     Camera(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
            double upX, double upY, double upZ);
 };
-
-constexpr double kPi = 3.141592653589793;

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr char kDetailSeparator = '|';
-
 struct ErrorLog {
     std::string path = world::kErrorLogName;  // empty: no file
     std::string folderToMake;                 // before the first entry
@@ -110,18 +108,6 @@ void writeMessages(const std::vector<LoadMessage>& messages) {
 
 void logError(const std::string& message) {
     appendEntry(message);
-}
-
-void logError(const unsigned char* message) {
-    logError(std::string(message ? reinterpret_cast<const char*>(message) : ""));
-}
-
-void logError(const std::string& message, const std::string& detail) {
-    appendEntry(message + kDetailSeparator + detail);
-}
-
-void logError(const std::string& message, long value) {
-    appendEntry(message + kDetailSeparator + std::to_string(value));
 }
 
 int exitStatusForGLError(unsigned int code) {

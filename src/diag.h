@@ -1,7 +1,7 @@
 #pragma once
 // Diagnostics: the append-only error log "errorlog.txt" (in the working folder unless told
-// otherwise; in the user's state folder for elevation rasters), a trace hook that marks progress
-// points, and the check of the OpenGL error flag that can end the process.
+// otherwise; in the user's state folder for elevation rasters), and the check of the OpenGL error
+// flag that can end the process.
 
 #include <string>
 #include <vector>
@@ -12,9 +12,6 @@
 // never loses an entry already written. The log is written only when it is a regular file reached
 // without a symbolic link; an unwritable log, a link, a FIFO or a folder loses entries silently.
 void logError(const std::string& message);
-void logError(const unsigned char* message);  // the text gluErrorString returns
-void logError(const std::string& message, const std::string& detail);
-void logError(const std::string& message, long value);
 
 // The folder errorlog.txt is written in from now on; "." is the working folder.
 void setErrorLogFolder(const std::string& folder);
@@ -31,12 +28,6 @@ void setStateErrorLog(const std::string& folder);
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that a file or connection
 // opened later can't take one of their numbers and receive what is meant for standard error.
 void openMissingStandardDescriptors();
-
-// Progress marks with no effect; they document where the loaders are.
-inline void trace(const char*) {}
-inline void trace(const char*, const std::string&) {}
-inline void trace(const char*, long) {}
-inline void trace(const void*) {}
 
 // The process exit status for an OpenGL error code. Only the low 8 bits of a status reach the
 // parent, so a code whose low byte is 0 (GL_INVALID_ENUM, 0x500) would read as success; such

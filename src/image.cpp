@@ -31,33 +31,25 @@ void exchangeRedAndBlue(std::uint8_t* rows, std::int64_t arrivedBytes, std::int6
 
 }  // namespace
 
-Bitmap::Bitmap() {
-    trace("obj init'ed");
-}
+Bitmap::Bitmap() {}
 
 const std::uint8_t* Bitmap::pixels() const {
-    trace("ptr fx");
-    trace(static_cast<const void*>(pixelData_.get()));
     return pixelData_.get();
 }
 
 BitmapReport Bitmap::load(const std::string& path) {
-    trace("load function");
     BitmapReport report;
     std::unique_ptr<FileSource> file = FileSource::open(path, &report.openFailure);
     if (!file) {
-        trace("Unable to find file", path);
         return report;
     }
     report = loadFrom(*file, path);
-    trace("done w/ load function");
     return report;
 }
 
 // The reader uses the low 16 bits of width and height and the low byte of the bit depth and
 // compression, and takes pixels from directly after the header.
 BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
-    trace("opening file", fileName);
     BitmapReport report;
     report.found = true;
     report.fileBytes = source.size();
@@ -88,9 +80,6 @@ BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     report.width = imageWidth_;
     report.height = imageHeight_;
     pixelCount_ = static_cast<std::int64_t>(imageWidth_) * imageHeight_;
-    trace("file width", imageWidth_);
-    trace("file height", imageHeight_);
-    trace("-bit color", report.bitsPerPixel);
     pixelData_.reset();
     const bool supported = report.bitsPerPixel == kSupportedBitsPerPixel;
     if (!supported) {
@@ -120,15 +109,12 @@ BitmapReport Bitmap::loadFrom(ByteSource& source, const std::string& fileName) {
     // never reaches are not touched here.
     auto* buffer = static_cast<std::uint8_t*>(std::calloc(bytes > 0 ? bytes : 1, 1));
     if (buffer == nullptr) {
-        trace("texture mem alloc failed");
         return report;
     }
     pixelData_.reset(buffer);
 
     const auto arrived = static_cast<std::int64_t>(source.read(buffer, bytes));
-    trace("reading file. size*3", arrived);
     exchangeRedAndBlue(buffer, arrived, imageWidth_, rowBytes());
-    trace("switched rgb");
     report.accepted = true;
     report.bytesNeeded += bytes;
     report.bytesSupplied += arrived;

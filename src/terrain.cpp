@@ -44,7 +44,6 @@ void Terrain::load(const std::string& path) {
 }
 
 TerrainReport parseTerrainFile(const std::string& path, TerrainGrid& grid) {
-    trace("starting load");
     const std::string name = world::nameOf(path);
     std::string failure;
     std::unique_ptr<FileSource> file = FileSource::open(path, &failure);
@@ -54,12 +53,10 @@ TerrainReport parseTerrainFile(const std::string& path, TerrainGrid& grid) {
         report.toErrorLog("Unable to find file|" + name);
         return report;
     }
-    return parseTerrain(*file, name, openerInFolder(world::folderOf(path)), grid);
+    return parseTerrain(*file, openerInFolder(world::folderOf(path)), grid);
 }
 
-TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
-                           const SourceOpener& openTexture, TerrainGrid& grid) {
-    trace("opening file", fileName);
+TerrainReport parseTerrain(ByteSource& source, const SourceOpener& openTexture, TerrainGrid& grid) {
     TerrainReport report;
     report.found = true;
     report.fileBytes = source.size();
@@ -82,7 +79,6 @@ TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
         report.toErrorLog("not a 3d thing");
         return report;
     }
-    trace("type", report.header.type);
     if (report.header.type != format::kTypeTerrain) {
         report.toErrorLog(logEntry("unknown type; 1 (terrain) expected", report.header.type));
         return report;
@@ -102,16 +98,11 @@ TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
     grid.textureNumber = static_cast<std::int8_t>(report.header.textureNumber);
     grid.tileX = static_cast<std::int8_t>(report.header.tileX);
     grid.tileY = static_cast<std::int8_t>(report.header.tileY);
-    trace("x", grid.rows);
-    trace("y", grid.columns);
 
     grid.heights.resize(grid.rows);
     for (std::vector<float>& row : grid.heights) {
         row.resize(grid.columns, 0.0f);
     }
-    trace("tex file", grid.textureNumber);
-    trace("tex x", grid.tileX);
-    trace("tex y", grid.tileY);
 
     if (grid.textureNumber == 0) {
         report.toStandardError("must have texture");
@@ -154,9 +145,8 @@ TerrainReport Terrain::loadFile(const std::string& path) {
     return report;
 }
 
-TerrainReport Terrain::loadFrom(ByteSource& source, const std::string& fileName,
-                                const SourceOpener& openTexture) {
-    TerrainReport report = parseTerrain(source, fileName, openTexture, grid_);
+TerrainReport Terrain::loadFrom(ByteSource& source, const SourceOpener& openTexture) {
+    TerrainReport report = parseTerrain(source, openTexture, grid_);
     if (report.accepted) {
         createTexture();
     }

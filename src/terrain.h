@@ -49,10 +49,8 @@ struct TerrainGrid {
 
 // Reads a terrain from source into grid, writing nothing: file errors leave grid as it was;
 // header problems are reported and loading continues; header fields the file does not reach keep
-// grid's values; a short file reads as zeros. The texture comes from openTexture; fileName is
-// used in messages only.
-TerrainReport parseTerrain(ByteSource& source, const std::string& fileName,
-                           const SourceOpener& openTexture, TerrainGrid& grid);
+// grid's values; a short file reads as zeros. The texture comes from openTexture.
+TerrainReport parseTerrain(ByteSource& source, const SourceOpener& openTexture, TerrainGrid& grid);
 // Opens path and parses it, the texture from the file's folder; a file that can't be opened is
 // reported under its name alone ("Unable to find file|ground.3dt").
 TerrainReport parseTerrainFile(const std::string& path, TerrainGrid& grid);
@@ -69,7 +67,7 @@ class Terrain {
     void load(const std::string& path);
     // parseTerrain into this terrain, writing nothing, then the texture's upload when the file is
     // accepted; the texture comes from openTexture (the working folder by default).
-    TerrainReport loadFrom(ByteSource& source, const std::string& fileName,
+    TerrainReport loadFrom(ByteSource& source,
                            const SourceOpener& openTexture = openerInFolder("."));
     // Opens path and loads it, writing nothing; the texture comes from the file's folder.
     TerrainReport loadFile(const std::string& path);

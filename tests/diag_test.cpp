@@ -54,13 +54,13 @@ TEST(ErrorLog, CreatesThenAppendsOneLinePerEntry) {
     ScopedErrorLog log(folder.path());
     const std::string path = folder.file("errorlog.txt");
     EXPECT_FALSE(fileExists(path));
-    logError("Unable to find file", "ground.3dt");
+    logError("Unable to find file|ground.3dt");
     EXPECT_EQ(readLines(path), Lines{"Unable to find file|ground.3dt"});
 
-    logError("unknown type; 1 (terrain) expected", 2);
-    logError("unknown type; 1 (terrain) expected", -2);
+    logError("unknown type; 1 (terrain) expected|2");
+    logError("unknown type; 1 (terrain) expected|-2");
     logError("not a 3d thing");
-    logError(reinterpret_cast<const unsigned char*>("invalid value"));
+    logError("invalid value");
     const Lines expected = {
         "Unable to find file|ground.3dt", "unknown type; 1 (terrain) expected|2",
         "unknown type; 1 (terrain) expected|-2", "not a 3d thing", "invalid value"};
@@ -75,7 +75,7 @@ TEST(ErrorLog, LosesEntriesSilentlyWhenItCannotWrite) {
     // A folder in the log's place can't be opened for writing, even by root.
     ASSERT_EQ(mkdir(folder.file("errorlog.txt").c_str(), 0755), 0);
     logError("not a 3d thing");
-    logError("Unable to find file", "ground.3dt");
+    logError("Unable to find file|ground.3dt");
     EXPECT_TRUE(readLines(folder.file("errorlog.txt")).empty());
 }
 
@@ -83,7 +83,7 @@ TEST(ErrorLog, GoesToTheFolderLastSet) {
     TemporaryFolder first;
     TemporaryFolder second;
     ScopedErrorLog log(first.path());
-    logError("unknown type; 1 (terrain) expected", 7);
+    logError("unknown type; 1 (terrain) expected|7");
     setErrorLogFolder(second.path());
     logError("not a 3d thing");
     EXPECT_EQ(readLines(first.file("errorlog.txt")), Lines{"unknown type; 1 (terrain) expected|7"});

@@ -40,7 +40,7 @@ class StripFeedback : public testing::Test {
     // No texture: these tests look at vertices, and the working folder is not theirs to read.
     void loadTerrain(const Bytes& bytes) {
         MemorySource source(bytes);
-        terrain.loadFrom(source, "ground.3dt", [](const std::string&, std::string& failure) {
+        terrain.loadFrom(source, [](const std::string&, std::string& failure) {
             failure = "not served";
             return std::unique_ptr<ByteSource>();
         });

@@ -7,6 +7,7 @@
 
 #include "elevation_grid.h"
 #include "grid_indices.h"
+#include "no_data.h"
 #include "raster_error.h"
 
 namespace {
@@ -240,7 +241,7 @@ std::optional<double> sourceHeightAt(const ChunkRecipe& recipe, double x, double
     }
     for (double& sample : samples) {
         sample *= source.metresPerUnit();
-        if (!std::isfinite(sample)) {
+        if (raster::missingHeight(sample)) {
             return std::nullopt;
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The keys of elevation mode: the classic walking keys, plus the eye's height, the step, the
-// wire-frame and the readout line. The table is the one list --help, the README and the man page
-// print.
+// wire-frame and the readout line. groundview --help prints this table; the README and the man
+// page (packaging/groundview.1) restate it by hand, so a change here goes there too.
 
 #include <string>
 

@@ -10,7 +10,7 @@ namespace {
 // A drag across the view's height turns the view by its field of view: the ground under the
 // cursor stays under it.
 double radiansPerPixel(int height) {
-    return kElevationFieldOfViewDegrees * Walker::kRadiansPerDegree / (height > 0 ? height : 1);
+    return kElevationFieldOfViewDegrees * kRadiansPerDegree / (height > 0 ? height : 1);
 }
 
 }  // namespace

@@ -33,21 +33,6 @@ long long environmentNumber(const char* name, long long fallback, long long low,
     return *end == '\0' && value >= low && value <= high ? value : fallback;
 }
 
-// The lowest and highest heights the field draws.
-HeightRange drawnRange(const HeightField& field) {
-    HeightRange range{std::numeric_limits<double>::infinity(),
-                      -std::numeric_limits<double>::infinity()};
-    for (int row = 0; row < field.rows; ++row) {
-        for (int column = 0; column < field.columns; ++column) {
-            if (field.drawn(column, row)) {
-                range.low = std::min<double>(range.low, field.at(column, row));
-                range.high = std::max<double>(range.high, field.at(column, row));
-            }
-        }
-    }
-    return range;
-}
-
 // The walker's field thinned from the whole source, and the chunks of the top level.
 ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggeration,
                                  const PyramidProgress& progress) {
@@ -88,7 +73,8 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
         StreamLayout(facts.width, facts.height, facts.ground.cellEast, facts.ground.cellNorth,
                      0.5 * boxEast - 0.5, 0.5 * boxSouth - 0.5);
     plan.recipe.exaggeration = exaggeration;
-    plan.recipe.tint = drawnRange(field);
+    const HeightBounds drawn = field.drawnRange();
+    plan.recipe.tint = {drawn.low, drawn.high};
     const StreamLayout& layout = plan.recipe.layout;
     const int top = layout.topLevel();
     for (int row = 0; row < layout.chunksDown(top); ++row) {
@@ -129,8 +115,8 @@ std::string exaggerationProblem(const HeightField& field, double exaggeration) {
     }
     // Multiplying by a positive number and rounding to a float keep the order, so the extremes
     // overflow first.
-    const auto [lowest, highest] = std::minmax_element(field.heights.begin(), field.heights.end());
-    for (const float height : {*lowest, *highest}) {
+    const HeightBounds bounds = field.drawnRange(true);
+    for (const float height : {bounds.low, bounds.high}) {
         if (!std::isfinite(exaggerated(height, exaggeration))) {
             return "its heights reach " + decimalText(height) + "; times " +
                    exaggerationText(exaggeration) + " that is " +
@@ -163,8 +149,9 @@ ElevationWorld loadElevationWorld(const ElevationSource& source, double exaggera
     }
     // The texture from the true heights: the tint names real altitudes.
     // Made at the power-of-two size the ground's texture takes, so that the upload need not
-    // resample it.
-    const auto [width, height] = reliefImageSize(world.grid.field, kReliefTextureSide);
+    // resample it, and as large as textures go: mipmapped, distant ground does not shimmer, and
+    // OpenGL's own maximum lowers it where that is smaller.
+    const auto [width, height] = reliefImageSize(world.grid.field, kMaxTextureSide);
     world.image = reliefImage(world.grid.field, LodTerrain::textureSideFor(width),
                               LodTerrain::textureSideFor(height));
     world.exaggeration = exaggeration;
@@ -181,15 +168,7 @@ std::unique_ptr<DrawnGround> groundOf(ElevationWorld& world) {
         world.image = GroundImage{};  // uploaded: the pixels are OpenGL's now
         return ground;
     }
-    float lowest = std::numeric_limits<float>::max(), highest = -lowest;
-    for (int row = 0; row < field.rows; ++row) {
-        for (int column = 0; column < field.columns; ++column) {
-            if (field.drawn(column, row)) {
-                lowest = std::min(lowest, field.at(column, row));
-                highest = std::max(highest, field.at(column, row));
-            }
-        }
-    }
+    auto [lowest, highest] = field.drawnRange();
     for (const ChunkData& root : world.stream->roots) {
         if (!root.empty) {
             lowest = std::min(lowest, root.lowest);

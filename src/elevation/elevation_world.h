@@ -1,7 +1,9 @@
 #pragma once
 // An elevation raster made ready to walk over, the same way for the viewer and for groundtool
-// render: its heights read whole (exaggerated as asked) and its relief texture computed, before
-// any window opens, so a source that can't be used is refused without one.
+// render, before any window opens, so a source that can't be used is refused without one: a
+// source up to kLargestHeldSide a side read whole with its relief texture computed; a larger one
+// thinned for the walker, its ground streamed in chunks (through its overviews or pyramid) as
+// they come into view. Heights exaggerated as asked.
 
 #include <cstddef>
 #include <functional>
@@ -17,9 +19,6 @@
 
 namespace raster {
 
-// The texture's longer side: mipmapped, distant ground does not shimmer, and OpenGL's own
-// maximum lowers it where that is smaller.
-constexpr int kReliefTextureSide = 4096;
 // A source with a side beyond this many samples is streamed rather than read whole.
 constexpr int kLargestHeldSide = 4097;
 // A streamed source's walker walks over a field of at most this many samples a side.

@@ -461,14 +461,14 @@ const std::vector<GLushort>& LodTerrain::partialIndices(const Chunk& chunk, int 
 }
 
 int LodTerrain::textureSideFor(int side) {
-    return nearestPowerOfTwo(side, kLargestTextureSide);
+    return nearestPowerOfTwo(side, kMaxTextureSide);
 }
 
 void LodTerrain::uploadTexture(const GroundImage& image) {
     GLint maxSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
     const int largest =
-        nearestPowerOfTwo(std::min(kLargestTextureSide, std::max(1, maxSide)), kLargestTextureSide);
+        nearestPowerOfTwo(std::min(kMaxTextureSide, std::max(1, maxSide)), kMaxTextureSide);
     const int width = nearestPowerOfTwo(image.width, largest);
     const int height = nearestPowerOfTwo(image.height, largest);
     // gluBuild2DMipmaps would scale to a power of two itself, but only ever down.

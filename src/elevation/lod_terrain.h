@@ -28,8 +28,6 @@ class LodTerrain : public DrawnGround {
   public:
     static constexpr int kChunkCells = 64;  // cells along each side of a full chunk
     static constexpr int kLevels = 7;       // strides 1, 2, 4 ... kChunkCells
-    static constexpr int kLargestTextureSide = 4096;
-
     // Checks the field and the image (std::invalid_argument), measures every chunk's levels and
     // uploads the image as a mipmapped texture; needs a current OpenGL context, which must still
     // be current when the terrain is destroyed. The field must outlive the terrain.
@@ -43,7 +41,7 @@ class LodTerrain : public DrawnGround {
     LodDrawStats choose(const LodDrawSettings& settings) override;
     void drawChosen(const LodDrawSettings& settings) override;
 
-    // The power of two (at most kLargestTextureSide) a texture side is uploaded at: an image made
+    // The power of two (at most kMaxTextureSide) a texture side is uploaded at: an image made
     // at that size is uploaded as it is, any other is resampled first.
     static int textureSideFor(int side);
 

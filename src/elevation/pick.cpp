@@ -88,8 +88,7 @@ Point3 viewRay(const Walker& walker, int width, int height, double px, double py
     const Point3 right = unit(cross(forward, {0.0, 1.0, 0.0}));
     const Point3 up = cross(right, forward);
     const double w = std::max(1, width), h = std::max(1, height);
-    const double halfHeight =
-        std::tan(kElevationFieldOfViewDegrees * Walker::kRadiansPerDegree / 2);
+    const double halfHeight = std::tan(kElevationFieldOfViewDegrees * kRadiansPerDegree / 2);
     const double across = (2.0 * px / w - 1.0) * halfHeight * w / h;
     const double along = (1.0 - 2.0 * py / h) * halfHeight;
     return unit({forward.x + across * right.x + along * up.x,

@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr double kPiRadians = 3.141592653589793;
-constexpr double kDegreesPerRadian = 180.0 / kPiRadians;
-
 double clampTo(double value, double low, double high) {
     return std::min(std::max(value, low), high);
 }
@@ -46,23 +43,15 @@ void groundedStart(const HeightField& field, double& x, double& z) {
 }  // namespace
 
 void requireUsableField(const HeightField& field) {
-    if (field.columns < 2 || field.rows < 2) {
-        throw std::invalid_argument("a height field needs 2 or more columns and rows");
-    }
-    for (const double spacing : {field.spacingEast, field.spacingSouth}) {
-        if (!std::isfinite(spacing) || spacing <= 0) {
-            throw std::invalid_argument("a height field needs finite positive spacings");
-        }
-    }
-    const std::uint64_t samples =
-        static_cast<std::uint64_t>(field.columns) * static_cast<std::uint64_t>(field.rows);
-    if (field.heights.size() != samples ||
-        (!field.kinds.empty() && field.kinds.size() != samples)) {
-        throw std::invalid_argument("a height field needs columns * rows heights and kinds");
-    }
-    if (!std::all_of(field.heights.begin(), field.heights.end(),
-                     [](float h) { return std::isfinite(h); })) {
-        throw std::invalid_argument("a height field's heights must all be finite");
+    switch (field.fault()) {
+        case FieldFault::shape:
+            throw std::invalid_argument("a height field needs " + std::to_string(kMinGridSide) +
+                                        " or more columns and rows, finite positive spacings "
+                                        "and columns * rows heights and kinds");
+        case FieldFault::heights:
+            throw std::invalid_argument("a height field's heights must all be finite");
+        case FieldFault::none:
+            break;
     }
 }
 
@@ -114,9 +103,9 @@ void Walker::restart() {
 void Walker::placeAt(double x, double z, double headingRadians) {
     x_ = clampTo(x, 0.0, field_.width());
     z_ = clampTo(z, 0.0, field_.depth());
-    heading_ = std::remainder(headingRadians, 2 * kPiRadians);
+    heading_ = std::remainder(headingRadians, 2 * kPi);
     if (heading_ < 0) {
-        heading_ += 2 * kPiRadians;  // [0, 2 pi) for the bearing
+        heading_ += 2 * kPi;  // [0, 2 pi) for the bearing
     }
     settle();
 }
@@ -168,7 +157,7 @@ void Walker::orbit(const Point3& pivot, double turnRadians, double tiltRadians) 
     const double x = pivot.x + newLevel * std::sin(around);
     const double z = pivot.z - newLevel * std::cos(around);
     const double y = pivot.y + distance * std::sin(over);
-    placeAt(x, z, around + kPiRadians);
+    placeAt(x, z, around + kPi);
     setEyeHeight(y - ground_);
     const double toX = pivot.x - x_, toZ = pivot.z - z_;
     setPitch(std::atan2(pivot.y - eyeY_, std::hypot(toX, toZ)));

@@ -5,11 +5,10 @@
 
 #include <string>
 
+#include "angles.h"
 #include "height_field.h"
 
-// Throws std::invalid_argument unless the field has 2 or more columns and rows, a finite positive
-// spacing each way, exactly columns * rows heights (and kinds, when it has them), and every
-// height finite.
+// Throws std::invalid_argument when the field has a fault (HeightField::fault).
 void requireUsableField(const HeightField& field);
 
 // The ground at (x, z), interpolated bilinearly between the four samples around it; points off
@@ -24,7 +23,6 @@ struct Point3 {
 
 class Walker {
   public:
-    static constexpr double kRadiansPerDegree = 3.141592653589793 / 180.0;
     static constexpr double kTurnRadians = 7.5 * kRadiansPerDegree;
     static constexpr double kStartPitchDegrees = -10.0;  // below the horizon
     static constexpr double kStartPitchRadians = kStartPitchDegrees * kRadiansPerDegree;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "angles.h"
+
 namespace raster {
 
 namespace {
@@ -171,8 +173,8 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
                    " to " + bound(lons.high, true);
         }
     }
-    walker.placeAt(x, z, start.headingDegrees * Walker::kRadiansPerDegree);
-    walker.setPitch(start.pitchDegrees * Walker::kRadiansPerDegree);
+    walker.placeAt(x, z, start.headingDegrees * kRadiansPerDegree);
+    walker.setPitch(start.pitchDegrees * kRadiansPerDegree);
     return "";
 }
 

@@ -13,6 +13,7 @@
 #include "decimal_text.h"
 #include "field_layout.h"
 #include "gdal_raster.h"
+#include "no_data.h"
 #include "printable.h"
 #include "raster_error.h"
 
@@ -264,14 +265,14 @@ ElevationGrid readElevation(const ElevationSource& source, const FieldLayout& la
     double beyond = 0.0;  // a height a float cannot hold
     {
         // Taken straight from the reader's memory, in metres, in one pass that writes each
-        // height once; anything not finite is missing.
+        // height once.
         const SharedSamples samples = source.readShared(layout.window, columns, rows);
         const double perUnit = source.metresPerUnit();
         const float* from = samples.data();
         field.heights.reserve(samples.size());
         for (std::size_t i = 0; i < samples.size(); ++i) {
             const double metres = static_cast<double>(from[i]) * perUnit;
-            if (!std::isfinite(metres)) {
+            if (missingHeight(metres)) {
                 field.heights.push_back(std::numeric_limits<float>::quiet_NaN());
             } else if (std::abs(metres) > std::numeric_limits<float>::max()) {
                 beyond = metres;

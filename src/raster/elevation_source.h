@@ -1,7 +1,7 @@
 #pragma once
 // A height raster as the rest of the program sees it: its size, where its cells lie on the
-// ground, its heights' unit, and its heights averaged onto any grid, missing cells (nodata, NaN,
-// infinite) as NaN. GDAL decodes it in a jailed reader process (reader_process.h); nothing of the
+// ground, its heights' unit, and its heights averaged onto any grid, cells without data (no_data.h)
+// as NaN. GDAL decodes it in a jailed reader process (reader_process.h); nothing of the
 // user's file is parsed here.
 
 #include <cstddef>

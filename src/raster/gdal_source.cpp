@@ -16,7 +16,9 @@
 #include <emmintrin.h>
 #endif
 
+#include "angles.h"
 #include "decimal_text.h"
+#include "no_data.h"
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
@@ -25,7 +27,6 @@ namespace raster {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kPoleDegrees = 90.0;
 constexpr double kGlobeDegrees = 360.0;
 // Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
@@ -34,11 +35,6 @@ constexpr double kMaxCellMetres = 1e6;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
-// SRTM and most DEMs built on it mark voids so, often without declaring it.
-constexpr const char* kSrtmVoid = "-32768";
-// Float rasters often mark voids with the lowest float, -3.4e38, undeclared; no ground lies
-// anywhere near this.
-constexpr double kUndeclaredVoid = -1e30;
 // A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
 // small enough to stay in the processor's cache between reading and halving.
 constexpr std::size_t kHalvedStepBytes = 2 << 20;
@@ -131,7 +127,7 @@ Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
                 "no coordinate system: " + cells(east, north) + " units, heights in the same unit"};
     }
     if (OSRIsGeographic(crs)) {
-        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * 180.0 / kPi;
+        const double degreesPerUnit = OSRGetAngularUnits(crs, nullptr) * kDegreesPerRadian;
         checkGeographic(transform, GDALGetRasterXSize(raster), GDALGetRasterYSize(raster),
                         degreesPerUnit, shown);
         const double latitude = transform[3] + transform[5] * GDALGetRasterYSize(raster) / 2.0;
@@ -185,22 +181,22 @@ bool northUp(GDALDatasetH raster) {
            (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
 }
 
-// Every source is read through a Float32 view: GDAL resamples in the band's own type, so an Int16
-// band read with interpolation would come back in whole metres, in terraces. A palette's indices
-// are no heights: its colours' first channel is read instead, grey for a grey palette. Undeclared
-// voids would average into pits, and cells a rotated source turned north-up does not cover must
-// read as no data, so the view always declares one.
+// Every source is read through a Float32 view: GDAL resamples in the band's own
+// type, so an Int16 band read with interpolation would come back in whole metres, in terraces. A
+// palette's indices are no heights: its colours' first channel is read instead, grey for a grey
+// palette. Undeclared voids would average into pits, and cells a rotated source turned north-up
+// does not cover must read as no data, so the view always declares one.
 Dataset adjusted(GDALDatasetH raster, const std::string& shown) {
     GDALRasterBandH first = GDALGetRasterBand(raster, 1);
     int declared = 0;
     GDALGetRasterNoDataValue(first, &declared);
+    const GDALDataType type = GDALGetRasterDataType(first);
     std::vector<std::string> words = {"-of", "VRT", "-ot", "Float32"};
     if (GDALGetRasterColorTable(first) != nullptr) {
         words.insert(words.end(), {"-expand", "rgb", "-a_nodata", "nan"});
-    } else if (GDALGetRasterDataType(first) == GDT_Int16 && !declared) {
-        words.insert(words.end(), {"-a_nodata", kSrtmVoid});
     } else if (!declared) {
-        words.insert(words.end(), {"-a_nodata", "nan"});
+        const char* mark = undeclaredNodata(type);
+        words.insert(words.end(), {"-a_nodata", mark != nullptr ? mark : "nan"});
     }
     std::vector<char*> argv;
     for (std::string& word : words) {
@@ -344,9 +340,10 @@ void GdalSource::examine() {
     }
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
-    if (width_ < 2 || height_ < 2) {
+    if (width_ < kMinGridSide || height_ < kMinGridSide) {
         throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
-                          "; a world needs 2 x 2 at least");
+                          "; a world needs " + std::to_string(kMinGridSide) + " x " +
+                          std::to_string(kMinGridSide) + " at least");
     }
     if (static_cast<double>(width_) * height_ > kMaxSourceCells) {
         throw RasterError("cannot read " + shown_ + ": " + sizeText(width_, height_) +
@@ -416,8 +413,8 @@ template <typename Sample>
 void GdalSource::toHeights(Sample* values, std::size_t count) const {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // Floats neither scaled nor offset, four at a time, as below: a halved read runs this for
-    // every cell of the source. Adding +0 turns -0 into 0 as the scaling does.
+    // Floats neither scaled nor offset, four at a time, by missingCell as below: a halved read runs
+    // this for every cell of the source. Adding +0 turns -0 into 0 as the scaling does.
     if constexpr (std::is_same_v<Sample, float>) {
         if (scale_ == 1.0 && offset_ == 0.0) {
             float voidMark = static_cast<float>(kUndeclaredVoid);  // the last float at or below it
@@ -433,7 +430,7 @@ void GdalSource::toHeights(Sample* values, std::size_t count) const {
             for (; i + 4 <= count; i += 4) {
                 const __m128 value = _mm_loadu_ps(values + i);
                 const __m128 kept = _mm_and_ps(
-                    _mm_and_ps(_mm_cmpgt_ps(value, lowest), _mm_cmple_ps(value, largest)),
+                    _mm_and_ps(_mm_cmpgt_ps(value, lowest), _mm_cmplt_ps(value, largest)),
                     _mm_cmpneq_ps(value, nodata));
                 const __m128 height = _mm_add_ps(value, _mm_setzero_ps());
                 _mm_storeu_ps(values + i,
@@ -447,9 +444,9 @@ void GdalSource::toHeights(Sample* values, std::size_t count) const {
     for (; i < count; ++i) {
         Sample& value = values[i];
         const double height = value * scale_ + offset_;
-        const bool missing =
-            (hasNodata_ && value == nodata) || !std::isfinite(height) || value <= kUndeclaredVoid;
-        value = missing ? std::numeric_limits<Sample>::quiet_NaN() : static_cast<Sample>(height);
+        value = missingCell(value, height, hasNodata_, nodata)
+                    ? std::numeric_limits<Sample>::quiet_NaN()
+                    : static_cast<Sample>(height);
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A height raster as GDAL reads it, inside the jailed reader only: its size, where its cells lie on
-// the ground, its heights' unit, and its heights averaged onto any grid, missing cells (nodata,
-// NaN, infinite) as NaN. Its placement is checked plausible before anything is computed from it.
+// the ground, its heights' unit, and its heights averaged onto any grid, cells without data
+// (no_data.h) as NaN. Its placement is checked plausible before anything is computed from it.
 
 #include <cstddef>
 #include <string>

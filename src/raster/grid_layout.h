@@ -2,9 +2,9 @@
 // Where an imported world's grid lies on its source: as many samples as fit the requested size on
 // the longer side, cells square on the ground, north away from the viewer's start camera.
 
-namespace raster {
+#include "height_field.h"
 
-constexpr int kMinGridSide = 2;  // a single row or column of samples draws nothing
+namespace raster {
 
 // A part of the source in pixels, fractions allowed: x runs east, y south.
 struct SourceWindow {

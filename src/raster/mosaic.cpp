@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "decimal_text.h"
+#include "no_data.h"
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
@@ -30,8 +31,6 @@ constexpr std::size_t kMaxTiles = 1 << 16;
 // digits of their georeferencing, while a drift of 1e-6 over a 3601-cell tile stays below a
 // hundredth of a cell.
 constexpr double kSameCellSize = 1e-6;
-// SRTM and most DEMs built on it mark voids so, often without declaring it (as gdal_source.cpp).
-constexpr const char* kSrtmVoid = "-32768";
 
 // Names that are never rasters themselves: another file's sidecar (metadata, overviews,
 // header, coordinate system, world file) or a file of another kind.
@@ -219,13 +218,14 @@ std::vector<std::string> nodataWords(const Tile& first) {
     if (first.declaresNodata) {
         return {};
     }
-    if (first.type == GDT_Int16) {
-        return {"-srcnodata", kSrtmVoid, "-vrtnodata", kSrtmVoid};
+    const char* mark = undeclaredNodata(first.type);
+    if (mark == nullptr) {
+        return {};
     }
     if (GDALDataTypeIsFloating(first.type)) {
-        return {"-vrtnodata", "nan"};
+        return {"-vrtnodata", mark};
     }
-    return {};
+    return {"-srcnodata", mark, "-vrtnodata", mark};
 }
 
 [[noreturn]] void refuseFolder(const std::string& shown) {

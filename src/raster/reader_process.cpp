@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "gdal_source.h"
+#include "no_data.h"
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
@@ -150,7 +151,8 @@ SourceFacts unpackFacts(const std::string& bytes) {
     facts.heightUnit = in.text();
     facts.kind = in.text();
     facts.overviews = in.get<int>();
-    const bool sane = in.finished() && facts.width >= 2 && facts.height >= 2 &&
+    const bool sane = in.finished() && facts.width >= kMinGridSide &&
+                      facts.height >= kMinGridSide &&
                       static_cast<double>(facts.width) * facts.height <= kMaxSourceCells &&
                       std::isfinite(facts.ground.cellEast) && facts.ground.cellEast > 0.0 &&
                       std::isfinite(facts.ground.cellNorth) && facts.ground.cellNorth > 0.0 &&
@@ -569,13 +571,13 @@ void ReaderProcess::read(const SourceWindow& window, int columns, int rows, doub
     }
     const auto [request, bytes] = windowRequest(window, columns, rows, sizeof(double));
     const auto* samples = static_cast<const double*>(readMapped(request, bytes));
-    // The reader's numbers are taken as any file's would be: anything not finite is missing.
+    // The reader's numbers are taken as any file's would be.
     for (int row = 0; row < rows; ++row) {
         const double* from = samples + static_cast<std::ptrdiff_t>(row) * columns;
         double* to = out + row * lineStride;
         for (int column = 0; column < columns; ++column) {
-            to[column] = std::isfinite(from[column]) ? from[column]
-                                                     : std::numeric_limits<double>::quiet_NaN();
+            to[column] = missingHeight(from[column]) ? std::numeric_limits<double>::quiet_NaN()
+                                                     : from[column];
         }
     }
     munmap(const_cast<double*>(samples), static_cast<std::size_t>(bytes));

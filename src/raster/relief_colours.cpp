@@ -11,17 +11,17 @@
 #include <string>
 #include <thread>
 
+#include "angles.h"
 #include "gdal_raster.h"
 
 namespace raster {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kSunAzimuth = 315.0;
 constexpr double kSunAltitude = 45.0;
 // GDAL's hillshade of level ground, 1 + 254 sin(altitude): the shade that leaves a tint as it is.
-const double kLevelShade = 1.0 + 254.0 * std::sin(kSunAltitude * kPi / 180.0);
+const double kLevelShade = 1.0 + 254.0 * std::sin(kSunAltitude * kRadiansPerDegree);
 
 struct TintStop {
     double share;  // of the way from the lowest height to the highest

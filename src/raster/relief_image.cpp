@@ -59,16 +59,8 @@ GroundImage reliefImage(const HeightField& field, int longerSide) {
 
 GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeight) {
     // The tint spans the heights the ground really has, in true metres.
-    double low = std::numeric_limits<double>::infinity(), high = -low;
-    for (int row = 0; row < field.rows; ++row) {
-        for (int column = 0; column < field.columns; ++column) {
-            if (field.drawn(column, row)) {
-                low = std::min<double>(low, field.at(column, row));
-                high = std::max<double>(high, field.at(column, row));
-            }
-        }
-    }
-    return reliefImage(field, imageWidth, imageHeight, {low, high});
+    const HeightBounds drawn = field.drawnRange();
+    return reliefImage(field, imageWidth, imageHeight, {drawn.low, drawn.high});
 }
 
 GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeight,

@@ -22,7 +22,6 @@ namespace raster {
 class ElevationSource;
 
 constexpr int kMinTextureSide = 64;
-constexpr int kMaxTextureSide = 4096;
 
 struct TextureTiles {
     int tileX;  // texture repeats along columns

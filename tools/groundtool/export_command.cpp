@@ -84,9 +84,8 @@ Command addExportCommand(CLI::App& app) {
                     "the file to write, in an existing folder; its extension gives the format")
         ->required();
     cli->add_option("--format", options->format,
-                    "stl, obj, glb, png, r16, raw, tif or asc, whatever the --out name says")
-        ->check(CLI::IsMember({"stl", "obj", "glb", "png", "r16", "raw", "tif", "asc"},
-                              CLI::ignore_case));
+                    exportFormatList("") + ", whatever the --out name says")
+        ->check(CLI::IsMember(exportFormatNames(), CLI::ignore_case));
     cli->add_option("--samples", options->samples,
                     "samples on the longer side, for rasters (default: as many as keep the "
                     "solid under 2 million triangles, 850,000 for glTF and 420,000 for OBJ, "

@@ -7,13 +7,12 @@
 #include <string>
 
 #include "command.h"
+#include "export_formats.h"
 #include "view_settings.h"
 #include "open_world.h"
 #include "terrain.h"
 
 namespace groundtool {
-
-enum class ExportFormat { stl, obj, glb, png, raw, tif, asc };
 
 constexpr std::uint64_t kDefaultMaxTriangles = 2000000;
 // Text and binary meshes carry normals and texture coordinates besides positions: fewer
@@ -30,8 +29,7 @@ constexpr int kMaxTilesPerSide = 32;
 struct ExportOptions {
     std::string source;
     std::string output;
-    std::string format;  // "stl", "obj", "glb", "png", "r16", "raw", "tif" or "asc"; empty:
-                         // output's extension
+    std::string format;  // a name of kExportFormats, any case; empty: output's extension
     int samples = 0;     // on the longer side; 0: as many as keep a solid under 2 M triangles
     double exaggeration = raster::kExaggerationOption.defaultValue;
     double widthMm = 0.0;            // 0: life size, in metres

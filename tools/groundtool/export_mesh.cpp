@@ -309,13 +309,8 @@ SolidScale solidScale(const HeightField& field, double exaggeration, double widt
     if (widthMm > 0.0) {
         scale.unitsPerMetre = widthMm / std::max(field.width(), field.depth());
     }
-    float lowest = *std::max_element(field.heights.begin(), field.heights.end());
-    for (std::size_t i = 0; i < field.heights.size(); ++i) {
-        if (outline == Outline::fill || field.kinds.empty() ||
-            field.kinds[i] <= SampleKind::filled) {
-            lowest = std::min(lowest, field.heights[i]);
-        }
-    }
+    const HeightBounds drawn = field.drawnRange(outline == Outline::fill);
+    const float lowest = drawn.empty() ? field.drawnRange(true).high : drawn.low;
     scale.baseLevel = lowest * exaggeration * scale.unitsPerMetre - baseThickness;
     scale.centreX = field.width() * scale.unitsPerMetre / 2.0;
     scale.centreZ = field.depth() * scale.unitsPerMetre / 2.0;

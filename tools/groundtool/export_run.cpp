@@ -27,15 +27,6 @@ using raster::decimalText;
 
 namespace {
 
-struct NamedFormat {
-    const char* name;
-    ExportFormat format;
-};
-constexpr NamedFormat kFormats[] = {
-    {"stl", ExportFormat::stl}, {"obj", ExportFormat::obj},  {"glb", ExportFormat::glb},
-    {"png", ExportFormat::png}, {"r16", ExportFormat::raw},  {"raw", ExportFormat::raw},
-    {"tif", ExportFormat::tif}, {"tiff", ExportFormat::tif}, {"asc", ExportFormat::asc}};
-
 bool isMesh(ExportFormat format) {
     return format == ExportFormat::stl || format == ExportFormat::obj ||
            format == ExportFormat::glb;
@@ -138,16 +129,15 @@ std::string spacingText(const HeightField& field) {
 }
 
 HeightField checkedField(HeightField field, const std::string& source) {
-    const std::size_t count = static_cast<std::size_t>(std::max(field.columns, 0)) *
-                              static_cast<std::size_t>(std::max(field.rows, 0));
-    if (field.columns < 2 || field.rows < 2 || field.heights.size() != count ||
-        !(field.spacingEast > 0.0) || !std::isfinite(field.spacingEast) ||
-        !(field.spacingSouth > 0.0) || !std::isfinite(field.spacingSouth)) {
-        throw ToolError("cannot export " + source + ": it holds no grid of 2 x 2 samples or more");
-    }
-    if (!std::all_of(field.heights.begin(), field.heights.end(),
-                     [](float h) { return std::isfinite(h); })) {
-        throw ToolError("cannot export " + source + ": some heights are missing");
+    switch (field.fault()) {
+        case FieldFault::shape:
+            throw ToolError("cannot export " + source + ": it holds no grid of " +
+                            std::to_string(kMinGridSide) + " x " + std::to_string(kMinGridSide) +
+                            " samples or more");
+        case FieldFault::heights:
+            throw ToolError("cannot export " + source + ": some heights are missing");
+        case FieldFault::none:
+            break;
     }
     return field;
 }
@@ -185,22 +175,13 @@ std::string exactMetres(double value) {
 // Lowest and highest height of a tile, in true metres; with a cut outline, of the ground drawn.
 std::pair<double, double> heightRange(const HeightField& field, const TileSpan& span,
                                       Outline outline) {
-    double lowest = std::numeric_limits<double>::infinity();
-    double highest = -lowest;
-    for (int row = span.firstRow; row <= span.lastRow; ++row) {
-        for (int column = span.firstColumn; column <= span.lastColumn; ++column) {
-            if (outline == Outline::cut && !field.drawn(column, row)) {
-                continue;
-            }
-            lowest = std::min(lowest, static_cast<double>(field.at(column, row)));
-            highest = std::max(highest, static_cast<double>(field.at(column, row)));
-        }
-    }
-    if (lowest > highest) {
+    const HeightBounds bounds = field.drawnRange(span.firstColumn, span.firstRow, span.lastColumn,
+                                                 span.lastRow, outline == Outline::fill);
+    if (bounds.empty()) {
         return {field.at(span.firstColumn, span.firstRow),
                 field.at(span.firstColumn, span.firstRow)};
     }
-    return {lowest, highest};
+    return {bounds.low, bounds.high};
 }
 
 class Exporter {
@@ -402,15 +383,14 @@ std::uint64_t defaultTriangles(ExportFormat format) {
 
 ExportFormat exportFormat(const std::string& nameOrExtension, const std::string& output) {
     const std::string wanted = lowerCase(nameOrExtension);
-    for (const NamedFormat& named : kFormats) {
+    for (const NamedFormat& named : kExportFormats) {
         if (wanted == named.name) {
             return named.format;
         }
     }
-    throw ToolError(
-        "cannot tell which format to write " + output +
-            " in; name it .stl, .obj, .glb, .png, .r16, .raw, .tif or .asc, or use --format",
-        kExitUsage);
+    throw ToolError("cannot tell which format to write " + output + " in; name it " +
+                        exportFormatList(".") + ", or use --format",
+                    kExitUsage);
 }
 
 void runExport(const ExportOptions& options, OpenedWorld opened, std::ostream& out,

@@ -22,7 +22,6 @@ namespace {
 // size mesh tools take.
 constexpr int kRasterTextureSide = 2048;
 
-constexpr int kMinGridSize = 2;  // a single row or column draws nothing
 }  // namespace
 
 ExportSource loadRasterSource(const raster::ElevationSource& source,
@@ -48,6 +47,10 @@ ExportSource loadRasterSource(const raster::ElevationSource& source,
 }
 
 namespace {
+
+std::string gridSideText() {
+    return std::to_string(kMinGridSide) + " x " + std::to_string(kMinGridSide);
+}
 
 std::string coordinate(double value) {
     constexpr int kDigits = 10;
@@ -135,11 +138,11 @@ raster::SourceWindow areaWindow(const raster::SourceFacts& facts, const std::str
                                     0.0, static_cast<double>(facts.width));
     const double bottom = std::clamp(firstRow + std::floor(std::abs(row1 - row0) + 0.5), 0.0,
                                      static_cast<double>(facts.height));
-    if (!(box[0] < box[2]) || !(box[1] < box[3]) || !(right - left >= 2.0) ||
-        !(bottom - top >= 2.0)) {
+    if (!(box[0] < box[2]) || !(box[1] < box[3]) || !(right - left >= kMinGridSide) ||
+        !(bottom - top >= kMinGridSide)) {
         throw ToolError(
             option + " " + printable(area) +
-                (box[0] < box[2] && box[1] < box[3] ? " holds less than 2 x 2 cells of the data; "
+                (box[0] < box[2] && box[1] < box[3] ? " holds less than " + gridSideText() + " cells of the data; "
                                                     : " is empty; ") +
                 range,
             kExitUsage);
@@ -160,10 +163,10 @@ ExportSource loadTerrainSource(const std::string& path, const ClassicWorld& worl
     const TerrainGrid& grid = world.grid;
     const int gridRows = grid.rows;
     const int gridColumns = grid.columns;
-    if (gridRows < kMinGridSize || gridColumns < kMinGridSize) {
+    if (gridRows < kMinGridSide || gridColumns < kMinGridSide) {
         throw ToolError("cannot export " + path + ": " + std::to_string(gridRows) + " x " +
                         std::to_string(gridColumns) +
-                        " samples; the viewer draws a grid of 2 x 2 or more");
+                        " samples; the viewer draws a grid of " + gridSideText() + " or more");
     }
 
     ExportSource exported;

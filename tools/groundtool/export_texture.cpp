@@ -9,7 +9,6 @@ namespace groundtool {
 
 namespace {
 
-constexpr int kMaxImageSide = 4096;
 constexpr int kMaxTexelsPerCell = 16;  // beyond this a bitmap's detail adds only file size
 constexpr std::uint8_t kUntexturedGrey = 160;
 constexpr int kGreySide = 2;
@@ -27,7 +26,7 @@ int wrapped(long long index, int size) {
 
 int imageSide(int cells, double texelsPerCell) {
     const double wanted = cells * std::clamp(texelsPerCell, 1.0, double{kMaxTexelsPerCell});
-    return static_cast<int>(std::clamp(std::lround(wanted), 1L, long{kMaxImageSide}));
+    return static_cast<int>(std::clamp(std::lround(wanted), 1L, long{kMaxTextureSide}));
 }
 
 }  // namespace

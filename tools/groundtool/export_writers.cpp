@@ -374,8 +374,8 @@ Bytes encodeGlb(const SolidMesh& mesh, const Bytes& texturePng) {
 }
 
 LevelRange levelRange(const HeightField& field, double exaggeration) {
-    const auto [lowest, highest] = std::minmax_element(field.heights.begin(), field.heights.end());
-    LevelRange range{*lowest * exaggeration, *highest * exaggeration};
+    const HeightBounds bounds = field.drawnRange(true);
+    LevelRange range{bounds.low * exaggeration, bounds.high * exaggeration};
     if (!(range.high > range.low)) {
         range.high = range.low + kFlatFieldSpanMetres;
     }

@@ -14,6 +14,7 @@
 #include "gdal_raster.h"
 #include "grid_layout.h"
 #include "image_files.h"
+#include "no_data.h"
 #include "open_world.h"
 #include "option_values.h"
 #include "printable.h"
@@ -70,7 +71,7 @@ GridSamples readGrid(const ElevationSource& source, const GridLayout& grid,
     samples.values.resize(static_cast<std::size_t>(grid.rows) * grid.columns);
     source.read(grid.window, grid.rows, grid.columns, samples.values.data(), grid.rows);
     if (std::all_of(samples.values.begin(), samples.values.end(),
-                    [](double v) { return std::isnan(v); })) {
+                    [](double v) { return raster::missingHeight(v); })) {
         throw ToolError("cannot import " + printable(path) + ": it has no valid height");
     }
     samples.filled = raster::fillGaps(samples.values, grid.rows, grid.columns);

@@ -15,7 +15,6 @@
 namespace groundtool {
 
 using raster::HeightRange;
-using raster::kMaxTextureSide;
 using raster::kMinTextureSide;
 using raster::TextureKind;
 

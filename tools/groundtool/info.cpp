@@ -120,10 +120,11 @@ void checkFile(const std::string& path, const TerrainReport& load, const Terrain
         findings.notes.push_back(std::to_string(load.bytesAfter()) +
                                  " bytes follow the heights; the viewer never reads them");
     }
-    if (terrain.rows() < 2 || terrain.columns() < 2) {
-        findings.problems.push_back("a grid of " + std::to_string(terrain.rows()) + " x " +
-                                    std::to_string(terrain.columns()) +
-                                    " draws nothing; the viewer needs at least 2 x 2 samples");
+    if (terrain.rows() < kMinGridSide || terrain.columns() < kMinGridSide) {
+        findings.problems.push_back(
+            "a grid of " + std::to_string(terrain.rows()) + " x " +
+            std::to_string(terrain.columns()) + " draws nothing; the viewer needs at least " +
+            std::to_string(kMinGridSide) + " x " + std::to_string(kMinGridSide) + " samples");
     }
     if (terrain.tileX() > terrain.columns() && terrain.columns() > 0) {
         findings.notes.push_back("tileX " + std::to_string(terrain.tileX()) +
@@ -248,22 +249,6 @@ std::string noDataText(const raster::NoDataSummary& noData, std::size_t all) {
            " left empty";
 }
 
-// The lowest and highest height the viewer draws: data and filled samples, never the
-// placeholders of the regions without data.
-std::pair<float, float> drawnHeights(const HeightField& field) {
-    float lowest = std::numeric_limits<float>::max();
-    float highest = std::numeric_limits<float>::lowest();
-    for (int row = 0; row < field.rows; ++row) {
-        for (int column = 0; column < field.columns; ++column) {
-            if (field.drawn(column, row)) {
-                lowest = std::min(lowest, field.at(column, row));
-                highest = std::max(highest, field.at(column, row));
-            }
-        }
-    }
-    return {lowest, highest};
-}
-
 // What the viewer makes of an elevation raster, read as it reads it. A source it cannot walk
 // over throws RasterError with the viewer's reason on one line.
 int runRasterInfo(const std::string& path, const raster::ElevationSource& source,
@@ -285,7 +270,7 @@ int runRasterInfo(const std::string& path, const raster::ElevationSource& source
     }
     out << "spacing     " << length(field.spacingEast, inMetres) << " east, "
         << length(field.spacingSouth, inMetres) << " north\n";
-    const auto [lowest, highest] = drawnHeights(field);
+    const auto [lowest, highest] = field.drawnRange();
     out << "heights     " << raster::decimalText(lowest) << " to " << length(highest, inMetres)
         << " over the samples drawn\n";
     out << "no data     " << noDataText(grid.noData, field.heights.size()) << "\n";

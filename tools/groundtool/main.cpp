@@ -1,6 +1,7 @@
-// groundtool: makes, checks and previews terrain files for the groundview viewer, with the
-// viewer's own loader and drawing code. main only dispatches: each command registers its own
-// options beside the code that runs it.
+// groundtool: makes, checks and previews terrain files for the groundview viewer, imports
+// elevation rasters into them, renders and exports worlds and rasters, and builds the pyramids
+// through which the viewer streams large rasters, with the viewer's own loader and drawing code.
+// main only dispatches: each command registers its own options beside the code that runs it.
 
 #include <iostream>
 #include <string>
@@ -17,8 +18,10 @@
 int main(int argc, char** argv) {
     using namespace groundtool;
     CLI::App app{
-        "groundtool: makes, checks and previews terrain files (\".3dt\") for groundview, with "
-        "the viewer's own loader and drawing code.",
+        "groundtool: makes, checks and previews terrain files (\".3dt\") for groundview, "
+        "imports elevation rasters into them, renders and exports worlds and rasters, and builds "
+        "the pyramids through which the viewer streams large rasters, with the viewer's own "
+        "loader and drawing code.",
         "groundtool"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("groundtool ") + app::version() + "\n" +

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <tuple>
 
 #include "elevation_grid.h"
@@ -99,6 +100,14 @@ TEST(Import, EachFormatBecomesACleanWorldShapedAndFacedLikeItsGround) {
          std::cos(50.5 * M_PI / 180),
          nullptr,
          0},
+        // Infinite cells are a void, however the source is resampled.
+        {"infinite.tif",
+         {"GTiff", 60, 40, GDT_Float64, {500000, 30, 0, 5500000, 0, -30}, 32633, 0},
+         [](int x, int y) { return std::hypot(x - 20, y - 20) < 5 ? INFINITY : ramp(x, y); },
+         {},
+         1.5,
+         nullptr,
+         0},
         {"grid.asc",
          {"AAIGrid", 60, 40, GDT_Float32, {0, 25, 0, 1000, 0, -25}, 0, 0},
          ramp,
@@ -166,6 +175,24 @@ TEST(Import, EachFormatBecomesACleanWorldShapedAndFacedLikeItsGround) {
         } else {
             EXPECT_EQ(*low, -128);
             EXPECT_EQ(*high, 127);
+        }
+        // The heights are the source's as info reads them: an average or interpolation of them
+        // never leaves their range.
+        if (test.raster.type != GDT_Byte &&
+            std::count(test.options.begin(), test.options.end(), "--range") == 0) {
+            const auto heights = [](const std::string& text) {
+                std::smatch found;
+                EXPECT_TRUE(std::regex_search(text, found, std::regex("heights +(\\S+) to (\\S+)")))
+                    << text;
+                return std::make_pair(std::stod(found[1]), std::stod(found[2]));
+            };
+            const ToolRun info = runTool({"info", folder.file(test.file)});
+            ASSERT_EQ(info.status, 0) << info.out;
+            const auto [infoLow, infoHigh] = heights(info.out);
+            const auto [low, high] = heights(run.out);
+            const double slack = 0.005 * (infoHigh - infoLow);  // three significant digits
+            EXPECT_GE(low, infoLow - slack) << run.out << info.out;
+            EXPECT_LE(high, infoHigh + slack) << run.out << info.out;
         }
         if (test.trueScale > 0) {
             const std::size_t at = run.out.find("--height-scale ");
