@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "crs_policy.h"
 #include "elevation_grid.h"
 #include "elevation_source.h"
 #include "jail.h"
@@ -57,6 +58,30 @@ std::vector<std::string> contents(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+// A VRT beside dem.tif (made here) reading it whole, in the coordinate system crs.
+std::string vrtInCrs(const TemporaryFolder& in, const std::string& crs) {
+    writeTiff(in.file("dem.tif"), kSide, kGround);
+    writeText(in.file("dem.vrt"),
+              "<VRTDataset rasterXSize=\"64\" rasterYSize=\"64\"><SRS>" + crs +
+                  "</SRS><GeoTransform>7, 0.01, 0, 46, 0, -0.01</GeoTransform><VRTRasterBand "
+                  "dataType=\"Float32\"><SimpleSource><SourceFilename relativeToVRT=\"1\">"
+                  "dem.tif</SourceFilename></SimpleSource></VRTRasterBand></VRTDataset>");
+    return in.file("dem.vrt");
+}
+
+// WGS 84 with a horizontal grid named in GDAL's own WKT, as a .prj may carry it.
+std::string wktWithGrid(const std::string& grid) {
+    return "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563],"
+           "EXTENSION[\"PROJ4_GRIDS\",\"" +
+           grid +
+           "\"]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433],AXIS["
+           "\"Longitude\",EAST],AXIS[\"Latitude\",NORTH]]";
 }
 
 // Lowers the Landlock ABI the readers started while it lives see; 0 goes without Landlock.
@@ -124,6 +149,8 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
     };
     const std::string stalled = "stalled (a FIFO or a device in its way?)";
     const std::string outsideVrt = "lies outside the VRT's folder";
+    const std::string outsideProj =
+        "its coordinate system names a coordinate grid outside PROJ's data folder: ";
     const std::vector<Route> routes = {
         {"an overview linked outside",
          [](const TemporaryFolder& in, const TemporaryFolder& out) {
@@ -180,6 +207,48 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              return in.file("dem.vrt");
          },
          outsideVrt, outsideVrt},
+        // The owner builds a transformation to latitude and longitude from what the reader
+        // says the coordinate system is, outside the jail: no grid it names is opened there.
+        {"a VRT's coordinate system naming a grid outside",
+         [](const TemporaryFolder& in, const TemporaryFolder& out) {
+             writeTiff(out.file("shift.gsb"), kSide, kPlanted);
+             return vrtInCrs(
+                 in, "+proj=longlat +datum=WGS84 +nadgrids=" + out.file("shift.gsb") + " +no_defs");
+         },
+         outsideProj + "/", outsideProj + "/"},
+        {"a .prj beside a .bil naming a FIFO for its grid",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             writeTiff(in.file("heights.bil"), kSide, kGround, "EHdr");
+             mkfifo(in.file("shift.gsb").c_str(), 0600);
+             writeText(in.file("heights.prj"), wktWithGrid(in.file("shift.gsb")));
+             return in.file("heights.bil");
+         },
+         stalled, stalled},
+        {"an ENVI header's coordinate system naming a vertical grid by URL",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             writeTiff(in.file("heights.dat"), kSide, kGround, "ENVI");
+             Bytes header = readFile(in.file("heights.hdr"));
+             const std::string crs =
+                 "coordinate system string = {COMPD_CS[\"x\",GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\","
+                 "SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],UNIT["
+                 "\"degree\",0.0174532925199433]],VERT_CS[\"h\",VERT_DATUM[\"d\",2005,EXTENSION["
+                 "\"PROJ4_GRIDS\",\"https://127.0.0.1:9/g.tif\"]],UNIT[\"metre\",1]]]}\n";
+             header.insert(header.end(), crs.begin(), crs.end());
+             writeFile(in.file("heights.hdr"), header);
+             return in.file("heights.dat");
+         },
+         outsideProj + "https://", outsideProj + "https://"},
+        {"a VRT's coordinate system naming a grid beside it",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             writeTiff(in.file("shift.gsb"), kSide, kPlanted);
+             return vrtInCrs(in, "+proj=longlat +datum=WGS84 +nadgrids=@shift.gsb +no_defs");
+         },
+         outsideProj + "@shift.gsb", outsideProj + "@shift.gsb"},
+        {"a VRT's coordinate system with PROJ's own null grid",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             return vrtInCrs(in, "+proj=longlat +datum=WGS84 +nadgrids=@null +no_defs");
+         },
+         "", ""},
     };
     JailLimits limits;
     limits.stallSeconds = 1;
@@ -209,6 +278,61 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
             EXPECT_EQ(contents(out.path()), outsideBefore);
         }
     }
+}
+
+// Every way a coordinate system names a file for PROJ to open: only bare names of files in PROJ's
+// own data folder pass, whether in a PROJ string, GDAL's WKT or WKT2.
+TEST(CrsPolicy, NamesEveryGridOutsideProjsDataFolder) {
+    // A grid PROJ ships where the system has one, so that the way in is tried too.
+    std::string shipped;
+    for (const auto& entry : std::filesystem::directory_iterator(raster::projDataFolder())) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() &&
+            (name.size() > 4 &&
+             (name.substr(name.size() - 4) == ".gsb" || name.substr(name.size() - 4) == ".tif"))) {
+            shipped = name;
+            break;
+        }
+    }
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"+proj=longlat +datum=WGS84 +no_defs", ""},
+        {"+proj=longlat +datum=WGS84 +nadgrids=@null +no_defs", ""},
+        {"+proj=longlat +init=epsg:4326", ""},
+        {"+proj=longlat +nadgrids=/tmp/x.gsb", "/tmp/x.gsb"},
+        {"+proj=longlat +nadgrids=@null,@/tmp/x.gsb", "@/tmp/x.gsb"},
+        {"proj=longlat geoidgrids=../g.gtx", "../g.gtx"},
+        {"+proj=longlat +nadgrids=~/g.gsb", "~/g.gsb"},
+        {"+proj=longlat +nadgrids=https://127.0.0.1:9/g.tif", "https://127.0.0.1:9/g.tif"},
+        {"+proj=longlat +nadgrids=beside.gsb", "beside.gsb"},
+        {"+proj=longlat +init=/home/me/defs:1", "/home/me/defs:1"},
+        {"+proj=longlat +nadgrids=", "\"\""},
+        {"CONVERSION[\"PROJ-based coordinate operation\",METHOD[\"PROJ-based operation method: "
+         "+proj=pipeline +step +proj=deformation +xy_grids=/d.tif +t_epoch=2000\"]]",
+         "/d.tif"},
+        {"CONVERSION[\"x\",METHOD[\"PROJ-based operation method: +proj=tinshift "
+         "+file=/t.json\"]]",
+         "/t.json"},
+        {"ABRIDGEDTRANSFORMATION[\"x\",METHOD[\"NTv2\"],PARAMETERFILE[\"Latitude and longitude "
+         "difference file\",\"/tmp/a \"\"b\"\".gsb\",ID[\"EPSG\",8656]]]",
+         "/tmp/a \"b\".gsb"},
+        {"parameterfile[\"f\",\"x.gsb\"]", "x.gsb"},
+        {wktWithGrid("/tmp/e.gsb"), "/tmp/e.gsb"},
+        {"VERT_DATUM[\"d\",2005,EXTENSION[\"PROJ4\",\"+proj=longlat +geoidgrids=/g.gtx\"]]",
+         "/g.gtx"},
+        {"VERTCRS[\"h\",VDATUM[\"d\"],GEOIDMODEL[\"/srv/g.gtx\"]]", "/srv/g.gtx"},
+        {"VERTCRS[\"h\",VDATUM[\"d\"],GEOIDMODEL[\"g2018.tif\"]]", "g2018.tif"},
+        {"VERTCRS[\"h\",VDATUM[\"d\"],GEOIDMODEL[\"GEOID12B\",ID[\"EPSG\",6326]]]", ""},
+    };
+    for (const auto& [crs, named] : cases) {
+        SCOPED_TRACE(crs);
+        EXPECT_EQ(raster::gridOutsideProjData(crs), named);
+    }
+    if (!shipped.empty()) {
+        EXPECT_EQ(raster::gridOutsideProjData("+proj=longlat +nadgrids=@" + shipped), "");
+        EXPECT_EQ(raster::gridOutsideProjData("PARAMETERFILE[\"f\",\"" + shipped + "\"]"), "");
+    }
+    EXPECT_THROW(raster::refuseGridsOutsideProjData(wktWithGrid("/x"), "dem.tif"),
+                 raster::RasterError);
 }
 
 // The walls themselves, tried from a child process after it confined itself.
@@ -459,4 +583,3 @@ TEST(ElevationGrid, WholeMetreSourcesShowNoTerraces) {
     }
     EXPECT_GE(close, smooth.rgb.size() / 3 * 99 / 100);
 }
-

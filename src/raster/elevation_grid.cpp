@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crs_policy.h"
 #include "decimal_text.h"
 #include "field_layout.h"
 #include "gdal_raster.h"
@@ -64,6 +65,7 @@ SourcePlacement placeField(const ElevationSource& source, const FieldLayout& lay
     placement.stepX = pixelsEast * t[1];
     placement.stepY = pixelsSouth * t[5];
     if (!facts.crsWkt.empty()) {
+        refuseGridsOutsideProjData(facts.crsWkt, source.shown());
         const std::unique_ptr<void, SrsDeleter> crs(OSRNewSpatialReference(nullptr));
         char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes
         if (OSRImportFromWkt(crs.get(), &wkt) == OGRERR_NONE) {

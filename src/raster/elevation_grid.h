@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "crs_policy.h"
 #include "elevation_source.h"
 #include "field_layout.h"
 #include "height_field.h"

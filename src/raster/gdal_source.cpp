@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "crs_policy.h"
 #include "decimal_text.h"
 #include "printable.h"
 #include "raster_error.h"
@@ -179,6 +180,26 @@ void checkPlacement(GDALDatasetH raster, const std::string& shown) {
     }
 }
 
+// The owner builds transformations from the coordinate system outside the jail: one naming a
+// grid or other file PROJ would open from outside its data folder is refused here first, in the
+// WKT the owner is sent and in GDAL's own. (A PROJ string is not made of it: making one may open
+// the grid.)
+void refuseOutsideGrids(GDALDatasetH raster, const std::string& shown) {
+    OGRSpatialReferenceH crs = GDALGetSpatialRef(raster);
+    if (crs == nullptr) {
+        return;
+    }
+    const char* wkt2[] = {"FORMAT=WKT2_2019", nullptr};
+    const char* wkt1[] = {"FORMAT=WKT1_GDAL", nullptr};
+    for (const auto& options : {wkt2, wkt1}) {
+        char* text = nullptr;
+        const bool made = OSRExportToWktEx(crs, &text, options) == OGRERR_NONE && text != nullptr;
+        const std::string wkt = made ? text : "";
+        CPLFree(text);
+        refuseGridsOutsideProjData(wkt, shown);
+    }
+}
+
 bool northUp(GDALDatasetH raster) {
     double transform[6] = {};
     return GDALGetGeoTransform(raster, transform) != CE_None ||
@@ -331,6 +352,7 @@ GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
 
 void GdalSource::examine() {
     checkPlacement(dataset_.get(), shown_);
+    refuseOutsideGrids(dataset_.get(), shown_);
     adjusted_ = adjusted(dataset_.get(), shown_);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
     turned_ = turnedNorthUp(reading, shown_);

@@ -1,11 +1,8 @@
 #include "jail.h"
 
-#include <cpl_conv.h>
-#include <cpl_string.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/landlock.h>
-#include <ogr_srs_api.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -21,6 +18,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "crs_policy.h"
 #include "raster_error.h"
 
 namespace raster {
@@ -54,10 +52,9 @@ struct PathBeneathAttr {
     std::int32_t parentFd;
 } __attribute__((packed));
 
-// Read-only system data: GDAL's and PROJ's tables, and the libraries GDAL may load late (its
-// plugins, iconv's converters).
-constexpr const char* kSystemFolders[] = {"/usr/share/gdal", "/usr/share/proj", "/usr/lib", "/lib",
-                                          "/lib64"};
+// Read-only system data: the libraries GDAL may load late (its plugins, iconv's converters);
+// GDAL's and PROJ's own tables are in the folders fixed when the program was built.
+constexpr const char* kSystemFolders[] = {"/usr/lib", "/lib", "/lib64"};
 constexpr const char* kSystemFiles[] = {"/etc/ld.so.cache"};
 
 // System calls the reader never needs: the network, other programs, other processes' memory,
@@ -139,17 +136,12 @@ void allowReading(int ruleset, const std::string& path) {
     }
 }
 
+// Whatever GDAL_DATA, PROJ_DATA or a gdalrc say, the reader reads the system's data alone.
 std::vector<std::string> systemData() {
     std::vector<std::string> paths(std::begin(kSystemFolders), std::end(kSystemFolders));
     paths.insert(paths.end(), std::begin(kSystemFiles), std::end(kSystemFiles));
-    if (const char* gdalData = CPLGetConfigOption("GDAL_DATA", nullptr)) {
-        paths.emplace_back(gdalData);
-    }
-    char** projPaths = OSRGetPROJSearchPaths();
-    for (char** each = projPaths; each != nullptr && *each != nullptr; ++each) {
-        paths.emplace_back(*each);
-    }
-    CSLDestroy(projPaths);
+    paths.push_back(gdalDataFolder());
+    paths.push_back(projDataFolder());
     return paths;
 }
 
@@ -253,15 +245,26 @@ int landlockAbi() {
     return abi;
 }
 
+namespace {
+
+// Why the reader goes without Landlock: the kernel, or the variable that lowered it.
+std::string whyNoLandlock() {
+    return kernelLandlockAbi() == 0 ? "this kernel has no Landlock (Linux 5.13 or later)"
+                                    : "GROUNDVIEW_LANDLOCK_ABI=0 turns this kernel's Landlock off";
+}
+
+}  // namespace
+
 std::string jailDescription() {
     const int abi = landlockAbi();
     const std::string walls = abi >= kAbiScope ? "files, TCP, signals"
                               : abi >= kAbiNet ? "files, TCP"
                                                : "files";
     if (abi == 0) {
-        return "rasters are read in a separate process with seccomp and memory and time limits; "
-               "this kernel has no Landlock, so only the open policy keeps the reader within the "
-               "source's folder";
+        return "rasters are read in a separate process with seccomp and memory and time limits; " +
+               whyNoLandlock() +
+               ", so only the open policy keeps the reader within the source's "
+               "folder";
     }
     return "rasters are read in a jail: Landlock ABI " + std::to_string(abi) + " (" + walls +
            "), seccomp, memory and time limits";
@@ -271,8 +274,9 @@ void warnWithoutLandlock() {
     static std::once_flag said;
     std::call_once(said, [] {
         if (landlockAbi() == 0) {
-            std::cerr << "warning: this kernel has no Landlock (Linux 5.13 or later): the raster "
-                         "reader is kept within the source's folder by the open policy alone"
+            std::cerr << "warning: " << whyNoLandlock()
+                      << ": the raster reader is kept within the source's folder by the open "
+                         "policy alone"
                       << std::endl;
         }
     });

@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "crs_policy.h"
 #include "gdal_source.h"
 #include "printable.h"
 #include "raster_error.h"
@@ -389,6 +390,8 @@ ReaderProcess::ReaderProcess(const SourceNames& names, const JailLimits& limits)
         throw RasterError("cannot start a raster reader: " + std::string(std::strerror(error)));
     }
     facts_ = unpackFacts(await());
+    // The reader refused such a coordinate system already; one it let through is not taken.
+    refuseGridsOutsideProjData(facts_.crsWkt, shown_);
 }
 
 ReaderProcess::~ReaderProcess() {

@@ -72,6 +72,7 @@ bool boxFromLatLon(const raster::SourceFacts& facts, double south, double west, 
     if (facts.crsWkt.empty()) {
         return false;
     }
+    raster::refuseGridsOutsideProjData(facts.crsWkt, "the source");
     const std::unique_ptr<void, OsrDeleter> wgs84(OSRNewSpatialReference(nullptr));
     const std::unique_ptr<void, OsrDeleter> target(OSRNewSpatialReference(nullptr));
     char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes
