@@ -1,6 +1,7 @@
 // The raster library's own tests: the jailed reader tried as an attacker would, with small
 // sources made here and a value planted outside their folder that must never come back.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -146,6 +147,9 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
         // Landlock, which only the open policy then guards, some routes are read.
         std::string jailed;
         std::string unjailed;
+        // Only Landlock holds this route: without it the planted value is read, as the README
+        // says of kernels without Landlock.
+        bool onlyLandlockHolds = false;
     };
     const std::string stalled = "stalled (a FIFO or a device in its way?)";
     const std::string outsideVrt = "lies outside the VRT's folder";
@@ -175,7 +179,7 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              mkfifo(in.file("dem.tif.ovr").c_str(), 0600);
              return in.file("dem.tif");
          },
-         stalled, stalled},
+         "", stalled},
         {"a folder of tiles, one linked outside",
          [](const TemporaryFolder& in, const TemporaryFolder& out) {
              writeTiff(in.file("a.tif"), kSide, kGround);
@@ -223,7 +227,7 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              writeText(in.file("heights.prj"), wktWithGrid(in.file("shift.gsb")));
              return in.file("heights.bil");
          },
-         stalled, stalled},
+         outsideProj + "/", stalled},
         {"an ENVI header's coordinate system naming a vertical grid by URL",
          [](const TemporaryFolder& in, const TemporaryFolder&) {
              writeTiff(in.file("heights.dat"), kSide, kGround, "ENVI");
@@ -249,6 +253,53 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              return vrtInCrs(in, "+proj=longlat +datum=WGS84 +nadgrids=@null +no_defs");
          },
          "", ""},
+        // Read rights are the files a source names, not its folder.
+        {"a home folder's hidden key named by a VRT",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             std::filesystem::create_directory(in.file(".ssh"));
+             writeTiff(in.file(".ssh/id_ed25519"), kSide, kPlanted, "ENVI");
+             writeText(in.file("home.vrt"),
+                       "<VRTDataset rasterXSize=\"64\" rasterYSize=\"64\"><VRTRasterBand "
+                       "dataType=\"Float32\" subClass=\"VRTRawRasterBand\"><SourceFilename "
+                       "relativeToVRT=\"1\">.ssh/id_ed25519</SourceFilename><PixelOffset>4"
+                       "</PixelOffset><LineOffset>256</LineOffset></VRTRasterBand></VRTDataset>");
+             return in.file("home.vrt");
+         },
+         "is hidden", "is hidden"},
+        {"an overview that is a VRT naming a sibling",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             writeTiff(in.file("dem.tif"), kSide, kGround);
+             writeTiff(in.file("planted.tif"), kSide / 8, kPlanted);
+             writeText(in.file("dem.tif.ovr"),
+                       "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand "
+                       "dataType=\"Float32\"><SimpleSource><SourceFilename relativeToVRT=\"1\">"
+                       "planted.tif</SourceFilename></SimpleSource></VRTRasterBand></VRTDataset>");
+             return in.file("dem.tif");
+         },
+         "dem.tif.ovr beside it is a VRT", "dem.tif.ovr beside it is a VRT"},
+        {"an HFA raster whose spill file is an unrelated sibling",
+         [](const TemporaryFolder& in, const TemporaryFolder&) {
+             for (const auto& [name, value] :
+                  {std::pair{"dem.img", kGround}, {"src.img", kPlanted}}) {
+                 const char* options[] = {"USE_SPILL=YES", nullptr};
+                 GDALDatasetH made =
+                     GDALCreate(GDALGetDriverByName("HFA"), in.file(name).c_str(), kSide, kSide, 1,
+                                GDT_Float32, const_cast<char**>(options));
+                 EXPECT_NE(made, nullptr);
+                 GDALFillRaster(GDALGetRasterBand(made, 1), value, 0.0);
+                 GDALClose(made);
+             }
+             Bytes header = readFile(in.file("dem.img"));
+             const std::string spill = "dem.ige";
+             const auto at = std::search(header.begin(), header.end(), spill.begin(), spill.end());
+             EXPECT_NE(at, header.end());
+             std::copy_n("src", 3, at);
+             writeFile(in.file("dem.img"), header);
+             std::filesystem::remove(in.file("dem.ige"));
+             std::filesystem::remove(in.file("src.img"));
+             return in.file("dem.img");
+         },
+         "cannot read", "", true},
     };
     JailLimits limits;
     limits.stallSeconds = 1;
@@ -266,7 +317,7 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
             const std::string& expected = abi > 0 ? route.jailed : route.unjailed;
             const bool planted = std::find(outcome.samples.begin(), outcome.samples.end(),
                                            kPlanted) != outcome.samples.end();
-            EXPECT_FALSE(planted);
+            EXPECT_TRUE(!planted || (abi == 0 && route.onlyLandlockHolds));
             if (expected.empty()) {
                 EXPECT_EQ(outcome.refusal, "");
             } else {
@@ -340,6 +391,7 @@ TEST(Jail, TheReaderCanNeitherWriteNorConnectNorRunAProgram) {
     TemporaryFolder in;
     TemporaryFolder out;
     writeFile(in.file("mine"), Bytes(4, 1));
+    writeFile(in.file("sibling"), Bytes(4, 3));
     writeFile(out.file("secret"), Bytes(4, 2));
     struct Attempt {
         const char* name;
@@ -352,6 +404,16 @@ TEST(Jail, TheReaderCanNeitherWriteNorConnectNorRunAProgram) {
          true, true},
         {"reading another folder", [&] { return open(out.file("secret").c_str(), O_RDONLY) >= 0; },
          false, true},
+        {"reading a file beside its own it was not given",
+         [&] { return open(in.file("sibling").c_str(), O_RDONLY) >= 0; }, false, true},
+        {"listing its own folder",
+         [&] {
+             DIR* listing = opendir(in.path().c_str());
+             return listing != nullptr && closedir(listing) == 0;
+         },
+         true, true},
+        {"reading GDAL's data",
+         [] { return open(raster::gdalDataFolder().c_str(), O_RDONLY) >= 0; }, true, true},
         {"making a file",
          [&] { return open(in.file("made").c_str(), O_CREAT | O_WRONLY, 0600) >= 0; }, false, true},
         {"writing a file",
@@ -377,6 +439,7 @@ TEST(Jail, TheReaderCanNeitherWriteNorConnectNorRunAProgram) {
             if (child == 0) {
                 try {
                     raster::confineReader({in.path()}, JailLimits{});
+                    raster::narrowReader({in.file("mine")}, {in.path()});
                 } catch (...) {
                     _exit(3);
                 }

@@ -115,17 +115,32 @@ std::uint64_t handledFsRights(int abi) {
                       std::strerror(errno));
 }
 
-// Adds a read-only rule for path when it exists; a folder may be listed, a file read.
-void allowReading(int ruleset, const std::string& path) {
+// What a rule lets the reader do with a path.
+enum class Reading {
+    everything,  // a folder: list it and read every file beneath it; a file: read it
+    fileOnly,    // a regular file: read it; anything else is passed over
+    listingOnly  // a folder: list it and those beneath it; anything else is passed over
+};
+
+// Adds a read-only rule for path when it exists.
+void allowReading(int ruleset, const std::string& path, Reading reading = Reading::everything) {
     const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
     struct stat status {};
+    const bool folder = fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+    const bool regular = S_ISREG(status.st_mode);
+    if ((reading == Reading::fileOnly && !regular) ||
+        (reading == Reading::listingOnly && !folder)) {
+        close(fd);
+        return;
+    }
     PathBeneathAttr rule{};
     rule.parentFd = fd;
-    rule.allowedAccess =
-        fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) ? kReadFile | kReadDir : kReadFile;
+    rule.allowedAccess = reading == Reading::listingOnly ? kReadDir
+                         : folder                        ? kReadFile | kReadDir
+                                                         : kReadFile;
     const long added =
         syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
     const int error = errno;
@@ -145,15 +160,16 @@ std::vector<std::string> systemData() {
     return paths;
 }
 
-void landlock(int abi, const std::vector<std::string>& readable) {
+// A new ruleset handling every file right of abi, and the network and scopes when wall.
+int newRuleset(int abi, bool wall) {
     RulesetAttr attr{};
     attr.handledAccessFs = handledFsRights(abi);
     std::size_t size = sizeof(attr.handledAccessFs);
-    if (abi >= kAbiNet) {
+    if (wall && abi >= kAbiNet) {
         attr.handledAccessNet = kNetBindTcp | kNetConnectTcp;
         size += sizeof(attr.handledAccessNet);
     }
-    if (abi >= kAbiScope) {
+    if (wall && abi >= kAbiScope) {
         attr.scoped = kScopeAbstractUnixSocket | kScopeSignal;
         size += sizeof(attr.scoped);
     }
@@ -161,17 +177,25 @@ void landlock(int abi, const std::vector<std::string>& readable) {
     if (ruleset < 0) {
         fail("landlock_create_ruleset");
     }
-    const int fd = static_cast<int>(ruleset);
+    return static_cast<int>(ruleset);
+}
+
+void restrict(int ruleset) {
+    const long restricted = syscall(SYS_landlock_restrict_self, ruleset, 0);
+    close(ruleset);
+    if (restricted != 0) {
+        fail("landlock_restrict_self");
+    }
+}
+
+void landlock(int abi, const std::vector<std::string>& readable) {
+    const int fd = newRuleset(abi, true);
     std::vector<std::string> paths = systemData();
     paths.insert(paths.end(), readable.begin(), readable.end());
     for (const std::string& path : paths) {
         allowReading(fd, path);
     }
-    const long restricted = syscall(SYS_landlock_restrict_self, fd, 0);
-    close(fd);
-    if (restricted != 0) {
-        fail("landlock_restrict_self");
-    }
+    restrict(fd);
 }
 
 void refuseCalls() {
@@ -292,6 +316,24 @@ void confineReader(const std::vector<std::string>& readable, const JailLimits& l
     }
     dropCapabilities();
     refuseCalls();
+}
+
+void narrowReader(const std::vector<std::string>& files, const std::vector<std::string>& folders) {
+    const int abi = landlockAbi();
+    if (abi == 0) {
+        return;
+    }
+    const int fd = newRuleset(abi, false);
+    for (const std::string& path : systemData()) {
+        allowReading(fd, path);
+    }
+    for (const std::string& file : files) {
+        allowReading(fd, file, Reading::fileOnly);
+    }
+    for (const std::string& folder : folders) {
+        allowReading(fd, folder, Reading::listingOnly);
+    }
+    restrict(fd);
 }
 
 }  // namespace raster

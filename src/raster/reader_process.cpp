@@ -296,6 +296,9 @@ void failWith(int channel, Kind kind, const std::string& line) {
     const std::string& shown = names.shown;
     try {
         confineReader(foldersOf(names), limits);
+        // Within the folders already: the files the source names are found, and all else shut.
+        const ReadRights rights = readRightsOf(names);
+        narrowReader(rights.files, rights.folders);
         const GdalSource source(names);
         if (!send(channel, factsPacket(source.facts()).bytes())) {
             _exit(1);

@@ -306,6 +306,18 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     writeVrt(folder.file("stdin.vrt"), "/dev/stdin");
     writeVrt(folder.file("curl.vrt"), "/vsicurl/http://127.0.0.1:9/x");
     writeVrt(folder.file("inside.vrt"), "whole.tif");
+    // A home folder's key, and a coordinate system whose grid lies outside PROJ's data folder.
+    std::filesystem::create_directory(folder.file(".ssh"));
+    writeFile(folder.file(".ssh/id_ed25519"), Bytes(16, 7));
+    writeVrt(folder.file("key.vrt"), ".ssh/id_ed25519", true);
+    const std::string gridded =
+        "<VRTDataset rasterXSize=\"64\" rasterYSize=\"64\"><SRS>+proj=longlat +datum=WGS84 "
+        "+nadgrids=" +
+        elsewhere.file("secret.bin") +
+        "</SRS><GeoTransform>7, 0.01, 0, 46, 0, -0.01</GeoTransform><VRTRasterBand "
+        "dataType=\"Float32\">" +
+        simpleSource("whole.tif") + "</VRTRasterBand></VRTDataset>";
+    writeFile(folder.file("grid.vrt"), Bytes(gridded.begin(), gridded.end()));
     const std::string wms =
         "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:9/"
         "</ServerUrl></Service></GDAL_WMS>";
@@ -384,6 +396,10 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"raw.vrt"}, 1, outside},
         {{"environ.vrt"}, 1, outside},
+        {{"key.vrt"}, 1, "\".ssh/id_ed25519\" is hidden"},
+        {{"grid.vrt"},
+         1,
+         "its coordinate system names a coordinate grid outside PROJ's data folder: /"},
         {{"memory.vrt"}, 1, "\"MEM:::DATAPOINTER=0x1000,PIXELS=4,LINES=4\" is no plain file"},
         {{"fifo.vrt"}, 1, "\"fifo\": not a regular file"},
         {{"stdin.vrt"}, 1, "\"/dev/stdin\": not a regular file"},
