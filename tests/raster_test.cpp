@@ -188,6 +188,14 @@ TEST(Jail, NoRouteReachesPastTheSourcesFolderStallsOrWritesAnything) {
              return in.path();
          },
          "", ""},
+        {"tiles named together, one a link leading outside",
+         [](const TemporaryFolder& in, const TemporaryFolder& out) {
+             writeTiff(in.file("a.tif"), kSide, kGround);
+             writeTiff(out.file("planted.tif"), kSide, kPlanted);
+             symlink(out.file("planted.tif").c_str(), in.file("b.tif").c_str());
+             return in.file("a.tif") + "\n" + in.file("b.tif");
+         },
+         "", ""},
         {"tiles named together, one with a header linked outside",
          [](const TemporaryFolder& in, const TemporaryFolder& out) {
              writeTiff(in.file("a.tif"), kSide, kGround);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <set>
 #include <type_traits>
@@ -82,9 +83,13 @@ std::vector<std::string> listFolder(const std::string& folder, const std::string
     while (const dirent* entry = readdir(listing.get())) {
         const std::string name = entry->d_name;
         const std::string path = world::inFolder(folder, name);
-        if (mayBeRaster(name) && world::regularFileProblem(path).empty() &&
-            world::realPathOf(path).compare(0, within.size(), within) == 0) {
-            names.push_back(name);
+        if (mayBeRaster(name) && world::regularFileProblem(path).empty()) {
+            if (world::realPathOf(path).compare(0, within.size(), within) == 0) {
+                names.push_back(name);
+            } else {
+                std::cerr << "note: passed over " << printable(path)
+                          << ": a link leading out of its folder" << std::endl;
+            }
         }
         if (names.size() > kMaxTiles) {
             throw RasterError("cannot read " + shown + ": it holds more than " +
@@ -361,8 +366,29 @@ SourceNames nameSources(const std::vector<std::string>& paths) {
         }
         return names;
     }
-    names.files = paths;
     names.mosaic = paths.size() > 1;
+    if (!names.mosaic) {
+        names.files = paths;  // a link named alone is followed, by the user's own choice
+        return names;
+    }
+    // Tiles named together, as a shell's pattern names them, follow the folder's rule: a link
+    // leading out of the folder it lies in is passed over, and said so.
+    for (const std::string& path : paths) {
+        const std::string file = fileOfSource(path);
+        struct stat status {};
+        const std::string within = world::inFolder(world::realPathOf(world::folderOf(file)), "");
+        if (lstat(file.c_str(), &status) == 0 && S_ISLNK(status.st_mode) &&
+            world::realPathOf(file).compare(0, within.size(), within) != 0) {
+            std::cerr << "note: passed over " << printable(path)
+                      << ": a link leading out of its folder" << std::endl;
+            continue;
+        }
+        names.files.push_back(path);
+    }
+    if (names.files.empty()) {
+        throw NoRaster("cannot read " + names.shown +
+                       ": every tile is a link leading out of its folder");
+    }
     return names;
 }
 
