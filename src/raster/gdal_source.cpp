@@ -32,6 +32,9 @@ constexpr double kGlobeDegrees = 360.0;
 // Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
 constexpr double kMinCellMetres = 1e-3;
 constexpr double kMaxCellMetres = 1e6;
+// Projected coordinates beyond this many metres from the origin, 2.5 times the Earth's girth,
+// are no place on Earth.
+constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
@@ -149,6 +152,18 @@ Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
     }
     const double metres = OSRGetLinearUnits(crs, nullptr);
     checkCellSize(east * metres, north * metres, "m", shown);
+    // Projected coordinates lie within a few times the Earth's girth of the origin; farther, no
+    // latitude or longitude can be printed for them.
+    const int width = GDALGetRasterXSize(raster);
+    const int height = GDALGetRasterYSize(raster);
+    for (const double edge : {transform[0], transform[0] + transform[1] * width, transform[3],
+                              transform[3] + transform[5] * height}) {
+        if (!(std::abs(edge * metres) <= kFarthestProjectedMetres)) {
+            refusePlacement(shown, "its edge at " + decimalText(edge * metres) +
+                                       " m from the projection's origin lies beyond any place "
+                                       "on Earth");
+        }
+    }
     return {east * metres, north * metres, true,
             "projected, " + cells(east * metres, north * metres) + " m"};
 }

@@ -343,6 +343,8 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     writeRaster(folder.file("empty.tif"), {"GTiff", 8, 8, GDT_Float32, {}, 0, -1},
                 [](int, int) { return NAN; });
     writeRaster(folder.file("line.tif"), {"GTiff", 5, 1, GDT_Float32, {}, 0, 0}, ramp);
+    writeRaster(folder.file("far.tif"),
+                {"GTiff", 8, 8, GDT_Float32, {1e300, 30, 0, 1e300, 0, -30}, 32632, 0}, ramp);
     // 50000 x 50000 cells in a few bytes.
     const std::string huge = R"(<VRTDataset rasterXSize="50000" rasterYSize="50000">
         <VRTRasterBand dataType="Byte" band="1"/></VRTDataset>)";
@@ -421,6 +423,7 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         {{"taken"}, 0, "read taken (BMP, Byte)"},
         {{"bare"}, 2, "cannot read bare: the folder holds no ground.3dt and no raster GDAL reads"},
         {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
+        {{"far.tif"}, 1, " m from the projection's origin lies beyond any place on Earth"},
         {{"huge.vrt"}, 1, "more than is decoded here"},
         {{"chain1.vrt"}, 1, "chain4.vrt: it names more than 1048576 sources"},
         {{"chain7.vrt"}, 0, "read chain7.vrt (VRT, Byte)"},
