@@ -394,7 +394,11 @@ ReaderProcess::ReaderProcess(const SourceNames& names, const JailLimits& limits)
     }
     facts_ = unpackFacts(await());
     // The reader refused such a coordinate system already; one it let through is not taken.
-    refuseGridsOutsideProjData(facts_.crsWkt, shown_);
+    try {
+        refuseGridsOutsideProjData(facts_.crsWkt, shown_);
+    } catch (const RasterError& error) {
+        stop(error.what());
+    }
 }
 
 ReaderProcess::~ReaderProcess() {
