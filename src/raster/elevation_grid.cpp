@@ -34,7 +34,7 @@ SourcePlacement placeField(const ElevationSource& source, const FieldLayout& lay
     placement.originY = t[3] + (layout.window.y + 0.5 * pixelsSouth) * t[5];
     placement.stepX = pixelsEast * t[1];
     placement.stepY = pixelsSouth * t[5];
-    placement.latLon = LatLon(facts.crsWkt);
+    placement.latLon = LatLon(facts.crsWkt, source.shown());
     if (!facts.crsWkt.empty()) {
         const std::unique_ptr<void, SrsDeleter> crs(OSRNewSpatialReference(nullptr));
         char* wkt = const_cast<char*>(facts.crsWkt.c_str());  // GDAL moves it, never writes

@@ -17,6 +17,7 @@
 #endif
 
 #include "angles.h"
+#include "crs_policy.h"
 #include "decimal_text.h"
 #include "no_data.h"
 #include "printable.h"
@@ -32,6 +33,9 @@ constexpr double kGlobeDegrees = 360.0;
 // Cells on the ground, in metres: finer or coarser is a broken georeference, not a DEM.
 constexpr double kMinCellMetres = 1e-3;
 constexpr double kMaxCellMetres = 1e6;
+// Projected coordinates beyond this many metres from the origin, 2.5 times the Earth's girth,
+// are no place on Earth.
+constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
@@ -144,6 +148,18 @@ Ground placeOnGround(GDALDatasetH raster, const std::string& shown) {
     }
     const double metres = OSRGetLinearUnits(crs, nullptr);
     checkCellSize(east * metres, north * metres, "m", shown);
+    // Projected coordinates lie within a few times the Earth's girth of the origin; farther, no
+    // latitude or longitude can be printed for them.
+    const int width = GDALGetRasterXSize(raster);
+    const int height = GDALGetRasterYSize(raster);
+    for (const double edge : {transform[0], transform[0] + transform[1] * width, transform[3],
+                              transform[3] + transform[5] * height}) {
+        if (!(std::abs(edge * metres) <= kFarthestProjectedMetres)) {
+            refusePlacement(shown, "its edge at " + decimalText(edge * metres) +
+                                       " m from the projection's origin lies beyond any place "
+                                       "on Earth");
+        }
+    }
     return {east * metres, north * metres, true,
             "projected, " + cells(east * metres, north * metres) + " m"};
 }
@@ -172,6 +188,26 @@ void checkPlacement(GDALDatasetH raster, const std::string& shown) {
         refusePlacement(shown, "its cells are " + decimalText(across) + " x " + decimalText(down) +
                                    " in its georeferencing's units; cells from 1 mm to 1000 km "
                                    "on the ground are read");
+    }
+}
+
+// The owner builds transformations from the coordinate system outside the jail: one naming a
+// grid or other file PROJ would open from outside its data folder is refused here first, in the
+// WKT the owner is sent and in GDAL's own. (A PROJ string is not made of it: making one may open
+// the grid.)
+void refuseOutsideGrids(GDALDatasetH raster, const std::string& shown) {
+    OGRSpatialReferenceH crs = GDALGetSpatialRef(raster);
+    if (crs == nullptr) {
+        return;
+    }
+    const char* wkt2[] = {"FORMAT=WKT2_2019", nullptr};
+    const char* wkt1[] = {"FORMAT=WKT1_GDAL", nullptr};
+    for (const auto& options : {wkt2, wkt1}) {
+        char* text = nullptr;
+        const bool made = OSRExportToWktEx(crs, &text, options) == OGRERR_NONE && text != nullptr;
+        const std::string wkt = made ? text : "";
+        CPLFree(text);
+        refuseGridsOutsideProjData(wkt, shown);
     }
 }
 
@@ -327,6 +363,7 @@ GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
 
 void GdalSource::examine() {
     checkPlacement(dataset_.get(), shown_);
+    refuseOutsideGrids(dataset_.get(), shown_);
     adjusted_ = adjusted(dataset_.get(), shown_);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
     turned_ = turnedNorthUp(reading, shown_);

@@ -1,11 +1,8 @@
 #include "jail.h"
 
-#include <cpl_conv.h>
-#include <cpl_string.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/landlock.h>
-#include <ogr_srs_api.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -21,6 +18,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "crs_policy.h"
 #include "raster_error.h"
 
 namespace raster {
@@ -54,10 +52,9 @@ struct PathBeneathAttr {
     std::int32_t parentFd;
 } __attribute__((packed));
 
-// Read-only system data: GDAL's and PROJ's tables, and the libraries GDAL may load late (its
-// plugins, iconv's converters).
-constexpr const char* kSystemFolders[] = {"/usr/share/gdal", "/usr/share/proj", "/usr/lib", "/lib",
-                                          "/lib64"};
+// Read-only system data: the libraries GDAL may load late (its plugins, iconv's converters);
+// GDAL's and PROJ's own tables are in the folders fixed when the program was built.
+constexpr const char* kSystemFolders[] = {"/usr/lib", "/lib", "/lib64"};
 constexpr const char* kSystemFiles[] = {"/etc/ld.so.cache"};
 
 // System calls the reader never needs: the network, other programs, other processes' memory,
@@ -118,17 +115,32 @@ std::uint64_t handledFsRights(int abi) {
                       std::strerror(errno));
 }
 
-// Adds a read-only rule for path when it exists; a folder may be listed, a file read.
-void allowReading(int ruleset, const std::string& path) {
+// What a rule lets the reader do with a path.
+enum class Reading {
+    everything,  // a folder: list it and read every file beneath it; a file: read it
+    fileOnly,    // a regular file: read it; anything else is passed over
+    listingOnly  // a folder: list it and those beneath it; anything else is passed over
+};
+
+// Adds a read-only rule for path when it exists.
+void allowReading(int ruleset, const std::string& path, Reading reading = Reading::everything) {
     const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
     struct stat status {};
+    const bool folder = fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+    const bool regular = S_ISREG(status.st_mode);
+    if ((reading == Reading::fileOnly && !regular) ||
+        (reading == Reading::listingOnly && !folder)) {
+        close(fd);
+        return;
+    }
     PathBeneathAttr rule{};
     rule.parentFd = fd;
-    rule.allowedAccess =
-        fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) ? kReadFile | kReadDir : kReadFile;
+    rule.allowedAccess = reading == Reading::listingOnly ? kReadDir
+                         : folder                        ? kReadFile | kReadDir
+                                                         : kReadFile;
     const long added =
         syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
     const int error = errno;
@@ -139,29 +151,25 @@ void allowReading(int ruleset, const std::string& path) {
     }
 }
 
+// Whatever GDAL_DATA, PROJ_DATA or a gdalrc say, the reader reads the system's data alone.
 std::vector<std::string> systemData() {
     std::vector<std::string> paths(std::begin(kSystemFolders), std::end(kSystemFolders));
     paths.insert(paths.end(), std::begin(kSystemFiles), std::end(kSystemFiles));
-    if (const char* gdalData = CPLGetConfigOption("GDAL_DATA", nullptr)) {
-        paths.emplace_back(gdalData);
-    }
-    char** projPaths = OSRGetPROJSearchPaths();
-    for (char** each = projPaths; each != nullptr && *each != nullptr; ++each) {
-        paths.emplace_back(*each);
-    }
-    CSLDestroy(projPaths);
+    paths.push_back(gdalDataFolder());
+    paths.push_back(projDataFolder());
     return paths;
 }
 
-void landlock(int abi, const std::vector<std::string>& readable) {
+// A new ruleset handling every file right of abi, and the network and scopes when wall.
+int newRuleset(int abi, bool wall) {
     RulesetAttr attr{};
     attr.handledAccessFs = handledFsRights(abi);
     std::size_t size = sizeof(attr.handledAccessFs);
-    if (abi >= kAbiNet) {
+    if (wall && abi >= kAbiNet) {
         attr.handledAccessNet = kNetBindTcp | kNetConnectTcp;
         size += sizeof(attr.handledAccessNet);
     }
-    if (abi >= kAbiScope) {
+    if (wall && abi >= kAbiScope) {
         attr.scoped = kScopeAbstractUnixSocket | kScopeSignal;
         size += sizeof(attr.scoped);
     }
@@ -169,17 +177,25 @@ void landlock(int abi, const std::vector<std::string>& readable) {
     if (ruleset < 0) {
         fail("landlock_create_ruleset");
     }
-    const int fd = static_cast<int>(ruleset);
+    return static_cast<int>(ruleset);
+}
+
+void restrict(int ruleset) {
+    const long restricted = syscall(SYS_landlock_restrict_self, ruleset, 0);
+    close(ruleset);
+    if (restricted != 0) {
+        fail("landlock_restrict_self");
+    }
+}
+
+void landlock(int abi, const std::vector<std::string>& readable) {
+    const int fd = newRuleset(abi, true);
     std::vector<std::string> paths = systemData();
     paths.insert(paths.end(), readable.begin(), readable.end());
     for (const std::string& path : paths) {
         allowReading(fd, path);
     }
-    const long restricted = syscall(SYS_landlock_restrict_self, fd, 0);
-    close(fd);
-    if (restricted != 0) {
-        fail("landlock_restrict_self");
-    }
+    restrict(fd);
 }
 
 void refuseCalls() {
@@ -253,15 +269,26 @@ int landlockAbi() {
     return abi;
 }
 
+namespace {
+
+// Why the reader goes without Landlock: the kernel, or the variable that lowered it.
+std::string whyNoLandlock() {
+    return kernelLandlockAbi() == 0 ? "this kernel has no Landlock (Linux 5.13 or later)"
+                                    : "GROUNDVIEW_LANDLOCK_ABI=0 turns this kernel's Landlock off";
+}
+
+}  // namespace
+
 std::string jailDescription() {
     const int abi = landlockAbi();
     const std::string walls = abi >= kAbiScope ? "files, TCP, signals"
                               : abi >= kAbiNet ? "files, TCP"
                                                : "files";
     if (abi == 0) {
-        return "rasters are read in a separate process with seccomp and memory and time limits; "
-               "this kernel has no Landlock, so only the open policy keeps the reader within the "
-               "source's folder";
+        return "rasters are read in a separate process with seccomp and memory and time limits; " +
+               whyNoLandlock() +
+               ", so only the open policy keeps the reader within the source's "
+               "folder";
     }
     return "rasters are read in a jail: Landlock ABI " + std::to_string(abi) + " (" + walls +
            "), seccomp, memory and time limits";
@@ -271,8 +298,9 @@ void warnWithoutLandlock() {
     static std::once_flag said;
     std::call_once(said, [] {
         if (landlockAbi() == 0) {
-            std::cerr << "warning: this kernel has no Landlock (Linux 5.13 or later): the raster "
-                         "reader is kept within the source's folder by the open policy alone"
+            std::cerr << "warning: " << whyNoLandlock()
+                      << ": the raster reader is kept within the source's folder by the open "
+                         "policy alone"
                       << std::endl;
         }
     });
@@ -288,6 +316,24 @@ void confineReader(const std::vector<std::string>& readable, const JailLimits& l
     }
     dropCapabilities();
     refuseCalls();
+}
+
+void narrowReader(const std::vector<std::string>& files, const std::vector<std::string>& folders) {
+    const int abi = landlockAbi();
+    if (abi == 0) {
+        return;
+    }
+    const int fd = newRuleset(abi, false);
+    for (const std::string& path : systemData()) {
+        allowReading(fd, path);
+    }
+    for (const std::string& file : files) {
+        allowReading(fd, file, Reading::fileOnly);
+    }
+    for (const std::string& folder : folders) {
+        allowReading(fd, folder, Reading::listingOnly);
+    }
+    restrict(fd);
 }
 
 }  // namespace raster

@@ -34,4 +34,10 @@ void warnWithoutLandlock();
 // can't be put up.
 void confineReader(const std::vector<std::string>& readable, const JailLimits& limits);
 
+// Narrows a confined reader's reading, for the rest of its life, to files, each by itself, the
+// listing of folders (names only), and the system's data: a second Landlock layer over
+// confineReader's, put up once the reader knows what its source names. Without Landlock it does
+// nothing. Throws RasterError as confineReader does.
+void narrowReader(const std::vector<std::string>& files, const std::vector<std::string>& folders);
+
 }  // namespace raster

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "crs_policy.h"
+
 namespace raster {
 
 namespace {
@@ -30,10 +32,11 @@ bool transformed(const std::shared_ptr<void>& transform, double& x, double& y) {
 
 }  // namespace
 
-LatLon::LatLon(const std::string& crsWkt) {
+LatLon::LatLon(const std::string& crsWkt, const std::string& shown) {
     if (crsWkt.empty()) {
         return;
     }
+    refuseGridsOutsideProjData(crsWkt, shown);
     const std::unique_ptr<void, SrsDeleter> source(OSRNewSpatialReference(nullptr));
     const std::unique_ptr<void, SrsDeleter> wgs84(OSRNewSpatialReference(nullptr));
     char* wkt = const_cast<char*>(crsWkt.c_str());  // GDAL moves it, never writes

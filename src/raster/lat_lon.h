@@ -13,8 +13,10 @@ class LatLon {
   public:
     // Nothing to transform: a source with no coordinate system, or one GDAL has no way from.
     LatLon() = default;
-    // From the source's coordinate system as WKT; usable() says whether GDAL found a way.
-    explicit LatLon(const std::string& crsWkt);
+    // From the source's coordinate system as WKT; usable() says whether GDAL found a way. Throws
+    // RasterError naming shown, building nothing, when the coordinate system names a file for
+    // PROJ to open outside its data folder.
+    LatLon(const std::string& crsWkt, const std::string& shown);
 
     bool usable() const { return toWgs84_ != nullptr && fromWgs84_ != nullptr; }
     // false where the transformation fails or gives no finite answer.

@@ -10,14 +10,19 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <iostream>
 #include <memory>
+#include <set>
 #include <type_traits>
+#include <unordered_map>
 
 #include "decimal_text.h"
+#include "local_file.h"
 #include "no_data.h"
 #include "printable.h"
 #include "raster_error.h"
 #include "raster_open.h"
+#include "vrt_sources.h"
 #include "world.h"
 
 namespace raster {
@@ -38,6 +43,9 @@ constexpr const char* kNoRasterEndings[] = {
     ".aux.xml", ".aux", ".ovr",  ".msk",  ".prj",  ".hdr", ".xml", ".tfw",  ".tfwx", ".tifw",
     ".wld",     ".pgw", ".pngw", ".jgw",  ".jpgw", ".gfw", ".bpw", ".bmpw", ".stx",  ".qml",
     ".sld",     ".md",  ".json", ".html", ".pdf",  ".log", ".3dt", ".zip",  ".gz",   ".tar"};
+
+// Sidecars GDAL opens as rasters in their own right: overviews and masks.
+constexpr const char* kOpenedAsRasters[] = {".ovr", ".msk", ".aux", ".rrd"};
 
 bool endsWith(const std::string& name, const char* ending) {
     const std::size_t size = std::strlen(ending);
@@ -74,9 +82,13 @@ std::vector<std::string> listFolder(const std::string& folder, const std::string
     while (const dirent* entry = readdir(listing.get())) {
         const std::string name = entry->d_name;
         const std::string path = world::inFolder(folder, name);
-        if (mayBeRaster(name) && world::regularFileProblem(path).empty() &&
-            world::realPathOf(path).compare(0, within.size(), within) == 0) {
-            names.push_back(name);
+        if (mayBeRaster(name) && world::regularFileProblem(path).empty()) {
+            if (world::realPathOf(path).compare(0, within.size(), within) == 0) {
+                names.push_back(name);
+            } else {
+                std::cerr << "note: passed over " << printable(path)
+                          << ": a link leading out of its folder" << std::endl;
+            }
         }
         if (names.size() > kMaxTiles) {
             throw RasterError("cannot read " + shown + ": it holds more than " +
@@ -233,7 +245,106 @@ std::vector<std::string> nodataWords(const Tile& first) {
                    " and no raster GDAL reads here");
 }
 
+// The read rights of a source's files, gathered once each, each folder listed once.
+class RightsGatherer {
+  public:
+    explicit RightsGatherer(std::string shown) : shown_(std::move(shown)) {}
+
+    // realFile (a real path) itself, its sidecars, and for a VRT what it names.
+    // Throws what opening it would when it is a VRT that names what is not read.
+    void addSource(const std::string& realFile) {
+        if (realFile.empty() || !world::regularFileProblem(realFile).empty()) {
+            return;  // opening it refuses it, saying why
+        }
+        if (!add(realFile) || !looksLikeVrt(realFile)) {
+            return;
+        }
+        for (const std::string& file : checkVrtSources(realFile)) {
+            add(file);
+        }
+    }
+
+    ReadRights take() { return std::move(rights_); }
+
+  private:
+    // Adds file and its sidecars; false when it was added before.
+    bool add(const std::string& file) {
+        if (file.empty() || !seen_.insert(file).second) {
+            return false;
+        }
+        rights_.files.push_back(file);
+        const std::string folder = world::folderOf(file);
+        const std::string name = world::nameOf(file);
+        const std::vector<std::string>& names = namesIn(folder);
+        const std::size_t dot = name.rfind('.');
+        for (const std::string& prefix :
+             {name + ".", dot == std::string::npos ? std::string() : name.substr(0, dot + 1)}) {
+            if (prefix.empty()) {
+                continue;
+            }
+            for (auto at = std::lower_bound(names.begin(), names.end(), prefix);
+                 at != names.end() && at->compare(0, prefix.size(), prefix) == 0; ++at) {
+                addSidecar(folder, *at);
+            }
+        }
+        return true;
+    }
+
+    // A sidecar is read where it really lies, only when that is inside its folder and not hidden.
+    void addSidecar(const std::string& folder, const std::string& name) {
+        const std::string within = world::inFolder(folder, "");
+        const std::string real = world::realPathOf(world::inFolder(folder, name));
+        if (real.compare(0, within.size(), within) != 0 ||
+            real.find("/.", within.size() - 1) != std::string::npos ||
+            !world::regularFileProblem(real).empty() || !seen_.insert(real).second) {
+            return;
+        }
+        if (looksLikeVrt(real)) {
+            // GDAL opens overviews and masks with any driver, VRT among them, its sources
+            // unchecked; any other VRT beside the source is a raster of its own, not read here.
+            if (std::any_of(std::begin(kOpenedAsRasters), std::end(kOpenedAsRasters),
+                            [&](const char* ending) { return endsWith(name, ending); })) {
+                throw RasterError("cannot read " + shown_ + ": " + printable(name) +
+                                  " beside it is a VRT; a sidecar is never read as one");
+            }
+            return;
+        }
+        rights_.files.push_back(real);
+    }
+
+    // The names in folder, hidden ones left out, sorted; the folder kept for listing.
+    const std::vector<std::string>& namesIn(const std::string& folder) {
+        const auto known = listed_.find(folder);
+        if (known != listed_.end()) {
+            return known->second;
+        }
+        rights_.folders.push_back(folder);
+        std::vector<std::string>& names = listed_[folder];
+        std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
+        while (const dirent* entry = listing ? readdir(listing.get()) : nullptr) {
+            if (entry->d_name[0] != '.') {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string shown_;
+    ReadRights rights_;
+    std::set<std::string> seen_;
+    std::unordered_map<std::string, std::vector<std::string>> listed_;
+};
+
 }  // namespace
+
+ReadRights readRightsOf(const SourceNames& names) {
+    RightsGatherer gatherer(names.shown);
+    for (const std::string& path : names.files) {
+        gatherer.addSource(world::realPathOf(fileOfSource(path)));
+    }
+    return gatherer.take();
+}
 
 std::string shownName(const std::vector<std::string>& paths) {
     if (paths.size() == 1) {
@@ -255,8 +366,29 @@ SourceNames nameSources(const std::vector<std::string>& paths) {
         }
         return names;
     }
-    names.files = paths;
     names.mosaic = paths.size() > 1;
+    if (!names.mosaic) {
+        names.files = paths;  // a link named alone is followed, by the user's own choice
+        return names;
+    }
+    // Tiles named together, as a shell's pattern names them, follow the folder's rule: a link
+    // leading out of the folder it lies in is passed over, and said so.
+    for (const std::string& path : paths) {
+        const std::string file = fileOfSource(path);
+        struct stat status {};
+        const std::string within = world::inFolder(world::realPathOf(world::folderOf(file)), "");
+        if (lstat(file.c_str(), &status) == 0 && S_ISLNK(status.st_mode) &&
+            world::realPathOf(file).compare(0, within.size(), within) != 0) {
+            std::cerr << "note: passed over " << printable(path)
+                      << ": a link leading out of its folder" << std::endl;
+            continue;
+        }
+        names.files.push_back(path);
+    }
+    if (names.files.empty()) {
+        throw NoRaster("cannot read " + names.shown +
+                       ": every tile is a link leading out of its folder");
+    }
     return names;
 }
 

@@ -35,6 +35,17 @@ SourceNames nameSources(const std::vector<std::string>& paths);
 // folder listed.
 std::vector<std::string> foldersOf(const SourceNames& names);
 
+// What the reader of names reads, once it knows: each file named (links resolved), a VRT's sources
+// and those of the VRTs they name, and beside each its sidecars of the same stem ("dem.tif.ovr",
+// "dem.hdr", "dem.aux.xml") found by listing its folder, none hidden nor leading out of it; and
+// the folders holding them, to be listed. Throws RasterError when a sidecar is a VRT, which GDAL
+// would read without its sources checked.
+struct ReadRights {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+};
+ReadRights readRightsOf(const SourceNames& names);
+
 // Inside the reader: the tiles joined into one north-up VRT, gaps between them missing. Each
 // tile is opened under the open policy and must share the first's coordinate system, cell size
 // and band count, north-up; the first that doesn't is named, on one line. kind says what was

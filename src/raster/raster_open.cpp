@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "crs_policy.h"
 #include "gdal_errors.h"
 #include "local_file.h"
 #include "printable.h"
@@ -24,8 +25,8 @@ constexpr GIntBig kBlockCacheBytes = 64 << 20;
 // Configuration that keeps GDAL local, runs no code but its own and leaves the user's folders as
 // they were, set over anything the environment or GDAL's configuration files say. What a user may
 // still usefully set: GDAL_CACHEMAX (the block cache, 64 MB here otherwise), GDAL_NUM_THREADS
-// (GeoTIFF decoding threads), GDAL_MAX_DATASET_POOL_SIZE (files a VRT mosaic keeps open), GDAL_DATA
-// and PROJ_DATA (where GDAL and PROJ find their coordinate system tables).
+// (GeoTIFF decoding threads), GDAL_MAX_DATASET_POOL_SIZE (files a VRT mosaic keeps open). GDAL's
+// and PROJ's data folders are the system's (crs_policy.h).
 constexpr const char* kConfiguration[][2] = {
     // Whatever still tries the network gives up at once.
     {"GDAL_HTTP_TIMEOUT", "1"},
@@ -153,6 +154,7 @@ void useGdal() {
         // GDALAllRegister, which loads plugins.
         GDALGetDriverCount();
         configure();
+        keepProjLocal();
         GDALAllRegister();
         keepOnlyNeededDrivers();
         checkConfiguration();

@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "crs_policy.h"
 #include "gdal_source.h"
 #include "no_data.h"
 #include "printable.h"
@@ -297,6 +298,9 @@ void failWith(int channel, Kind kind, const std::string& line) {
     const std::string& shown = names.shown;
     try {
         confineReader(foldersOf(names), limits);
+        // Within the folders already: the files the source names are found, and all else shut.
+        const ReadRights rights = readRightsOf(names);
+        narrowReader(rights.files, rights.folders);
         const GdalSource source(names);
         if (!send(channel, factsPacket(source.facts()).bytes())) {
             _exit(1);
@@ -391,6 +395,12 @@ ReaderProcess::ReaderProcess(const SourceNames& names, const JailLimits& limits)
         throw RasterError("cannot start a raster reader: " + std::string(std::strerror(error)));
     }
     facts_ = unpackFacts(await());
+    // The reader refused such a coordinate system already; one it let through is not taken.
+    try {
+        refuseGridsOutsideProjData(facts_.crsWkt, shown_);
+    } catch (const RasterError& error) {
+        stop(error.what());
+    }
 }
 
 ReaderProcess::~ReaderProcess() {

@@ -90,9 +90,10 @@ struct Source {
 
 class Checker {
   public:
-    void run(const std::string& path) {
+    std::vector<std::string> run(const std::string& path) {
         open_.insert(realPath(path));
         check(path, 0);
+        return std::vector<std::string>(named_.begin(), named_.end());
     }
 
   private:
@@ -193,6 +194,12 @@ class Checker {
                             " lies outside the VRT's folder; a VRT may only name files in its "
                             "own folder or below");
         }
+        if (real.find("/.", inside.size() - 1) != std::string::npos) {
+            refuse(vrt, shown +
+                            " is hidden (a name in its path starts with \".\"); hidden files "
+                            "are not read");
+        }
+        named_.insert(real);
         return resolved_[key] = Source{real, looksLikeVrt(path)};
     }
 
@@ -219,12 +226,14 @@ class Checker {
     std::set<std::string> open_;
     // Each path named so far, by the real folder of the VRT naming it.
     std::unordered_map<std::string, Source> resolved_;
+    // The real path of every source found, each once.
+    std::set<std::string> named_;
 };
 
 }  // namespace
 
-void checkVrtSources(const std::string& path) {
-    Checker().run(path);
+std::vector<std::string> checkVrtSources(const std::string& path) {
+    return Checker().run(path);
 }
 
 }  // namespace raster

@@ -7,11 +7,16 @@
 // each VRT among them, each checked once however often it is named.
 
 #include <string>
+#include <vector>
 
 namespace raster {
 
+// Nothing hidden is read: a source with a name starting with "." in its path below the VRT's
+// folder (".ssh/id_ed25519") is refused.
+//
 // Throws RasterError, naming the VRT that breaks that rule and how, or the VRT itself when it is
-// no XML that GDAL's own parser reads. Call before GDAL opens it.
-void checkVrtSources(const std::string& path);
+// no XML that GDAL's own parser reads. Call before GDAL opens it. Returns the real path of every
+// file the VRT and the VRTs it names name, each once.
+std::vector<std::string> checkVrtSources(const std::string& path);
 
 }  // namespace raster

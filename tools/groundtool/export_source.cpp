@@ -64,7 +64,7 @@ std::string coordinate(double value) {
 // source has no coordinate system GDAL can reach from WGS 84.
 bool boxFromLatLon(const raster::SourceFacts& facts, double south, double west, double north,
                    double east, std::array<double, 4>& box) {
-    const raster::LatLon latLon(facts.crsWkt);
+    const raster::LatLon latLon(facts.crsWkt, "the source");
     if (!latLon.usable()) {
         return false;
     }

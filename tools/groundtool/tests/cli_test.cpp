@@ -1,10 +1,13 @@
 // The command line as a user meets it: the real binary, its exit statuses, its one-line errors,
 // and that a failed command leaves the folder as it found it.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stb/stb_image.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include <set>
 
 #include "file_output.h"
+#include "jail.h"
 #include "test_files.h"
 #include "tool_runner.h"
 
@@ -473,5 +477,176 @@ TEST(Cli, AnswersAtOnceAboutFilesThatAreNotPlainAndLeavesThemAlone) {
                 << run.out << run.err;
         }
         c.check(folder, run);
+    }
+}
+
+namespace {
+
+// A TCP listener on 127.0.0.1 that nothing should reach: connected() says whether anything did
+// since the last call.
+class Listener {
+  public:
+    Listener() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof(address);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), size), 0);
+        EXPECT_EQ(listen(fd_, 16), 0);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { close(fd_); }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    bool connected() {
+        bool any = false;
+        for (int client; (client = accept(fd_, nullptr, nullptr)) >= 0;) {
+            close(client);
+            any = true;
+        }
+        return any;
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace
+
+// What a raster's coordinate system or the environment says can neither widen what is read nor
+// reach the network: PROJ grids outside PROJ's data folder are refused, PROJ's networking stays
+// off, and GDAL's and PROJ's data folders stay the system's, each setting ignored named once.
+TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
+    using Folder = const TemporaryFolder&;
+    Listener listener;
+    const std::string outside =
+        "its coordinate system names a coordinate grid outside PROJ's "
+        "data folder: ";
+    const auto nad27 = [](Folder f) {  // a grid from the network would shift it to WGS 84
+        writeRaster(f.file("dem.tif"),
+                    {"GTiff", 64, 64, GDT_Float32, {500000, 100, 0, 4500000, 0, -100}, 26717, 0},
+                    [](int x, int y) { return 100.0 + x + y; });
+    };
+    const auto vrtInCrs = [nad27](Folder f, const std::string& crs) {
+        nad27(f);
+        const std::string vrt =
+            "<VRTDataset rasterXSize=\"64\" rasterYSize=\"64\"><SRS>" + crs +
+            "</SRS><GeoTransform>7, 0.01, 0, 46, 0, -0.01</GeoTransform><VRTRasterBand "
+            "dataType=\"Float32\"><SimpleSource><SourceFilename relativeToVRT=\"1\">dem.tif"
+            "</SourceFilename></SimpleSource></VRTRasterBand></VRTDataset>";
+        writeFile(f.file("dem.vrt"), Bytes(vrt.begin(), vrt.end()));
+    };
+    const std::vector<std::string> cut = {
+        "export", "dem.tif", "--area-latlon", "40.6,-81.01,40.65,-80.99", "--out", "cut.tif"};
+    const std::vector<std::string> cutVrt = {
+        "export", "dem.vrt", "--area-latlon", "45.8,7.1,45.9,7.2", "--out", "cut.tif"};
+    struct Case {
+        std::string name;
+        std::function<void(Folder, Folder)> make;  // the source's folder, and another
+        std::function<std::vector<std::string>(Folder)> environment;
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> said;  // parts of standard output and error
+    };
+    const std::vector<Case> cases = {
+        {"PROJ_NETWORK=ON",
+         [&](Folder f, Folder) { nad27(f); },
+         [&](Folder) {
+             return std::vector<std::string>{"PROJ_NETWORK=ON",
+                                             "PROJ_NETWORK_ENDPOINT=" + listener.url()};
+         },
+         cut,
+         0,
+         {"wrote cut.tif", "warning: ignored PROJ_NETWORK=ON: "}},
+        {"PROJ_DATA and PROJ_LIB holding a proj.ini that turns the network on",
+         [&](Folder f, Folder elsewhere) {
+             nad27(f);
+             const std::string ini = "network = on\ncdn_endpoint = " + listener.url() + "\n";
+             writeFile(elsewhere.file("proj.ini"), Bytes(ini.begin(), ini.end()));
+         },
+         [](Folder elsewhere) {
+             return std::vector<std::string>{"PROJ_DATA=" + elsewhere.path(),
+                                             "PROJ_LIB=" + elsewhere.path()};
+         },
+         cut,
+         0,
+         {"wrote cut.tif", "PROJ_DATA=/", "PROJ_LIB=/"}},
+        {"GDAL_DATA=/ with a header linked outside",
+         [](Folder f, Folder elsewhere) {
+             writeRaster(elsewhere.file("heights.bil"), {"EHdr", 8, 8, GDT_Int16, {}, 0, 0},
+                         [](int, int) { return 4242.0; });
+             writeRaster(f.file("heights.bil"), {"EHdr", 8, 8, GDT_Int16, {}, 0, 0},
+                         [](int, int) { return 100.0; });
+             fs::remove(f.file("heights.hdr"));
+             fs::create_symlink(elsewhere.file("heights.hdr"), f.file("heights.hdr"));
+         },
+         [](Folder) { return std::vector<std::string>{"GDAL_DATA=/"}; },
+         {"info", "heights.bil"},
+         1,
+         {"warning: ignored GDAL_DATA=/: ", "not a raster GDAL reads here"}},
+        {"a gdalrc setting GDAL_DATA",
+         [&](Folder f, Folder elsewhere) {
+             nad27(f);
+             const std::string rc = "[configoptions]\nGDAL_DATA=/\n";
+             writeFile(elsewhere.file("gdalrc"), Bytes(rc.begin(), rc.end()));
+         },
+         [](Folder elsewhere) {
+             return std::vector<std::string>{"GDAL_CONFIG_FILE=" + elsewhere.file("gdalrc")};
+         },
+         {"info", "dem.tif"},
+         0,
+         {"warning: ignored GDAL_DATA=/: "}},
+        {"a VRT's coordinate system naming a grid outside",
+         [&](Folder f, Folder elsewhere) {
+             writeRaster(elsewhere.file("shift.gsb"), {"GTiff", 8, 8, GDT_Float32, {}, 0, 0},
+                         [](int, int) { return 4242.0; });
+             vrtInCrs(f, "+proj=longlat +datum=WGS84 +nadgrids=" + elsewhere.file("shift.gsb"));
+         },
+         [](Folder) { return std::vector<std::string>{}; },
+         cutVrt,
+         1,
+         {outside + "/"}},
+        {"a VRT's coordinate system naming a grid by URL, the network on",
+         [&](Folder f, Folder) {
+             vrtInCrs(f, "+proj=longlat +datum=WGS84 +nadgrids=" + listener.url() + "/g.tif");
+         },
+         [](Folder) { return std::vector<std::string>{"PROJ_NETWORK=ON"}; },
+         {"render", "dem.vrt", "--width", "64", "--height", "48", "--at-latlon", "45.9,7.15"},
+         1,
+         {outside + "http://127.0.0.1:"}},
+        {"GROUNDVIEW_LANDLOCK_ABI=0",
+         [&](Folder f, Folder) { nad27(f); },
+         [](Folder) { return std::vector<std::string>{"GROUNDVIEW_LANDLOCK_ABI=0"}; },
+         {"info", "dem.tif"},
+         0,
+         {raster::landlockAbi() > 0 ? "warning: GROUNDVIEW_LANDLOCK_ABI=0 turns this kernel's "
+                                      "Landlock off"
+                                    : "warning: this kernel has no Landlock"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (raster::landlockAbi() == 0 && c.status == 1 && c.arguments[0] == "info") {
+            continue;  // without Landlock only the open policy keeps the reader in its folder
+        }
+        TemporaryFolder folder;
+        TemporaryFolder elsewhere;
+        c.make(folder, elsewhere);
+        const auto elsewhereBefore = folderContents(elsewhere.path());
+        const ToolRun run =
+            runTool(c.arguments, folder.path(), std::chrono::seconds(30), c.environment(elsewhere));
+        EXPECT_FALSE(run.timedOut) << "still running after 30 s";
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        for (const std::string& part : c.said) {
+            EXPECT_NE((run.out + run.err).find(part), std::string::npos)
+                << "no \"" << part << "\" in\n"
+                << run.out << run.err;
+        }
+        EXPECT_EQ((run.out + run.err).find("4242"), std::string::npos) << run.out << run.err;
+        EXPECT_FALSE(listener.connected());
+        EXPECT_EQ(folderContents(elsewhere.path()), elsewhereBefore);
     }
 }

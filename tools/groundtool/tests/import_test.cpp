@@ -333,6 +333,18 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     writeVrt(folder.file("stdin.vrt"), "/dev/stdin");
     writeVrt(folder.file("curl.vrt"), "/vsicurl/http://127.0.0.1:9/x");
     writeVrt(folder.file("inside.vrt"), "whole.tif");
+    // A home folder's key, and a coordinate system whose grid lies outside PROJ's data folder.
+    std::filesystem::create_directory(folder.file(".ssh"));
+    writeFile(folder.file(".ssh/id_ed25519"), Bytes(16, 7));
+    writeVrt(folder.file("key.vrt"), ".ssh/id_ed25519", true);
+    const std::string gridded =
+        "<VRTDataset rasterXSize=\"64\" rasterYSize=\"64\"><SRS>+proj=longlat +datum=WGS84 "
+        "+nadgrids=" +
+        elsewhere.file("secret.bin") +
+        "</SRS><GeoTransform>7, 0.01, 0, 46, 0, -0.01</GeoTransform><VRTRasterBand "
+        "dataType=\"Float32\">" +
+        simpleSource("whole.tif") + "</VRTRasterBand></VRTDataset>";
+    writeFile(folder.file("grid.vrt"), Bytes(gridded.begin(), gridded.end()));
     const std::string wms =
         "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:9/"
         "</ServerUrl></Service></GDAL_WMS>";
@@ -358,6 +370,8 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     writeRaster(folder.file("empty.tif"), {"GTiff", 8, 8, GDT_Float32, {}, 0, -1},
                 [](int, int) { return NAN; });
     writeRaster(folder.file("line.tif"), {"GTiff", 5, 1, GDT_Float32, {}, 0, 0}, ramp);
+    writeRaster(folder.file("far.tif"),
+                {"GTiff", 8, 8, GDT_Float32, {1e300, 30, 0, 1e300, 0, -30}, 32632, 0}, ramp);
     // 50000 x 50000 cells in a few bytes.
     const std::string huge = R"(<VRTDataset rasterXSize="50000" rasterYSize="50000">
         <VRTRasterBand dataType="Byte" band="1"/></VRTDataset>)";
@@ -411,6 +425,10 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"raw.vrt"}, 1, outside},
         {{"environ.vrt"}, 1, outside},
+        {{"key.vrt"}, 1, "\".ssh/id_ed25519\" is hidden"},
+        {{"grid.vrt"},
+         1,
+         "its coordinate system names a coordinate grid outside PROJ's data folder: /"},
         {{"memory.vrt"}, 1, "\"MEM:::DATAPOINTER=0x1000,PIXELS=4,LINES=4\" is no plain file"},
         {{"fifo.vrt"}, 1, "\"fifo\": not a regular file"},
         {{"stdin.vrt"}, 1, "\"/dev/stdin\": not a regular file"},
@@ -432,6 +450,7 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         {{"taken"}, 0, "read taken (BMP, Byte)"},
         {{"bare"}, 2, "cannot read bare: the folder holds no ground.3dt and no raster GDAL reads"},
         {{"line.tif"}, 1, "5 x 1 cells; a world needs 2 x 2"},
+        {{"far.tif"}, 1, " m from the projection's origin lies beyond any place on Earth"},
         {{"huge.vrt"}, 1, "more than is decoded here"},
         {{"chain1.vrt"}, 1, "chain4.vrt: it names more than 1048576 sources"},
         {{"chain7.vrt"}, 0, "read chain7.vrt (VRT, Byte)"},
