@@ -509,6 +509,65 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
     }
 }
 
+// Which kinds of world each command takes each view option for, read from every command line:
+// taken, refused in the same words for the other kind ("--fog is for elevation rasters"), or no
+// option of that command at all.
+TEST(World, EachViewOptionIsTakenForTheSameKindsOfWorldInEveryCommand) {
+    TemporaryFolder folder;
+    writeCheckerTerrain(folder.path());
+    writeSummitRaster(folder.file("summit.tif"));
+    // Per world (ground.3dt, summit.tif) of the viewer, render and export: o taken, r "is for
+    // elevation rasters", c "is for .3dt worlds", x not an option of the command.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--exaggeration", "2"}, "rorooo"}, {{"--eye-height", "5"}, "roroxx"},
+        {{"--detail", "2"}, "roroxx"},       {{"--fog", "off"}, "roroxx"},
+        {{"--at", "7.1,46.1"}, "roroxx"},    {{"--at-latlon", "46.1,7.1"}, "roroxx"},
+        {{"--heading", "30"}, "roooxx"},     {{"--pitch", "5"}, "roroxx"},
+        {{"--height-scale", "2"}, "ocococ"}, {{"--eye", "0,-5"}, "xxocxx"},
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {},
+        {"render", "--out", "view.png", "--force", "--width", "32", "--height", "24"},
+        {"export", "--out", "hill.stl", "--force"}};
+    for (const auto& [option, verdicts] : cases) {
+        for (std::size_t run = 0; run < verdicts.size(); ++run) {
+            const std::vector<std::string>& command = commands[run / 2];
+            const std::string world = run % 2 == 0 ? "ground.3dt" : "summit.tif";
+            SCOPED_TRACE(option[0] + " " + (command.empty() ? "viewer" : command[0]) + " " + world);
+            const bool viewer = command.empty();
+            ChildOptions child = viewer ? viewerOptions(":0", folder.path()) : ChildOptions{};
+            if (viewer) {
+                child.environment = {"DISPLAY=:99999"};  // a taken option gets as far as that
+            } else {
+                child.executable = GROUNDTOOL_EXECUTABLE;
+                child.workingFolder = folder.path();
+                child.arguments = command;
+            }
+            child.arguments.insert(child.arguments.end(), option.begin(), option.end());
+            child.arguments.insert(child.arguments.begin() + (viewer ? 0 : 1), world);
+            ChildProcess process(child);
+            const std::optional<ExitStatus> status = process.waitForExit(kStartTimeout);
+            ASSERT_TRUE(status.has_value());
+            const ExitStatus usage = ExitStatus::withCode(viewer ? 64 : 2);
+            const std::string said = process.standardError();
+            const char verdict = verdicts[run];
+            EXPECT_EQ(*status == usage, verdict != 'o') << said;
+            if (verdict == 'r' || verdict == 'c') {
+                const std::string problem =
+                    option[0] + " is for " + (verdict == 'r' ? "elevation rasters" : ".3dt worlds");
+                EXPECT_EQ(said.rfind(viewer ? "groundview: " + problem + "; see groundview --help"
+                                            : "groundtool: " + problem + " (see groundtool",
+                                     0),
+                          0u)
+                    << said;
+            } else if (verdict == 'x') {
+                EXPECT_EQ(said.find(" is for "), std::string::npos) << said;
+                EXPECT_NE(said.find(option[0]), std::string::npos) << said;
+            }
+        }
+    }
+}
+
 // Each command takes a world for the same kind: a terrain file by its name or magic, whether its
 // loader then accepts it or not, and anything else for a raster, whether it reads as one or not.
 TEST(World, EveryCommandTakesAWorldForTheSameKind) {
