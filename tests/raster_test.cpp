@@ -324,14 +324,14 @@ TEST(ElevationGrid, KeepsEverySampleAndTellsVoidsSeaAndMissingApart) {
         int voids, sea, missing;
         double seaShare, missingShare;  // of all samples, within 2 points
     };
-    const auto coast = [kNan](int x, int y) {
+    const auto coast = [](int x, int y) {
         const double shore = 80 + 10 * std::sin(y / 9.0);
         if (x < shore || (x >= 150 && x < 153 && y >= 60 && y < 63)) {
             return kNan;  // the sea, and one small void inland
         }
         return 0.5 + (x - shore) * 2.0;
     };
-    const auto country = [kNan](int x, int y) {
+    const auto country = [](int x, int y) {
         return std::hypot(x - 100, y - 100) < 80 ? 300 + 2.0 * x : kNan;
     };
     const std::vector<Case> cases = {
