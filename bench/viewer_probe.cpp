@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
     }
     const double ground = groundShare(screen);
     screen.tapKey(XK_Escape);
-    const std::optional<ExitStatus> exit = viewer.waitForExit(std::chrono::seconds(5));
+    // A guard against a viewer that never ends, not a figure: a loaded machine may take seconds.
+    const std::optional<ExitStatus> exit = viewer.waitForExit(std::chrono::seconds(30));
     if (ground < 0.01) {
         return fail("the screen shows no terrain", viewer);
     }

@@ -2,10 +2,55 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <dlfcn.h>
+#include <link.h>
 
+#include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
+
+// Every HeadlessGL in a process shares the one surfaceless display; the count of those alive says
+// when the last one goes. Guarded, as contexts may be made on more than one thread.
+std::mutex displayMutex;
+int contextsAlive = 0;
+bool driverKept = false;
+
+std::set<std::string> loadedObjects() {
+    std::set<std::string> names;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* found) {
+            if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0') {
+                static_cast<std::set<std::string>*>(found)->insert(info->dlpi_name);
+            }
+            return 0;
+        },
+        &names);
+    return names;
+}
+
+// Initialises the display, the first time in the process keeping what that loads (Mesa's driver,
+// LLVM) loaded for good. Terminating the display would unload them: the next context would load
+// and set them up again, and a leak checker could no longer name the library that holds memory
+// the driver keeps for the life of the process.
+bool initialise(EGLDisplay display) {
+    if (driverKept) {
+        return eglInitialize(display, nullptr, nullptr);
+    }
+    const std::set<std::string> before = loadedObjects();
+    if (!eglInitialize(display, nullptr, nullptr)) {
+        return false;
+    }
+    for (const std::string& name : loadedObjects()) {
+        if (before.count(name) == 0) {
+            dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+        }
+    }
+    driverKept = true;
+    return true;
+}
 
 EGLDisplay surfacelessDisplay() {
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
@@ -20,9 +65,13 @@ EGLDisplay surfacelessDisplay() {
 
 HeadlessGL::HeadlessGL(int width, int height, bool depthBuffer) : width_(width), height_(height) {
     EGLDisplay display = surfacelessDisplay();
-    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
-        error_ = "no surfaceless EGL display";
-        return;
+    {
+        const std::lock_guard<std::mutex> lock(displayMutex);
+        if (display == EGL_NO_DISPLAY || !initialise(display)) {
+            error_ = "no surfaceless EGL display";
+            return;
+        }
+        ++contextsAlive;
     }
     display_ = display;
     const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
@@ -91,6 +140,14 @@ HeadlessGL::~HeadlessGL() {
     if (surface_ != nullptr) {
         eglDestroySurface(display_, surface_);
     }
-    // The display stays initialised: Mesa shares it across contexts in one process, and
-    // terminating it under a later context's feet would break that context.
+    // Terminating the display ends the threads Mesa keeps for it: llvmpipe's rasterisers and
+    // compute pool and the shader cache's writer. Left to the end of the process, they are still
+    // running, or being torn down by Mesa's own exit handler, while whatever runs at exit runs;
+    // LeakSanitizer's check there stops and scans every thread and can crash on one that is
+    // going. Only the last HeadlessGL alive terminates it: the display is shared, and
+    // terminating it would break the contexts still on it.
+    const std::lock_guard<std::mutex> lock(displayMutex);
+    if (--contextsAlive == 0) {
+        eglTerminate(display_);
+    }
 }

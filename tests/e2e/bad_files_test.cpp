@@ -37,11 +37,10 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Writer = std::function<void(const std::string& folder)>;
 
-// A 16000 x 16000 texture takes over a second to convert and upload.
-const Milliseconds kFirstFramesTimeout{15000};
-const Milliseconds kMoreFramesTimeout{2000};
-const Milliseconds kPictureTimeout{3000};
-const Milliseconds kExitTimeout{3000};
+const Milliseconds kFirstFramesTimeout = kHangGuard;
+const Milliseconds kMoreFramesTimeout = kHangGuard;
+const Milliseconds kPictureTimeout = kHangGuard;
+const Milliseconds kExitTimeout = kHangGuard;
 constexpr std::size_t kFirstFrames = 3;
 // Well above the viewer's own needs with a small texture, well below one 16384 x 16384 texture.
 constexpr long kSmallViewerKiB = 256 * 1024;

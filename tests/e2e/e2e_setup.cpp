@@ -8,7 +8,7 @@
 namespace {
 
 constexpr Milliseconds kPollInterval{15};
-constexpr Milliseconds kLeftoverTimeout{3000};
+constexpr Milliseconds kLeftoverTimeout = kHangGuard;
 
 std::string displayFrom(const char* file, const char* what) {
     std::ifstream in(file);

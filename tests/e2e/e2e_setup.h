@@ -15,6 +15,11 @@
 
 using Milliseconds = std::chrono::milliseconds;
 
+// How long a test waits for what the viewer must do (map its window, draw, answer a key, exit)
+// before it fails. A guard against a hang, not a measure of speed: a loaded machine may take
+// many times the usual second, and a wait that succeeds returns as soon as it does.
+constexpr Milliseconds kHangGuard{30000};
+
 // The display (":N") of the Xorg dummy server (with game mode) or of the Xvfb server (without);
 // throws std::runtime_error when the test run did not start it.
 std::string xorgDisplay();

@@ -18,8 +18,8 @@
 
 namespace {
 
-const Milliseconds kStartTimeout{5000};
-const Milliseconds kExitTimeout{3000};
+const Milliseconds kStartTimeout = kHangGuard;
+const Milliseconds kExitTimeout = kHangGuard;
 const Milliseconds kFewFrames{300};
 const std::string kMissingTerrainEntry = "Unable to find file|ground.3dt";
 

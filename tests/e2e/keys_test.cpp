@@ -18,9 +18,9 @@
 
 namespace {
 
-const Milliseconds kStartTimeout{5000};
-const Milliseconds kKeyTimeout{2000};
-const Milliseconds kExitTimeout{3000};
+const Milliseconds kStartTimeout = kHangGuard;
+const Milliseconds kKeyTimeout = kHangGuard;
+const Milliseconds kExitTimeout = kHangGuard;
 // Six frame periods and more: long enough for an ignored key to have shown if it acted.
 const Milliseconds kQuietPeriod{400};
 

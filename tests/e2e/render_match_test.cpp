@@ -16,7 +16,7 @@
 
 namespace {
 
-const Milliseconds kStartTimeout{5000};
+const Milliseconds kStartTimeout = kHangGuard;
 const Milliseconds kSettle{300};
 const Milliseconds kToolTimeout{30000};
 

@@ -33,8 +33,8 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
 constexpr double kDefaultSeconds = 120.0;
-const Milliseconds kFirstFrameTimeout{30000};
-const Milliseconds kExitTimeout{5000};
+const Milliseconds kFirstFrameTimeout = kHangGuard;
+const Milliseconds kExitTimeout = kHangGuard;
 
 // Between keys, and how many keys per exposure on average: about 30 keys and 5 exposures a
 // second.

@@ -19,7 +19,7 @@
 
 namespace {
 
-const Milliseconds kStartTimeout{5000};
+const Milliseconds kStartTimeout = kHangGuard;
 const Milliseconds kSettle{300};
 
 // Averages over the non-line pixels of a band of rows.

@@ -4,12 +4,16 @@
 
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
+#include <map>
 #include <optional>
 #include <regex>
 #include <tuple>
@@ -318,6 +322,43 @@ void writeTwoVariables(const std::string& path) {
     GDALClose(file);
 }
 
+// How often any process, the tool's jailed reader included, opens each file in a folder while
+// this lives: inotify reports each open however it was made. Closes are watched too, so that the
+// kernel, which merges an event into an identical one still unread, cannot fold two opens of a
+// file into one.
+class OpenCounter {
+  public:
+    explicit OpenCounter(const std::string& folder)
+        : descriptor_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(descriptor_, folder.c_str(), IN_OPEN | IN_CLOSE);
+    }
+    ~OpenCounter() { close(descriptor_); }
+    OpenCounter(const OpenCounter&) = delete;
+    OpenCounter& operator=(const OpenCounter&) = delete;
+
+    // The opens of each file since the last call, by name; "(lost)" counts as endless when the
+    // kernel's queue overflowed.
+    std::map<std::string, int> take() {
+        std::map<std::string, int> opens;
+        alignas(inotify_event) char buffer[16 * 1024];
+        for (ssize_t size; (size = read(descriptor_, buffer, sizeof buffer)) > 0;) {
+            for (const char* at = buffer; at < buffer + size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    opens["(lost)"] = std::numeric_limits<int>::max();
+                } else if ((event->mask & IN_OPEN) && event->len > 0) {
+                    ++opens[event->name];
+                }
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opens;
+    }
+
+  private:
+    int descriptor_;
+};
+
 }  // namespace
 
 TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) {
@@ -420,6 +461,11 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
     std::filesystem::create_directory(folder.file("bare"));
     writeFile(folder.file("bare/notes.txt"), Bytes{'n', 'o'});
     const auto before = folderContents(folder.path());
+    OpenCounter opens(folder.path());
+    // A file is opened a few times to be refused or read: to see what it is, to check it and,
+    // when it passes, by GDAL. Far more means the sources of a VRT are followed at each mention,
+    // which for chain1.vrt's billion would not end.
+    constexpr int kMostOpensOfAFile = 8;
 
     const std::string outside = "lies outside the VRT's folder";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
@@ -480,9 +526,14 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
         if (std::find(words.begin(), words.end(), "--out") == words.end()) {
             words.insert(words.end(), {"--out", status == 0 ? made.path() : folder.path()});
         }
-        const auto start = std::chrono::steady_clock::now();
+        opens.take();
         const ToolRun run = runTool(words, folder.path(), std::chrono::seconds(120), hostile);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        // Nothing here takes more than seconds; the limit only turns a wait on a FIFO, a device,
+        // a server or a chain of VRTs followed to its end into a failure.
+        EXPECT_FALSE(run.timedOut) << part;
+        for (const auto& [name, count] : opens.take()) {
+            EXPECT_LE(count, kMostOpensOfAFile) << part << ": " << name << " opened " << count;
+        }
         EXPECT_EQ(run.status, status) << part << run.err;
         EXPECT_EQ(folderContents(folder.path()), before) << part;
         if (status == 0) {
@@ -490,7 +541,6 @@ TEST(Import, HostileAndBadSourcesFailAtOnceInOneLineAndEveryFormatStillImports) 
             EXPECT_TRUE(fileExists(made.file("ground.3dt"))) << part;
             continue;
         }
-        EXPECT_LT(took.count(), 1.0) << part;
         EXPECT_EQ(run.err.rfind("groundtool: ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
