@@ -644,8 +644,13 @@ TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
     writeSummitRaster(folder.file("summit.tif"));
     ASSERT_EQ(mkfifo(folder.file("summit.tif.ovr").c_str(), 0600), 0);
     XScreen screen(xorgDisplay());
-    const std::unique_ptr<ChildProcess> viewer =
-        launchViewer(screen, xorgDisplay(), folder.path(), {"--window=320x240", "summit.tif"});
+    waitForEmptyScreen(screen, xorgDisplay());
+    ChildOptions options = viewerOptions(xorgDisplay(), folder.path());
+    options.arguments = {"--window=320x240", "summit.tif"};
+    // Landlock grants the reader no FIFO at all, so GDAL passes the overview over; without it
+    // GDAL opens the FIFO and waits for a writer that never comes.
+    options.environment.push_back("GROUNDVIEW_LANDLOCK_ABI=0");
+    const auto viewer = std::make_unique<ChildProcess>(options);
     const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
     ASSERT_TRUE(window) << viewer->standardError();
     char* name = nullptr;
@@ -654,6 +659,8 @@ TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
     XFree(name);
     EXPECT_EQ(title, "groundview \u2014 reading summit.tif");
     EXPECT_EQ(viewer->waitForExit(kHangGuard + std::chrono::seconds(10)), ExitStatus::withCode(64));
-    EXPECT_EQ(viewer->standardError(),
-              "groundview: reading summit.tif stalled (a FIFO or a device in its way?)\n");
+    const std::vector<std::string> said = viewer->standardErrorLines();
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.back(),
+              "groundview: reading summit.tif stalled (a FIFO or a device in its way?)");
 }
