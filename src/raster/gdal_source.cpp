@@ -47,19 +47,41 @@ std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
 }
 
-// Heights in feet are common in North American DEMs; anything else is taken as metres.
+// Metres in one unit of height as a band's unit type or a vertical coordinate system names it
+// ("m", "cm", "US survey foot", "kilometre"); 0 for a unit not known here.
 double metresPerHeightUnit(const std::string& unit) {
-    std::string lower = unit;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.find("us") != std::string::npos && lower.find("f") != std::string::npos) {
+    std::string lower;
+    for (const char c : unit) {
+        if (c != ' ' && c != '.' && c != '_' && c != '-') {
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    if (lower.find("us") != std::string::npos && lower.find('f') != std::string::npos) {
         return 1200.0 / 3937.0;
     }
     if (lower == "ft" || lower.find("foot") != std::string::npos ||
         lower.find("feet") != std::string::npos) {
         return 0.3048;
     }
-    return 1.0;
+    if (!lower.empty() && lower.back() == 's' && lower.size() > 2) {
+        lower.pop_back();  // "metres", "kms"
+    }
+    struct Known {
+        const char* symbol;
+        const char* prefix;
+        double metres;
+    };
+    constexpr Known kKnown[] = {
+        {"m", "", 1.0},      {"mm", "milli", 1e-3}, {"cm", "centi", 1e-2},
+        {"dm", "deci", 0.1}, {"km", "kilo", 1e3},
+    };
+    for (const Known& known : kKnown) {
+        const std::string prefix = known.prefix;
+        if (lower == known.symbol || lower == prefix + "metre" || lower == prefix + "meter") {
+            return known.metres;
+        }
+    }
+    return 0.0;
 }
 
 // Metres along one unit of latitude and of longitude at a latitude, on the CRS's ellipsoid.
@@ -345,12 +367,13 @@ void GdalSource::describeOwnBand() {
     eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
 }
 
-GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
+GdalSource::GdalSource(const SourceNames& names, GDALProgressFunc progress, void* progressData)
+    : shown_(names.shown) {
     if (!names.mosaic) {
         *this = GdalSource(names.files.at(0));
         return;
     }
-    Mosaic mosaic = joinTiles(names);
+    Mosaic mosaic = joinTiles(names, progress, progressData);
     dataset_ = std::move(mosaic.dataset);
     if (mosaic.kind.empty()) {
         describeOwnBand();
@@ -397,9 +420,25 @@ void GdalSource::examine() {
     }
     ground_ = placeOnGround(reading, shown_);
     if (ground_.inMetres) {
-        const std::string unit = GDALGetRasterUnitType(band_);
-        metresPerUnit_ = metresPerHeightUnit(unit);
-        heightUnit_ = unit.empty() ? "m" : unit;
+        measureHeights(reading);
+    }
+}
+
+// The band's own unit first, then the vertical part of the coordinate system; neither: metres.
+void GdalSource::measureHeights(GDALDatasetH reading) {
+    std::string unit = GDALGetRasterUnitType(band_);
+    OGRSpatialReferenceH crs = GDALGetSpatialRef(reading);
+    if (unit.empty() && crs != nullptr && (OSRIsCompound(crs) || OSRIsVertical(crs))) {
+        char* name = nullptr;
+        OSRGetTargetLinearUnits(crs, "VERT_CS", &name);
+        unit = name != nullptr ? name : "";
+    }
+    heightUnit_ = unit.empty() ? "m" : unit;
+    metresPerUnit_ = metresPerHeightUnit(heightUnit_);
+    if (metresPerUnit_ == 0.0) {
+        metresPerUnit_ = 1.0;
+        heightNote_ =
+            "heights in \"" + printable(heightUnit_) + "\", a unit not known here, taken as metres";
     }
 }
 
@@ -423,6 +462,7 @@ SourceFacts GdalSource::facts() const {
     }
     facts.metresPerUnit = metresPerUnit_;
     facts.heightUnit = heightUnit_;
+    facts.heightNote = heightNote_;
     facts.kind = kind_;
     facts.overviews = overviews_;
     return facts;

@@ -251,6 +251,17 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
             }
         };
     };
+    // The same ground, 921 to 1198 m high, in a unit of the band's own: cm and km are converted,
+    // a unit not known is named and taken as metres.
+    const auto inUnit = [utm](const char* unit, double perMetre) {
+        return [utm, unit, perMetre](const std::string& path) {
+            Raster raster = utm;
+            raster.unit = unit;
+            writeRaster(path, raster,
+                        [perMetre](int x, int y) { return (1000.0 + 2.0 * x - y) * perMetre; });
+        };
+    };
+    const std::string plane = "heights     921 to 1198 m over the samples drawn";
     const std::vector<double> west = {7, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> east = {7.05, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> coarse = {7.05, 1 / 600.0, 0, 46, 0, -1 / 600.0};
@@ -286,6 +297,18 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"heights     1000 to 1118 m over the samples drawn",
           coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
           "  " + coastNote + "left empty"}},
+        {"heights in centimetres", {"cm.tif"}, inUnit("cm", 100.0), 0, {plane}},
+        {"heights in kilometres", {"km.tif"}, inUnit("km", 0.001), 0, {plane}},
+        {"heights in US survey feet",
+         {"ftus.tif"},
+         inUnit("US survey foot", 3937.0 / 1200.0),
+         0,
+         {plane}},
+        {"heights in a unit not known",
+         {"fathoms.tif"},
+         inUnit("fathoms", 1.0),
+         0,
+         {plane, "  groundview: heights in \"fathoms\", a unit not known here, taken as metres"}},
         {"geographic tile at 46 N",
          {"tile.tif"},
          [](const std::string& path) {
