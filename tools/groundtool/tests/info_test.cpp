@@ -2,7 +2,9 @@
 // nothing on standard error or in a log; for an elevation raster, what the viewer makes of it.
 
 #include <GL/gl.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <cmath>
@@ -262,6 +264,18 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
         };
     };
     const std::string plane = "heights     921 to 1198 m over the samples drawn";
+    // The same in US survey feet, the band naming no unit and the vertical coordinate system
+    // saying which.
+    const auto navd88Feet = [inUnit](const std::string& path) {
+        inUnit("", 3937.0 / 1200.0)(path);
+        GDALDatasetH file = GDALOpen(path.c_str(), GA_Update);
+        ASSERT_NE(file, nullptr);
+        OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+        EXPECT_EQ(OSRSetFromUserInput(crs, "EPSG:32632+6360"), OGRERR_NONE);
+        EXPECT_EQ(GDALSetSpatialRef(file, crs), CE_None);
+        OSRDestroySpatialReference(crs);
+        GDALClose(file);
+    };
     const std::vector<double> west = {7, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> east = {7.05, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> coarse = {7.05, 1 / 600.0, 0, 46, 0, -1 / 600.0};
@@ -304,6 +318,12 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          inUnit("US survey foot", 3937.0 / 1200.0),
          0,
          {plane}},
+        {"heights in the vertical coordinate system's US survey feet",
+         {"navd88.tif"},
+         navd88Feet,
+         0,
+         {"coordinates WGS 84 / UTM zone 32N + NAVD88 height (ftUS); projected, cells of 30 x 30 m",
+          plane}},
         {"heights in a unit not known",
          {"fathoms.tif"},
          inUnit("fathoms", 1.0),
