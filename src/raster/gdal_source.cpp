@@ -39,6 +39,9 @@ constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
+// Bytes of a height unit's name kept: "US survey foot" is 14.
+constexpr std::size_t kLongestUnitName = 40;
+
 // A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
 // small enough to stay in the processor's cache between reading and halving.
 constexpr std::size_t kHalvedStepBytes = 2 << 20;
@@ -433,7 +436,8 @@ void GdalSource::measureHeights(GDALDatasetH reading) {
         OSRGetTargetLinearUnits(crs, "VERT_CS", &name);
         unit = name != nullptr ? name : "";
     }
-    heightUnit_ = unit.empty() ? "m" : unit;
+    // A file's own words: a name longer than any unit's is cut, so that it never fills a message.
+    heightUnit_ = unit.empty() ? "m" : unit.substr(0, kLongestUnitName);
     metresPerUnit_ = metresPerHeightUnit(heightUnit_);
     if (metresPerUnit_ == 0.0) {
         metresPerUnit_ = 1.0;

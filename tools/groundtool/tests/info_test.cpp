@@ -264,6 +264,8 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
         };
     };
     const std::string plane = "heights     921 to 1198 m over the samples drawn";
+    const std::string unknown = "\", a unit not known here, taken as metres";
+    const std::string longName(200000, 'x');  // more than a message between the processes holds
     // The same in US survey feet, the band naming no unit and the vertical coordinate system
     // saying which.
     const auto navd88Feet = [inUnit](const std::string& path) {
@@ -328,7 +330,12 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"fathoms.tif"},
          inUnit("fathoms", 1.0),
          0,
-         {plane, "  groundview: heights in \"fathoms\", a unit not known here, taken as metres"}},
+         {plane, "  groundview: heights in \"fathoms" + unknown}},
+        {"heights in a unit of a long name",
+         {"long.tif"},
+         inUnit(longName.c_str(), 1.0),
+         0,
+         {plane, "  groundview: heights in \"" + longName.substr(0, 40) + unknown}},
         {"geographic tile at 46 N",
          {"tile.tif"},
          [](const std::string& path) {
