@@ -250,6 +250,9 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
         throw RasterError("cannot read " + source.shown() + ": it has no valid height");
     }
     grid.note = describe(window, grid.field, grid.noData);
+    if (!facts.heightNote.empty()) {
+        grid.note = facts.heightNote + (grid.note.empty() ? "" : "; " + grid.note);
+    }
     return grid;
 }
 

@@ -59,11 +59,12 @@ constexpr int kDefaultMaxSide = 4097;
 
 // Reads the raster at path, opened in its jailed reader (elevation_source.h), at its own
 // resolution when that fits maxSamples and maxSide on each side, otherwise averaged down to the
-// largest grid that does. Heights in feet become metres; a source placed nowhere keeps its units
-// for both. Missing heights (nodata, NaN, infinite, an SRTM void, an undeclared float void, the
-// corners a rotated source leaves) are filled in voids up to kLargestFilledVoid across and along;
-// larger regions stay without data, as sea where they reach sea level. Throws RasterError on one
-// line for any source that cannot be read or has no valid height.
+// largest grid that does. Heights in feet, US survey feet, mm, cm, dm or km become metres, and any
+// other unit counts as metres, said in the note; a source placed nowhere keeps its units for both.
+// Missing heights (nodata, NaN, infinite, an SRTM void, an undeclared float void, the corners a
+// rotated source leaves) are filled in voids up to kLargestFilledVoid across and along; larger
+// regions stay without data, as sea where they reach sea level. Throws RasterError on one line for
+// any source that cannot be read or has no valid height.
 ElevationGrid readElevation(const ElevationSource& source,
                             long long maxSamples = kDefaultMaxSamples,
                             int maxSide = kDefaultMaxSide);

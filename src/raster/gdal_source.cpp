@@ -39,6 +39,9 @@ constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
+// Bytes of a height unit's name kept: "US survey foot" is 14.
+constexpr std::size_t kLongestUnitName = 40;
+
 // A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
 // small enough to stay in the processor's cache between reading and halving.
 constexpr std::size_t kHalvedStepBytes = 2 << 20;
@@ -47,19 +50,41 @@ std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
 }
 
-// Heights in feet are common in North American DEMs; anything else is taken as metres.
+// Metres in one unit of height as a band's unit type or a vertical coordinate system names it
+// ("m", "cm", "US survey foot", "kilometre"); 0 for a unit not known here.
 double metresPerHeightUnit(const std::string& unit) {
-    std::string lower = unit;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.find("us") != std::string::npos && lower.find("f") != std::string::npos) {
+    std::string lower;
+    for (const char c : unit) {
+        if (c != ' ' && c != '.' && c != '_' && c != '-') {
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    if (lower.find("us") != std::string::npos && lower.find('f') != std::string::npos) {
         return 1200.0 / 3937.0;
     }
     if (lower == "ft" || lower.find("foot") != std::string::npos ||
         lower.find("feet") != std::string::npos) {
         return 0.3048;
     }
-    return 1.0;
+    if (!lower.empty() && lower.back() == 's' && lower.size() > 2) {
+        lower.pop_back();  // "metres", "kms"
+    }
+    struct Known {
+        const char* symbol;
+        const char* prefix;
+        double metres;
+    };
+    constexpr Known kKnown[] = {
+        {"m", "", 1.0},      {"mm", "milli", 1e-3}, {"cm", "centi", 1e-2},
+        {"dm", "deci", 0.1}, {"km", "kilo", 1e3},
+    };
+    for (const Known& known : kKnown) {
+        const std::string prefix = known.prefix;
+        if (lower == known.symbol || lower == prefix + "metre" || lower == prefix + "meter") {
+            return known.metres;
+        }
+    }
+    return 0.0;
 }
 
 // Metres along one unit of latitude and of longitude at a latitude, on the CRS's ellipsoid.
@@ -345,12 +370,13 @@ void GdalSource::describeOwnBand() {
     eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
 }
 
-GdalSource::GdalSource(const SourceNames& names) : shown_(names.shown) {
+GdalSource::GdalSource(const SourceNames& names, GDALProgressFunc progress, void* progressData)
+    : shown_(names.shown) {
     if (!names.mosaic) {
         *this = GdalSource(names.files.at(0));
         return;
     }
-    Mosaic mosaic = joinTiles(names);
+    Mosaic mosaic = joinTiles(names, progress, progressData);
     dataset_ = std::move(mosaic.dataset);
     if (mosaic.kind.empty()) {
         describeOwnBand();
@@ -397,9 +423,26 @@ void GdalSource::examine() {
     }
     ground_ = placeOnGround(reading, shown_);
     if (ground_.inMetres) {
-        const std::string unit = GDALGetRasterUnitType(band_);
-        metresPerUnit_ = metresPerHeightUnit(unit);
-        heightUnit_ = unit.empty() ? "m" : unit;
+        measureHeights(reading);
+    }
+}
+
+// The band's own unit first, then the vertical part of the coordinate system; neither: metres.
+void GdalSource::measureHeights(GDALDatasetH reading) {
+    std::string unit = GDALGetRasterUnitType(band_);
+    OGRSpatialReferenceH crs = GDALGetSpatialRef(reading);
+    if (unit.empty() && crs != nullptr && (OSRIsCompound(crs) || OSRIsVertical(crs))) {
+        char* name = nullptr;
+        OSRGetTargetLinearUnits(crs, "VERT_CS", &name);
+        unit = name != nullptr ? name : "";
+    }
+    // A file's own words: a name longer than any unit's is cut, so that it never fills a message.
+    heightUnit_ = unit.empty() ? "m" : unit.substr(0, kLongestUnitName);
+    metresPerUnit_ = metresPerHeightUnit(heightUnit_);
+    if (metresPerUnit_ == 0.0) {
+        metresPerUnit_ = 1.0;
+        heightNote_ =
+            "heights in \"" + printable(heightUnit_) + "\", a unit not known here, taken as metres";
     }
 }
 
@@ -423,6 +466,7 @@ SourceFacts GdalSource::facts() const {
     }
     facts.metresPerUnit = metresPerUnit_;
     facts.heightUnit = heightUnit_;
+    facts.heightNote = heightNote_;
     facts.kind = kind_;
     facts.overviews = overviews_;
     return facts;

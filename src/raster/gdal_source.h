@@ -19,8 +19,10 @@ class GdalSource {
     // 2^31, cells 1 mm to 1000 km on the ground, latitudes within the poles. Throws RasterError
     // otherwise.
     explicit GdalSource(const std::string& path);
-    // The same of names: one source as above, or tiles joined with joinTiles.
-    explicit GdalSource(const SourceNames& names);
+    // The same of names: one source as above, or tiles joined with joinTiles, progress told as
+    // they are checked and joined.
+    explicit GdalSource(const SourceNames& names, GDALProgressFunc progress = nullptr,
+                        void* progressData = nullptr);
 
     // Size, placement, units and kind, as the rest of the program sees the source.
     SourceFacts facts() const;
@@ -51,6 +53,7 @@ class GdalSource {
     void describeOwnBand();
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
+    void measureHeights(GDALDatasetH reading);
 
     // The window's values as GDAL gives them, unchecked; throws on any problem GDAL raises.
     template <typename Sample>
@@ -81,6 +84,7 @@ class GdalSource {
     double offset_ = 0.0;
     double metresPerUnit_ = 1.0;
     std::string heightUnit_ = "units";
+    std::string heightNote_;
     Ground ground_;
 };
 

@@ -13,7 +13,8 @@ namespace raster {
 struct JailLimits {
     unsigned long long memoryBytes = 4ULL << 30;  // address space; a 4097 x 4097 read is 134 MB
     unsigned long long cpuSeconds = 600;          // processor time over the reader's whole life
-    int stallSeconds = 10;                        // with no progress reported, the read is ended
+    int stallSeconds = 10;  // with no progress reported, the read is ended; the reader's
+                            // GROUNDVIEW_STALL_SECONDS may shorten it, for a test
 };
 
 // The Landlock ABI the kernel offers, 0 without Landlock. GROUNDVIEW_LANDLOCK_ABI, when it names

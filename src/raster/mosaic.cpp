@@ -409,8 +409,15 @@ std::vector<std::string> foldersOf(const SourceNames& names) {
     return folders;
 }
 
-Mosaic joinTiles(const SourceNames& names) {
+Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* progressData) {
+    // Checking the tiles is the first half of the work, GDAL's joining them the second.
+    const auto tell = [&](double share) {
+        if (progress != nullptr) {
+            progress(share, "", progressData);
+        }
+    };
     std::vector<Tile> tiles;
+    std::size_t checked = 0;
     for (const std::string& path : names.files) {
         try {
             tiles.push_back(readTile(path));
@@ -419,6 +426,7 @@ Mosaic joinTiles(const SourceNames& names) {
                 throw;
             }
         }
+        tell(0.5 * static_cast<double>(++checked) / static_cast<double>(names.files.size()));
     }
     if (tiles.empty()) {
         refuseFolder(names.shown);
@@ -447,6 +455,19 @@ Mosaic joinTiles(const SourceNames& names) {
         files.push_back(tile.path.c_str());
     }
     GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(argv.data(), nullptr);
+    struct Half {
+        GDALProgressFunc progress;
+        void* data;
+    } half{progress, progressData};
+    if (progress != nullptr) {
+        GDALBuildVRTOptionsSetProgress(
+            options,
+            [](double done, const char* message, void* data) -> int {
+                const auto* second = static_cast<const Half*>(data);
+                return second->progress(0.5 + 0.5 * done, message, second->data);
+            },
+            &half);
+    }
     CPLErrorReset();
     mosaic.dataset.reset(
         GDALBuildVRT("", static_cast<int>(files.size()), nullptr, files.data(), options, nullptr));

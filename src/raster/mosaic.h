@@ -50,12 +50,14 @@ ReadRights readRightsOf(const SourceNames& names);
 // tile is opened under the open policy and must share the first's coordinate system, cell size
 // and band count, north-up; the first that doesn't is named, on one line. kind says what was
 // joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit. A folder's lone
-// raster is opened as it is, kind empty.
+// raster is opened as it is, kind empty. progress, when given, is told after each tile checked and
+// as GDAL joins them, so that a large folder is seen to advance.
 struct Mosaic {
     Dataset dataset;
     std::string kind;
     bool eightBit = false;
 };
-Mosaic joinTiles(const SourceNames& names);
+Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress = nullptr,
+                 void* progressData = nullptr);
 
 }  // namespace raster

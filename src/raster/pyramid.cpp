@@ -69,17 +69,21 @@ class Fingerprint {
     std::uint64_t hash_ = 0xcbf29ce484222325ULL;
 };
 
-// Makes each missing folder on the way to folder, readable by the owner alone as a cache should
-// be; folders already there are left as they are.
+// Makes folder and, when missing, its parent ($XDG_CACHE_HOME or ~/.cache), readable by the
+// owner alone as a cache should be; folders already there are left as they are. Nothing above is
+// ever made: a home or cache root that is not there is refused.
 void makeFolders(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string part = folder.substr(0, slash);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+    const std::string parent = world::folderOf(folder);
+    const std::string root = world::folderOf(parent);
+    struct stat status {};
+    if (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        throw RasterError("cannot make the folder " + printable(folder) + ": " + printable(root) +
+                          " is no folder; groundview makes none above " + printable(parent));
+    }
+    for (const std::string& part : {parent, folder}) {
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
             throw RasterError("cannot make the folder " + printable(part) + ": " +
                               errnoText(errno));
-        }
-        if (slash == std::string::npos) {
-            return;
         }
     }
 }

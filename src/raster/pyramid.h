@@ -30,9 +30,10 @@ std::string pyramidPathFor(const std::vector<std::string>& sourcePaths);
 // pyramidPathFor(sourcePaths) when that file has been built, nothing otherwise.
 std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths);
 
-// Builds the pyramid of source at out, making out's folder (owner-only) when it is missing. The
-// file appears whole or not at all: it is written unnamed and linked into place once complete,
-// so a failure, a kill or a crash leaves nothing behind. progress is told the share done, 0 to 1,
+// Builds the pyramid of source at out, making out's folder and its parent (owner-only) when they
+// are missing, never a folder above them: a missing $HOME is refused, not made. The file appears
+// whole or not at all: it is written unnamed and linked into place once complete, so a failure, a
+// kill or a crash leaves nothing behind. progress is told the share done, 0 to 1,
 // at least every 1 %. Throws RasterError when the source can't be read or the file written.
 void buildPyramid(const ElevationSource& source, const std::string& out,
                   const std::function<void(double share)>& progress);

@@ -3,8 +3,13 @@
 #include <cpl_conv.h>
 #include <cpl_string.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "crs_policy.h"
 #include "gdal_errors.h"
@@ -51,6 +56,23 @@ constexpr const char* kConfiguration[][2] = {
 void configure() {
     for (const auto& [key, value] : kConfiguration) {
         CPLSetConfigOption(key, value);
+    }
+}
+
+// GDAL_NUM_THREADS, from the environment or a configuration file, at most the machine's cores:
+// GDAL would start as many threads as it names, and the reader's memory limit would see a
+// hundred thousand of them stall it. ALL_CPUS and anything not a whole number are left to GDAL.
+void capThreads() {
+    const char* text = CPLGetConfigOption("GDAL_NUM_THREADS", nullptr);
+    if (text == nullptr) {
+        return;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long threads = std::strtoll(text, &end, 10);
+    const long long cores = std::max(1U, std::thread::hardware_concurrency());
+    if (end != text && *end == '\0' && (errno == ERANGE || threads > cores)) {
+        CPLSetConfigOption("GDAL_NUM_THREADS", std::to_string(cores).c_str());
     }
 }
 
@@ -154,6 +176,7 @@ void useGdal() {
         // GDALAllRegister, which loads plugins.
         GDALGetDriverCount();
         configure();
+        capThreads();
         keepProjLocal();
         GDALAllRegister();
         keepOnlyNeededDrivers();

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -128,7 +129,8 @@ Packet factsPacket(const SourceFacts& facts) {
     for (const double value : facts.transform) {
         packet.put(value);
     }
-    packet.put(facts.crsWkt).put(facts.metresPerUnit).put(facts.heightUnit).put(facts.kind);
+    packet.put(facts.crsWkt).put(facts.metresPerUnit).put(facts.heightUnit).put(facts.heightNote);
+    packet.put(facts.kind);
     packet.put(facts.overviews);
     return packet;
 }
@@ -150,6 +152,7 @@ SourceFacts unpackFacts(const std::string& bytes) {
     facts.crsWkt = in.text();
     facts.metresPerUnit = in.get<double>();
     facts.heightUnit = in.text();
+    facts.heightNote = printable(in.text());
     facts.kind = in.text();
     facts.overviews = in.get<int>();
     const bool sane = in.finished() && facts.width >= kMinGridSide &&
@@ -163,6 +166,24 @@ SourceFacts unpackFacts(const std::string& bytes) {
         throw RasterError("the raster reader sent facts that do not add up");
     }
     return facts;
+}
+
+// The watch: limits' seconds, or less when GROUNDVIEW_STALL_SECONDS names a shorter time in
+// seconds ("0.5"), so that a test sees a stall sooner; it never lengthens the watch, nor shortens
+// it below two of the reader's progress intervals.
+std::chrono::milliseconds stallWatch(const JailLimits& limits) {
+    const std::chrono::milliseconds watch = std::chrono::seconds(limits.stallSeconds);
+    const char* text = std::getenv("GROUNDVIEW_STALL_SECONDS");
+    if (text == nullptr || *text == '\0') {
+        return watch;
+    }
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (*end != '\0' || !(seconds > 0.0) || !(seconds * 1000.0 < watch.count())) {
+        return watch;
+    }
+    return std::max(2 * std::chrono::duration_cast<std::chrono::milliseconds>(kProgressInterval),
+                    std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0)));
 }
 
 // The owner's word to the user when a read is slow, and when.
@@ -301,7 +322,8 @@ void failWith(int channel, Kind kind, const std::string& line) {
         // Within the folders already: the files the source names are found, and all else shut.
         const ReadRights rights = readRightsOf(names);
         narrowReader(rights.files, rights.folders);
-        const GdalSource source(names);
+        ProgressReport joining{channel, std::chrono::steady_clock::now()};
+        const GdalSource source(names, reportProgress, &joining);
         if (!send(channel, factsPacket(source.facts()).bytes())) {
             _exit(1);
         }
@@ -366,7 +388,7 @@ void whenReadingIsSlow(std::function<void()> hook, std::chrono::milliseconds aft
 }
 
 ReaderProcess::ReaderProcess(const SourceNames& names, const JailLimits& limits)
-    : shown_(names.shown), limits_(limits) {
+    : shown_(names.shown), limits_(limits), stallWatch_(stallWatch(limits)) {
     // GDAL set up once in the owner: each reader then starts with its drivers registered.
     useGdal();
     warnWithoutLandlock();
@@ -436,7 +458,7 @@ void ReaderProcess::stop(const std::string& message, char kind) {
 std::string ReaderProcess::await() {
     using Clock = std::chrono::steady_clock;
     std::string buffer(kMaxMessage, '\0');
-    auto deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
+    auto deadline = Clock::now() + stallWatch_;
     const auto slow = Clock::now() + slowAfter;
     for (;;) {
         const auto now = Clock::now();
@@ -473,7 +495,7 @@ std::string ReaderProcess::await() {
         buffer.resize(static_cast<std::size_t>(size));
         switch (buffer[0]) {
             case kProgress:
-                deadline = Clock::now() + std::chrono::seconds(limits_.stallSeconds);
+                deadline = Clock::now() + stallWatch_;
                 buffer.resize(kMaxMessage);
                 continue;
             case kNoRaster:

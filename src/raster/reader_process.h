@@ -83,6 +83,7 @@ class ReaderProcess {
 
     std::string shown_;
     JailLimits limits_;
+    std::chrono::milliseconds stallWatch_;  // limits_.stallSeconds, or less for a test
     pid_t child_ = -1;
     int channel_ = -1;           // a sequenced-packet socket to the reader
     int shared_ = -1;            // the samples' memory

@@ -31,9 +31,11 @@ struct SourceFacts {
     // source has none, and then pixels count as units, rows downwards.
     bool placed = false;
     std::array<double, 6> transform = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
-    std::string crsWkt;  // the coordinate system as WKT2, empty when it has none
-    double metresPerUnit = 1.0;
+    std::string crsWkt;          // the coordinate system as WKT2, empty when it has none
+    double metresPerUnit = 1.0;  // m, ft, US ft, mm, cm, dm, km; any other unit counts as m
     std::string heightUnit = "units";
+    // For the user when the heights' unit is not known here and taken as metres, else empty.
+    std::string heightNote;
     std::string kind;   // "GTiff, Int16", "VRT mosaic of 4 SRTMHGT, Int16"
     int overviews = 0;  // reduced copies the source's band holds, 0 to kMaxOverviews
 };

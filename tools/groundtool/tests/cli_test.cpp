@@ -619,6 +619,34 @@ TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
          {"render", "dem.vrt", "--width", "64", "--height", "48", "--at-latlon", "45.9,7.15"},
          1,
          {outside + "http://127.0.0.1:"}},
+        // GDAL would start a thread for each, and the reader's memory limit fail them all.
+        {"GDAL_NUM_THREADS=100000 on a source averaged down",
+         [](Folder f, Folder) {
+             writeRaster(
+                 f.file("wide.tif"),
+                 {"GTiff", 4200, 300, GDT_Float32, {500000, 30, 0, 5100000, 0, -30}, 32632, 0},
+                 [](int x, int y) { return 100.0 + 0.1 * x + 0.1 * y; });
+         },
+         [](Folder) { return std::vector<std::string>{"GDAL_NUM_THREADS=100000"}; },
+         {"info", "wide.tif"},
+         0,
+         {"averaged down from 4200 x 300", "verdict: the viewer walks over it"}},
+        // Checking and joining hundreds of tiles takes longer than the watch: progress keeps it.
+        {"a folder of 600 tiles under a watch of half a second",
+         [](Folder f, Folder) {
+             fs::create_directory(f.file("tiles"));
+             for (int i = 0; i < 600; ++i) {
+                 const double east = 500000 + 60.0 * (i % 30);
+                 const double north = 5100000 - 60.0 * (i / 30);
+                 writeRaster(f.file("tiles/t" + std::to_string(1000 + i) + ".tif"),
+                             {"GTiff", 2, 2, GDT_Int16, {east, 30, 0, north, 0, -30}, 32632, 0},
+                             [i](int, int) { return 100.0 + i; });
+             }
+         },
+         [](Folder) { return std::vector<std::string>{"GROUNDVIEW_STALL_SECONDS=0.5"}; },
+         {"info", "tiles"},
+         0,
+         {"VRT mosaic of 600 GTiff, Int16", "samples     60 x 40, every cell of the source"}},
         {"GROUNDVIEW_LANDLOCK_ABI=0",
          [&](Folder f, Folder) { nad27(f); },
          [](Folder) { return std::vector<std::string>{"GROUNDVIEW_LANDLOCK_ABI=0"}; },

@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "child_process.h"
 #include "elevation_grid.h"
@@ -544,6 +545,7 @@ struct HeightmapRow {
     std::string crs;
     std::string json;                 // the sidecar of the scale; empty for true heights
     std::vector<std::string> beside;  // what else is written
+    std::string heightsOf = "";       // the source in metres it holds the heights of; "": source
 };
 
 // Each heightmap opens in GDAL as it is, placed where the source lies, with the source's heights.
@@ -552,6 +554,14 @@ TEST_F(ExportTest, HeightmapsCarryTheirPlaceAndScale) {
     writeRaster(folder.file("holed.tif"),
                 {"GTiff", 120, 100, GDT_Float32, kUtmDem.placement, 32632, -9999},
                 [](int x, int y) { return x < 80 && y < 80 ? std::nan("") : rampAndPeak(x, y); });
+    // The same ground in centimetres and in kilometres: metres once exported.
+    for (const auto& [name, unit, perMetre] :
+         {std::tuple{"cm.tif", "cm", 100.0}, std::tuple{"km.tif", "km", 0.001}}) {
+        Raster raster = kUtmDem;
+        raster.unit = unit;
+        writeRaster(folder.file(name), raster,
+                    [perMetre = perMetre](int x, int y) { return rampAndPeak(x, y) * perMetre; });
+    }
     const std::vector<HeightmapRow> rows = {
         {"utm.tif", "u.tif", kUtm, "", {}},
         {"utm.tif", "u.asc", kUtm, "", {"u.prj"}},
@@ -560,6 +570,8 @@ TEST_F(ExportTest, HeightmapsCarryTheirPlaceAndScale) {
         {"geographic.tif", "g.tif", "WGS 84", "", {}},
         {"geographic.tif", "g.png", "WGS 84", "g.json", {"g.pgw", "g.prj", "g.png.aux.xml"}},
         {"holed.tif", "h.tif", kUtm, "", {}},
+        {"cm.tif", "c.tif", kUtm, "", {}, "utm.tif"},
+        {"km.tif", "k.asc", kUtm, "", {"k.prj"}, "utm.tif"},
     };
     for (const HeightmapRow& row : rows) {
         SCOPED_TRACE(row.source + " to " + row.out);
@@ -581,7 +593,9 @@ TEST_F(ExportTest, HeightmapsCarryTheirPlaceAndScale) {
         for (std::size_t i = 0; i < 6; ++i) {
             EXPECT_NEAR(facts.transform[i], transform[i], 1e-9 * std::abs(transform[i])) << i;
         }
-        const HeightField field = raster::readElevation(folder.file(row.source)).field;
+        const HeightField field =
+            raster::readElevation(folder.file(row.heightsOf.empty() ? row.source : row.heightsOf))
+                .field;
         if (row.source == "holed.tif") {
             EXPECT_FALSE(field.complete());
             EXPECT_NE(run.out.find("Float32 metres, -32768 where there is none"), std::string::npos)

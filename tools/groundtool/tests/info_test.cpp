@@ -2,7 +2,9 @@
 // nothing on standard error or in a log; for an elevation raster, what the viewer makes of it.
 
 #include <GL/gl.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <cmath>
@@ -251,6 +253,31 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
             }
         };
     };
+    // The same ground, 921 to 1198 m high, in a unit of the band's own: cm and km are converted,
+    // a unit not known is named and taken as metres.
+    const auto inUnit = [utm](const char* unit, double perMetre) {
+        return [utm, unit, perMetre](const std::string& path) {
+            Raster raster = utm;
+            raster.unit = unit;
+            writeRaster(path, raster,
+                        [perMetre](int x, int y) { return (1000.0 + 2.0 * x - y) * perMetre; });
+        };
+    };
+    const std::string plane = "heights     921 to 1198 m over the samples drawn";
+    const std::string unknown = "\", a unit not known here, taken as metres";
+    const std::string longName(200000, 'x');  // more than a message between the processes holds
+    // The same in US survey feet, the band naming no unit and the vertical coordinate system
+    // saying which.
+    const auto navd88Feet = [inUnit](const std::string& path) {
+        inUnit("", 3937.0 / 1200.0)(path);
+        GDALDatasetH file = GDALOpen(path.c_str(), GA_Update);
+        ASSERT_NE(file, nullptr);
+        OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+        EXPECT_EQ(OSRSetFromUserInput(crs, "EPSG:32632+6360"), OGRERR_NONE);
+        EXPECT_EQ(GDALSetSpatialRef(file, crs), CE_None);
+        OSRDestroySpatialReference(crs);
+        GDALClose(file);
+    };
     const std::vector<double> west = {7, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> east = {7.05, 1 / 1200.0, 0, 46, 0, -1 / 1200.0};
     const std::vector<double> coarse = {7.05, 1 / 600.0, 0, 46, 0, -1 / 600.0};
@@ -286,6 +313,29 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"heights     1000 to 1118 m over the samples drawn",
           coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
           "  " + coastNote + "left empty"}},
+        {"heights in centimetres", {"cm.tif"}, inUnit("cm", 100.0), 0, {plane}},
+        {"heights in kilometres", {"km.tif"}, inUnit("km", 0.001), 0, {plane}},
+        {"heights in US survey feet",
+         {"ftus.tif"},
+         inUnit("US survey foot", 3937.0 / 1200.0),
+         0,
+         {plane}},
+        {"heights in the vertical coordinate system's US survey feet",
+         {"navd88.tif"},
+         navd88Feet,
+         0,
+         {"coordinates WGS 84 / UTM zone 32N + NAVD88 height (ftUS); projected, cells of 30 x 30 m",
+          plane}},
+        {"heights in a unit not known",
+         {"fathoms.tif"},
+         inUnit("fathoms", 1.0),
+         0,
+         {plane, "  groundview: heights in \"fathoms" + unknown}},
+        {"heights in a unit of a long name",
+         {"long.tif"},
+         inUnit(longName.c_str(), 1.0),
+         0,
+         {plane, "  groundview: heights in \"" + longName.substr(0, 40) + unknown}},
         {"geographic tile at 46 N",
          {"tile.tif"},
          [](const std::string& path) {

@@ -171,3 +171,68 @@ TEST(Pyramid, UnreadableSourceLeavesTheCacheAlone) {
         EXPECT_EQ(folderContents(folder.path()), std::vector<std::string>{"notes.txt"}) << name;
     }
 }
+
+// The cache is made inside $XDG_CACHE_HOME or $HOME/.cache, each made itself when missing, and
+// never above them: a home or a cache's parent that is not there is refused, nothing made.
+TEST(Pyramid, MakesNoFolderAboveTheCacheOrTheHome) {
+    struct Case {
+        std::string name;
+        std::vector<std::string> environment;  // "ROOT/" stands for the test's folder
+        std::string cache;                     // where it is built, from the folder; "" refused
+        std::vector<std::string> made;         // the folder's contents afterwards
+    };
+    const std::vector<Case> cases = {
+        {"a cache folder to make",
+         {"XDG_CACHE_HOME=ROOT/cache"},
+         "cache/groundview",
+         {"cache", "home", "src.tif"}},
+        {"a home without .cache",
+         {"XDG_CACHE_HOME=", "HOME=ROOT/home"},
+         "home/.cache/groundview",
+         {"home", "src.tif"}},
+        {"a home that is not there",
+         {"XDG_CACHE_HOME=", "HOME=ROOT/gone"},
+         "",
+         {"home", "src.tif"}},
+        {"a cache whose parent is not there",
+         {"XDG_CACHE_HOME=ROOT/gone/cache"},
+         "",
+         {"home", "src.tif"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TemporaryFolder folder;
+        writeRaster(folder.file("src.tif"), kSource, heightAt);
+        fs::create_directory(folder.file("home"));
+        std::vector<std::string> environment;
+        for (const std::string& setting : test.environment) {
+            const std::size_t root = setting.find("ROOT/");
+            environment.push_back(root == std::string::npos
+                                      ? setting
+                                      : setting.substr(0, root) +
+                                            folder.file(setting.substr(5 + root)));
+        }
+        const ToolRun run =
+            runTool({"pyramid", "src.tif"}, folder.path(), std::chrono::seconds(120), environment);
+        EXPECT_EQ(folderContents(folder.path()), test.made);
+        if (test.cache.empty()) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err.rfind("groundtool: cannot make the folder " + folder.file("gone"), 0),
+                      0u)
+                << run.err;
+            EXPECT_NE(run.err.find(": " + folder.file("gone") +
+                                   " is no folder; groundview makes "
+                                   "none above "),
+                      std::string::npos)
+                << run.err;
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+            EXPECT_EQ(folderContents(folder.file("home")), std::vector<std::string>{});
+        } else {
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(fs::path(run.out.substr(0, run.out.size() - 1)).parent_path(),
+                      fs::path(folder.file(test.cache)));
+            EXPECT_EQ(fs::status(folder.file(test.cache)).permissions(), fs::perms::owner_all);
+        }
+    }
+}

@@ -69,6 +69,7 @@ void writeRaster(const std::string& path, const Raster& raster, const HeightAt& 
     if (raster.nodata != 0.0) {
         GDALSetRasterNoDataValue(band, raster.nodata);
     }
+    GDALSetRasterUnitType(band, raster.unit);
     GDALDatasetH file = GDALCreateCopy(GDALGetDriverByName(raster.driver), path.c_str(), memory,
                                        FALSE, nullptr, nullptr, nullptr);
     ASSERT_NE(file, nullptr) << CPLGetLastErrorMsg();

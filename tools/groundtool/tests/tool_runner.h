@@ -36,6 +36,7 @@ struct Raster {
     std::vector<double> placement;  // GDAL's geotransform; empty for none
     int epsg;                       // 0 for no coordinate system
     double nodata;                  // written where height is NaN, and declared unless 0
+    const char* unit = "";          // the band's unit type ("cm", "km"); empty for none
 };
 
 // Writes height(x, y) for every pixel through GDAL's driver, by way of an in-memory copy so
