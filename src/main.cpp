@@ -27,7 +27,8 @@ namespace {
 constexpr long long kQuietReadSamples = 4'000'000;
 // A read taking longer opens the window meanwhile; a few events let it show its title.
 constexpr std::chrono::milliseconds kSlowReadAfter{1000};
-constexpr int kEventsToShowAWindow = 4;
+// The window shows once the server has exposed it; events are taken until then, or this long.
+constexpr std::chrono::milliseconds kShowAWindowWithin{2000};
 
 // The readout lines' place, pixels: from the window's top-left corner to the first baseline and
 // from one baseline to the next, the band round the text, Helvetica 12 above and below its
@@ -43,6 +44,7 @@ struct Window {
     std::vector<char*> glutArgv;  // the program name and GLUT's own options, for glutInit
     bool open = false;
     bool frameChainRunning = false;  // one self re-arming timer, however many display events
+    bool exposed = false;            // the server has shown the window
     Terrain terrain;                 // a classic world
     Camera camera = app::startCamera();
     std::unique_ptr<ElevationScene> scene;  // or an elevation scene, once it is read
@@ -105,6 +107,7 @@ void onFrameTimer(int /*value*/) {
 }
 
 void onDisplay() {
+    window.exposed = true;
     if (window.options.elevation) {
         if (!window.scene) {
             return;  // still reading
@@ -220,8 +223,10 @@ bool openScene() {
     raster::whenReadingIsSlow(
         [] {
             openWindow(windowTitle(true));
-            for (int event = 0; event < kEventsToShowAWindow; ++event) {
+            const auto until = std::chrono::steady_clock::now() + kShowAWindowWithin;
+            while (!window.exposed && std::chrono::steady_clock::now() < until) {
                 glutMainLoopEvent();
+                usleep(1000);
             }
         },
         kSlowReadAfter);
