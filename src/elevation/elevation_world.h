@@ -38,6 +38,9 @@ struct StreamPlan {
     std::shared_ptr<const ElevationSource> keptSource;  // when the world opened it itself
     // The source's pyramid from the user's cache, for a source without overviews of its own.
     std::shared_ptr<const ElevationSource> pyramid;
+    // Why a source without overviews is read through averaged reads of its own instead of a
+    // pyramid (the cache is full or can't be written), "" otherwise.
+    std::string withoutPyramid;
 };
 
 struct ElevationWorld {

@@ -38,6 +38,7 @@ struct SourceFacts {
     std::string heightNote;
     std::string kind;   // "GTiff, Int16", "VRT mosaic of 4 SRTMHGT, Int16"
     int overviews = 0;  // reduced copies the source's band holds, 0 to kMaxOverviews
+    int band = 1;       // the band read as heights, counted from 1
 };
 
 }  // namespace raster
