@@ -1,9 +1,13 @@
 // reliefImage: the field's own heights shaded and tinted, at any size.
 
+#include "relief_image.h"
+
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "elevation_grid.h"
@@ -43,7 +47,159 @@ void smooth(std::vector<double>& values, int width, int height) {
     }
 }
 
+// A step is told from float rounding only when it is this many times the rounding of the
+// largest height, and a difference is a whole number of steps within this share of one.
+constexpr double kStepOverRounding = 8.0;
+constexpr double kStepShareOff = 0.05;
+
+// The largest step a and b are both whole multiples of, to within tolerance.
+double commonStep(double a, double b, double tolerance) {
+    while (b > tolerance) {
+        double rest = std::fmod(a, b);
+        if (b - rest <= tolerance) {
+            rest = 0.0;
+        }
+        a = b;
+        b = rest;
+    }
+    return a;
+}
+
+// Box windows, in samples either side, smoothing the step heights: the widest spans the steps of
+// gentle ground (up to some ten cells apart), the narrower ones round off the kinks each clamp to
+// half a step leaves.
+constexpr int kSmoothingRadii[] = {8, 4, 2, 1};
+
+// Each value replaced by the sum over the (2 radius + 1)-sample square around it, the square cut
+// at the edges.
+void boxSums(std::vector<double>& values, int width, int height, int radius) {
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<double> line(w);
+    for (int row = 0; row < height; ++row) {
+        double* at = &values[static_cast<std::size_t>(row) * w];
+        line.assign(at, at + w);
+        double sum = 0.0;
+        for (int x = 0; x <= std::min(radius, width - 1); ++x) {
+            sum += line[static_cast<std::size_t>(x)];
+        }
+        for (int x = 0; x < width; ++x) {
+            at[x] = sum;
+            if (x + radius + 1 < width) {
+                sum += line[static_cast<std::size_t>(x + radius + 1)];
+            }
+            if (x - radius >= 0) {
+                sum -= line[static_cast<std::size_t>(x - radius)];
+            }
+        }
+    }
+    const std::vector<double> rows = values;
+    std::vector<double> sum(w, 0.0);
+    const auto addRow = [&](int row, double sign) {
+        const double* from = &rows[static_cast<std::size_t>(row) * w];
+        for (std::size_t x = 0; x < w; ++x) {
+            sum[x] += sign * from[x];
+        }
+    };
+    for (int row = 0; row <= std::min(radius, height - 1); ++row) {
+        addRow(row, 1.0);
+    }
+    for (int row = 0; row < height; ++row) {
+        std::copy(sum.begin(), sum.end(), values.begin() + static_cast<std::ptrdiff_t>(row * w));
+        if (row + radius + 1 < height) {
+            addRow(row + radius + 1, 1.0);
+        }
+        if (row - radius >= 0) {
+            addRow(row - radius, -1.0);
+        }
+    }
+}
+
 }  // namespace
+
+std::optional<double> heightStep(const HeightField& field) {
+    double largest = 0.0;
+    for (std::size_t i = 0; i < field.heights.size(); ++i) {
+        if (field.kinds.empty() || field.kinds[i] == SampleKind::data) {
+            largest = std::max(largest, static_cast<double>(std::abs(field.heights[i])));
+        }
+    }
+    // Two float roundings a difference, and some to spare.
+    const double rounding = 4.0 * FLT_EPSILON * std::max(largest, 1.0);
+    const double smallest = kStepOverRounding * rounding;
+    double step = 0.0;
+    bool first = true;
+    double previous = 0.0;
+    // Differences between data samples one after the other in reading order: a chain through
+    // them all, so that each lies a whole number of steps from every other.
+    for (std::size_t i = 0; i < field.heights.size(); ++i) {
+        if (!field.kinds.empty() && field.kinds[i] != SampleKind::data) {
+            continue;
+        }
+        const double height = field.heights[i];
+        const double rise = std::abs(height - previous);
+        previous = height;
+        if (std::exchange(first, false) || rise <= rounding) {
+            continue;
+        }
+        if (step > 0.0) {
+            const double steps = rise / step;
+            if (std::abs(steps - std::round(steps)) <= kStepShareOff) {
+                continue;
+            }
+            step = commonStep(std::max(step, rise), std::min(step, rise), rounding);
+        } else {
+            step = rise;
+        }
+        if (step < smallest) {
+            return std::nullopt;
+        }
+    }
+    return step > 0.0 ? std::optional<double>(step) : std::nullopt;
+}
+
+std::vector<float> shadingHeights(const HeightField& field, std::optional<double> step) {
+    if (!step) {
+        return field.heights;
+    }
+    const std::size_t count = field.heights.size();
+    std::vector<double> drawn(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        drawn[i] = field.kinds.empty() || field.kinds[i] <= SampleKind::filled ? 1.0 : 0.0;
+    }
+    // Each pass averages the drawn samples around each one, then holds it within half a step of
+    // its own height: the surface stays one the steps could have been rounded from.
+    const double half = 0.5 * *step;
+    const bool everyDrawn = std::all_of(drawn.begin(), drawn.end(), [](double d) { return d > 0; });
+    const auto width = static_cast<std::size_t>(field.columns);
+    std::vector<double> surface(field.heights.begin(), field.heights.end());
+    std::vector<double> sums(count), weights(count);
+    for (const int radius : kSmoothingRadii) {
+        for (std::size_t i = 0; i < count; ++i) {
+            sums[i] = surface[i] * drawn[i];
+        }
+        boxSums(sums, field.columns, field.rows, radius);
+        if (everyDrawn) {
+            // The square's own size, cut at the edges.
+            const auto span = [radius](std::size_t at, int samples) {
+                const int i = static_cast<int>(at);
+                return std::min(i + radius, samples - 1) - std::max(i - radius, 0) + 1;
+            };
+            for (std::size_t i = 0; i < count; ++i) {
+                weights[i] = span(i % width, field.columns) * span(i / width, field.rows);
+            }
+        } else {
+            weights = drawn;
+            boxSums(weights, field.columns, field.rows, radius);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (drawn[i] > 0.0) {
+                const double own = field.heights[i];
+                surface[i] = std::clamp(sums[i] / weights[i], own - half, own + half);
+            }
+        }
+    }
+    return std::vector<float>(surface.begin(), surface.end());
+}
 
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
     const bool wide = field.width() >= field.depth();
@@ -73,8 +229,9 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
     image.width = imageWidth;
     image.height = imageHeight;
 
-    // Texel centres from the first sample to the last, interpolated between the field's own
-    // float heights: whole-metre sources show no terraces.
+    // Texel centres from the first sample to the last, interpolated between the heights the
+    // field is shaded from.
+    const std::vector<float> shaded = shadingHeights(field, heightStep(field));
     const auto width = static_cast<std::size_t>(image.width);
     std::vector<double> heights(width * static_cast<std::size_t>(image.height));
     std::vector<int> left(width);
@@ -88,7 +245,7 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
         const double at = (row + 0.5) / image.height * (field.rows - 1);
         const int top = std::clamp(static_cast<int>(std::floor(at)), 0, field.rows - 2);
         const double down = std::clamp(at - top, 0.0, 1.0);
-        const float* upper = &field.heights[field.index(0, top)];
+        const float* upper = &shaded[field.index(0, top)];
         const float* lower = upper + field.columns;
         double* out = &heights[static_cast<std::size_t>(row) * width];
         for (std::size_t column = 0; column < width; ++column) {
@@ -99,8 +256,8 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
             out[column] = north + (south - north) * down;
         }
     }
-    // Heights stored in whole metres tilt each cell by up to a metre over its length; one
-    // binomial pass over the texels, finer than the cells, keeps that jitter out of the shading.
+    // One binomial pass over the texels, finer than the cells, keeps the kinks at the samples out
+    // of the shading.
     smooth(heights, image.width, image.height);
     const std::vector<double> placement = {0.0, field.width() / image.width,  0.0, 0.0,
                                            0.0, -field.depth() / image.height};

@@ -444,6 +444,50 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
     }
 }
 
+// A hill stored in whole metres renders as its float original does, however far apart its steps
+// lie: 10 m cells, steps 3 to 10 cells apart on the gentle hill's flanks, under a cell on the
+// steep one's.
+TEST(RenderRaster, WholeMetreCopiesRenderAsTheirFloatOriginals) {
+    TemporaryFolder folder;
+    const struct {
+        const char* name;
+        double rise, spread;  // metres; cells from the summit to the steepest flank
+    } kHills[] = {{"gentle", 30, 60}, {"steep", 400, 40}};
+    for (const auto& hill : kHills) {
+        const HeightAt heights = [&](int x, int y) {
+            const double r2 = std::pow(x - 120, 2) + std::pow(y - 100, 2);
+            return 800 + hill.rise * std::exp(-r2 / (2 * hill.spread * hill.spread));
+        };
+        std::vector<Picture> pictures;
+        for (const GDALDataType type : {GDT_Float32, GDT_Int16}) {
+            const std::string name = std::string(hill.name) + GDALGetDataTypeName(type);
+            writeRaster(folder.file(name + ".tif"),
+                        {"GTiff", 240, 240, type, {500000, 10, 0, 5100000, 0, -10}, 32632, 0},
+                        [&](int x, int y) {
+                            return type == GDT_Int16 ? std::round(heights(x, y)) : heights(x, y);
+                        });
+            const ToolRun run = runTool(
+                {"render", name + ".tif", "--out", name + ".png", "--width", std::to_string(kWidth),
+                 "--height", std::to_string(kHeight), "--pitch", "-30"},
+                folder.path());
+            ASSERT_EQ(run.status, 0) << run.err;
+            pictures.push_back(readPng(folder.file(name + ".png")));
+        }
+        const std::vector<Rgb>& smooth = pictures[0].pixels;
+        const std::vector<Rgb>& whole = pictures[1].pixels;
+        ASSERT_EQ(smooth.size(), static_cast<std::size_t>(kWidth * kHeight));
+        ASSERT_EQ(whole.size(), smooth.size());
+        std::size_t apart = 0;
+        for (std::size_t i = 0; i < smooth.size(); ++i) {
+            const auto off = [](int a, int b) { return std::abs(a - b) > 8; };
+            apart += off(smooth[i].r, whole[i].r) || off(smooth[i].g, whole[i].g) ||
+                     off(smooth[i].b, whole[i].b);
+        }
+        const double share = static_cast<double>(apart) / smooth.size();
+        EXPECT_LE(share, 0.005) << hill.name;
+    }
+}
+
 // Aimed at sample centres of a real-shaped tile from where the viewer starts, a pick reads what
 // GDAL reads there, and a script reads the same from its line.
 TEST(RenderRaster, APickAtASampleReadsWhatGdalReads) {
