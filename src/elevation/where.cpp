@@ -53,15 +53,33 @@ struct Span {
     }
 };
 
-// Latitude and longitude over the field's edges, as far as the source transforms them.
+// The ground the data covers, metres of the field: each sample stands for the cell around it, so
+// the data reaches half a cell beyond the outer samples. A place there is stood on from the
+// nearest sample.
+struct FieldBounds {
+    double west, north, east, south;
+    bool holds(double x, double z, const HeightField& field) const {
+        // A hair's rounding at an edge is still on it.
+        const double slackX = 1e-6 * field.spacingEast, slackZ = 1e-6 * field.spacingSouth;
+        return x >= west - slackX && x <= east + slackX && z >= north - slackZ &&
+               z <= south + slackZ;
+    }
+};
+FieldBounds dataBounds(const HeightField& field) {
+    const double halfEast = 0.5 * field.spacingEast, halfSouth = 0.5 * field.spacingSouth;
+    return {-halfEast, -halfSouth, field.width() + halfEast, field.depth() + halfSouth};
+}
+
+// Latitude and longitude over the data's edges, as far as the source transforms them.
 void lonLatSpans(const SourcePlacement& placement, const HeightField& field, Span& lon, Span& lat) {
     constexpr int kAlongEdge = 64;
+    const FieldBounds data = dataBounds(field);
     for (int i = 0; i <= kAlongEdge; ++i) {
         const double share = static_cast<double>(i) / kAlongEdge;
-        const double edges[4][2] = {{share * field.width(), 0.0},
-                                    {share * field.width(), field.depth()},
-                                    {0.0, share * field.depth()},
-                                    {field.width(), share * field.depth()}};
+        const double x = data.west + share * (data.east - data.west);
+        const double z = data.north + share * (data.south - data.north);
+        const double edges[4][2] = {
+            {x, data.north}, {x, data.south}, {data.west, z}, {data.east, z}};
         for (const auto& edge : edges) {
             const SourcePoint point = sourcePointAt(placement, field, edge[0], edge[1]);
             double lo = 0, la = 0;
@@ -124,16 +142,14 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
     if (start.at) {
         const SourcePoint point{start.at->first, start.at->second};
         fieldPointAt(placement, field, point, x, z);
-        Span xs, ys;
-        for (const double share : {0.0, 1.0}) {
-            const SourcePoint corner =
-                sourcePointAt(placement, field, share * field.width(), share * field.depth());
-            xs.take(corner.x);
-            ys.take(corner.y);
-        }
-        // A hair's rounding at an edge is still on it.
-        if (!xs.holds(point.x, 1e-6 * std::abs(placement.stepX)) ||
-            !ys.holds(point.y, 1e-6 * std::abs(placement.stepY))) {
+        const FieldBounds data = dataBounds(field);
+        if (!data.holds(x, z, field)) {
+            Span xs, ys;
+            for (const auto& corner : {std::pair{data.west, data.north}, {data.east, data.south}}) {
+                const SourcePoint at = sourcePointAt(placement, field, corner.first, corner.second);
+                xs.take(at.x);
+                ys.take(at.y);
+            }
             const bool degrees = placement.geographic;
             const char* const xName = degrees                     ? "longitude"
                                       : placement.crsName.empty() ? "X"
@@ -141,10 +157,20 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
             const char* const yName = degrees                     ? "latitude"
                                       : placement.crsName.empty() ? "Y"
                                                                   : "northing";
-            return std::string(kAtOption.name) + ": " + given(point.x) + "," + given(point.y) +
-                   " is outside the data: " + xName + " from " + bound(xs.low, degrees) + " to " +
-                   bound(xs.high, degrees) + " and " + yName + " from " + bound(ys.low, degrees) +
-                   " to " + bound(ys.high, degrees);
+            std::string refusal = std::string(kAtOption.name) + ": " + given(point.x) + "," +
+                                  given(point.y) + " is outside the data: " + xName + " from " +
+                                  bound(xs.low, degrees) + " to " + bound(xs.high, degrees) +
+                                  " and " + yName + " from " + bound(ys.low, degrees) + " to " +
+                                  bound(ys.high, degrees);
+            // Degrees given to a projected source, far from its own numbers: the place was
+            // most likely meant as longitude and latitude.
+            const bool likeDegrees = std::abs(point.x) <= 180 && std::abs(point.y) <= 90;
+            if (!degrees && placement.latLon.usable() && likeDegrees && !xs.holds(point.x, 0) &&
+                !ys.holds(point.y, 0)) {
+                refusal += "; did you mean " + std::string(kAtLatLonOption.name) + " " +
+                           given(point.y) + "," + given(point.x) + "?";
+            }
+            return refusal;
         }
     } else if (start.atLatLon) {
         const double lat = start.atLatLon->first, lon = start.atLatLon->second;
@@ -160,9 +186,7 @@ std::string placeWalker(Walker& walker, const SourcePlacement& placement, const 
             placement.geographic || placement.latLon.fromLatLon(lat, lon, point.x, point.y);
         if (found) {
             fieldPointAt(placement, field, point, x, z);
-            const double slackX = 1e-6 * field.spacingEast, slackZ = 1e-6 * field.spacingSouth;
-            found = x >= -slackX && x <= field.width() + slackX && z >= -slackZ &&
-                    z <= field.depth() + slackZ;
+            found = dataBounds(field).holds(x, z, field);
         }
         if (!found) {
             Span lons, lats;
@@ -204,8 +228,20 @@ std::string whereText(const Walker& walker, const SourcePlacement& placement, do
             text += "  no data";
             break;
     }
-    text += "  eye " + metres(above) + " above  heading " +
-            compassBearing(walker.headingRadians()) + "  step " + metres(walker.stepMetres());
+    text += "  eye " + metres(above) + " above";
+    // Above sea level only where the ground's height is known, and known to be metres: a source
+    // without a coordinate system has heights in its cells' unit.
+    const bool inMetres = placement.geographic || !placement.crsName.empty();
+    if (inMetres && (kind == SampleKind::data || kind == SampleKind::filled)) {
+        text += ", alt " + metres(ground + above);
+    } else if (inMetres && kind == SampleKind::sea) {
+        text += ", alt " + metres(above);
+    }
+    char pitch[32];
+    std::snprintf(pitch, sizeof pitch, "  pitch %+d deg",
+                  static_cast<int>(std::lround(walker.pitchRadians() * kDegreesPerRadian)));
+    text += "  heading " + compassBearing(walker.headingRadians()) + pitch + "  step " +
+            metres(walker.stepMetres());
     char cells[64];
     std::snprintf(cells, sizeof cells, "  cells %.3g x %.3g m",
                   full ? full->cellEast : field.spacingEast,

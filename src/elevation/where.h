@@ -35,10 +35,12 @@ std::string placeText(const SourcePlacement& placement, const SourcePoint& point
 // "--at: 8,46 is outside the data: longitude from 7 to 7.25 and latitude from 46 to 46.2".
 std::string placeWalker(Walker& walker, const SourcePlacement& placement, const ViewStart& start);
 
-// "46.12345 N 7.54321 E  ground 2412 m  eye 120 m above  heading NE 047 deg  step 100 m  cells
-// 21.5 x 30.9 m  heights x 2  detail 3.2 px"; the ground in true metres (the field's
-// exaggeration taken out), or "sea", "no data", "(filled)"; the eye as the walker holds it; the
-// exaggeration when not 1; the pixel error the ground is drawn with, "detail 0 px" at full detail.
+// "46.12345 N 7.54321 E  ground 2412 m  eye 120 m above, alt 2532 m  heading NE 047 deg  pitch
+// -10 deg  step 100 m  cells 21.5 x 30.9 m  heights x 2  detail 3.2 px"; the ground in true metres
+// (the field's exaggeration taken out), or "sea", "no data", "(filled)"; the eye as the walker
+// holds it, and its altitude (the ground plus the eye's height) where the ground is known in
+// metres; the pitch, up positive; the exaggeration when not 1; the pixel error the ground is
+// drawn with, "detail 0 px" at full detail.
 // With full, for ground streamed over a thinner walker's field: the ground and the cells as the
 // source holds them at full resolution.
 struct FullResolutionGround {

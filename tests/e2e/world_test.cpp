@@ -397,11 +397,11 @@ TEST(World, UsageErrorsEndWithSixtyFourBeforeAnyWindow) {
         {{""}, "WORLD is empty"},
         {{"-display"}, "-display needs a value"},
         {{"--at", "8,46", "summit.tif"},
-         "--at: 8,46 is outside the data: longitude from 7.000417 to 7.249583 and latitude from "
-         "46.033750 to 46.199583"},
-        {{"--at-latlon", "46.1,7.25", "summit.tif"},
-         "--at-latlon: 46.1,7.25 is outside the data: latitude from 46.033750 to 46.199583 and "
-         "longitude from 7.000417 to 7.249583"},
+         "--at: 8,46 is outside the data: longitude from 7.000000 to 7.250000 and latitude from "
+         "46.033333 to 46.200000"},
+        {{"--at-latlon", "46.1,7.2501", "summit.tif"},
+         "--at-latlon: 46.1,7.2501 is outside the data: latitude from 46.033333 to 46.200000 and "
+         "longitude from 7.000000 to 7.250000"},
         {{"--at", "7.1,46.1", "--at-latlon", "46.1,7.1", "summit.tif"},
          "--at excludes --at-latlon"},
         {{"--pitch", "-80.5", "summit.tif"},
@@ -467,10 +467,12 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
         {{"--pitch", "80"}, false, ""},
         {{"--pitch", "nan"}, false, "--pitch: expected a number from -80 to 80, not nan"},
         {{"--at-latlon", "46.1,7.1"}, false, ""},
-        {{"--at", "7.25,46.2"},
+        // The data's own corner, and just beyond it.
+        {{"--at", "7.25,46.2"}, false, ""},
+        {{"--at", "7.2501,46.2"},
          false,
-         "--at: 7.25,46.2 is outside the data: longitude from 7.000417 to 7.249583 and latitude "
-         "from 46.033750 to 46.199583"},
+         "--at: 7.2501,46.2 is outside the data: longitude from 7.000000 to 7.250000 and latitude "
+         "from 46.033333 to 46.200000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option[0] + " " + c.option[1]);

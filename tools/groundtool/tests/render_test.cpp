@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "headless_gl.h"
 #include "open_world.h"
 #include "pick.h"
+#include "relief_image.h"
 #include "test_files.h"
 #include "tool_error.h"
 #include "tool_runner.h"
@@ -292,20 +294,27 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
     writeRaster(folder.file("degrees.tif"),
                 {"GTiff", 60, 40, GDT_Int16, {7, 1.0 / 1200, 0, 46.2, 0, -1.0 / 1200}, 4326, 0},
                 cone);
-    // Each ends with the pixel error the ground is drawn with, full detail said as 0.
-    const std::vector<
-        std::tuple<const char*, const char*, double, double, double, double, const char*>>
+    writeRaster(folder.file("local.tif"), {"GTiff", 60, 60, GDT_Int16, {0, 30, 0, 0, 0, -30}, 0, 0},
+                cone);
+    // Each ends with the pixel error the ground is drawn with, full detail said as 0; the eye's
+    // altitude is said where heights are metres, that is where the source has a coordinate
+    // system.
+    const std::vector<std::tuple<const char*, const char*, double, double, double, double,
+                                 const char*, double, bool>>
         readouts = {
             {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, 1.0, 1.0,
-             "  detail 1.0 px"},
+             "  detail 1.0 px", 25, true},
             {"cone.tif", "E %lf N %lf%*[^g]ground %lf", 500915, 5099535, raster::kMinExaggeration,
-             0.0, "  detail 0 px"},
+             0.0, "  detail 0 px", -80, true},
             {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200, 1.0,
-             3.24, "  detail 3.2 px"},
+             3.24, "  detail 3.2 px", 0, true},
             {"degrees.tif", "%lf N %lf E%*[^g]ground %lf", 7 + 30.5 / 1200, 46.2 - 15.5 / 1200,
-             raster::kMaxExaggeration, 12.96, "  detail 13.0 px"},
+             raster::kMaxExaggeration, 12.96, "  detail 13.0 px", -10, true},
+            {"local.tif", "E %lf N %lf%*[^g]ground %lf", 915, -465, 1.0, 1.0, "  detail 1.0 px",
+             -10, false},
         };
-    for (const auto& [file, format, summitX, summitY, exaggeration, detail, ending] : readouts) {
+    for (const auto& [file, format, summitX, summitY, exaggeration, detail, ending, pitch,
+                      altitude] : readouts) {
         const raster::ElevationWorld world =
             raster::loadElevationWorld(folder.file(file), exaggeration);
         const HeightField& field = world.grid.field;
@@ -314,6 +323,7 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         Walker walker(field);
         walker.placeAt(sample % field.columns * field.spacingEast,
                        sample / field.columns * field.spacingSouth, 0);
+        walker.setPitch(pitch * kRadiansPerDegree);
         const std::string where =
             raster::whereText(walker, world.grid.placement, exaggeration, detail);
         const std::string end = ending;
@@ -327,6 +337,18 @@ TEST(RenderRaster, FacesItsHeadingFromWhereItStandsAndRefusesWhatIsNoRaster) {
         EXPECT_NEAR(latitudeFirst ? first : second, summitY,
                     std::abs(world.grid.placement.stepY) / 2)
             << where;
+        char pitchText[32];
+        std::snprintf(pitchText, sizeof pitchText, "  pitch %+d deg  ", static_cast<int>(pitch));
+        EXPECT_NE(where.find(pitchText), std::string::npos) << where;
+        const std::size_t eyeAt = where.find("  eye ");
+        ASSERT_NE(eyeAt, std::string::npos) << where;
+        double above = 0, alt = 0;
+        const int read =
+            std::sscanf(where.c_str() + eyeAt, "  eye %lf m above, alt %lf m", &above, &alt);
+        EXPECT_EQ(read, altitude ? 2 : 1) << where;
+        if (altitude) {
+            EXPECT_NEAR(alt, ground + above, 1.0) << where;
+        }
         EXPECT_NEAR(ground, 250, 20) << where;
     }
 
@@ -416,75 +438,96 @@ TEST(RenderRaster, StandsWhereAskedInEitherCoordinatesLooksAsPitchedAndRefusesEl
         EXPECT_LE(share, pitched.highestSky) << pitched.pitch;
     }
 
+    // The data reaches to the outer cells' edges, 500000 to 501800 east and 5098200 to 5100000
+    // north, edges included; gdaltransform puts its corners from 46.0373715 to 46.0535744 N and
+    // 9 to 9.0232686 E.
     const std::string metres =
-        "easting from 500015.00 to 501785.00 and northing from "
-        "5098215.00 to 5099985.00 (see groundtool render --help)";
+        "easting from 500000.00 to 501800.00 and northing from "
+        "5098200.00 to 5100000.00";
+    const std::string help = " (see groundtool render --help)";
     const struct {
         std::optional<std::pair<double, double>> at, atLatLon;
-        std::string message;
-    } kOutside[] = {
-        {std::pair{500000.0, 5099000.0}, {}, "--at: 500000,5099000 is outside the data: " + metres},
-        {std::pair{501000.0, 5099990.0}, {}, "--at: 501000,5099990 is outside the data: " + metres},
+        std::string message;  // empty: rendered
+    } kPlaces[] = {
+        {std::pair{500000.0, 5098200.0}, {}, ""},
+        {std::pair{501800.0, 5100000.0}, {}, ""},
+        {std::pair{499999.99, 5099000.0},
+         {},
+         "--at: 499999.99,5099000 is outside the data: " + metres + help},
+        {std::pair{501000.0, 5100000.01},
+         {},
+         "--at: 501000,5100000.01 is outside the data: " + metres + help},
+        {std::pair{8.5, 47.7},
+         {},
+         "--at: 8.5,47.7 is outside the data: " + metres + "; did you mean --at-latlon 47.7,8.5?" +
+             help},
         {{},
          std::pair{46.04, 7.0},
-         "--at-latlon: 46.04,7 is outside the data: latitude from 46.037507 to 46.053439 and "
-         "longitude from 9.000194 to 9.023075 (see"},
+         "--at-latlon: 46.04,7 is outside the data: latitude from 46.037372 to 46.053574 and "
+         "longitude from 9.000000 to 9.023269" +
+             help},
     };
-    for (const auto& outside : kOutside) {
+    for (const auto& place : kPlaces) {
         RenderOptions options;
-        options.view.start.at = outside.at;
-        options.view.start.atLatLon = outside.atLatLon;
+        options.view.start.at = place.at;
+        options.view.start.atLatLon = place.atLatLon;
         try {
             render(options);
-            ADD_FAILURE() << outside.message << ": rendered";
+            EXPECT_EQ("", place.message);
         } catch (const groundtool::ToolError& error) {
             EXPECT_EQ(error.status(), groundtool::kExitUsage);
-            EXPECT_EQ(std::string(error.what()).rfind(outside.message, 0), 0u) << error.what();
+            EXPECT_EQ(error.what(), place.message);
         }
     }
 }
 
-// A hill stored in whole metres renders as its float original does, however far apart its steps
-// lie: 10 m cells, steps 3 to 10 cells apart on the gentle hill's flanks, under a cell on the
-// steep one's.
-TEST(RenderRaster, WholeMetreCopiesRenderAsTheirFloatOriginals) {
-    TemporaryFolder folder;
+// The step is read from the heights, whatever type held them: whole metres in floats, a scaled
+// band's scale (metres or feet), and nothing for heights that are not quantised, which are
+// shaded as they are.
+TEST(RenderRaster, WholeStepsAreFoundInTheHeightsAndOnlyThereSmoothed) {
+    const auto hill = [](int x, int y) {
+        return 1500 + 40 * std::exp(-(std::pow(x - 30, 2) + std::pow(y - 20, 2)) / 300.0);
+    };
     const struct {
         const char* name;
-        double rise, spread;  // metres; cells from the summit to the steepest flank
-    } kHills[] = {{"gentle", 30, 60}, {"steep", 400, 40}};
-    for (const auto& hill : kHills) {
-        const HeightAt heights = [&](int x, int y) {
-            const double r2 = std::pow(x - 120, 2) + std::pow(y - 100, 2);
-            return 800 + hill.rise * std::exp(-r2 / (2 * hill.spread * hill.spread));
-        };
-        std::vector<Picture> pictures;
-        for (const GDALDataType type : {GDT_Float32, GDT_Int16}) {
-            const std::string name = std::string(hill.name) + GDALGetDataTypeName(type);
-            writeRaster(folder.file(name + ".tif"),
-                        {"GTiff", 240, 240, type, {500000, 10, 0, 5100000, 0, -10}, 32632, 0},
-                        [&](int x, int y) {
-                            return type == GDT_Int16 ? std::round(heights(x, y)) : heights(x, y);
-                        });
-            const ToolRun run = runTool(
-                {"render", name + ".tif", "--out", name + ".png", "--width", std::to_string(kWidth),
-                 "--height", std::to_string(kHeight), "--pitch", "-30"},
-                folder.path());
-            ASSERT_EQ(run.status, 0) << run.err;
-            pictures.push_back(readPng(folder.file(name + ".png")));
+        std::function<double(int, int)> height;
+        std::optional<double> step;
+    } kFields[] = {
+        {"whole metres", [&](int x, int y) { return std::round(hill(x, y)); }, 1.0},
+        {"decimetres offset", [&](int x, int y) { return 0.05 + std::round(hill(x, y) * 10) / 10; },
+         0.1},
+        {"whole feet", [&](int x, int y) { return 0.3048 * std::round(hill(x, y) / 0.3048); },
+         0.3048},
+        {"float", hill, std::nullopt},
+        {"level", [](int, int) { return 700.0; }, std::nullopt},
+    };
+    for (const auto& test : kFields) {
+        HeightField field;
+        field.columns = 60;
+        field.rows = 40;
+        field.spacingEast = field.spacingSouth = 10;
+        field.kinds.assign(60 * 40, SampleKind::data);
+        for (int y = 0; y < field.rows; ++y) {
+            for (int x = 0; x < field.columns; ++x) {
+                field.heights.push_back(static_cast<float>(test.height(x, y)));
+            }
         }
-        const std::vector<Rgb>& smooth = pictures[0].pixels;
-        const std::vector<Rgb>& whole = pictures[1].pixels;
-        ASSERT_EQ(smooth.size(), static_cast<std::size_t>(kWidth * kHeight));
-        ASSERT_EQ(whole.size(), smooth.size());
-        std::size_t apart = 0;
-        for (std::size_t i = 0; i < smooth.size(); ++i) {
-            const auto off = [](int a, int b) { return std::abs(a - b) > 8; };
-            apart += off(smooth[i].r, whole[i].r) || off(smooth[i].g, whole[i].g) ||
-                     off(smooth[i].b, whole[i].b);
+        // Placeholders off the steps, where the field has no data, count for nothing.
+        field.kinds[0] = SampleKind::missing;
+        field.heights[0] = 0.3f;
+        const std::optional<double> step = raster::heightStep(field);
+        ASSERT_EQ(step.has_value(), test.step.has_value()) << test.name;
+        const std::vector<float> shaded = raster::shadingHeights(field, step);
+        if (!step) {
+            EXPECT_EQ(shaded, field.heights) << test.name;
+            continue;
         }
-        const double share = static_cast<double>(apart) / smooth.size();
-        EXPECT_LE(share, 0.005) << hill.name;
+        EXPECT_NEAR(*step, *test.step, 1e-4) << test.name;
+        EXPECT_NE(shaded, field.heights) << test.name;
+        EXPECT_EQ(shaded[0], field.heights[0]) << test.name;
+        for (std::size_t i = 1; i < shaded.size(); ++i) {
+            ASSERT_LE(std::abs(shaded[i] - field.heights[i]), *step / 2 + 1e-3) << test.name;
+        }
     }
 }
 
