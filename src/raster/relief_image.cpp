@@ -127,6 +127,9 @@ std::optional<double> heightStep(const HeightField& field) {
     const double rounding = 4.0 * FLT_EPSILON * std::max(largest, 1.0);
     const double smallest = kStepOverRounding * rounding;
     double step = 0.0;
+    // The most steps one rise has spanned: the step is that rise divided by them, off by no more
+    // than a rounding shared among them.
+    double mostSteps = 1.0;
     bool first = true;
     double previous = 0.0;
     // Differences between data samples one after the other in reading order: a chain through
@@ -142,11 +145,17 @@ std::optional<double> heightStep(const HeightField& field) {
             continue;
         }
         if (step > 0.0) {
-            const double steps = rise / step;
-            if (std::abs(steps - std::round(steps)) <= kStepShareOff) {
+            const double steps = std::round(rise / step);
+            const double off = std::abs(rise - steps * step);
+            if (steps >= 1 && off <= kStepShareOff * step + (steps / mostSteps + 1) * rounding) {
+                if (steps > mostSteps) {
+                    mostSteps = steps;
+                    step = rise / steps;
+                }
                 continue;
             }
             step = commonStep(std::max(step, rise), std::min(step, rise), rounding);
+            mostSteps = 1.0;
         } else {
             step = rise;
         }

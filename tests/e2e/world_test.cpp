@@ -467,7 +467,6 @@ TEST(World, ElevationOptionsReadAlikeInEveryCommand) {
         {{"--pitch", "80"}, false, ""},
         {{"--pitch", "nan"}, false, "--pitch: expected a number from -80 to 80, not nan"},
         {{"--at-latlon", "46.1,7.1"}, false, ""},
-        // The data's own corner, and just beyond it.
         {{"--at", "7.25,46.2"}, false, ""},
         {{"--at", "7.2501,46.2"},
          false,
