@@ -92,24 +92,28 @@ void boxSums(std::vector<double>& values, int width, int height, int radius) {
             }
         }
     }
-    const std::vector<double> rows = values;
+    // Down the columns in place: each row's own sums are kept until the window has passed it.
+    const auto kept = static_cast<std::size_t>(radius) + 1;
+    std::vector<double> passed(kept * w);
     std::vector<double> sum(w, 0.0);
-    const auto addRow = [&](int row, double sign) {
-        const double* from = &rows[static_cast<std::size_t>(row) * w];
+    const auto add = [&](const double* from, double sign) {
         for (std::size_t x = 0; x < w; ++x) {
             sum[x] += sign * from[x];
         }
     };
+    const auto rowAt = [&](int row) { return &values[static_cast<std::size_t>(row) * w]; };
     for (int row = 0; row <= std::min(radius, height - 1); ++row) {
-        addRow(row, 1.0);
+        add(rowAt(row), 1.0);
     }
     for (int row = 0; row < height; ++row) {
-        std::copy(sum.begin(), sum.end(), values.begin() + static_cast<std::ptrdiff_t>(row * w));
+        double* at = rowAt(row);
+        std::copy(at, at + w, &passed[static_cast<std::size_t>(row) % kept * w]);
+        std::copy(sum.begin(), sum.end(), at);
         if (row + radius + 1 < height) {
-            addRow(row + radius + 1, 1.0);
+            add(rowAt(row + radius + 1), 1.0);
         }
         if (row - radius >= 0) {
-            addRow(row - radius, -1.0);
+            add(&passed[static_cast<std::size_t>(row - radius) % kept * w], -1.0);
         }
     }
 }
@@ -171,43 +175,43 @@ std::vector<float> shadingHeights(const HeightField& field, std::optional<double
         return field.heights;
     }
     const std::size_t count = field.heights.size();
-    std::vector<double> drawn(count);
+    std::vector<unsigned char> drawn(count);
     for (std::size_t i = 0; i < count; ++i) {
-        drawn[i] = field.kinds.empty() || field.kinds[i] <= SampleKind::filled ? 1.0 : 0.0;
+        drawn[i] = field.kinds.empty() || field.kinds[i] <= SampleKind::filled;
     }
     // Each pass averages the drawn samples around each one, then holds it within half a step of
     // its own height: the surface stays one the steps could have been rounded from.
     const double half = 0.5 * *step;
-    const bool everyDrawn = std::all_of(drawn.begin(), drawn.end(), [](double d) { return d > 0; });
+    const bool everyDrawn = std::all_of(drawn.begin(), drawn.end(), [](bool d) { return d; });
     const auto width = static_cast<std::size_t>(field.columns);
-    std::vector<double> surface(field.heights.begin(), field.heights.end());
-    std::vector<double> sums(count), weights(count);
+    std::vector<float> surface = field.heights;
+    std::vector<double> sums(count), weights;
     for (const int radius : kSmoothingRadii) {
         for (std::size_t i = 0; i < count; ++i) {
-            sums[i] = surface[i] * drawn[i];
+            sums[i] = drawn[i] ? surface[i] : 0.0;
         }
         boxSums(sums, field.columns, field.rows, radius);
-        if (everyDrawn) {
-            // The square's own size, cut at the edges.
-            const auto span = [radius](std::size_t at, int samples) {
-                const int i = static_cast<int>(at);
-                return std::min(i + radius, samples - 1) - std::max(i - radius, 0) + 1;
-            };
-            for (std::size_t i = 0; i < count; ++i) {
-                weights[i] = span(i % width, field.columns) * span(i / width, field.rows);
-            }
-        } else {
-            weights = drawn;
+        if (!everyDrawn) {
+            weights.assign(drawn.begin(), drawn.end());
             boxSums(weights, field.columns, field.rows, radius);
         }
+        // Where every sample is drawn, the weight is the square's own size, cut at the edges.
+        const auto span = [radius](std::size_t at, int samples) {
+            const int i = static_cast<int>(at);
+            return std::min(i + radius, samples - 1) - std::max(i - radius, 0) + 1;
+        };
         for (std::size_t i = 0; i < count; ++i) {
-            if (drawn[i] > 0.0) {
+            if (drawn[i]) {
+                const double weight =
+                    everyDrawn ? span(i % width, field.columns) * span(i / width, field.rows)
+                               : weights[i];
                 const double own = field.heights[i];
-                surface[i] = std::clamp(sums[i] / weights[i], own - half, own + half);
+                surface[i] =
+                    static_cast<float>(std::clamp(sums[i] / weight, own - half, own + half));
             }
         }
     }
-    return std::vector<float>(surface.begin(), surface.end());
+    return surface;
 }
 
 std::pair<int, int> reliefImageSize(const HeightField& field, int longerSide) {
@@ -240,7 +244,9 @@ GroundImage reliefImage(const HeightField& field, int imageWidth, int imageHeigh
 
     // Texel centres from the first sample to the last, interpolated between the heights the
     // field is shaded from.
-    const std::vector<float> shaded = shadingHeights(field, heightStep(field));
+    const std::optional<double> step = heightStep(field);
+    const std::vector<float> smoothed = step ? shadingHeights(field, step) : std::vector<float>();
+    const std::vector<float>& shaded = step ? smoothed : field.heights;
     const auto width = static_cast<std::size_t>(image.width);
     std::vector<double> heights(width * static_cast<std::size_t>(image.height));
     std::vector<int> left(width);
