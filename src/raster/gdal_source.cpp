@@ -46,6 +46,17 @@ constexpr std::size_t kLongestUnitName = 40;
 // small enough to stay in the processor's cache between reading and halving.
 constexpr std::size_t kHalvedStepBytes = 2 << 20;
 
+// libtiff names the row it failed at, and when it reads a whole strip or tile it knows none and
+// prints -1 as an unsigned 32-bit number; that row is left out, the rest of the message kept.
+std::string withoutUnknownRow(std::string message) {
+    const std::string unknown = " at scanline 4294967295";
+    for (std::size_t at = message.find(unknown); at != std::string::npos;
+         at = message.find(unknown, at)) {
+        message.erase(at, unknown.size());
+    }
+    return message;
+}
+
 std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
 }
@@ -242,17 +253,18 @@ bool northUp(GDALDatasetH raster) {
            (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
 }
 
-// Every source is read through a Float32 view: GDAL resamples in the band's own
-// type, so an Int16 band read with interpolation would come back in whole metres, in terraces. A
-// palette's indices are no heights: its colours' first channel is read instead, grey for a grey
-// palette. Undeclared voids would average into pits, and cells a rotated source turned north-up
-// does not cover must read as no data, so the view always declares one.
-Dataset adjusted(GDALDatasetH raster, const std::string& shown) {
-    GDALRasterBandH first = GDALGetRasterBand(raster, 1);
+// Every source is read through a Float32 view of the band read as heights: GDAL resamples in the
+// band's own type, so an Int16 band read with interpolation would come back in whole metres, in
+// terraces. A palette's indices are no heights: its colours' first channel is read instead, grey
+// for a grey palette. Undeclared voids would average into pits, and cells a rotated source turned
+// north-up does not cover must read as no data, so the view always declares one.
+Dataset adjusted(GDALDatasetH raster, int bandNumber, const std::string& shown) {
+    GDALRasterBandH first = GDALGetRasterBand(raster, bandNumber);
     int declared = 0;
     GDALGetRasterNoDataValue(first, &declared);
     const GDALDataType type = GDALGetRasterDataType(first);
-    std::vector<std::string> words = {"-of", "VRT", "-ot", "Float32"};
+    std::vector<std::string> words = {"-of",     "VRT", "-ot",
+                                      "Float32", "-b",  std::to_string(bandNumber)};
     if (GDALGetRasterColorTable(first) != nullptr) {
         words.insert(words.end(), {"-expand", "rgb", "-a_nodata", "nan"});
     } else if (!declared) {
@@ -357,47 +369,63 @@ void halve(const float* rows, int width, int rowCount, float* halved) {
 
 }  // namespace
 
-GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
-    dataset_ = openSource(path);
-    describeOwnBand();
-    examine();
-}
+GdalSource::GdalSource(const std::string& path)
+    : GdalSource(SourceNames{{path}, false, false, printable(path), 0}) {}
 
-void GdalSource::describeOwnBand() {
-    GDALRasterBandH first = GDALGetRasterBand(dataset_.get(), 1);
-    kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
-            GDALGetDataTypeName(GDALGetRasterDataType(first));
-    eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
-}
-
-GdalSource::GdalSource(const SourceNames& names, GDALProgressFunc progress, void* progressData)
-    : shown_(names.shown) {
-    if (!names.mosaic) {
-        *this = GdalSource(names.files.at(0));
-        return;
-    }
-    Mosaic mosaic = joinTiles(names, progress, progressData);
-    dataset_ = std::move(mosaic.dataset);
-    if (mosaic.kind.empty()) {
-        describeOwnBand();
-    } else {
+GdalSource::GdalSource(const SourceNames& names, NoteSink note, GDALProgressFunc progress,
+                       void* progressData)
+    : shown_(names.shown), note_(std::move(note)) {
+    if (names.mosaic) {
+        Mosaic mosaic = joinTiles(names, note_, progress, progressData);
+        dataset_ = std::move(mosaic.dataset);
         kind_ = mosaic.kind;
         eightBit_ = mosaic.eightBit;
+    } else {
+        dataset_ = openSource(names.files.at(0));
+        if (const std::string why = cutShort(dataset_.get()); !why.empty()) {
+            throw RasterError("cannot read " + shown_ + ": " + why);
+        }
+    }
+    chooseBand(names.band);
+    if (kind_.empty()) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset_.get(), bandNumber_);
+        kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
+                GDALGetDataTypeName(GDALGetRasterDataType(band));
+        eightBit_ = GDALGetRasterDataType(band) == GDT_Byte;
     }
     examine();
+}
+
+void GdalSource::chooseBand(int band) {
+    const int bands = GDALGetRasterCount(dataset_.get());
+    if (band > bands) {
+        throw RasterError("cannot read " + shown_ + ": has " + std::to_string(bands) +
+                          (bands == 1 ? " band" : " bands") + "; --band " + std::to_string(band) +
+                          " is beyond them");
+    }
+    // Red, green, blue and perhaps alpha of 8 bits are a picture, whatever colours GDAL names:
+    // its red is no height unless the user says so.
+    const bool colour = (bands == 3 || bands == 4) &&
+                        GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)) == GDT_Byte;
+    if (band < 1 && colour) {
+        throw RasterError("cannot read " + shown_ + ": looks like a colour image (" +
+                          std::to_string(bands) +
+                          " bands); pass `--band N` to take one band as heights");
+    }
+    bandNumber_ = std::max(band, 1);
 }
 
 void GdalSource::examine() {
     checkPlacement(dataset_.get(), shown_);
     refuseOutsideGrids(dataset_.get(), shown_);
-    adjusted_ = adjusted(dataset_.get(), shown_);
+    adjusted_ = adjusted(dataset_.get(), bandNumber_, shown_);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
     turned_ = turnedNorthUp(reading, shown_);
     reading = turned_ ? turned_.get() : reading;
     reading_ = reading;
 
     band_ = GDALGetRasterBand(reading, 1);
-    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), 1);
+    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), bandNumber_);
     if (!turned_ && GDALGetRasterColorTable(original) == nullptr) {
         direct_ = original;
     }
@@ -469,6 +497,7 @@ SourceFacts GdalSource::facts() const {
     facts.heightNote = heightNote_;
     facts.kind = kind_;
     facts.overviews = overviews_;
+    facts.band = bandNumber_;
     return facts;
 }
 
@@ -486,7 +515,7 @@ void GdalSource::fetch(const SourceWindow& window, int columns, int rows, Sample
                        progress, progressData) ||
         watch.raised()) {
         throw RasterError("cannot read " + shown_ + ": " +
-                          (watch.raised() ? watch.message() : gdalMessage()));
+                          withoutUnknownRow(watch.raised() ? watch.message() : gdalMessage()));
     }
 }
 

@@ -20,9 +20,10 @@ class GdalSource {
     // otherwise.
     explicit GdalSource(const std::string& path);
     // The same of names: one source as above, or tiles joined with joinTiles, progress told as
-    // they are checked and joined.
-    explicit GdalSource(const SourceNames& names, GDALProgressFunc progress = nullptr,
-                        void* progressData = nullptr);
+    // they are checked and joined; names.band read as heights. A colour image (three or four
+    // 8-bit bands) is refused unless a band is chosen, and so is a GeoTIFF cut short.
+    explicit GdalSource(const SourceNames& names, NoteSink note = {},
+                        GDALProgressFunc progress = nullptr, void* progressData = nullptr);
 
     // Size, placement, units and kind, as the rest of the program sees the source.
     SourceFacts facts() const;
@@ -49,8 +50,9 @@ class GdalSource {
                     void* progressData = nullptr) const;
 
   private:
-    // kind_ and eightBit_ from dataset_'s driver and first band.
-    void describeOwnBand();
+    // bandNumber_ for the band the user chose, 0 for none; refuses a band beyond the source's
+    // and, none chosen, a source of 8-bit red, green, blue (and alpha).
+    void chooseBand(int band);
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
     void measureHeights(GDALDatasetH reading);
@@ -67,10 +69,12 @@ class GdalSource {
                   std::ptrdiff_t lineStride, GDALProgressFunc progress, void* progressData) const;
 
     std::string shown_;  // the path as printed
+    NoteSink note_;
     Dataset dataset_;
     Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
     Dataset turned_;    // resampled north-up; refers to the one before
     GDALDatasetH reading_ = nullptr;
+    int bandNumber_ = 1;                // of dataset_, read as heights, from 1
     GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
     GDALRasterBandH direct_ = nullptr;  // the source's own band, when north-up and no palette
     int width_ = 0;

@@ -1,13 +1,14 @@
 #include "mosaic.h"
 
+#include <cpl_string.h>
 #include <dirent.h>
-#include <gdal_utils.h>
 #include <ogr_srs_api.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -115,10 +116,16 @@ struct Tile {
     std::array<double, 6> transform{};
     bool placed = false;
     Srs crs;
+    int width = 0;  // cells
+    int height = 0;
+    int blockWidth = 0;  // cells of one block GDAL reads at a time
+    int blockHeight = 0;
     int bands = 0;
     GDALDataType type = GDT_Unknown;
     bool declaresNodata = false;
+    double nodata = 0.0;  // when declared
     std::string driver;
+    std::string unreadable;  // why its cells can't be read, "" when they can
 };
 
 Tile readTile(const std::string& path) {
@@ -129,13 +136,17 @@ Tile readTile(const std::string& path) {
     if (OGRSpatialReferenceH crs = GDALGetSpatialRef(dataset.get())) {
         tile.crs.reset(OSRClone(crs));
     }
+    tile.width = GDALGetRasterXSize(dataset.get());
+    tile.height = GDALGetRasterYSize(dataset.get());
     tile.bands = GDALGetRasterCount(dataset.get());
     GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    GDALGetBlockSize(band, &tile.blockWidth, &tile.blockHeight);
     tile.type = GDALGetRasterDataType(band);
     int declared = 0;
-    GDALGetRasterNoDataValue(band, &declared);
+    tile.nodata = GDALGetRasterNoDataValue(band, &declared);
     tile.declaresNodata = declared != 0;
     tile.driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset.get()));
+    tile.unreadable = cutShort(dataset.get());
     return tile;
 }
 
@@ -223,21 +234,127 @@ std::string kindText(const std::vector<Tile>& tiles) {
            ", " + joined(types, " and ");
 }
 
-// What the cells between tiles hold: the first tile's no-data value when it declares one, the
-// SRTM void for 16-bit heights, NaN for floats. Unsigned tiles declaring none leave gaps at 0,
-// which is one of their heights.
-std::vector<std::string> nodataWords(const Tile& first) {
+// What the cells between tiles hold: the first tile's no-data value when it declares one, each
+// tile's own then masked where it lies; else the SRTM void for 16-bit heights, masked in every
+// tile, or NaN for floats. Unsigned tiles declaring none leave gaps at 0, which is one of their
+// heights.
+struct Gaps {
+    std::string value;                // the mosaic's no-data value, "" for none
+    std::vector<std::string> masked;  // per tile: the value its cells are masked at, "" for none
+};
+
+Gaps gapsOf(const std::vector<Tile>& tiles) {
+    Gaps gaps;
+    const Tile& first = tiles.front();
+    const char* mark = first.declaresNodata ? nullptr : undeclaredNodata(first.type);
     if (first.declaresNodata) {
-        return {};
+        gaps.value = CPLSPrintf("%.17g", first.nodata);
+    } else if (mark != nullptr) {
+        gaps.value = mark;
     }
-    const char* mark = undeclaredNodata(first.type);
-    if (mark == nullptr) {
-        return {};
+    for (const Tile& tile : tiles) {
+        if (first.declaresNodata) {
+            gaps.masked.push_back(tile.declaresNodata ? CPLSPrintf("%.17g", tile.nodata) : "");
+        } else {
+            gaps.masked.push_back(mark != nullptr && !GDALDataTypeIsFloating(first.type) ? mark
+                                                                                         : "");
+        }
     }
-    if (GDALDataTypeIsFloating(first.type)) {
-        return {"-vrtnodata", mark};
+    return gaps;
+}
+
+std::string xmlText(const std::string& text) {
+    char* escaped = CPLEscapeString(text.c_str(), static_cast<int>(text.size()), CPLES_XML);
+    std::string result = escaped != nullptr ? escaped : "";
+    CPLFree(escaped);
+    return result;
+}
+
+// A cell count as GDAL takes it; throws when the tiles span more.
+int cellCount(double cells, const std::string& shown) {
+    const double rounded = std::round(cells);
+    if (!(rounded >= 1.0 && rounded <= static_cast<double>(INT_MAX))) {
+        throw RasterError("cannot join " + shown + ": the tiles span " + decimalText(rounded) +
+                          " cells across, more than GDAL addresses");
     }
-    return {"-srcnodata", mark, "-vrtnodata", mark};
+    return static_cast<int>(rounded);
+}
+
+// The VRT joining tiles, as GDAL's VRT driver reads it from memory: every band of every tile
+// placed by its own georeferencing on the first's grid, bands of the widest of their types. A
+// tile GDAL can't read is left out, its cells gaps. Each tile is opened only as it is read, as
+// GDALBuildVRT's are, so a folder of thousands holds few files open at once.
+std::string mosaicXml(const std::vector<Tile>& tiles, const std::string& shown) {
+    const Tile& first = tiles.front();
+    const double cellX = first.transform[1];
+    const double cellY = first.transform[5];  // negative: rows run south
+    double west = first.transform[0];
+    double north = first.transform[3];
+    double east = west;
+    double south = north;
+    GDALDataType type = first.type;
+    for (const Tile& tile : tiles) {
+        west = std::min(west, tile.transform[0]);
+        north = std::max(north, tile.transform[3]);
+        east = std::max(east, tile.transform[0] + tile.transform[1] * tile.width);
+        south = std::min(south, tile.transform[3] + tile.transform[5] * tile.height);
+        type = GDALDataTypeUnion(type, tile.type);
+    }
+    const int width = cellCount((east - west) / cellX, shown);
+    const int height = cellCount((south - north) / cellY, shown);
+    std::string xml = "<VRTDataset rasterXSize=\"" + std::to_string(width) + "\" rasterYSize=\"" +
+                      std::to_string(height) + "\">";
+    if (first.crs) {
+        char* wkt = nullptr;
+        const char* options[] = {"FORMAT=WKT2_2019", nullptr};
+        if (OSRExportToWktEx(first.crs.get(), &wkt, options) == OGRERR_NONE && wkt != nullptr) {
+            xml += "<SRS>" + xmlText(wkt) + "</SRS>";
+        }
+        CPLFree(wkt);
+    }
+    xml += CPLSPrintf("<GeoTransform>%.17g, %.17g, 0, %.17g, 0, %.17g</GeoTransform>", west, cellX,
+                      north, cellY);
+    const Gaps gaps = gapsOf(tiles);
+    for (int band = 1; band <= first.bands; ++band) {
+        xml += CPLSPrintf("<VRTRasterBand dataType=\"%s\" band=\"%d\">", GDALGetDataTypeName(type),
+                          band);
+        if (!gaps.value.empty()) {
+            xml += "<NoDataValue>" + gaps.value + "</NoDataValue>";
+        }
+        for (std::size_t i = 0; i < tiles.size(); ++i) {
+            const Tile& tile = tiles[i];
+            if (!tile.unreadable.empty()) {
+                continue;
+            }
+            const std::string& masked = gaps.masked[i];
+            const char* source = masked.empty() ? "SimpleSource" : "ComplexSource";
+            xml += std::string("<") + source + "><SourceFilename relativeToVRT=\"0\">" +
+                   xmlText(tile.path) + "</SourceFilename>";
+            xml += CPLSPrintf(
+                "<SourceBand>%d</SourceBand><SourceProperties RasterXSize=\"%d\" "
+                "RasterYSize=\"%d\" DataType=\"%s\" BlockXSize=\"%d\" BlockYSize=\"%d\"/>",
+                band, tile.width, tile.height, GDALGetDataTypeName(tile.type), tile.blockWidth,
+                tile.blockHeight);
+            xml += CPLSPrintf("<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"%d\" ySize=\"%d\"/>",
+                              tile.width, tile.height);
+            xml += CPLSPrintf(
+                "<DstRect xOff=\"%.17g\" yOff=\"%.17g\" xSize=\"%.17g\" ySize=\"%.17g\"/>",
+                (tile.transform[0] - west) / cellX, (tile.transform[3] - north) / cellY,
+                tile.width * tile.transform[1] / cellX, tile.height * tile.transform[5] / cellY);
+            if (!masked.empty()) {
+                xml += "<NODATA>" + masked + "</NODATA>";
+            }
+            xml += std::string("</") + source + ">";
+        }
+        xml += "</VRTRasterBand>";
+    }
+    return xml + "</VRTDataset>";
+}
+
+// A refusal of path without its "cannot read PATH: " start.
+std::string reasonOf(const std::string& refusal, const std::string& path) {
+    const std::string start = "cannot read " + printable(path) + ": ";
+    return refusal.compare(0, start.size(), start) == 0 ? refusal.substr(start.size()) : refusal;
 }
 
 [[noreturn]] void refuseFolder(const std::string& shown) {
@@ -341,7 +458,15 @@ class RightsGatherer {
 ReadRights readRightsOf(const SourceNames& names) {
     RightsGatherer gatherer(names.shown);
     for (const std::string& path : names.files) {
-        gatherer.addSource(world::realPathOf(fileOfSource(path)));
+        try {
+            gatherer.addSource(world::realPathOf(fileOfSource(path)));
+        } catch (const RasterError&) {
+            if (!names.listed) {
+                throw;
+            }
+            // A folder's VRT the policy refuses is passed over when the tiles are joined, and
+            // said so there; nothing it names is read.
+        }
     }
     return gatherer.take();
 }
@@ -409,9 +534,17 @@ std::vector<std::string> foldersOf(const SourceNames& names) {
     return folders;
 }
 
-Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* progressData) {
-    // Checking the tiles is the first half of the work, GDAL's joining them the second.
-    const auto tell = [&](double share) {
+void tell(const NoteSink& note, const std::string& line) {
+    if (note) {
+        note(line);
+    } else {
+        std::cerr << "note: " << line << std::endl;
+    }
+}
+
+Mosaic joinTiles(const SourceNames& names, const NoteSink& note, GDALProgressFunc progress,
+                 void* progressData) {
+    const auto advance = [&](double share) {
         if (progress != nullptr) {
             progress(share, "", progressData);
         }
@@ -421,12 +554,13 @@ Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* prog
     for (const std::string& path : names.files) {
         try {
             tiles.push_back(readTile(path));
-        } catch (const NotARaster&) {
+        } catch (const RasterError& error) {
             if (!names.listed) {
                 throw;
             }
+            tell(note, "passed over " + printable(path) + ": " + reasonOf(error.what(), path));
         }
-        tell(0.5 * static_cast<double>(++checked) / static_cast<double>(names.files.size()));
+        advance(static_cast<double>(++checked) / static_cast<double>(names.files.size()));
     }
     if (tiles.empty()) {
         refuseFolder(names.shown);
@@ -434,6 +568,10 @@ Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* prog
     Mosaic mosaic;
     if (tiles.size() == 1) {
         // A folder's lone raster is read as itself, placed or not.
+        if (!tiles.front().unreadable.empty()) {
+            throw RasterError("cannot read " + printable(tiles.front().path) + ": " +
+                              tiles.front().unreadable);
+        }
         mosaic.dataset = openSource(tiles.front().path);
         return mosaic;
     }
@@ -444,34 +582,21 @@ Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* prog
                               why);
         }
     }
-    std::vector<std::string> words = nodataWords(tiles.front());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<const char*> files;
+    bool anyRead = false;
     for (const Tile& tile : tiles) {
-        files.push_back(tile.path.c_str());
+        if (!tile.unreadable.empty()) {
+            tell(note, printable(tile.path) + " is drawn as no data: " + tile.unreadable);
+        }
+        anyRead = anyRead || tile.unreadable.empty();
     }
-    GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(argv.data(), nullptr);
-    struct Half {
-        GDALProgressFunc progress;
-        void* data;
-    } half{progress, progressData};
-    if (progress != nullptr) {
-        GDALBuildVRTOptionsSetProgress(
-            options,
-            [](double done, const char* message, void* data) -> int {
-                const auto* second = static_cast<const Half*>(data);
-                return second->progress(0.5 + 0.5 * done, message, second->data);
-            },
-            &half);
+    if (!anyRead) {
+        throw RasterError("cannot read " + names.shown + ": no tile of it can be read");
     }
+    const std::string xml = mosaicXml(tiles, names.shown);
+    const char* vrtOnly[] = {"VRT", nullptr};
     CPLErrorReset();
     mosaic.dataset.reset(
-        GDALBuildVRT("", static_cast<int>(files.size()), nullptr, files.data(), options, nullptr));
-    GDALBuildVRTOptionsFree(options);
+        GDALOpenEx(xml.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, vrtOnly, nullptr, nullptr));
     if (!mosaic.dataset) {
         throw RasterError("cannot join " + names.shown + ": " + gdalMessage());
     }
