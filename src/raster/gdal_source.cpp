@@ -39,23 +39,15 @@ constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
+// A mosaic is read in this many strips of rows at most.
+constexpr int kMosaicStrips = 16;
+
 // Bytes of a height unit's name kept: "US survey foot" is 14.
 constexpr std::size_t kLongestUnitName = 40;
 
 // A halved read takes this many bytes of source rows at a time, or two rows when they are wider:
 // small enough to stay in the processor's cache between reading and halving.
 constexpr std::size_t kHalvedStepBytes = 2 << 20;
-
-// libtiff names the row it failed at, and when it reads a whole strip or tile it knows none and
-// prints -1 as an unsigned 32-bit number; that row is left out, the rest of the message kept.
-std::string withoutUnknownRow(std::string message) {
-    const std::string unknown = " at scanline 4294967295";
-    for (std::size_t at = message.find(unknown); at != std::string::npos;
-         at = message.find(unknown, at)) {
-        message.erase(at, unknown.size());
-    }
-    return message;
-}
 
 std::string sizeText(int width, int height) {
     return std::to_string(width) + " x " + std::to_string(height) + " cells";
@@ -376,10 +368,10 @@ GdalSource::GdalSource(const SourceNames& names, NoteSink note, GDALProgressFunc
                        void* progressData)
     : shown_(names.shown), note_(std::move(note)) {
     if (names.mosaic) {
-        Mosaic mosaic = joinTiles(names, note_, progress, progressData);
-        dataset_ = std::move(mosaic.dataset);
-        kind_ = mosaic.kind;
-        eightBit_ = mosaic.eightBit;
+        mosaic_ = joinTiles(names, note_, progress, progressData);
+        dataset_ = std::move(mosaic_.dataset);
+        kind_ = mosaic_.kind;
+        eightBit_ = mosaic_.eightBit;
     } else {
         dataset_ = openSource(names.files.at(0));
         if (const std::string why = cutShort(dataset_.get()); !why.empty()) {
@@ -415,20 +407,51 @@ void GdalSource::chooseBand(int band) {
     bandNumber_ = std::max(band, 1);
 }
 
-void GdalSource::examine() {
-    checkPlacement(dataset_.get(), shown_);
-    refuseOutsideGrids(dataset_.get(), shown_);
+void GdalSource::makeViews() const {
     adjusted_ = adjusted(dataset_.get(), bandNumber_, shown_);
     GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
     turned_ = turnedNorthUp(reading, shown_);
-    reading = turned_ ? turned_.get() : reading;
-    reading_ = reading;
-
-    band_ = GDALGetRasterBand(reading, 1);
+    reading_ = turned_ ? turned_.get() : reading;
+    band_ = GDALGetRasterBand(reading_, 1);
     GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), bandNumber_);
-    if (!turned_ && GDALGetRasterColorTable(original) == nullptr) {
-        direct_ = original;
+    direct_ = !turned_ && GDALGetRasterColorTable(original) == nullptr ? original : nullptr;
+}
+
+bool GdalSource::dropFailingTile(const SourceWindow& window) const {
+    if (!mosaic_.tiles) {
+        return false;
     }
+    // The views refer to the mosaic: they go before it is joined again.
+    turned_.reset();
+    adjusted_.reset();
+    mosaic_.dataset = std::move(dataset_);
+    const int x = static_cast<int>(std::floor(window.x));
+    const int y = static_cast<int>(std::floor(window.y));
+    std::string dropped;
+    try {
+        dropped = dropUnreadableTile(mosaic_, bandNumber_, x, y,
+                                     static_cast<int>(std::ceil(window.x + window.width)) - x,
+                                     static_cast<int>(std::ceil(window.y + window.height)) - y);
+    } catch (const RasterError&) {
+        // The mosaic stays as it was, for the reads after this one.
+        dataset_ = std::move(mosaic_.dataset);
+        makeViews();
+        throw;
+    }
+    dataset_ = std::move(mosaic_.dataset);
+    makeViews();
+    if (!dropped.empty()) {
+        tell(note_, dropped);
+    }
+    return !dropped.empty();
+}
+
+void GdalSource::examine() {
+    checkPlacement(dataset_.get(), shown_);
+    refuseOutsideGrids(dataset_.get(), shown_);
+    makeViews();
+    GDALDatasetH reading = reading_;
+    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), bandNumber_);
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
     if (width_ < kMinGridSide || height_ < kMinGridSide) {
@@ -505,17 +528,39 @@ template <typename Sample>
 void GdalSource::fetch(const SourceWindow& window, int columns, int rows, Sample* samples,
                        std::ptrdiff_t lineStride, GDALProgressFunc progress,
                        void* progressData) const {
-    CPLErrorReset();
-    const GdalErrorWatch watch;
-    // A read cell for cell takes the source's own values: no resampling to go through floats for.
-    const bool cellForCell = direct_ != nullptr && window.width == columns &&
-                             window.height == rows && window.x == std::floor(window.x) &&
-                             window.y == std::floor(window.y);
-    if (!readResampled(cellForCell ? direct_ : band_, window, columns, rows, samples, lineStride,
-                       progress, progressData) ||
-        watch.raised()) {
-        throw RasterError("cannot read " + shown_ + ": " +
-                          withoutUnknownRow(watch.raised() ? watch.message() : gdalMessage()));
+    // GDAL's VRT says nothing while it opens tile after tile, so a mosaic is read in strips of
+    // rows, progress told after each; a single source tells its own.
+    const int strips = mosaic_.tiles ? std::min(rows, kMosaicStrips) : 1;
+    for (int strip = 0; strip < strips; ++strip) {
+        const int first = static_cast<int>(static_cast<long long>(rows) * strip / strips);
+        const int end = static_cast<int>(static_cast<long long>(rows) * (strip + 1) / strips);
+        const double perRow = window.height / rows;
+        const SourceWindow part{window.x, window.y + perRow * first, window.width,
+                                perRow * (end - first)};
+        for (;;) {
+            CPLErrorReset();
+            const GdalErrorWatch watch;
+            // A read cell for cell takes the source's own values: no resampling to go through
+            // floats for.
+            const bool cellForCell = direct_ != nullptr && part.width == columns &&
+                                     part.height == end - first && part.x == std::floor(part.x) &&
+                                     part.y == std::floor(part.y);
+            if (readResampled(cellForCell ? direct_ : band_, part, columns, end - first,
+                              samples + first * lineStride, lineStride,
+                              strips == 1 ? progress : nullptr, progressData) &&
+                !watch.raised()) {
+                break;
+            }
+            // A tile of a mosaic that fails is drawn as no data from then on, and the read is
+            // done again without it; each time one tile fewer is read, so this ends.
+            const std::string failure = readFailure(watch);
+            if (!dropFailingTile(part)) {
+                throw RasterError("cannot read " + shown_ + ": " + failure);
+            }
+        }
+        if (strips > 1 && progress != nullptr) {
+            progress(static_cast<double>(strip + 1) / strips, nullptr, progressData);
+        }
     }
 }
 

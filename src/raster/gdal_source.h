@@ -55,6 +55,12 @@ class GdalSource {
     void chooseBand(int band);
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
+    // adjusted_, turned_, reading_, band_ and direct_, made of dataset_.
+    void makeViews() const;
+    // After a read of window (cells of dataset_) failed: drops from a mosaic the first tile there
+    // that fails to read, with a note naming it, and makes the views again. False when the source
+    // is no mosaic or every tile there reads.
+    bool dropFailingTile(const SourceWindow& window) const;
     void measureHeights(GDALDatasetH reading);
 
     // The window's values as GDAL gives them, unchecked; throws on any problem GDAL raises.
@@ -70,13 +76,16 @@ class GdalSource {
 
     std::string shown_;  // the path as printed
     NoteSink note_;
-    Dataset dataset_;
-    Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
-    Dataset turned_;    // resampled north-up; refers to the one before
-    GDALDatasetH reading_ = nullptr;
-    int bandNumber_ = 1;                // of dataset_, read as heights, from 1
-    GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
-    GDALRasterBandH direct_ = nullptr;  // the source's own band, when north-up and no palette
+    // A mosaic drops a tile that fails to read while it is read: what refers to its dataset is
+    // made again then.
+    mutable Mosaic mosaic_;  // the tiles joined; dataset_ holds the dataset
+    mutable Dataset dataset_;
+    mutable Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
+    mutable Dataset turned_;    // resampled north-up; refers to the one before
+    mutable GDALDatasetH reading_ = nullptr;
+    int bandNumber_ = 1;                        // of dataset_, read as heights, from 1
+    mutable GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
+    mutable GDALRasterBandH direct_ = nullptr;  // the source's own band, north-up, no palette
     int width_ = 0;
     int height_ = 0;
     bool eightBit_ = false;

@@ -351,10 +351,61 @@ std::string mosaicXml(const std::vector<Tile>& tiles, const std::string& shown) 
     return xml + "</VRTDataset>";
 }
 
+}  // namespace
+
+// The tiles of a mosaic, kept to join them again without one that fails to read.
+struct MosaicTiles {
+    std::vector<Tile> tiles;
+    std::string shown;
+};
+
+namespace {
+
+Dataset openJoined(const MosaicTiles& joined) {
+    if (std::all_of(joined.tiles.begin(), joined.tiles.end(),
+                    [](const Tile& tile) { return !tile.unreadable.empty(); })) {
+        throw RasterError("cannot read " + joined.shown + ": no tile of it can be read");
+    }
+    const std::string xml = mosaicXml(joined.tiles, joined.shown);
+    const char* vrtOnly[] = {"VRT", nullptr};
+    CPLErrorReset();
+    Dataset dataset(
+        GDALOpenEx(xml.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, vrtOnly, nullptr, nullptr));
+    if (!dataset) {
+        throw RasterError("cannot join " + joined.shown + ": " + gdalMessage());
+    }
+    return dataset;
+}
+
 // A refusal of path without its "cannot read PATH: " start.
 std::string reasonOf(const std::string& refusal, const std::string& path) {
     const std::string start = "cannot read " + printable(path) + ": ";
     return refusal.compare(0, start.size(), start) == 0 ? refusal.substr(start.size()) : refusal;
+}
+
+// Why band (from 1) of tile's columns firstX to endX - 1 and rows firstY to endY - 1 can't be
+// read, "" when they can; read a few rows at a time.
+std::string readProblem(const Tile& tile, int band, int firstX, int firstY, int endX, int endY) {
+    constexpr std::size_t kStepBytes = 16 << 20;
+    const Dataset dataset = openSource(tile.path);
+    GDALRasterBandH read = GDALGetRasterBand(dataset.get(), band);
+    const int columns = endX - firstX;
+    const int step = std::max(1, std::min(std::max(tile.blockHeight, 1),
+                                          static_cast<int>(kStepBytes / sizeof(double) /
+                                                           static_cast<std::size_t>(columns))));
+    std::vector<double> rows(static_cast<std::size_t>(columns) * static_cast<std::size_t>(step));
+    for (int row = firstY; row < endY; row += step) {
+        const int count = std::min(step, endY - row);
+        CPLErrorReset();
+        const GdalErrorWatch watch;
+        if (GDALRasterIO(read, GF_Read, firstX, row, columns, count, rows.data(), columns, count,
+                         GDT_Float64, 0, 0) != CE_None ||
+            watch.raised()) {
+            return "its cells from row " + std::to_string(row) +
+                   " can't be read: " + readFailure(watch);
+        }
+    }
+    return "";
 }
 
 [[noreturn]] void refuseFolder(const std::string& shown) {
@@ -550,6 +601,7 @@ Mosaic joinTiles(const SourceNames& names, const NoteSink& note, GDALProgressFun
         }
     };
     std::vector<Tile> tiles;
+    std::vector<std::string> passedOver;  // told once a tile is found: else the refusal says all
     std::size_t checked = 0;
     for (const std::string& path : names.files) {
         try {
@@ -558,12 +610,16 @@ Mosaic joinTiles(const SourceNames& names, const NoteSink& note, GDALProgressFun
             if (!names.listed) {
                 throw;
             }
-            tell(note, "passed over " + printable(path) + ": " + reasonOf(error.what(), path));
+            passedOver.push_back("passed over " + printable(path) + ": " +
+                                 reasonOf(error.what(), path));
         }
         advance(static_cast<double>(++checked) / static_cast<double>(names.files.size()));
     }
     if (tiles.empty()) {
         refuseFolder(names.shown);
+    }
+    for (const std::string& line : passedOver) {
+        tell(note, line);
     }
     Mosaic mosaic;
     if (tiles.size() == 1) {
@@ -582,27 +638,47 @@ Mosaic joinTiles(const SourceNames& names, const NoteSink& note, GDALProgressFun
                               why);
         }
     }
-    bool anyRead = false;
     for (const Tile& tile : tiles) {
         if (!tile.unreadable.empty()) {
             tell(note, printable(tile.path) + " is drawn as no data: " + tile.unreadable);
         }
-        anyRead = anyRead || tile.unreadable.empty();
-    }
-    if (!anyRead) {
-        throw RasterError("cannot read " + names.shown + ": no tile of it can be read");
-    }
-    const std::string xml = mosaicXml(tiles, names.shown);
-    const char* vrtOnly[] = {"VRT", nullptr};
-    CPLErrorReset();
-    mosaic.dataset.reset(
-        GDALOpenEx(xml.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, vrtOnly, nullptr, nullptr));
-    if (!mosaic.dataset) {
-        throw RasterError("cannot join " + names.shown + ": " + gdalMessage());
     }
     mosaic.kind = kindText(tiles);
     mosaic.eightBit = tiles.front().type == GDT_Byte;
+    mosaic.tiles = std::make_shared<MosaicTiles>(MosaicTiles{std::move(tiles), names.shown});
+    mosaic.dataset = openJoined(*mosaic.tiles);
     return mosaic;
+}
+
+std::string dropUnreadableTile(Mosaic& mosaic, int band, int x, int y, int width, int height) {
+    if (!mosaic.tiles) {
+        return "";
+    }
+    double joined[6] = {};
+    GDALGetGeoTransform(mosaic.dataset.get(), joined);
+    for (Tile& tile : mosaic.tiles->tiles) {
+        if (!tile.unreadable.empty()) {
+            continue;
+        }
+        // The tile's cells under the window, the tile sharing the mosaic's cell size.
+        const double left = (tile.transform[0] - joined[0]) / joined[1];
+        const double top = (tile.transform[3] - joined[3]) / joined[5];
+        const int firstX = std::max(0, static_cast<int>(std::floor(x - left)));
+        const int firstY = std::max(0, static_cast<int>(std::floor(y - top)));
+        const int endX = std::min(tile.width, static_cast<int>(std::ceil(x + width - left)));
+        const int endY = std::min(tile.height, static_cast<int>(std::ceil(y + height - top)));
+        if (firstX >= endX || firstY >= endY) {
+            continue;
+        }
+        const std::string why = readProblem(tile, band, firstX, firstY, endX, endY);
+        if (why.empty()) {
+            continue;
+        }
+        tile.unreadable = why;
+        mosaic.dataset = openJoined(*mosaic.tiles);
+        return printable(tile.path) + " is drawn as no data: " + why;
+    }
+    return "";
 }
 
 }  // namespace raster

@@ -4,6 +4,7 @@
 // opened, checked against the first and joined inside the reader.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,13 +61,21 @@ using NoteSink = std::function<void(const std::string& line)>;
 // joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit. A folder's lone
 // raster is opened as it is, kind empty. progress, when given, is told after each tile checked,
 // so that a large folder is seen to advance.
+struct MosaicTiles;
 struct Mosaic {
     Dataset dataset;
     std::string kind;
     bool eightBit = false;
+    std::shared_ptr<MosaicTiles> tiles;  // what dataset joins; none for a lone raster
 };
 Mosaic joinTiles(const SourceNames& names, const NoteSink& note = {},
                  GDALProgressFunc progress = nullptr, void* progressData = nullptr);
+
+// When reading band (from 1) of the mosaic's cells x to x + width - 1, y to y + height - 1 fails:
+// finds the first tile joined there whose own cells fail to read, and joins the rest again into
+// mosaic.dataset, that tile's cells no data. Returns the note naming it, "" when every tile there
+// reads (mosaic.dataset then unchanged). Close every view made of mosaic.dataset first.
+std::string dropUnreadableTile(Mosaic& mosaic, int band, int x, int y, int width, int height);
 
 // Tells line to note, or prints it as a note on standard error when note is empty.
 void tell(const NoteSink& note, const std::string& line);
