@@ -384,18 +384,20 @@ std::string reasonOf(const std::string& refusal, const std::string& path) {
 }
 
 // Why band (from 1) of tile's columns firstX to endX - 1 and rows firstY to endY - 1 can't be
-// read, "" when they can; read a few rows at a time.
+// read, naming the first row of the first block that fails; "" when they can. Read a block's rows
+// at a time, or fewer when a block is larger than is held at once.
 std::string readProblem(const Tile& tile, int band, int firstX, int firstY, int endX, int endY) {
     constexpr std::size_t kStepBytes = 16 << 20;
     const Dataset dataset = openSource(tile.path);
     GDALRasterBandH read = GDALGetRasterBand(dataset.get(), band);
     const int columns = endX - firstX;
-    const int step = std::max(1, std::min(std::max(tile.blockHeight, 1),
-                                          static_cast<int>(kStepBytes / sizeof(double) /
-                                                           static_cast<std::size_t>(columns))));
+    const int most = std::max(
+        1, static_cast<int>(kStepBytes / sizeof(double) / static_cast<std::size_t>(columns)));
+    const int step = std::min(std::max(tile.blockHeight, 1), most);
     std::vector<double> rows(static_cast<std::size_t>(columns) * static_cast<std::size_t>(step));
-    for (int row = firstY; row < endY; row += step) {
-        const int count = std::min(step, endY - row);
+    for (int start = firstY - firstY % step; start < endY; start += step) {
+        const int row = std::max(start, firstY);
+        const int count = std::min(start + step, endY) - row;
         CPLErrorReset();
         const GdalErrorWatch watch;
         if (GDALRasterIO(read, GF_Read, firstX, row, columns, count, rows.data(), columns, count,

@@ -323,6 +323,35 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
             "</PixelFunctionType></VRTRasterBand></VRTDataset>";
         writeFile(folder + "/sum.vrt", Bytes(derived.begin(), derived.end()));
     };
+    // Two tiles, the eastern one at 2000 m compressed in strips of 8 rows, its third strip
+    // overwritten: it fails only once read.
+    const auto damaged = [tiles, west, east](const std::string& folder) {
+        fs::create_directory(folder);
+        tiles({west}, {4326})(folder + "/a.tif");
+        GDALDatasetH memory =
+            GDALCreate(GDALGetDriverByName("MEM"), "", 60, 40, 1, GDT_Int16, nullptr);
+        std::vector<double> placement = east;
+        GDALSetGeoTransform(memory, placement.data());
+        OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(crs, 4326);
+        GDALSetSpatialRef(memory, crs);
+        OSRDestroySpatialReference(crs);
+        EXPECT_EQ(GDALFillRaster(GDALGetRasterBand(memory, 1), 2000, 0), CE_None);
+        const char* options[] = {"COMPRESS=DEFLATE", "BLOCKYSIZE=8", nullptr};
+        const std::string path = folder + "/b.tif";
+        GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), path.c_str(), memory, FALSE,
+                                 const_cast<char**>(options), nullptr, nullptr));
+        GDALClose(memory);
+        GDALDatasetH made = GDALOpen(path.c_str(), GA_ReadOnly);
+        GDALRasterBandH band = GDALGetRasterBand(made, 1);
+        const auto offset = std::stoul(GDALGetMetadataItem(band, "BLOCK_OFFSET_0_2", "TIFF"));
+        const auto size = std::stoul(GDALGetMetadataItem(band, "BLOCK_SIZE_0_2", "TIFF"));
+        GDALClose(made);
+        Bytes bytes = readFile(path);
+        std::fill(bytes.begin() + static_cast<long>(offset),
+                  bytes.begin() + static_cast<long>(offset + size), 0xAB);
+        writeFile(path, bytes);
+    };
     // 64 x 48 pixels of red 10, green 20 and blue 30.
     const auto photo = [](const std::string& path) {
         GDALAllRegister();
@@ -433,6 +462,21 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
               southBytes,
           "no data     samples with data 92.4%; 0 voids filled; 0 regions without data drawn as "
           "sea; 1 (7.6%) left empty"}},
+        {"a folder with a tile that fails to read",
+         {"damaged"},
+         damaged,
+         0,
+         {"samples     120 x 40, every cell of the source",
+          "heights     100 to 2000 m over the samples drawn",
+          "no data     samples with data 68.8%; 1 void filled (31.2%); 0 regions without data "
+          "drawn as sea; 0 left empty",
+          "note: damaged/b.tif is drawn as no data: its cells from row 16 can't be read: "
+          "ZIPDecode:Decoding error at scanline 16"}},
+        {"--band for a terrain file",
+         {"--band", "2", "w.3dt"},
+         [](const std::string& path) { writeFile(path, terrainBytes(4, 4, 1, 2, 2, kHeights)); },
+         2,
+         {"groundtool: --band is for elevation rasters (see groundtool info --help)"}},
         {"a colour photo",
          {"photo.jpg"},
          photo,
