@@ -239,7 +239,8 @@ bool openScene() {
     };
     try {
         // Empty when the file has turned into a terrain file since the command line was read.
-        std::unique_ptr<raster::ElevationSource> source = openWorld(options.rasters).raster;
+        std::unique_ptr<raster::ElevationSource> source =
+            openWorld(options.rasters, options.view.band).raster;
         if (!source) {
             return refuse(notARaster, false);
         }

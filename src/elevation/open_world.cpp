@@ -56,11 +56,11 @@ std::string worldsProblem(const std::vector<std::string>& paths) {
     return "";
 }
 
-OpenedWorld openWorld(const std::string& path) {
-    return openWorld(std::vector<std::string>{path});
+OpenedWorld openWorld(const std::string& path, int band) {
+    return openWorld(std::vector<std::string>{path}, band);
 }
 
-OpenedWorld openWorld(const std::vector<std::string>& paths) {
+OpenedWorld openWorld(const std::vector<std::string>& paths, int band) {
     if (const std::string problem = worldsProblem(paths); !problem.empty()) {
         throw WorldsRefused(problem);
     }
@@ -71,7 +71,8 @@ OpenedWorld openWorld(const std::vector<std::string>& paths) {
         opened.classic.emplace();
         opened.classic->report = parseTerrainFile(file, opened.classic->grid);
     } else {
-        opened.raster = std::make_unique<raster::ElevationSource>(paths);
+        opened.raster =
+            std::make_unique<raster::ElevationSource>(paths, raster::JailLimits{}, band);
     }
     return opened;
 }

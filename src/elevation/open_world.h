@@ -44,8 +44,9 @@ struct OpenedWorld {
 
 // Opens path as its kind (a classic folder as its ground.3dt). A classic file that can't be
 // opened or is refused comes back with a report saying so; a raster that can't be opened throws
-// raster::RasterError on one line (raster::NoRaster for a folder of no raster).
-OpenedWorld openWorld(const std::string& path);
+// raster::RasterError on one line (raster::NoRaster for a folder of no raster). band, from 1, is
+// the raster band read as heights, 0 the first unless the raster looks like a colour image.
+OpenedWorld openWorld(const std::string& path, int band = 0);
 // The same of several names, rasters joined as tiles of one mosaic; throws WorldsRefused when
 // worldsProblem says why they can't be.
-OpenedWorld openWorld(const std::vector<std::string>& paths);
+OpenedWorld openWorld(const std::vector<std::string>& paths, int band = 0);

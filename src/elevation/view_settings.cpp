@@ -47,7 +47,7 @@ std::string boundsText(const ElevationOption& option) {
 std::string optionHelp(const ElevationOption& option) {
     std::string help = std::string(option.help) + " (";
     if (option.value == OptionValue::number || option.value == OptionValue::densityOrOff ||
-        option.value == OptionValue::numberOrAuto) {
+        option.value == OptionValue::numberOrAuto || option.value == OptionValue::whole) {
         help += boundsText(option) + "; ";
     }
     return help +
@@ -77,6 +77,11 @@ std::string optionProblem(const ElevationOption& option, const std::string& text
                                                   : "expected a number of degrees, not " + text;
         case OptionValue::pair:
             return app::parseDecimalPair(text) ? "" : "expected X,Y, two numbers, not " + text;
+        case OptionValue::whole:
+            return app::parseDecimal(text, value) && value == std::floor(value) &&
+                           withinBounds(option, value)
+                       ? ""
+                       : "expected a whole number " + boundsText(option) + ", not " + text;
     }
     return "";
 }
@@ -105,6 +110,12 @@ void readOption(const ElevationOption& /*option*/, const std::string& text, Deta
 void readOption(const ElevationOption& /*option*/, const std::string& text,
                 std::optional<std::pair<double, double>>& pair) {
     pair = app::parseDecimalPair(text);
+}
+
+void readOption(const ElevationOption& /*option*/, const std::string& text, int& whole) {
+    double value = 0.0;
+    app::parseDecimal(text, value);
+    whole = static_cast<int>(value);  // within the bounds, which an int holds
 }
 
 namespace {

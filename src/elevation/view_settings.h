@@ -60,6 +60,7 @@ enum class OptionValue {
     numberOrAuto,  // a number within the bounds, or "auto"
     degrees,       // any plain decimal, reduced to [0, 360)
     pair,          // "X,Y", two plain decimals
+    whole,         // a plain whole number within the bounds
 };
 
 struct ElevationOption {
@@ -179,6 +180,21 @@ inline constexpr ElevationOption kPitchOption{
     nullptr,
     kRastersToView};
 
+// A raster band of GDAL's is counted in an int; no format read here holds more than this many.
+constexpr double kMostBands = 65536;
+inline constexpr ElevationOption kBandOption{
+    "--band",
+    "N",
+    OptionValue::whole,
+    1.0,
+    true,
+    kMostBands,
+    true,
+    0.0,
+    "the raster band read as heights, counted from 1",
+    "1, and a colour image refused",
+    WorldsTaking{Worlds::rasters, Worlds::rasters, Worlds::rasters}};
+
 // Where the view starts, as the options above give it.
 struct ViewStart {
     std::optional<std::pair<double, double>> at;        // X,Y in the source's coordinates
@@ -200,6 +216,7 @@ void readOption(const ElevationOption& option, const std::string& text, FogChoic
 void readOption(const ElevationOption& option, const std::string& text, DetailChoice& detail);
 void readOption(const ElevationOption& option, const std::string& text,
                 std::optional<std::pair<double, double>>& pair);
+void readOption(const ElevationOption& option, const std::string& text, int& whole);
 
 // Everything the view options set, as one command line gave them.
 struct ViewSettings {
@@ -208,12 +225,13 @@ struct ViewSettings {
     DetailChoice detail;
     FogChoice fog;
     ViewStart start;
+    int band = 0;  // the raster band read as heights, from 1; 0 when none is chosen
 };
 
 // The view options, in the order help lists them.
 inline constexpr const ElevationOption* kViewOptions[] = {
-    &kExaggerationOption, &kEyeHeightOption, &kDetailOption,  &kFogOption,
-    &kAtOption,           &kAtLatLonOption,  &kHeadingOption, &kPitchOption};
+    &kExaggerationOption, &kEyeHeightOption, &kDetailOption, &kFogOption, &kAtOption,
+    &kAtLatLonOption,     &kHeadingOption,   &kPitchOption,  &kBandOption};
 
 // Options of one kind of world that set no view, registered by their own commands, under the
 // same rule.

@@ -53,6 +53,14 @@ inline void addViewOptions(CLI::App& cli, ViewSettings& settings, ViewCommand co
     if (takes(kPitchOption)) {
         addViewOption(cli, kPitchOption, settings.start.pitchDegrees, command);
     }
+    if (takes(kBandOption)) {
+        addViewOption(cli, kBandOption, settings.band, command);
+    }
+}
+
+// --band alone, for the commands that read rasters but set no view (info, import, pyramid).
+inline void addBandOption(CLI::App& cli, int& band) {
+    addViewOption(cli, kBandOption, band, ViewCommand::exportModel);
 }
 
 // The refusal of the first option cli was given that command doesn't take for this kind of

@@ -8,9 +8,12 @@ namespace raster {
 ElevationSource::ElevationSource(const std::string& path, const JailLimits& limits)
     : ElevationSource(std::vector<std::string>{path}, limits) {}
 
-ElevationSource::ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits)
+ElevationSource::ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits,
+                                 int band)
     : shown_(shownName(paths)), paths_(paths) {
-    reader_ = std::make_unique<ReaderProcess>(nameSources(paths), limits);
+    SourceNames names = nameSources(paths);
+    names.band = band;
+    reader_ = std::make_unique<ReaderProcess>(names, limits);
     facts_ = reader_->facts();
 }
 

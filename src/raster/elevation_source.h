@@ -23,8 +23,10 @@ class ElevationSource {
     // RasterError (NotARaster when no allowed driver reads it) otherwise.
     explicit ElevationSource(const std::string& path, const JailLimits& limits = {});
     // Several rasters, or a folder of them, joined into one mosaic by the reader (mosaic.h); a
-    // single file is opened as above. Throws NoRaster when a folder holds no raster.
-    explicit ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits = {});
+    // single file is opened as above. band, from 1, is read as heights; 0 lets the reader take the
+    // first, refusing a colour image. Throws NoRaster when a folder holds no raster.
+    explicit ElevationSource(const std::vector<std::string>& paths, const JailLimits& limits = {},
+                             int band = 0);
     ~ElevationSource();
     ElevationSource(ElevationSource&&) noexcept;
     ElevationSource& operator=(ElevationSource&&) noexcept;

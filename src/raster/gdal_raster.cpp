@@ -122,6 +122,16 @@ Dataset rasterOver(std::vector<double>& values, int width, int height,
     return raster;
 }
 
+std::string readFailure(const GdalErrorWatch& watch) {
+    std::string message = watch.raised() ? watch.message() : gdalMessage();
+    const std::string unknown = " at scanline 4294967295";
+    for (std::size_t at = message.find(unknown); at != std::string::npos;
+         at = message.find(unknown, at)) {
+        message.erase(at, unknown.size());
+    }
+    return message;
+}
+
 std::size_t fillGaps(std::vector<double>& values, int width, int height) {
     const auto gaps = static_cast<std::size_t>(
         std::count_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }));

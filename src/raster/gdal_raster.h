@@ -41,6 +41,11 @@ bool readResampled(GDALRasterBandH band, const SourceWindow& window, int columns
                    void* out, GDALDataType type, std::ptrdiff_t lineStride,
                    GDALProgressFunc progress, void* progressData);
 
+// Why a read failed, on one line: the first problem watch saw, else GDAL's last message. libtiff
+// prints the row of a whole strip or tile it failed at as 4294967295 (-1 unsigned); that row is
+// left out.
+std::string readFailure(const GdalErrorWatch& watch);
+
 // Interpolates every NaN in values (width * height) from the valid values around it, with GDAL's
 // GDALFillNodata; needs one valid value at least. Returns how many there were.
 std::size_t fillGaps(std::vector<double>& values, int width, int height);

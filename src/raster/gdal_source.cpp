@@ -39,6 +39,9 @@ constexpr double kFarthestProjectedMetres = 1e8;
 // The smallest unit of length or angle a coordinate system uses is larger than a micrometre.
 constexpr double kMinMetresPerUnit = 1e-6;
 
+// A mosaic is read in this many strips of rows at most.
+constexpr int kMosaicStrips = 16;
+
 // Bytes of a height unit's name kept: "US survey foot" is 14.
 constexpr std::size_t kLongestUnitName = 40;
 
@@ -242,17 +245,18 @@ bool northUp(GDALDatasetH raster) {
            (transform[2] == 0.0 && transform[4] == 0.0 && transform[1] > 0.0 && transform[5] < 0.0);
 }
 
-// Every source is read through a Float32 view: GDAL resamples in the band's own
-// type, so an Int16 band read with interpolation would come back in whole metres, in terraces. A
-// palette's indices are no heights: its colours' first channel is read instead, grey for a grey
-// palette. Undeclared voids would average into pits, and cells a rotated source turned north-up
-// does not cover must read as no data, so the view always declares one.
-Dataset adjusted(GDALDatasetH raster, const std::string& shown) {
-    GDALRasterBandH first = GDALGetRasterBand(raster, 1);
+// Every source is read through a Float32 view of the band read as heights: GDAL resamples in the
+// band's own type, so an Int16 band read with interpolation would come back in whole metres, in
+// terraces. A palette's indices are no heights: its colours' first channel is read instead, grey
+// for a grey palette. Undeclared voids would average into pits, and cells a rotated source turned
+// north-up does not cover must read as no data, so the view always declares one.
+Dataset adjusted(GDALDatasetH raster, int bandNumber, const std::string& shown) {
+    GDALRasterBandH first = GDALGetRasterBand(raster, bandNumber);
     int declared = 0;
     GDALGetRasterNoDataValue(first, &declared);
     const GDALDataType type = GDALGetRasterDataType(first);
-    std::vector<std::string> words = {"-of", "VRT", "-ot", "Float32"};
+    std::vector<std::string> words = {"-of",     "VRT", "-ot",
+                                      "Float32", "-b",  std::to_string(bandNumber)};
     if (GDALGetRasterColorTable(first) != nullptr) {
         words.insert(words.end(), {"-expand", "rgb", "-a_nodata", "nan"});
     } else if (!declared) {
@@ -357,50 +361,97 @@ void halve(const float* rows, int width, int rowCount, float* halved) {
 
 }  // namespace
 
-GdalSource::GdalSource(const std::string& path) : shown_(printable(path)) {
-    dataset_ = openSource(path);
-    describeOwnBand();
-    examine();
-}
+GdalSource::GdalSource(const std::string& path)
+    : GdalSource(SourceNames{{path}, false, false, printable(path), 0}) {}
 
-void GdalSource::describeOwnBand() {
-    GDALRasterBandH first = GDALGetRasterBand(dataset_.get(), 1);
-    kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
-            GDALGetDataTypeName(GDALGetRasterDataType(first));
-    eightBit_ = GDALGetRasterDataType(first) == GDT_Byte;
-}
-
-GdalSource::GdalSource(const SourceNames& names, GDALProgressFunc progress, void* progressData)
-    : shown_(names.shown) {
-    if (!names.mosaic) {
-        *this = GdalSource(names.files.at(0));
-        return;
-    }
-    Mosaic mosaic = joinTiles(names, progress, progressData);
-    dataset_ = std::move(mosaic.dataset);
-    if (mosaic.kind.empty()) {
-        describeOwnBand();
+GdalSource::GdalSource(const SourceNames& names, NoteSink note, GDALProgressFunc progress,
+                       void* progressData)
+    : shown_(names.shown), note_(std::move(note)) {
+    if (names.mosaic) {
+        mosaic_ = joinTiles(names, note_, progress, progressData);
+        dataset_ = std::move(mosaic_.dataset);
+        kind_ = mosaic_.kind;
+        eightBit_ = mosaic_.eightBit;
     } else {
-        kind_ = mosaic.kind;
-        eightBit_ = mosaic.eightBit;
+        dataset_ = openSource(names.files.at(0));
+        if (const std::string why = cutShort(dataset_.get()); !why.empty()) {
+            throw RasterError("cannot read " + shown_ + ": " + why);
+        }
+    }
+    chooseBand(names.band);
+    if (kind_.empty()) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset_.get(), bandNumber_);
+        kind_ = std::string(GDALGetDriverShortName(GDALGetDatasetDriver(dataset_.get()))) + ", " +
+                GDALGetDataTypeName(GDALGetRasterDataType(band));
+        eightBit_ = GDALGetRasterDataType(band) == GDT_Byte;
     }
     examine();
+}
+
+void GdalSource::chooseBand(int band) {
+    const int bands = GDALGetRasterCount(dataset_.get());
+    if (band > bands) {
+        throw RasterError("cannot read " + shown_ + ": has " + std::to_string(bands) +
+                          (bands == 1 ? " band" : " bands") + "; --band " + std::to_string(band) +
+                          " is beyond them");
+    }
+    // Red, green, blue and perhaps alpha of 8 bits are a picture, whatever colours GDAL names:
+    // its red is no height unless the user says so.
+    const bool colour = (bands == 3 || bands == 4) &&
+                        GDALGetRasterDataType(GDALGetRasterBand(dataset_.get(), 1)) == GDT_Byte;
+    if (band < 1 && colour) {
+        throw RasterError("cannot read " + shown_ + ": looks like a colour image (" +
+                          std::to_string(bands) +
+                          " bands); pass `--band N` to take one band as heights");
+    }
+    bandNumber_ = std::max(band, 1);
+}
+
+void GdalSource::makeViews() const {
+    adjusted_ = adjusted(dataset_.get(), bandNumber_, shown_);
+    GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
+    turned_ = turnedNorthUp(reading, shown_);
+    reading_ = turned_ ? turned_.get() : reading;
+    band_ = GDALGetRasterBand(reading_, 1);
+    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), bandNumber_);
+    direct_ = !turned_ && GDALGetRasterColorTable(original) == nullptr ? original : nullptr;
+}
+
+bool GdalSource::dropFailingTile(const SourceWindow& window) const {
+    if (!mosaic_.tiles) {
+        return false;
+    }
+    // The views refer to the mosaic: they go before it is joined again.
+    turned_.reset();
+    adjusted_.reset();
+    mosaic_.dataset = std::move(dataset_);
+    const int x = static_cast<int>(std::floor(window.x));
+    const int y = static_cast<int>(std::floor(window.y));
+    std::string dropped;
+    try {
+        dropped = dropUnreadableTile(mosaic_, bandNumber_, x, y,
+                                     static_cast<int>(std::ceil(window.x + window.width)) - x,
+                                     static_cast<int>(std::ceil(window.y + window.height)) - y);
+    } catch (const RasterError&) {
+        // The mosaic stays as it was, for the reads after this one.
+        dataset_ = std::move(mosaic_.dataset);
+        makeViews();
+        throw;
+    }
+    dataset_ = std::move(mosaic_.dataset);
+    makeViews();
+    if (!dropped.empty()) {
+        tell(note_, dropped);
+    }
+    return !dropped.empty();
 }
 
 void GdalSource::examine() {
     checkPlacement(dataset_.get(), shown_);
     refuseOutsideGrids(dataset_.get(), shown_);
-    adjusted_ = adjusted(dataset_.get(), shown_);
-    GDALDatasetH reading = adjusted_ ? adjusted_.get() : dataset_.get();
-    turned_ = turnedNorthUp(reading, shown_);
-    reading = turned_ ? turned_.get() : reading;
-    reading_ = reading;
-
-    band_ = GDALGetRasterBand(reading, 1);
-    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), 1);
-    if (!turned_ && GDALGetRasterColorTable(original) == nullptr) {
-        direct_ = original;
-    }
+    makeViews();
+    GDALDatasetH reading = reading_;
+    GDALRasterBandH original = GDALGetRasterBand(dataset_.get(), bandNumber_);
     width_ = GDALGetRasterXSize(reading);
     height_ = GDALGetRasterYSize(reading);
     if (width_ < kMinGridSide || height_ < kMinGridSide) {
@@ -469,6 +520,7 @@ SourceFacts GdalSource::facts() const {
     facts.heightNote = heightNote_;
     facts.kind = kind_;
     facts.overviews = overviews_;
+    facts.band = bandNumber_;
     return facts;
 }
 
@@ -476,17 +528,39 @@ template <typename Sample>
 void GdalSource::fetch(const SourceWindow& window, int columns, int rows, Sample* samples,
                        std::ptrdiff_t lineStride, GDALProgressFunc progress,
                        void* progressData) const {
-    CPLErrorReset();
-    const GdalErrorWatch watch;
-    // A read cell for cell takes the source's own values: no resampling to go through floats for.
-    const bool cellForCell = direct_ != nullptr && window.width == columns &&
-                             window.height == rows && window.x == std::floor(window.x) &&
-                             window.y == std::floor(window.y);
-    if (!readResampled(cellForCell ? direct_ : band_, window, columns, rows, samples, lineStride,
-                       progress, progressData) ||
-        watch.raised()) {
-        throw RasterError("cannot read " + shown_ + ": " +
-                          (watch.raised() ? watch.message() : gdalMessage()));
+    // GDAL's VRT says nothing while it opens tile after tile, so a mosaic is read in strips of
+    // rows, progress told after each; a single source tells its own.
+    const int strips = mosaic_.tiles ? std::min(rows, kMosaicStrips) : 1;
+    for (int strip = 0; strip < strips; ++strip) {
+        const int first = static_cast<int>(static_cast<long long>(rows) * strip / strips);
+        const int end = static_cast<int>(static_cast<long long>(rows) * (strip + 1) / strips);
+        const double perRow = window.height / rows;
+        const SourceWindow part{window.x, window.y + perRow * first, window.width,
+                                perRow * (end - first)};
+        for (;;) {
+            CPLErrorReset();
+            const GdalErrorWatch watch;
+            // A read cell for cell takes the source's own values: no resampling to go through
+            // floats for.
+            const bool cellForCell = direct_ != nullptr && part.width == columns &&
+                                     part.height == end - first && part.x == std::floor(part.x) &&
+                                     part.y == std::floor(part.y);
+            if (readResampled(cellForCell ? direct_ : band_, part, columns, end - first,
+                              samples + first * lineStride, lineStride,
+                              strips == 1 ? progress : nullptr, progressData) &&
+                !watch.raised()) {
+                break;
+            }
+            // A tile of a mosaic that fails is drawn as no data from then on, and the read is
+            // done again without it; each time one tile fewer is read, so this ends.
+            const std::string failure = readFailure(watch);
+            if (!dropFailingTile(part)) {
+                throw RasterError("cannot read " + shown_ + ": " + failure);
+            }
+        }
+        if (strips > 1 && progress != nullptr) {
+            progress(static_cast<double>(strip + 1) / strips, nullptr, progressData);
+        }
     }
 }
 

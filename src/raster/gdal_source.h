@@ -20,9 +20,10 @@ class GdalSource {
     // otherwise.
     explicit GdalSource(const std::string& path);
     // The same of names: one source as above, or tiles joined with joinTiles, progress told as
-    // they are checked and joined.
-    explicit GdalSource(const SourceNames& names, GDALProgressFunc progress = nullptr,
-                        void* progressData = nullptr);
+    // they are checked and joined; names.band read as heights. A colour image (three or four
+    // 8-bit bands) is refused unless a band is chosen, and so is a GeoTIFF cut short.
+    explicit GdalSource(const SourceNames& names, NoteSink note = {},
+                        GDALProgressFunc progress = nullptr, void* progressData = nullptr);
 
     // Size, placement, units and kind, as the rest of the program sees the source.
     SourceFacts facts() const;
@@ -49,10 +50,17 @@ class GdalSource {
                     void* progressData = nullptr) const;
 
   private:
-    // kind_ and eightBit_ from dataset_'s driver and first band.
-    void describeOwnBand();
+    // bandNumber_ for the band the user chose, 0 for none; refuses a band beyond the source's
+    // and, none chosen, a source of 8-bit red, green, blue (and alpha).
+    void chooseBand(int band);
     // Checks and reads the facts of dataset_ as opened, kind_ and eightBit_ set already.
     void examine();
+    // adjusted_, turned_, reading_, band_ and direct_, made of dataset_.
+    void makeViews() const;
+    // After a read of window (cells of dataset_) failed: drops from a mosaic the first tile there
+    // that fails to read, with a note naming it, and makes the views again. False when the source
+    // is no mosaic or every tile there reads.
+    bool dropFailingTile(const SourceWindow& window) const;
     void measureHeights(GDALDatasetH reading);
 
     // The window's values as GDAL gives them, unchecked; throws on any problem GDAL raises.
@@ -67,12 +75,17 @@ class GdalSource {
                   std::ptrdiff_t lineStride, GDALProgressFunc progress, void* progressData) const;
 
     std::string shown_;  // the path as printed
-    Dataset dataset_;
-    Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
-    Dataset turned_;    // resampled north-up; refers to the one before
-    GDALDatasetH reading_ = nullptr;
-    GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
-    GDALRasterBandH direct_ = nullptr;  // the source's own band, when north-up and no palette
+    NoteSink note_;
+    // A mosaic drops a tile that fails to read while it is read: what refers to its dataset is
+    // made again then.
+    mutable Mosaic mosaic_;  // the tiles joined; dataset_ holds the dataset
+    mutable Dataset dataset_;
+    mutable Dataset adjusted_;  // palette expanded, voids declared; refers to dataset_
+    mutable Dataset turned_;    // resampled north-up; refers to the one before
+    mutable GDALDatasetH reading_ = nullptr;
+    int bandNumber_ = 1;                        // of dataset_, read as heights, from 1
+    mutable GDALRasterBandH band_ = nullptr;    // the Float32 view, for resampling
+    mutable GDALRasterBandH direct_ = nullptr;  // the source's own band, north-up, no palette
     int width_ = 0;
     int height_ = 0;
     bool eightBit_ = false;

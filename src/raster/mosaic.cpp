@@ -1,13 +1,14 @@
 #include "mosaic.h"
 
+#include <cpl_string.h>
 #include <dirent.h>
-#include <gdal_utils.h>
 #include <ogr_srs_api.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -115,10 +116,16 @@ struct Tile {
     std::array<double, 6> transform{};
     bool placed = false;
     Srs crs;
+    int width = 0;  // cells
+    int height = 0;
+    int blockWidth = 0;  // cells of one block GDAL reads at a time
+    int blockHeight = 0;
     int bands = 0;
     GDALDataType type = GDT_Unknown;
     bool declaresNodata = false;
+    double nodata = 0.0;  // when declared
     std::string driver;
+    std::string unreadable;  // why its cells can't be read, "" when they can
 };
 
 Tile readTile(const std::string& path) {
@@ -129,13 +136,17 @@ Tile readTile(const std::string& path) {
     if (OGRSpatialReferenceH crs = GDALGetSpatialRef(dataset.get())) {
         tile.crs.reset(OSRClone(crs));
     }
+    tile.width = GDALGetRasterXSize(dataset.get());
+    tile.height = GDALGetRasterYSize(dataset.get());
     tile.bands = GDALGetRasterCount(dataset.get());
     GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    GDALGetBlockSize(band, &tile.blockWidth, &tile.blockHeight);
     tile.type = GDALGetRasterDataType(band);
     int declared = 0;
-    GDALGetRasterNoDataValue(band, &declared);
+    tile.nodata = GDALGetRasterNoDataValue(band, &declared);
     tile.declaresNodata = declared != 0;
     tile.driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset.get()));
+    tile.unreadable = cutShort(dataset.get());
     return tile;
 }
 
@@ -223,21 +234,180 @@ std::string kindText(const std::vector<Tile>& tiles) {
            ", " + joined(types, " and ");
 }
 
-// What the cells between tiles hold: the first tile's no-data value when it declares one, the
-// SRTM void for 16-bit heights, NaN for floats. Unsigned tiles declaring none leave gaps at 0,
-// which is one of their heights.
-std::vector<std::string> nodataWords(const Tile& first) {
+// What the cells between tiles hold: the first tile's no-data value when it declares one, each
+// tile's own then masked where it lies; else the SRTM void for 16-bit heights, masked in every
+// tile, or NaN for floats. Unsigned tiles declaring none leave gaps at 0, which is one of their
+// heights.
+struct Gaps {
+    std::string value;                // the mosaic's no-data value, "" for none
+    std::vector<std::string> masked;  // per tile: the value its cells are masked at, "" for none
+};
+
+Gaps gapsOf(const std::vector<Tile>& tiles) {
+    Gaps gaps;
+    const Tile& first = tiles.front();
+    const char* mark = first.declaresNodata ? nullptr : undeclaredNodata(first.type);
     if (first.declaresNodata) {
-        return {};
+        gaps.value = CPLSPrintf("%.17g", first.nodata);
+    } else if (mark != nullptr) {
+        gaps.value = mark;
     }
-    const char* mark = undeclaredNodata(first.type);
-    if (mark == nullptr) {
-        return {};
+    for (const Tile& tile : tiles) {
+        if (first.declaresNodata) {
+            gaps.masked.push_back(tile.declaresNodata ? CPLSPrintf("%.17g", tile.nodata) : "");
+        } else {
+            gaps.masked.push_back(mark != nullptr && !GDALDataTypeIsFloating(first.type) ? mark
+                                                                                         : "");
+        }
     }
-    if (GDALDataTypeIsFloating(first.type)) {
-        return {"-vrtnodata", mark};
+    return gaps;
+}
+
+std::string xmlText(const std::string& text) {
+    char* escaped = CPLEscapeString(text.c_str(), static_cast<int>(text.size()), CPLES_XML);
+    std::string result = escaped != nullptr ? escaped : "";
+    CPLFree(escaped);
+    return result;
+}
+
+// A cell count as GDAL takes it; throws when the tiles span more.
+int cellCount(double cells, const std::string& shown) {
+    const double rounded = std::round(cells);
+    if (!(rounded >= 1.0 && rounded <= static_cast<double>(INT_MAX))) {
+        throw RasterError("cannot join " + shown + ": the tiles span " + decimalText(rounded) +
+                          " cells across, more than GDAL addresses");
     }
-    return {"-srcnodata", mark, "-vrtnodata", mark};
+    return static_cast<int>(rounded);
+}
+
+// The VRT joining tiles, as GDAL's VRT driver reads it from memory: every band of every tile
+// placed by its own georeferencing on the first's grid, bands of the widest of their types. A
+// tile GDAL can't read is left out, its cells gaps. Each tile is opened only as it is read, as
+// GDALBuildVRT's are, so a folder of thousands holds few files open at once.
+std::string mosaicXml(const std::vector<Tile>& tiles, const std::string& shown) {
+    const Tile& first = tiles.front();
+    const double cellX = first.transform[1];
+    const double cellY = first.transform[5];  // negative: rows run south
+    double west = first.transform[0];
+    double north = first.transform[3];
+    double east = west;
+    double south = north;
+    GDALDataType type = first.type;
+    for (const Tile& tile : tiles) {
+        west = std::min(west, tile.transform[0]);
+        north = std::max(north, tile.transform[3]);
+        east = std::max(east, tile.transform[0] + tile.transform[1] * tile.width);
+        south = std::min(south, tile.transform[3] + tile.transform[5] * tile.height);
+        type = GDALDataTypeUnion(type, tile.type);
+    }
+    const int width = cellCount((east - west) / cellX, shown);
+    const int height = cellCount((south - north) / cellY, shown);
+    std::string xml = "<VRTDataset rasterXSize=\"" + std::to_string(width) + "\" rasterYSize=\"" +
+                      std::to_string(height) + "\">";
+    if (first.crs) {
+        char* wkt = nullptr;
+        const char* options[] = {"FORMAT=WKT2_2019", nullptr};
+        if (OSRExportToWktEx(first.crs.get(), &wkt, options) == OGRERR_NONE && wkt != nullptr) {
+            xml += "<SRS>" + xmlText(wkt) + "</SRS>";
+        }
+        CPLFree(wkt);
+    }
+    xml += CPLSPrintf("<GeoTransform>%.17g, %.17g, 0, %.17g, 0, %.17g</GeoTransform>", west, cellX,
+                      north, cellY);
+    const Gaps gaps = gapsOf(tiles);
+    for (int band = 1; band <= first.bands; ++band) {
+        xml += CPLSPrintf("<VRTRasterBand dataType=\"%s\" band=\"%d\">", GDALGetDataTypeName(type),
+                          band);
+        if (!gaps.value.empty()) {
+            xml += "<NoDataValue>" + gaps.value + "</NoDataValue>";
+        }
+        for (std::size_t i = 0; i < tiles.size(); ++i) {
+            const Tile& tile = tiles[i];
+            if (!tile.unreadable.empty()) {
+                continue;
+            }
+            const std::string& masked = gaps.masked[i];
+            const char* source = masked.empty() ? "SimpleSource" : "ComplexSource";
+            xml += std::string("<") + source + "><SourceFilename relativeToVRT=\"0\">" +
+                   xmlText(tile.path) + "</SourceFilename>";
+            xml += CPLSPrintf(
+                "<SourceBand>%d</SourceBand><SourceProperties RasterXSize=\"%d\" "
+                "RasterYSize=\"%d\" DataType=\"%s\" BlockXSize=\"%d\" BlockYSize=\"%d\"/>",
+                band, tile.width, tile.height, GDALGetDataTypeName(tile.type), tile.blockWidth,
+                tile.blockHeight);
+            xml += CPLSPrintf("<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"%d\" ySize=\"%d\"/>",
+                              tile.width, tile.height);
+            xml += CPLSPrintf(
+                "<DstRect xOff=\"%.17g\" yOff=\"%.17g\" xSize=\"%.17g\" ySize=\"%.17g\"/>",
+                (tile.transform[0] - west) / cellX, (tile.transform[3] - north) / cellY,
+                tile.width * tile.transform[1] / cellX, tile.height * tile.transform[5] / cellY);
+            if (!masked.empty()) {
+                xml += "<NODATA>" + masked + "</NODATA>";
+            }
+            xml += std::string("</") + source + ">";
+        }
+        xml += "</VRTRasterBand>";
+    }
+    return xml + "</VRTDataset>";
+}
+
+}  // namespace
+
+// The tiles of a mosaic, kept to join them again without one that fails to read.
+struct MosaicTiles {
+    std::vector<Tile> tiles;
+    std::string shown;
+};
+
+namespace {
+
+Dataset openJoined(const MosaicTiles& joined) {
+    if (std::all_of(joined.tiles.begin(), joined.tiles.end(),
+                    [](const Tile& tile) { return !tile.unreadable.empty(); })) {
+        throw RasterError("cannot read " + joined.shown + ": no tile of it can be read");
+    }
+    const std::string xml = mosaicXml(joined.tiles, joined.shown);
+    const char* vrtOnly[] = {"VRT", nullptr};
+    CPLErrorReset();
+    Dataset dataset(
+        GDALOpenEx(xml.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, vrtOnly, nullptr, nullptr));
+    if (!dataset) {
+        throw RasterError("cannot join " + joined.shown + ": " + gdalMessage());
+    }
+    return dataset;
+}
+
+// A refusal of path without its "cannot read PATH: " start.
+std::string reasonOf(const std::string& refusal, const std::string& path) {
+    const std::string start = "cannot read " + printable(path) + ": ";
+    return refusal.compare(0, start.size(), start) == 0 ? refusal.substr(start.size()) : refusal;
+}
+
+// Why band (from 1) of tile's columns firstX to endX - 1 and rows firstY to endY - 1 can't be
+// read, naming the first row of the first block that fails; "" when they can. Read a block's rows
+// at a time, or fewer when a block is larger than is held at once.
+std::string readProblem(const Tile& tile, int band, int firstX, int firstY, int endX, int endY) {
+    constexpr std::size_t kStepBytes = 16 << 20;
+    const Dataset dataset = openSource(tile.path);
+    GDALRasterBandH read = GDALGetRasterBand(dataset.get(), band);
+    const int columns = endX - firstX;
+    const int most = std::max(
+        1, static_cast<int>(kStepBytes / sizeof(double) / static_cast<std::size_t>(columns)));
+    const int step = std::min(std::max(tile.blockHeight, 1), most);
+    std::vector<double> rows(static_cast<std::size_t>(columns) * static_cast<std::size_t>(step));
+    for (int start = firstY - firstY % step; start < endY; start += step) {
+        const int row = std::max(start, firstY);
+        const int count = std::min(start + step, endY) - row;
+        CPLErrorReset();
+        const GdalErrorWatch watch;
+        if (GDALRasterIO(read, GF_Read, firstX, row, columns, count, rows.data(), columns, count,
+                         GDT_Float64, 0, 0) != CE_None ||
+            watch.raised()) {
+            return "its cells from row " + std::to_string(row) +
+                   " can't be read: " + readFailure(watch);
+        }
+    }
+    return "";
 }
 
 [[noreturn]] void refuseFolder(const std::string& shown) {
@@ -341,7 +511,15 @@ class RightsGatherer {
 ReadRights readRightsOf(const SourceNames& names) {
     RightsGatherer gatherer(names.shown);
     for (const std::string& path : names.files) {
-        gatherer.addSource(world::realPathOf(fileOfSource(path)));
+        try {
+            gatherer.addSource(world::realPathOf(fileOfSource(path)));
+        } catch (const RasterError&) {
+            if (!names.listed) {
+                throw;
+            }
+            // A folder's VRT the policy refuses is passed over when the tiles are joined, and
+            // said so there; nothing it names is read.
+        }
     }
     return gatherer.take();
 }
@@ -409,31 +587,49 @@ std::vector<std::string> foldersOf(const SourceNames& names) {
     return folders;
 }
 
-Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* progressData) {
-    // Checking the tiles is the first half of the work, GDAL's joining them the second.
-    const auto tell = [&](double share) {
+void tell(const NoteSink& note, const std::string& line) {
+    if (note) {
+        note(line);
+    } else {
+        std::cerr << "note: " << line << std::endl;
+    }
+}
+
+Mosaic joinTiles(const SourceNames& names, const NoteSink& note, GDALProgressFunc progress,
+                 void* progressData) {
+    const auto advance = [&](double share) {
         if (progress != nullptr) {
             progress(share, "", progressData);
         }
     };
     std::vector<Tile> tiles;
+    std::vector<std::string> passedOver;  // told once a tile is found: else the refusal says all
     std::size_t checked = 0;
     for (const std::string& path : names.files) {
         try {
             tiles.push_back(readTile(path));
-        } catch (const NotARaster&) {
+        } catch (const RasterError& error) {
             if (!names.listed) {
                 throw;
             }
+            passedOver.push_back("passed over " + printable(path) + ": " +
+                                 reasonOf(error.what(), path));
         }
-        tell(0.5 * static_cast<double>(++checked) / static_cast<double>(names.files.size()));
+        advance(static_cast<double>(++checked) / static_cast<double>(names.files.size()));
     }
     if (tiles.empty()) {
         refuseFolder(names.shown);
     }
+    for (const std::string& line : passedOver) {
+        tell(note, line);
+    }
     Mosaic mosaic;
     if (tiles.size() == 1) {
         // A folder's lone raster is read as itself, placed or not.
+        if (!tiles.front().unreadable.empty()) {
+            throw RasterError("cannot read " + printable(tiles.front().path) + ": " +
+                              tiles.front().unreadable);
+        }
         mosaic.dataset = openSource(tiles.front().path);
         return mosaic;
     }
@@ -444,40 +640,47 @@ Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress, void* prog
                               why);
         }
     }
-    std::vector<std::string> words = nodataWords(tiles.front());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<const char*> files;
     for (const Tile& tile : tiles) {
-        files.push_back(tile.path.c_str());
-    }
-    GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(argv.data(), nullptr);
-    struct Half {
-        GDALProgressFunc progress;
-        void* data;
-    } half{progress, progressData};
-    if (progress != nullptr) {
-        GDALBuildVRTOptionsSetProgress(
-            options,
-            [](double done, const char* message, void* data) -> int {
-                const auto* second = static_cast<const Half*>(data);
-                return second->progress(0.5 + 0.5 * done, message, second->data);
-            },
-            &half);
-    }
-    CPLErrorReset();
-    mosaic.dataset.reset(
-        GDALBuildVRT("", static_cast<int>(files.size()), nullptr, files.data(), options, nullptr));
-    GDALBuildVRTOptionsFree(options);
-    if (!mosaic.dataset) {
-        throw RasterError("cannot join " + names.shown + ": " + gdalMessage());
+        if (!tile.unreadable.empty()) {
+            tell(note, printable(tile.path) + " is drawn as no data: " + tile.unreadable);
+        }
     }
     mosaic.kind = kindText(tiles);
     mosaic.eightBit = tiles.front().type == GDT_Byte;
+    mosaic.tiles = std::make_shared<MosaicTiles>(MosaicTiles{std::move(tiles), names.shown});
+    mosaic.dataset = openJoined(*mosaic.tiles);
     return mosaic;
+}
+
+std::string dropUnreadableTile(Mosaic& mosaic, int band, int x, int y, int width, int height) {
+    if (!mosaic.tiles) {
+        return "";
+    }
+    double joined[6] = {};
+    GDALGetGeoTransform(mosaic.dataset.get(), joined);
+    for (Tile& tile : mosaic.tiles->tiles) {
+        if (!tile.unreadable.empty()) {
+            continue;
+        }
+        // The tile's cells under the window, the tile sharing the mosaic's cell size.
+        const double left = (tile.transform[0] - joined[0]) / joined[1];
+        const double top = (tile.transform[3] - joined[3]) / joined[5];
+        const int firstX = std::max(0, static_cast<int>(std::floor(x - left)));
+        const int firstY = std::max(0, static_cast<int>(std::floor(y - top)));
+        const int endX = std::min(tile.width, static_cast<int>(std::ceil(x + width - left)));
+        const int endY = std::min(tile.height, static_cast<int>(std::ceil(y + height - top)));
+        if (firstX >= endX || firstY >= endY) {
+            continue;
+        }
+        const std::string why = readProblem(tile, band, firstX, firstY, endX, endY);
+        if (why.empty()) {
+            continue;
+        }
+        tile.unreadable = why;
+        mosaic.dataset = openJoined(*mosaic.tiles);
+        return printable(tile.path) + " is drawn as no data: " + why;
+    }
+    return "";
 }
 
 }  // namespace raster

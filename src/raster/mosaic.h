@@ -3,6 +3,8 @@
 // reader into a VRT in memory. The owner only lists the files and names the whole; every tile is
 // opened, checked against the first and joined inside the reader.
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct SourceNames {
     // passed over instead of refused.
     bool listed = false;
     std::string shown;  // the source as messages print it
+    int band = 0;       // the band read as heights, from 1; 0 when the user chose none
 };
 
 // How messages name what paths stand for: the path ("dem.tif", "data/tiles" for a folder), or
@@ -46,18 +49,35 @@ struct ReadRights {
 };
 ReadRights readRightsOf(const SourceNames& names);
 
+// Where a note for the user goes from inside the reader, one line without its "note: ": the
+// reader writes nothing itself, so its owner prints it. Empty: standard error, as the owner does.
+using NoteSink = std::function<void(const std::string& line)>;
+
 // Inside the reader: the tiles joined into one north-up VRT, gaps between them missing. Each
 // tile is opened under the open policy and must share the first's coordinate system, cell size
-// and band count, north-up; the first that doesn't is named, on one line. kind says what was
+// and band count, north-up; the first that doesn't is named, on one line. Tiles of a folder that
+// the policy refuses or no allowed driver reads are passed over, and a tile whose file is cut
+// short is drawn as no data, each with a note to note naming it. kind says what was
 // joined ("VRT mosaic of 4 GTiff, Int16"), eightBit whether the tiles are 8-bit. A folder's lone
-// raster is opened as it is, kind empty. progress, when given, is told after each tile checked and
-// as GDAL joins them, so that a large folder is seen to advance.
+// raster is opened as it is, kind empty. progress, when given, is told after each tile checked,
+// so that a large folder is seen to advance.
+struct MosaicTiles;
 struct Mosaic {
     Dataset dataset;
     std::string kind;
     bool eightBit = false;
+    std::shared_ptr<MosaicTiles> tiles;  // what dataset joins; none for a lone raster
 };
-Mosaic joinTiles(const SourceNames& names, GDALProgressFunc progress = nullptr,
-                 void* progressData = nullptr);
+Mosaic joinTiles(const SourceNames& names, const NoteSink& note = {},
+                 GDALProgressFunc progress = nullptr, void* progressData = nullptr);
+
+// When reading band (from 1) of the mosaic's cells x to x + width - 1, y to y + height - 1 fails:
+// finds the first tile joined there whose own cells fail to read, and joins the rest again into
+// mosaic.dataset, that tile's cells no data. Returns the note naming it, "" when every tile there
+// reads (mosaic.dataset then unchanged). Close every view made of mosaic.dataset first.
+std::string dropUnreadableTile(Mosaic& mosaic, int band, int x, int y, int width, int height);
+
+// Tells line to note, or prints it as a note on standard error when note is empty.
+void tell(const NoteSink& note, const std::string& line);
 
 }  // namespace raster

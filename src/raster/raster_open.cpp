@@ -239,6 +239,44 @@ Dataset openSource(const std::string& path) {
     return dataset;
 }
 
+std::string cutShort(GDALDatasetH dataset) {
+    if (!EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "GTiff")) {
+        return "";
+    }
+    VSIStatBufL status{};
+    if (VSIStatL(GDALGetDescription(dataset), &status) != 0) {
+        return "";
+    }
+    const auto fileBytes = static_cast<unsigned long long>(status.st_size);
+    unsigned long long reach = 0;  // bytes the blocks span, offset plus size, in wide integers
+    for (int index = 1; index <= GDALGetRasterCount(dataset); ++index) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, index);
+        int blockWidth = 0;
+        int blockHeight = 0;
+        GDALGetBlockSize(band, &blockWidth, &blockHeight);
+        if (blockWidth < 1 || blockHeight < 1) {
+            continue;
+        }
+        const int lastX = (GDALGetRasterBandXSize(band) - 1) / blockWidth;
+        const int lastY = (GDALGetRasterBandYSize(band) - 1) / blockHeight;
+        const char* offset =
+            GDALGetMetadataItem(band, CPLSPrintf("BLOCK_OFFSET_%d_%d", lastX, lastY), "TIFF");
+        const char* size =
+            GDALGetMetadataItem(band, CPLSPrintf("BLOCK_SIZE_%d_%d", lastX, lastY), "TIFF");
+        if (offset != nullptr && size != nullptr) {
+            // An offset of 0 is a block left out, read as no data: it reaches nowhere.
+            const unsigned long long at = std::strtoull(offset, nullptr, 10);
+            const unsigned long long bytes = std::strtoull(size, nullptr, 10);
+            reach = std::max(reach, at == 0 ? 0 : at + std::min(bytes, ~0ULL - at));
+        }
+    }
+    if (reach <= fileBytes) {
+        return "";
+    }
+    return "it ends at byte " + std::to_string(fileBytes) + ", before its cells do at byte " +
+           std::to_string(reach);
+}
+
 std::string fileOfSource(const std::string& path) {
     return netcdfFile(path).value_or(path);
 }

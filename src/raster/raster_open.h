@@ -26,6 +26,11 @@ void useGdal();
 // holds no band of its own (then naming the rasters it holds).
 Dataset openSource(const std::string& path);
 
+// Why dataset's file can't hold all its cells, "" when it can or that is not known without reading
+// them: a GeoTIFF whose last block of a band lies past the file's end ("it ends at byte 20000,
+// before its cells do at byte 28800").
+std::string cutShort(GDALDatasetH dataset);
+
 // The file a source's path names: path itself, or the file of NETCDF:"file.nc":variable.
 std::string fileOfSource(const std::string& path);
 

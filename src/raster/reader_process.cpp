@@ -41,6 +41,7 @@ enum Kind : char {
     kReadHalved = 'H',  // owner: read whole rows halved into the shared memory
     kDone = 'D',        // reader: the samples are in place
     kProgress = 'P',    // reader: still reading
+    kNote = 'O',        // reader: a note for the user follows
     kNotARaster = 'N',  // reader: no allowed driver reads it; a line follows
     kFailed = 'E',      // reader: it can't be read; a line follows
     kNoRaster = 'U',    // reader: none of the tiles is a raster; a line follows
@@ -131,7 +132,7 @@ Packet factsPacket(const SourceFacts& facts) {
     }
     packet.put(facts.crsWkt).put(facts.metresPerUnit).put(facts.heightUnit).put(facts.heightNote);
     packet.put(facts.kind);
-    packet.put(facts.overviews);
+    packet.put(facts.overviews).put(facts.band);
     return packet;
 }
 
@@ -155,13 +156,14 @@ SourceFacts unpackFacts(const std::string& bytes) {
     facts.heightNote = printable(in.text());
     facts.kind = in.text();
     facts.overviews = in.get<int>();
+    facts.band = in.get<int>();
     const bool sane = in.finished() && facts.width >= kMinGridSide &&
                       facts.height >= kMinGridSide &&
                       static_cast<double>(facts.width) * facts.height <= kMaxSourceCells &&
                       std::isfinite(facts.ground.cellEast) && facts.ground.cellEast > 0.0 &&
                       std::isfinite(facts.ground.cellNorth) && facts.ground.cellNorth > 0.0 &&
                       std::isfinite(facts.metresPerUnit) && facts.metresPerUnit > 0.0 &&
-                      facts.overviews >= 0 && facts.overviews <= kMaxOverviews;
+                      facts.overviews >= 0 && facts.overviews <= kMaxOverviews && facts.band >= 1;
     if (!sane) {
         throw RasterError("the raster reader sent facts that do not add up");
     }
@@ -323,7 +325,10 @@ void failWith(int channel, Kind kind, const std::string& line) {
         const ReadRights rights = readRightsOf(names);
         narrowReader(rights.files, rights.folders);
         ProgressReport joining{channel, std::chrono::steady_clock::now()};
-        const GdalSource source(names, reportProgress, &joining);
+        const auto note = [channel](const std::string& line) {
+            send(channel, Packet(kNote).put(line.substr(0, kMaxMessage / 2)).bytes());
+        };
+        const GdalSource source(names, note, reportProgress, &joining);
         if (!send(channel, factsPacket(source.facts()).bytes())) {
             _exit(1);
         }
@@ -496,6 +501,10 @@ std::string ReaderProcess::await() {
         switch (buffer[0]) {
             case kProgress:
                 deadline = Clock::now() + stallWatch_;
+                buffer.resize(kMaxMessage);
+                continue;
+            case kNote:
+                tell({}, printable(Unpacker(buffer).text()));
                 buffer.resize(kMaxMessage);
                 continue;
             case kNoRaster:

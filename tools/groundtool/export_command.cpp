@@ -150,7 +150,7 @@ Command addExportCommand(CLI::App& app) {
     cli->add_flag("--force", options->force, "replace existing files");
 
     return Command{cli, [options, view, sources, cli]() {
-                       OpenedWorld opened = openWorld(*sources);
+                       OpenedWorld opened = openWorld(*sources, view->band);
                        options->source = opened.raster ? opened.raster->shown() : sources->front();
                        refuseMisplaced(*cli, raster::ViewCommand::exportModel,
                                        opened.raster != nullptr);

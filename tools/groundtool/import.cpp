@@ -244,7 +244,7 @@ void runImport(const ImportOptions& options, std::ostream& out) {
         output.checkTarget(texturePath);
     }
 
-    const OpenedWorld opened = openWorld(options.sources);
+    const OpenedWorld opened = openWorld(options.sources, options.band);
     if (!opened.raster) {
         throw ToolError("cannot import " + printable(options.source) +
                         ": it is a terrain file already; import reads elevation rasters");

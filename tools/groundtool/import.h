@@ -30,6 +30,7 @@ struct ImportOptions {
     int textureSide = 1024;  // a power of two, kMinTextureSide to kMaxTextureSide
     int textureNumber = 1;   // the texture is written as "<number>.bmp"
     bool force = false;      // replace existing files
+    int band = 0;            // the raster band read as heights, from 1; 0: none chosen
 };
 
 // "LOW,HIGH": two plain decimals, LOW below HIGH, HIGH - LOW finite.

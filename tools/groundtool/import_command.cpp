@@ -7,6 +7,7 @@
 #include "mosaic.h"
 #include "option_checks.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 
 namespace groundtool {
 
@@ -66,6 +67,7 @@ Command addImportCommand(CLI::App& app) {
     addTextureNumberOption(*command, options->textureNumber);
     addOutFolderOption(*command, options->folder);
     command->add_flag("--force", options->force, "replace existing files");
+    raster::addBandOption(*command, options->band);
     return {command, [options] {
                 options->source = raster::shownName(options->sources);
                 runImport(*options, std::cout);

@@ -20,10 +20,12 @@
 #include "headless_gl.h"
 #include "import.h"
 #include "open_world.h"
+#include "option_checks.h"
 #include "option_values.h"
 #include "printable.h"
 #include "terrain.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 #include "viewer_load.h"
 #include "world.h"
 
@@ -258,7 +260,11 @@ int runRasterInfo(const std::string& path, const raster::ElevationSource& source
     const bool inMetres = source.ground().inMetres;
 
     out << "file        " << printable(path) << ", an elevation raster\n";
-    out << "format      " << printable(source.kind()) << "\n";
+    out << "format      " << printable(source.kind());
+    if (source.facts().band != 1) {
+        out << "; band " << source.facts().band << " read as heights";
+    }
+    out << "\n";
     out << "coordinates " << (grid.placement.crsName.empty() ? "none" : grid.placement.crsName)
         << "; " << printable(source.ground().description) << "\n";
     out << "samples     " << field.columns << " x " << field.rows;
@@ -348,7 +354,7 @@ int runInfo(const std::string& path, std::ostream& out) {
     return runInfo(std::vector<std::string>{path}, out);
 }
 
-int runInfo(const std::vector<std::string>& paths, std::ostream& out) {
+int runInfo(const std::vector<std::string>& paths, std::ostream& out, int band) {
     const std::string& path = paths.front();
     // A path that is no regular file nor folder is told as the terrain loader finds it: it cannot
     // open it.
@@ -359,7 +365,7 @@ int runInfo(const std::vector<std::string>& paths, std::ostream& out) {
         unopened.report = parseTerrainFile(path, unopened.grid);
         return runClassicInfo(path, std::move(unopened), out);
     }
-    OpenedWorld opened = openWorld(paths);
+    OpenedWorld opened = openWorld(paths, band);
     if (opened.raster) {
         return runRasterInfo(opened.raster->shown(), *opened.raster, out);
     }
@@ -383,7 +389,14 @@ Command addInfoCommand(CLI::App& app) {
                      "the terrain file or elevation raster; several rasters, or a folder of them, "
                      "are joined into one")
         ->required();
-    return {info, [files] { return runInfo(*files, std::cout); }};
+    auto band = std::make_shared<int>(0);
+    raster::addBandOption(*info, *band);
+    return {info, [files, band, info] {
+                refuseMisplaced(
+                    *info, raster::ViewCommand::exportModel,
+                    files->size() > 1 || worldKind(files->front()) == WorldKind::raster);
+                return runInfo(*files, std::cout, *band);
+            }};
 }
 
 }  // namespace groundtool

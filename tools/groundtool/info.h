@@ -16,7 +16,8 @@ namespace groundtool {
 // when it cannot.
 int runInfo(const std::string& path, std::ostream& out);
 // The same of several rasters, or a folder of them, joined into one.
-int runInfo(const std::vector<std::string>& paths, std::ostream& out);
+// band, from 1, is the raster band read as heights; 0: none chosen.
+int runInfo(const std::vector<std::string>& paths, std::ostream& out, int band = 0);
 
 // What the viewer draws when its texture's bitmap left no pixels: "draws the ground untextured",
 // or, when the bitmap still has a size (width and height above 0), as when memory for its pixels

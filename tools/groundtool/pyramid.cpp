@@ -14,12 +14,13 @@
 #include "printable.h"
 #include "progress_line.h"
 #include "tool_error.h"
+#include "view_settings_cli.h"
 
 namespace groundtool {
 
 namespace {
 
-int runPyramid(const std::string& path, std::ostream& out, std::ostream& err) {
+int runPyramid(const std::string& path, int band, std::ostream& out, std::ostream& err) {
     if (const auto existing = raster::existingPyramid({path})) {
         err << "groundtool: the pyramid of " << printable(path) << " is up to date" << std::endl;
         out << printable(*existing) << "\n";
@@ -27,7 +28,7 @@ int runPyramid(const std::string& path, std::ostream& out, std::ostream& err) {
     }
     // Named before the source is read: a source changed meanwhile gets a pyramid of its own.
     const std::string target = raster::pyramidPathFor({path});
-    const raster::ElevationSource source(path);
+    const raster::ElevationSource source({path}, {}, band);
     {
         ProgressLine line(err, isatty(STDERR_FILENO) == 1,
                           "building the pyramid of " + source.shown() + ": ");
@@ -49,7 +50,9 @@ Command addPyramidCommand(CLI::App& app) {
         "long as the raster stays as it is. Prints the pyramid's path; does nothing when it is "
         "up to date.");
     command->add_option("source", *source, "the height raster")->required();
-    return {command, [source] { return runPyramid(*source, std::cout, std::cerr); }};
+    auto band = std::make_shared<int>(0);
+    raster::addBandOption(*command, *band);
+    return {command, [source, band] { return runPyramid(*source, *band, std::cout, std::cerr); }};
 }
 
 }  // namespace groundtool

@@ -92,7 +92,7 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
 
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options,
                                       std::vector<std::string>& viewerMessages) {
-    return renderFrame(options, openWorld(options.terrain), viewerMessages);
+    return renderFrame(options, openWorld(options.terrain, options.view.band), viewerMessages);
 }
 
 std::vector<std::uint8_t> renderFrame(const RenderOptions& options, OpenedWorld opened,
@@ -160,7 +160,7 @@ std::vector<std::uint8_t> renderFrame(const RenderOptions& options, OpenedWorld 
 }
 
 void runRender(const RenderOptions& options, std::ostream& out, std::ostream& warnings) {
-    runRender(options, openWorld(options.terrain), out, warnings);
+    runRender(options, openWorld(options.terrain, options.view.band), out, warnings);
 }
 
 void runRender(const RenderOptions& options, OpenedWorld opened, std::ostream& out,
@@ -241,7 +241,7 @@ Command addRenderCommand(CLI::App& app) {
                 }
                 // Made before any input is read, and removed again if nothing lands in it.
                 const OutputFolder folder(world::folderOf(options->output));
-                OpenedWorld opened = openWorld(*files);
+                OpenedWorld opened = openWorld(*files, options->view.band);
                 options->terrain = opened.raster ? opened.raster->shown() : files->front();
                 refuseMisplaced(*command, raster::ViewCommand::render, opened.raster != nullptr);
                 runRender(*options, std::move(opened), std::cout, std::cerr);

@@ -288,6 +288,82 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
             make(folder + "/a.tif");
         };
     };
+    // A folder as a download leaves it: an SRTM tile (GDAL calls its band Undefined) at 100 m
+    // rising 1 m a cell eastwards, a GeoTIFF (Gray) east of it at 2000 m sharing its east column,
+    // a GeoTIFF south of the SRTM tile cut short, a README and a VRT computing its pixels.
+    const double arc = 1 / 1200.0;
+    TemporaryFolder whole;
+    const std::string southWhole = whole.file("N45E007.tif");
+    writeRaster(southWhole,
+                {"GTiff", 60, 40, GDT_Int16, {7 - arc / 2, arc, 0, 46 - arc / 2, 0, -arc}, 4326, 0},
+                [](int, int) { return 5000.0; });
+    // GDAL writes a GeoTIFF's cells last.
+    const std::string southBytes = std::to_string(fs::file_size(southWhole));
+    const auto download = [arc, southWhole](const std::string& folder) {
+        fs::create_directory(folder);
+        writeRaster(folder + "/N46E007.hgt",
+                    {"SRTMHGT",
+                     1201,
+                     1201,
+                     GDT_Int16,
+                     {7 - arc / 2, arc, 0, 47 + arc / 2, 0, -arc},
+                     4326,
+                     0},
+                    [](int x, int) { return 100.0 + x; });
+        writeRaster(
+            folder + "/N46E008.tif",
+            {"GTiff", 60, 40, GDT_Int16, {8 - arc / 2, arc, 0, 47 + arc / 2, 0, -arc}, 4326, 0},
+            [](int, int) { return 2000.0; });
+        fs::copy_file(southWhole, folder + "/N45E007.tif");
+        fs::resize_file(folder + "/N45E007.tif", 1000);
+        writeFile(folder + "/README.txt", Bytes{'h', 'i', '\n'});
+        const std::string derived =
+            "<VRTDataset rasterXSize=\"2\" rasterYSize=\"2\"><VRTRasterBand dataType=\"Int16\" "
+            "band=\"1\" subClass=\"VRTDerivedRasterBand\"><PixelFunctionType>sum"
+            "</PixelFunctionType></VRTRasterBand></VRTDataset>";
+        writeFile(folder + "/sum.vrt", Bytes(derived.begin(), derived.end()));
+    };
+    // Two tiles, the eastern one at 2000 m compressed in strips of 8 rows, its third strip
+    // overwritten: it fails only once read.
+    const auto damaged = [tiles, west, east](const std::string& folder) {
+        fs::create_directory(folder);
+        tiles({west}, {4326})(folder + "/a.tif");
+        GDALDatasetH memory =
+            GDALCreate(GDALGetDriverByName("MEM"), "", 60, 40, 1, GDT_Int16, nullptr);
+        std::vector<double> placement = east;
+        GDALSetGeoTransform(memory, placement.data());
+        OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(crs, 4326);
+        GDALSetSpatialRef(memory, crs);
+        OSRDestroySpatialReference(crs);
+        EXPECT_EQ(GDALFillRaster(GDALGetRasterBand(memory, 1), 2000, 0), CE_None);
+        const char* options[] = {"COMPRESS=DEFLATE", "BLOCKYSIZE=8", nullptr};
+        const std::string path = folder + "/b.tif";
+        GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), path.c_str(), memory, FALSE,
+                                 const_cast<char**>(options), nullptr, nullptr));
+        GDALClose(memory);
+        GDALDatasetH made = GDALOpen(path.c_str(), GA_ReadOnly);
+        GDALRasterBandH band = GDALGetRasterBand(made, 1);
+        const auto offset = std::stoul(GDALGetMetadataItem(band, "BLOCK_OFFSET_0_2", "TIFF"));
+        const auto size = std::stoul(GDALGetMetadataItem(band, "BLOCK_SIZE_0_2", "TIFF"));
+        GDALClose(made);
+        Bytes bytes = readFile(path);
+        std::fill(bytes.begin() + static_cast<long>(offset),
+                  bytes.begin() + static_cast<long>(offset + size), 0xAB);
+        writeFile(path, bytes);
+    };
+    // 64 x 48 pixels of red 10, green 20 and blue 30.
+    const auto photo = [](const std::string& path) {
+        GDALAllRegister();
+        GDALDatasetH memory =
+            GDALCreate(GDALGetDriverByName("MEM"), "", 64, 48, 3, GDT_Byte, nullptr);
+        for (int band = 1; band <= 3; ++band) {
+            EXPECT_EQ(GDALFillRaster(GDALGetRasterBand(memory, band), 10.0 * band, 0), CE_None);
+        }
+        GDALClose(GDALCreateCopy(GDALGetDriverByName("JPEG"), path.c_str(), memory, FALSE, nullptr,
+                                 nullptr, nullptr));
+        GDALClose(memory);
+    };
     struct Case {
         std::string name;
         std::vector<std::string> file;
@@ -369,6 +445,55 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          0,
          {"file        tiles, an elevation raster", "format      VRT mosaic of 2 GTiff, Int16",
           "samples     120 x 40, every cell of the source"}},
+        {"a folder as downloaded",
+         {"download"},
+         download,
+         0,
+         {"format      VRT mosaic of 3 tiles (GTiff, SRTMHGT), Int16",
+          "samples     1260 x 1241, every cell of the source",
+          "heights     100 to 2000 m over the samples drawn",
+          "note: passed over download/README.txt: not a raster GDAL reads here (formats: GTiff, "
+          "SRTMHGT, AAIGrid, USGSDEM, PNG, JPEG, PNM, BMP, GIF, HFA, ENVI, EHdr, netCDF, or a VRT "
+          "of them)",
+          "note: passed over download/sum.vrt: it computes its pixels with a function "
+          "(VRTDerivedRasterBand), which is not read here",
+          "note: download/N45E007.tif is drawn as no data: it ends at byte 1000, before its cells "
+          "do at byte " +
+              southBytes,
+          "no data     samples with data 92.4%; 0 voids filled; 0 regions without data drawn as "
+          "sea; 1 (7.6%) left empty"}},
+        {"a folder with a tile that fails to read",
+         {"damaged"},
+         damaged,
+         0,
+         {"samples     120 x 40, every cell of the source",
+          "heights     100 to 2000 m over the samples drawn",
+          "no data     samples with data 68.8%; 1 void filled (31.2%); 0 regions without data "
+          "drawn as sea; 0 left empty",
+          "note: damaged/b.tif is drawn as no data: its cells from row 16 can't be read: "
+          "ZIPDecode:Decoding error at scanline 16"}},
+        {"--band for a terrain file",
+         {"--band", "2", "w.3dt"},
+         [](const std::string& path) { writeFile(path, terrainBytes(4, 4, 1, 2, 2, kHeights)); },
+         2,
+         {"groundtool: --band is for elevation rasters (see groundtool info --help)"}},
+        {"a colour photo",
+         {"photo.jpg"},
+         photo,
+         1,
+         {"groundtool: cannot read photo.jpg: looks like a colour image (3 bands); pass `--band N` "
+          "to take one band as heights"}},
+        {"a colour photo's green band",
+         {"--band", "2", "photo.jpg"},
+         photo,
+         0,
+         {"format      JPEG, Byte; band 2 read as heights",
+          "heights     20 to 20 units over the samples drawn"}},
+        {"a colour photo's fourth band",
+         {"--band", "4", "photo.jpg"},
+         photo,
+         1,
+         {"groundtool: cannot read photo.jpg: has 3 bands; --band 4 is beyond them"}},
         {"a folder with a tile of other cells",
          {"odd"},
          inFolder(tiles({west, coarse}, {4326, 4326})),
@@ -402,22 +527,37 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
     };
     for (const Case& test : cases) {
         TemporaryFolder folder;
-        test.make(folder.file(test.file.front()));
+        test.make(folder.file(test.file.back()));  // the file follows any option
         const auto contents = [&] {
-            const std::string named = folder.file(test.file.front());
+            const std::string named = folder.file(test.file.back());
             return fs::is_directory(named) ? folderContents(named) : std::vector<std::string>{};
         };
         const auto before = contents();
         const Report report = info(folder, test.file);
         EXPECT_EQ(contents(), before) << test.name;
         EXPECT_EQ(report.status, test.status) << test.name << "\n" << report.leakedStderr;
-        // A usable raster is described on standard output; any other says why on one line.
-        const std::string& said = test.status == 0 ? report.text : report.leakedStderr;
-        EXPECT_EQ(test.status == 0 ? report.leakedStderr : report.text, "") << test.name;
-        std::vector<std::string> lines;
-        std::istringstream text(said);
-        for (std::string line; std::getline(text, line);) {
-            lines.push_back(line);
+        // A usable raster is described on standard output, with its notes on standard error;
+        // any other says why on one line.
+        const auto linesOf = [](const std::string& text) {
+            std::vector<std::string> lines;
+            std::istringstream stream(text);
+            for (std::string line; std::getline(stream, line);) {
+                lines.push_back(line);
+            }
+            return lines;
+        };
+        std::vector<std::string> notes;
+        std::copy_if(test.lines.begin(), test.lines.end(), std::back_inserter(notes),
+                     [](const std::string& line) { return line.rfind("note: ", 0) == 0; });
+        if (test.status == 0) {
+            EXPECT_EQ(linesOf(report.leakedStderr), notes) << test.name;
+        } else {
+            EXPECT_EQ(report.text, "") << test.name;
+        }
+        std::vector<std::string> lines = linesOf(report.leakedStderr);
+        if (test.status == 0) {
+            const std::vector<std::string> described = linesOf(report.text);
+            lines.insert(lines.begin(), described.begin(), described.end());
         }
         if (test.status != 0) {
             EXPECT_EQ(lines, test.lines) << test.name;
@@ -425,7 +565,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
         for (const std::string& line : test.lines) {
             EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
                 << test.name << ": no line \"" << line << "\" in\n"
-                << said;
+                << report.text << report.leakedStderr;
         }
     }
 }
