@@ -1,7 +1,8 @@
 #pragma once
 // Progress of long work on standard error, "building the pyramid of NAME: 42 %, about 40 s left":
 // in 1 % steps at most once a second, rewritten in place on a terminal, else a line per step so
-// that a log stays short. The window's progress bar shows the same words.
+// that a log stays short; work done within a second says nothing. The window's progress bar shows
+// the same words.
 
 #include <algorithm>
 #include <chrono>
@@ -30,7 +31,8 @@ class ProgressLine {
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     // Takes share (0 to 1) done at now, writing a line when a whole percent more is done and a
-    // second has passed since the last, or the work is done; true when the percent moved.
+    // second has passed since the last line (or the start), or the work is done after a line;
+    // true when the percent moved.
     bool show(double share, Clock::time_point now = Clock::now()) {
         if (!std::isfinite(share)) {
             return false;
@@ -44,7 +46,9 @@ class ProgressLine {
             const double elapsed = std::chrono::duration<double>(now - start_).count();
             secondsLeft_ = elapsed / share * (1.0 - share);
         }
-        if (written_ < 0 || percent == 100 || now - writtenAt_ >= kLinePeriod) {
+        const bool due = written_ < 0 ? now - start_ >= kLinePeriod
+                                      : percent == 100 || now - writtenAt_ >= kLinePeriod;
+        if (due) {
             written_ = percent;
             writtenAt_ = now;
             if (terminal_) {
