@@ -716,9 +716,9 @@ std::optional<WindowGeometry> focusedWindow(const XScreen& screen) {
 
 // A source whose pyramid takes seconds to build (24000 x 24000 samples in tiles of 16 x 16, all
 // missing from the file, so that it is written at once and read slowly) opens the window at once
-// with the build's progress bar, its title saying how far; Esc ends the viewer with status 0 and
-// one line, the cache left without a pyramid.
-TEST(World, APyramidBuildShowsItsProgressAndEscCancelsIt) {
+// with the build's progress bar, its title saying how far; Esc, or closing the window, ends the
+// viewer with status 0 and one line, the cache left without a pyramid.
+TEST(World, APyramidBuildShowsItsProgressAndEscOrClosingCancelsIt) {
     constexpr int kSide = 24000;
     const Pixel kBarFill{70, 150, 230};
     TemporaryFolder folder;
@@ -732,30 +732,43 @@ TEST(World, APyramidBuildShowsItsProgressAndEscCancelsIt) {
     GDALSetGeoTransform(file, placement);
     GDALClose(file);
     XScreen screen(xorgDisplay());
-    const auto viewer = launchInWindow(screen, folder.path(), {"--window=640x480", "huge.tif"},
-                                       {"XDG_CACHE_HOME=" + folder.file("cache")});
-    std::optional<WindowGeometry> window = focusedWindow(screen);
-    ASSERT_TRUE(window) << viewer->standardError();
-    const Picture shown = waitForPicture(
-        screen,
-        [&](const Picture& p) { return countIn(p, *window, 0, window->width, 480, kBarFill) > 0; },
-        kStartTimeout);
-    EXPECT_GT(countIn(shown, *window, 0, window->width, 480, kBarFill), 0)
-        << "no progress bar; see " << keepForInspection(shown, "pyramid-progress");
-    EXPECT_EQ(windowName(screen, window->id)
-                  .rfind("groundview \u2014 building the pyramid of "
-                         "huge.tif: ",
-                         0),
-              0u)
-        << windowName(screen, window->id);
-    EXPECT_TRUE(screen.tapKey(XK_Escape));
-    EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
-    const std::vector<std::string> said = viewer->standardErrorLines();
-    ASSERT_FALSE(said.empty());
-    EXPECT_EQ(said.front(), "groundview: reading huge.tif, 24000 x 24000 samples");
-    EXPECT_EQ(said.back(), "groundview: cancelled");
-    const fs::path cache = folder.file("cache/groundview");
-    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "the window closed" : "Esc");
+        const auto viewer = launchInWindow(screen, folder.path(), {"--window=640x480", "huge.tif"},
+                                           {"XDG_CACHE_HOME=" + folder.file("cache")});
+        std::optional<WindowGeometry> window = focusedWindow(screen);
+        ASSERT_TRUE(window) << viewer->standardError();
+        const auto hasBar = [&](const Picture& p) {
+            return countIn(p, *window, 0, window->width, window->height, kBarFill) > 0;
+        };
+        const Picture shown = waitForPicture(screen, hasBar, kStartTimeout);
+        EXPECT_TRUE(hasBar(shown)) << "see " << keepForInspection(shown, "pyramid-progress");
+        EXPECT_EQ(windowName(screen, window->id)
+                      .rfind("groundview \u2014 building the pyramid of huge.tif: ", 0),
+                  0u)
+            << windowName(screen, window->id);
+        if (byClosing) {
+            // As a window manager asks a window to close.
+            XEvent close{};
+            close.xclient.type = ClientMessage;
+            close.xclient.window = window->id;
+            close.xclient.message_type = XInternAtom(screen.display(), "WM_PROTOCOLS", False);
+            close.xclient.format = 32;
+            close.xclient.data.l[0] =
+                static_cast<long>(XInternAtom(screen.display(), "WM_DELETE_WINDOW", False));
+            XSendEvent(screen.display(), window->id, False, NoEventMask, &close);
+            XSync(screen.display(), False);
+        } else {
+            EXPECT_TRUE(screen.tapKey(XK_Escape));
+        }
+        EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
+        const std::vector<std::string> said = viewer->standardErrorLines();
+        ASSERT_FALSE(said.empty());
+        EXPECT_EQ(said.front(), "groundview: reading huge.tif, 24000 x 24000 samples");
+        EXPECT_EQ(said.back(), "groundview: cancelled");
+        const fs::path cache = folder.file("cache/groundview");
+        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+    }
 }
 
 // A source streamed above 64 samples a side is told in the same sentence by the viewer and by
