@@ -97,7 +97,7 @@ std::string windowTitle(bool reading) {
            world::nameOf(raster::shownName(window.options.rasters));
 }
 
-// Pixels to the right of x that text takes in the readout's font.
+// The width in pixels of text in the readout's font.
 int textWidth(const std::string& text) {
     return glutBitmapLength(GLUT_BITMAP_HELVETICA_12,
                             reinterpret_cast<const unsigned char*>(text.c_str()));
@@ -141,10 +141,12 @@ void drawWork() {
         glRecti(left, bottom, filled, top);
         glColor3ubv(kBarFrame);
         glBegin(GL_LINE_LOOP);
-        glVertex2f(left + 0.5f, bottom + 0.5f);
-        glVertex2f(right - 0.5f, bottom + 0.5f);
-        glVertex2f(right - 0.5f, top - 0.5f);
-        glVertex2f(left + 0.5f, top - 0.5f);
+        {
+            glVertex2f(left + 0.5f, bottom + 0.5f);
+            glVertex2f(right - 0.5f, bottom + 0.5f);
+            glVertex2f(right - 0.5f, top - 0.5f);
+            glVertex2f(left + 0.5f, top - 0.5f);
+        }
         glEnd();
         glColor3dv(kReadoutText);
         drawText(left, middle - kBelowBar, window.progress);
@@ -414,6 +416,9 @@ std::optional<int> openScene() {
             tellWindow(line);
         };
         window.scene = std::make_unique<ElevationScene>(std::move(source), options.view, progress);
+        if (window.cancelled) {  // by the last events taken
+            throw Cancelled();
+        }
     } catch (const Cancelled&) {
         std::cerr << "groundview: cancelled" << std::endl;
         return kCancelledStatus;

@@ -65,12 +65,16 @@ class ProgressLine {
     std::string text() const { return prefix_ + std::to_string(percent()) + " %" + left(); }
     // The whole percent done, 0 to 100.
     int percent() const { return percent_ < 0 ? 0 : percent_; }
-    // ", about 40 s left", ", about 3 min left"; empty until the rate is known.
+    // ", about 40 s left", ", about 3 min left", ", less than a second left"; empty until the rate
+    // is known.
     std::string left() const {
         if (secondsLeft_ < 0.0 || percent_ >= 100) {
             return "";
         }
         constexpr double kSecondsInMinutes = 90.0;  // from here on counted in minutes
+        if (secondsLeft_ < 0.5) {
+            return ", less than a second left";
+        }
         return secondsLeft_ < kSecondsInMinutes
                    ? ", about " + std::to_string(std::lround(secondsLeft_)) + " s left"
                    : ", about " + std::to_string(std::lround(secondsLeft_ / 60.0)) + " min left";
