@@ -635,38 +635,6 @@ TEST(World, EveryCommandTakesAWorldForTheSameKind) {
     }
 }
 
-}  // namespace
-
-// A read that makes no progress opens the window after a second, its title saying what is being
-// read, and after ten seconds ends with the stall's one line and status 64, the window gone.
-TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
-    TemporaryFolder folder;
-    writeSummitRaster(folder.file("summit.tif"));
-    ASSERT_EQ(mkfifo(folder.file("summit.tif.ovr").c_str(), 0600), 0);
-    XScreen screen(xorgDisplay());
-    waitForEmptyScreen(screen, xorgDisplay());
-    ChildOptions options = viewerOptions(xorgDisplay(), folder.path());
-    options.arguments = {"--window=320x240", "summit.tif"};
-    // Landlock grants the reader no FIFO at all, so GDAL passes the overview over; without it
-    // GDAL opens the FIFO and waits for a writer that never comes.
-    options.environment.push_back("GROUNDVIEW_LANDLOCK_ABI=0");
-    const auto viewer = std::make_unique<ChildProcess>(options);
-    const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
-    ASSERT_TRUE(window) << viewer->standardError();
-    char* name = nullptr;
-    XFetchName(screen.display(), window->id, &name);
-    const std::string title = name != nullptr ? name : "";
-    XFree(name);
-    EXPECT_EQ(title, "groundview \u2014 reading summit.tif");
-    EXPECT_EQ(viewer->waitForExit(kHangGuard + std::chrono::seconds(10)), ExitStatus::withCode(64));
-    const std::vector<std::string> said = viewer->standardErrorLines();
-    ASSERT_FALSE(said.empty());
-    EXPECT_EQ(said.back(),
-              "groundview: reading summit.tif stalled (a FIFO or a device in its way?)");
-}
-
-namespace {
-
 // The title of the window id, as the server holds it.
 std::string windowName(const XScreen& screen, unsigned long id) {
     char* name = nullptr;
@@ -674,18 +642,6 @@ std::string windowName(const XScreen& screen, unsigned long id) {
     const std::string title = name != nullptr ? name : "";
     XFree(name);
     return title;
-}
-
-// Pixels of window in picture, columns [fromX, toX) of its top rows, that are exactly colour.
-int countIn(const Picture& picture, const WindowGeometry& window, int fromX, int toX, int rows,
-            Pixel colour) {
-    int count = 0;
-    for (int y = 0; y < rows; ++y) {
-        for (int x = fromX; x < toX; ++x) {
-            count += picture.at(window.x + x, window.y + y) == colour ? 1 : 0;
-        }
-    }
-    return count;
 }
 
 // The viewer started in folder with arguments and environment, once the screen is empty.
@@ -714,19 +670,42 @@ std::optional<WindowGeometry> focusedWindow(const XScreen& screen) {
 
 }  // namespace
 
-// A source whose pyramid takes seconds to build (24000 x 24000 samples in tiles of 16 x 16, all
-// missing from the file, so that it is written at once and read slowly) opens the window at once
+// A read that makes no progress opens the window after a second, its title saying what is being
+// read, and after ten seconds ends with the stall's one line and status 64, the window gone.
+TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    ASSERT_EQ(mkfifo(folder.file("summit.tif.ovr").c_str(), 0600), 0);
+    XScreen screen(xorgDisplay());
+    waitForEmptyScreen(screen, xorgDisplay());
+    ChildOptions options = viewerOptions(xorgDisplay(), folder.path());
+    options.arguments = {"--window=320x240", "summit.tif"};
+    // Landlock grants the reader no FIFO at all, so GDAL passes the overview over; without it
+    // GDAL opens the FIFO and waits for a writer that never comes.
+    options.environment.push_back("GROUNDVIEW_LANDLOCK_ABI=0");
+    const auto viewer = std::make_unique<ChildProcess>(options);
+    const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    ASSERT_TRUE(window) << viewer->standardError();
+    EXPECT_EQ(windowName(screen, window->id), "groundview \u2014 reading summit.tif");
+    EXPECT_EQ(viewer->waitForExit(kHangGuard + std::chrono::seconds(10)), ExitStatus::withCode(64));
+    const std::vector<std::string> said = viewer->standardErrorLines();
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.back(),
+              "groundview: reading summit.tif stalled (a FIFO or a device in its way?)");
+}
+
+// A source whose pyramid takes seconds to build (24000 x 24000 samples in tiles of 16 x 16, none
+// written, so that it is made at once, read slowly and all 0 m high) opens the window at once
 // with the build's progress bar, its title saying how far; Esc, or closing the window, ends the
 // viewer with status 0 and one line, the cache left without a pyramid.
 TEST(World, APyramidBuildShowsItsProgressAndEscOrClosingCancelsIt) {
-    constexpr int kSide = 24000;
     const Pixel kBarFill{70, 150, 230};
     TemporaryFolder folder;
     raster::useGdal();
     const char* tiled[] = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "SPARSE_OK=TRUE",
                            nullptr};
     GDALDatasetH file = GDALCreate(GDALGetDriverByName("GTiff"), folder.file("huge.tif").c_str(),
-                                   kSide, kSide, 1, GDT_Int16, const_cast<char**>(tiled));
+                                   24000, 24000, 1, GDT_Int16, const_cast<char**>(tiled));
     ASSERT_NE(file, nullptr);
     double placement[6] = {500000, 30, 0, 5100000, 0, -30};
     GDALSetGeoTransform(file, placement);
@@ -739,7 +718,8 @@ TEST(World, APyramidBuildShowsItsProgressAndEscOrClosingCancelsIt) {
         std::optional<WindowGeometry> window = focusedWindow(screen);
         ASSERT_TRUE(window) << viewer->standardError();
         const auto hasBar = [&](const Picture& p) {
-            return countIn(p, *window, 0, window->width, window->height, kBarFill) > 0;
+            return p.count(0, 0, window->width, window->height,
+                           [&](Pixel pixel) { return pixel == kBarFill; }) > 0;
         };
         const Picture shown = waitForPicture(screen, hasBar, kStartTimeout);
         EXPECT_TRUE(hasBar(shown)) << "see " << keepForInspection(shown, "pyramid-progress");
@@ -776,7 +756,6 @@ TEST(World, APyramidBuildShowsItsProgressAndEscOrClosingCancelsIt) {
 TEST(World, NotesAndInfoTellAStreamedSourceAlikeAndTheReadoutFitsANarrowWindow) {
     const Pixel kText{242, 242, 242};
     constexpr int kReadoutRows = 120;
-    constexpr int kRightMargin = 8;  // the readout's left margin, kept on the right as well
     TemporaryFolder folder;
     writeSummitRaster(folder.file("summit.tif"));
     const std::vector<std::string> streamed = {"GROUNDVIEW_STREAM_ABOVE=64",
@@ -788,13 +767,14 @@ TEST(World, NotesAndInfoTellAStreamedSourceAlikeAndTheReadoutFitsANarrowWindow) 
         launchInWindow(screen, folder.path(), {"--window=400x300", "summit.tif"}, streamed);
     std::optional<WindowGeometry> window = focusedWindow(screen);
     ASSERT_TRUE(window) << viewer->standardError();
-    const int right = window->width - kRightMargin;
+    const int right = window->width - 8;  // the readout's left margin, kept on the right too
+    const auto text = [&](const Picture& p, int from, int to) {
+        return p.count(from, 0, to, kReadoutRows, [&](Pixel pixel) { return pixel == kText; });
+    };
     const Picture shown = waitForPicture(
-        screen,
-        [&](const Picture& p) { return countIn(p, *window, 0, right, kReadoutRows, kText) > 0; },
-        kStartTimeout);
-    EXPECT_GT(countIn(shown, *window, 0, right, kReadoutRows, kText), 0);
-    EXPECT_EQ(countIn(shown, *window, right, window->width, kReadoutRows, kText), 0)
+        screen, [&](const Picture& p) { return text(p, 0, right) > 0; }, kStartTimeout);
+    EXPECT_GT(text(shown, 0, right), 0);
+    EXPECT_EQ(text(shown, right, window->width), 0)
         << "see " << keepForInspection(shown, "narrow-readout");
     EXPECT_TRUE(screen.tapKey(XK_Escape));
     EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));

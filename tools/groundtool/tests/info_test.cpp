@@ -315,9 +315,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"heights     1000 to 1118 m over the samples drawn",
           coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
           "  " + coastNote + "left empty"}},
-        // Streamed above 64 samples a side: named at full resolution, the level first shown one
-        // chunk; the field the walker walks over read from the source while its pyramid is
-        // missing.
+        // Streamed above 64 samples a side, the walker's field read from the source itself.
         {"coast streamed, its pyramid not built yet",
          {"coast.tif"},
          coast(0.0),
