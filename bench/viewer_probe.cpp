@@ -1,13 +1,17 @@
 // viewer_probe: runs the real viewer on an X display over the largest world (127 x 127 grid,
 // 1024 x 1024 texture) and reports, as JSON on standard output, the time from its start to its
 // first drawn frame, its CPU share and resident memory over a stretch of running, and the frame
-// period it achieves. Frame times come from the frame-log shim preloaded into the viewer; at the
-// end the screen must show the terrain and Esc must end the viewer with status 0. The viewer is
-// started, logged and looked at with the end-to-end tests' harness.
+// period it achieves; then, over an elevation source whose pyramid must be built first, the time
+// from its start to its window being mapped, and that Esc cancels the build. Frame times come from
+// the frame-log shim preloaded into the viewer; at the end the screen must show the terrain and Esc
+// must end the viewer with status 0. The viewer is started, logged and looked at with the
+// end-to-end tests' harness.
 //
 // viewer_probe --display :N [--seconds S] [--viewer PATH] [--shim PATH]
 
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +41,9 @@ namespace {
 constexpr double kFramePeriodMs = static_cast<double>(app::kFramePeriodMs);
 constexpr int kFirstFrameTimeoutMs = 30000;
 constexpr Pixel kSky{app::kSkyRgb8[0], app::kSkyRgb8[1], app::kSkyRgb8[2]};
+// The source built into a pyramid: samples a side, 16-bit, all zero (a sparse file: written at
+// once, and read as fast as the page cache gives zeros, so the build is the pyramid's own work).
+constexpr long long kBuildSide = 20000;
 
 struct Options {
     std::string display;
@@ -140,6 +147,60 @@ double groundShare(const XScreen& screen) {
     return static_cast<double>(ground) / (static_cast<double>(picture.width()) * picture.height());
 }
 
+// An EHdr raster of kBuildSide x kBuildSide Int16 zeros, "<folder>/large.bil"; false when it
+// cannot be written.
+bool writeLargeSource(const std::string& folder) {
+    std::ofstream header(folder + "/large.hdr");
+    header << "NROWS " << kBuildSide << "\nNCOLS " << kBuildSide
+           << "\nNBANDS 1\nNBITS 16\nPIXELTYPE SIGNEDINT\nBYTEORDER I\nLAYOUT BIL\n";
+    header.close();
+    const int file = open((folder + "/large.bil").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const bool sized = file >= 0 && ftruncate(file, kBuildSide * kBuildSide * 2) == 0;
+    return close(file) == 0 && sized && header.good();
+}
+
+struct BuildWindow {
+    std::string error;  // empty when the window came and Esc ended the viewer
+    double startToMappedMs = 0;
+    std::string said;  // the viewer's standard error
+};
+
+// Starts the viewer on the large source, its cache in folder, and measures the time from its start
+// to its window being mapped while the pyramid is built; then Esc must end it with status 0.
+BuildWindow buildWindow(const Options& options, const std::string& folder, XScreen& screen) {
+    BuildWindow result;
+    ChildOptions start;
+    start.executable = options.viewer;
+    start.workingFolder = folder;
+    start.arguments = {"--window=640x480", "large.bil"};
+    start.environment = {"DISPLAY=" + options.display, "XDG_CACHE_HOME=" + folder + "/cache"};
+    ChildProcess viewer(start);
+    const std::int64_t started = ns(viewer.startTime());
+    std::optional<WindowGeometry> window;
+    while (!window && viewer.running() && ms(nowNs() - started) < kFirstFrameTimeoutMs) {
+        for (const WindowGeometry& shown : screen.topLevelWindows()) {
+            window = shown.mapped ? std::optional<WindowGeometry>(shown) : window;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    result.startToMappedMs = ms(nowNs() - started);
+    if (!window) {
+        result.error = "no window during the pyramid build";
+        result.said = viewer.standardError();
+        return result;
+    }
+    XSetInputFocus(screen.display(), window->id, RevertToPointerRoot, CurrentTime);
+    XSync(screen.display(), False);
+    screen.tapKey(XK_Escape);
+    // A guard against a viewer that never ends, not a figure.
+    const std::optional<ExitStatus> exit = viewer.waitForExit(std::chrono::seconds(30));
+    result.said = viewer.standardError();
+    if (!exit || !(*exit == ExitStatus::withCode(0))) {
+        result.error = "Esc did not end the pyramid build with status 0";
+    }
+    return result;
+}
+
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
@@ -213,6 +274,16 @@ int main(int argc, char** argv) {
         return fail("Esc did not end the viewer with status 0", viewer);
     }
 
+    if (!writeLargeSource(folder.path())) {
+        return fail("cannot write the large source", viewer);
+    }
+    const BuildWindow build = buildWindow(options, folder.path(), screen);
+    if (!build.error.empty()) {
+        std::cout << "{\"error\": " << quoted(build.error)
+                  << ", \"viewer_output\": " << quoted(build.said) << "}\n";
+        return 1;
+    }
+
     log = frameLog.read();
     std::vector<double> periods, work, slack;
     for (std::size_t i = 0; i < log.frames.size(); ++i) {
@@ -247,7 +318,9 @@ int main(int argc, char** argv) {
               << "  \"frames\": " << work.size() << ",\n"
               << "  \"period_ms\": " << json(summarise(periods)) << ",\n"
               << "  \"frame_work_ms\": " << json(summarise(work)) << ",\n"
-              << "  \"timer_slack_ms\": " << json(summarise(slack)) << "\n"
+              << "  \"timer_slack_ms\": " << json(summarise(slack)) << ",\n"
+              << "  \"build_side\": " << kBuildSide << ",\n"
+              << "  \"start_to_build_window_ms\": " << build.startToMappedMs << "\n"
               << "}\n";
     return 0;
 }

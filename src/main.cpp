@@ -10,6 +10,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "camera.h"
 #include "command_line.h"
@@ -23,12 +26,29 @@
 
 namespace {
 
-// Sources up to this many samples are read in well under a second, without a word.
+// Sources up to this many samples are read in well under a second, without a word; a larger one
+// opens the window at once, which shows what is being read, and how far it is, until it is read.
 constexpr long long kQuietReadSamples = 4'000'000;
-// A read taking longer opens the window meanwhile; a few events let it show its title.
+// A smaller read taking longer opens the window meanwhile.
 constexpr std::chrono::milliseconds kSlowReadAfter{1000};
 // The window shows once the server has exposed it; events are taken until then, or this long.
 constexpr std::chrono::milliseconds kShowAWindowWithin{2000};
+// While a pyramid is built, the progress bar is drawn again and the window's events taken at
+// most this often.
+constexpr std::chrono::milliseconds kRedrawPeriod{100};
+// The status of a viewer the user cancelled while it read: nothing went wrong.
+constexpr int kCancelledStatus = 0;
+
+// Esc, or closing the window, while the scene is read cancels the reading.
+constexpr unsigned char kEscape = 27;
+constexpr const char* kCancelHint = "Esc cancels";
+
+// The progress bar, pixels: its height and its margin from the window's sides; the lines above and
+// below it, from its middle to their baselines. Light text and a blue bar on slate.
+constexpr int kBarHeight = 16, kBarMargin = 24, kAboveBar = 22, kBelowBar = 28;
+constexpr double kWorkBackground[3] = {0.13, 0.15, 0.18};
+constexpr unsigned char kBarFrame[3] = {200, 200, 200};
+constexpr unsigned char kBarFill[3] = {70, 150, 230};
 
 // The readout lines' place, pixels: from the window's top-left corner to the first baseline and
 // from one baseline to the next, the band round the text, Helvetica 12 above and below its
@@ -48,6 +68,15 @@ struct Window {
     Terrain terrain;                 // a classic world
     Camera camera = app::startCamera();
     std::unique_ptr<ElevationScene> scene;  // or an elevation scene, once it is read
+    // While the scene is read: what is being done ("building the pyramid of dem.tif"), how far
+    // ("42 %, about 40 s left", empty while unknown), the share done (0 to 1, below 0 while
+    // unknown), and whether the user has cancelled it with Esc or by closing the window.
+    bool working = false;
+    std::string work;
+    std::string progress;
+    double share = -1.0;
+    bool cancelled = false;
+    std::chrono::steady_clock::time_point drawnAt;
 };
 Window window;
 
@@ -68,7 +97,21 @@ std::string windowTitle(bool reading) {
            world::nameOf(raster::shownName(window.options.rasters));
 }
 
-void drawReadout(const std::vector<std::string>& lines) {
+// The width in pixels of text in the readout's font.
+int textWidth(const std::string& text) {
+    return glutBitmapLength(GLUT_BITMAP_HELVETICA_12,
+                            reinterpret_cast<const unsigned char*>(text.c_str()));
+}
+
+void drawText(int x, int baseline, const std::string& text) {
+    glRasterPos2i(x, baseline);
+    glutBitmapString(GLUT_BITMAP_HELVETICA_12,
+                     reinterpret_cast<const unsigned char*>(text.c_str()));
+}
+
+// Sets up drawing in window pixels from the bottom-left corner, flat: leaves depth test, fog and
+// texturing off.
+void beginText() {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0.0, width(), 0.0, height());
@@ -77,21 +120,86 @@ void drawReadout(const std::vector<std::string>& lines) {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_FOG);
     glDisable(GL_TEXTURE_2D);
-    int baseline = height() - kReadoutBaseline;
-    for (const std::string& text : lines) {
-        const auto* line = reinterpret_cast<const unsigned char*>(text.c_str());
-        const int textWidth = glutBitmapLength(GLUT_BITMAP_HELVETICA_12, line);
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glColor4dv(kReadoutBand);
-        glRecti(kReadoutLeft - kReadoutMargin, baseline - kReadoutDescent - kReadoutMargin,
-                kReadoutLeft + textWidth + kReadoutMargin,
-                baseline + kReadoutAscent + kReadoutMargin);
-        glDisable(GL_BLEND);
+}
+
+// What is being read and how far, over the whole window: the work's name above a bar filled to
+// the share done, the percent and time left below, as beginText leaves it.
+void drawWork() {
+    glViewport(0, 0, width(), height());
+    glClearColor(static_cast<float>(kWorkBackground[0]), static_cast<float>(kWorkBackground[1]),
+                 static_cast<float>(kWorkBackground[2]), 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    beginText();
+    const int left = kBarMargin, right = std::max(left + 2, width() - kBarMargin);
+    const int middle = height() / 2;
+    glColor3dv(kReadoutText);
+    drawText(left, middle + kAboveBar, window.work);
+    if (window.share >= 0.0) {
+        const int bottom = middle - kBarHeight / 2, top = bottom + kBarHeight;
+        const int filled = left + static_cast<int>(std::lround(window.share * (right - left)));
+        glColor3ubv(kBarFill);
+        glRecti(left, bottom, filled, top);
+        glColor3ubv(kBarFrame);
+        glBegin(GL_LINE_LOOP);
+        {
+            glVertex2f(left + 0.5f, bottom + 0.5f);
+            glVertex2f(right - 0.5f, bottom + 0.5f);
+            glVertex2f(right - 0.5f, top - 0.5f);
+            glVertex2f(left + 0.5f, top - 0.5f);
+        }
+        glEnd();
         glColor3dv(kReadoutText);
-        glRasterPos2i(kReadoutLeft, baseline);
-        glutBitmapString(GLUT_BITMAP_HELVETICA_12, line);
-        baseline -= kReadoutLineSpacing;
+        drawText(left, middle - kBelowBar, window.progress);
+    }
+    drawText(right - textWidth(kCancelHint), middle - kBelowBar, kCancelHint);
+}
+
+// text broken into lines of at most maxWidth pixels: at its two-space field separators where
+// one fits, else at a space; a word wider than maxWidth alone keeps its line.
+std::vector<std::string> fitted(std::string text, int maxWidth) {
+    std::vector<std::string> lines;
+    while (textWidth(text) > maxWidth) {
+        std::size_t cut = std::string::npos;
+        for (const char* separator : {"  ", " "}) {
+            for (std::size_t at = text.find(separator, 1); at != std::string::npos;
+                 at = text.find(separator, at + 1)) {
+                if (textWidth(text.substr(0, at)) > maxWidth) {
+                    break;
+                }
+                cut = text[at - 1] != ' ' ? at : cut;
+            }
+            if (cut != std::string::npos) {
+                break;
+            }
+        }
+        cut = cut != std::string::npos ? cut : text.find(' ', 1);
+        const std::size_t next = text.find_first_not_of(' ', cut);
+        if (next == std::string::npos) {
+            break;
+        }
+        lines.push_back(text.substr(0, cut));
+        text.erase(0, next);
+    }
+    lines.push_back(text);
+    return lines;
+}
+
+void drawReadout(const std::vector<std::string>& lines) {
+    beginText();
+    int baseline = height() - kReadoutBaseline;
+    for (const std::string& whole : lines) {
+        for (const std::string& text : fitted(whole, width() - 2 * kReadoutLeft)) {
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            glColor4dv(kReadoutBand);
+            glRecti(kReadoutLeft - kReadoutMargin, baseline - kReadoutDescent - kReadoutMargin,
+                    kReadoutLeft + textWidth(text) + kReadoutMargin,
+                    baseline + kReadoutAscent + kReadoutMargin);
+            glDisable(GL_BLEND);
+            glColor3dv(kReadoutText);
+            drawText(kReadoutLeft, baseline, text);
+            baseline -= kReadoutLineSpacing;
+        }
     }
 }
 
@@ -110,7 +218,9 @@ void onDisplay() {
     window.exposed = true;
     if (window.options.elevation) {
         if (!window.scene) {
-            return;  // still reading
+            drawWork();
+            glutSwapBuffers();
+            return;
         }
         window.scene->makeGround();
     } else {
@@ -133,6 +243,10 @@ void closeWindow() {
 }
 
 void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
+    if (window.working) {
+        window.cancelled = window.cancelled || key == kEscape;
+        return;
+    }
     const app::KeyResult result =
         window.scene ? window.scene->key(key) : app::handleKey(window.camera, key);
     if (result == app::KeyResult::Quit) {
@@ -180,6 +294,15 @@ void onMotion(int x, int y) {
     }
 }
 
+// Closing the window while the scene is read cancels the reading; freeglut has destroyed the
+// window by the time the reading stops. Afterwards it ends the viewer.
+void onClose() {
+    if (window.working) {
+        window.cancelled = true;
+        window.open = false;
+    }
+}
+
 void openWindow(const std::string& title) {
     const app::ViewerOptions& options = window.options;
     if (options.window) {
@@ -208,34 +331,66 @@ void openWindow(const std::string& title) {
                           std::min(height(), static_cast<int>(limit[1])));
     }
     glutDisplayFunc(onDisplay);
+    glutKeyboardFunc(onKeyboard);
+    glutCloseFunc(onClose);
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE,
+                  window.working ? GLUT_ACTION_CONTINUE_EXECUTION : GLUT_ACTION_EXIT);
     app::setFixedState();
     glutSetCursor(GLUT_CURSOR_CROSSHAIR);
     app::enableFixedFeatures();
     window.open = true;
 }
 
+// The reading's window, opened once while the scene is read: it says what is being done and
+// shows the progress bar, and takes events until the server has exposed it.
+void openWorkWindow() {
+    if (window.open || window.cancelled) {
+        return;
+    }
+    openWindow(windowTitle(true));
+    const auto until = std::chrono::steady_clock::now() + kShowAWindowWithin;
+    while (window.open && !window.exposed && std::chrono::steady_clock::now() < until) {
+        glutMainLoopEvent();
+        usleep(1000);
+    }
+}
+
+// Thrown from the pyramid's progress when the user cancels: the build stops, leaving no file.
+struct Cancelled {};
+
+// Shows how far the work is, in the window's title and bar at most every kRedrawPeriod, taking
+// its events meanwhile. Throws Cancelled once the user has cancelled.
+void tellWindow(const ProgressLine& line) {
+    const auto now = std::chrono::steady_clock::now();
+    if (window.open && now - window.drawnAt >= kRedrawPeriod) {
+        window.drawnAt = now;
+        window.share = line.percent() / 100.0;
+        window.progress = std::to_string(line.percent()) + " %" + line.left();
+        glutSetWindowTitle(("groundview \u2014 " + window.work + ": " + window.progress).c_str());
+        drawWork();
+        glutSwapBuffers();
+        glutMainLoopEvent();
+    }
+    if (window.cancelled) {
+        throw Cancelled();
+    }
+}
+
 // Opens and reads the rasters into the scene before any window or X connection exists, so that a
-// source that can't be used is refused without one (an open or read that takes over a second
-// opens the window meanwhile, its title saying what is being read, a pyramid's progress too);
-// false, with one line said, when that fails.
-bool openScene() {
+// source that can't be used is refused without one (a large source, or an open or read that takes
+// over a second, opens the window meanwhile, which shows what is being read and a pyramid's
+// progress); the status to end with, with one line said, when that fails or the user cancels.
+std::optional<int> openScene() {
     const app::ViewerOptions& options = window.options;
-    raster::whenReadingIsSlow(
-        [] {
-            openWindow(windowTitle(true));
-            const auto until = std::chrono::steady_clock::now() + kShowAWindowWithin;
-            while (!window.exposed && std::chrono::steady_clock::now() < until) {
-                glutMainLoopEvent();
-                usleep(1000);
-            }
-        },
-        kSlowReadAfter);
+    window.working = true;
+    window.work = "reading " + world::nameOf(raster::shownName(options.rasters));
+    raster::whenReadingIsSlow(openWorkWindow, kSlowReadAfter);
     const std::string notARaster =
         "neither a terrain file nor an elevation raster: " + raster::shownName(options.rasters);
     const auto refuse = [](const std::string& problem, bool usage) {
         std::cerr << "groundview: " << printable(problem)
                   << (usage ? "; see groundview --help" : "") << std::endl;
-        return false;
+        return app::kUsageStatus;
     };
     try {
         // Empty when the file has turned into a terrain file since the command line was read.
@@ -248,18 +403,26 @@ bool openScene() {
         if (static_cast<long long>(facts.width) * facts.height > kQuietReadSamples) {
             std::cerr << "groundview: reading " << source->shown() << ", " << facts.width << " x "
                       << facts.height << " samples" << std::endl;
+            openWorkWindow();
         }
-        ProgressLine line(std::cerr, isatty(STDERR_FILENO) == 1,
-                          "groundview: building the pyramid of " + source->shown() + ": ");
-        const auto progress = [&line](double share) {
-            if (line.show(share) && window.open) {
-                glutSetWindowTitle(
-                    ("groundview \u2014 " + line.text().substr(std::string("groundview: ").size()))
-                        .c_str());
-                glutMainLoopEvent();
+        const std::string building = "building the pyramid of " + source->shown();
+        ProgressLine line(std::cerr, isatty(STDERR_FILENO) == 1, "groundview: " + building + ": ");
+        const auto started = std::chrono::steady_clock::now();
+        const auto progress = [&line, &building, started](double share) {
+            line.show(share);
+            window.work = building;
+            if (std::chrono::steady_clock::now() - started >= kSlowReadAfter) {
+                openWorkWindow();
             }
+            tellWindow(line);
         };
         window.scene = std::make_unique<ElevationScene>(std::move(source), options.view, progress);
+        if (window.cancelled) {  // by the last events taken
+            throw Cancelled();
+        }
+    } catch (const Cancelled&) {
+        std::cerr << "groundview: cancelled" << std::endl;
+        return kCancelledStatus;
     } catch (const raster::NoRaster& error) {
         return refuse(error.what(), true);
     } catch (const std::invalid_argument& error) {  // tiles that can't join, a start outside
@@ -270,10 +433,14 @@ bool openScene() {
     } catch (const raster::RasterError& error) {
         return refuse(error.what(), false);
     }
+    window.working = false;
+    if (window.open) {
+        glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_EXIT);
+    }
     if (!window.scene->note().empty()) {
         std::cerr << "groundview: " << printable(window.scene->note()) << std::endl;
     }
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -293,11 +460,11 @@ int main(int argc, char** argv) {
     if (window.options.elevation) {
         // Nothing is written beside the data or into the working folder.
         setStateErrorLog(stateLogFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
-        if (!openScene()) {
+        if (const std::optional<int> status = openScene()) {
             if (window.open) {
                 closeWindow();
             }
-            return app::kUsageStatus;
+            return *status;
         }
     } else {
         setErrorLogFolder(window.options.worldFolder);
@@ -307,7 +474,6 @@ int main(int argc, char** argv) {
     } else {
         openWindow(windowTitle(false));
     }
-    glutKeyboardFunc(onKeyboard);
     glutSpecialFunc(onSpecialKey);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);

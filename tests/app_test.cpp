@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include "byte_source.h"
 #include "camera.h"
 #include "headless_gl.h"
+#include "progress_line.h"
 #include "terrain.h"
 #include "test_files.h"
 
@@ -98,3 +100,21 @@ TEST_F(Frame, KeepsTheProjectionAtFourByThree) {
 }
 
 }  // namespace
+
+// A whole percent at most once a second after the first (the end excepted), then the time left.
+TEST(ProgressLine, AWholePercentAtMostOnceASecond) {
+    const std::pair<double, int> kShares[] = {{0.005, 500},  {0.02, 900},  {0.03, 1100},
+                                              {0.035, 1500}, {0.04, 2100}, {0.5, 3000},
+                                              {1.0, 3100}};
+    for (const bool terminal : {false, true}) {
+        std::ostringstream err;
+        {
+            ProgressLine line(err, terminal, "p: ", ProgressLine::Clock::time_point{});
+            for (const auto& [share, ms] : kShares) {
+                line.show(share, ProgressLine::Clock::time_point{} + std::chrono::milliseconds(ms));
+            }
+        }
+        EXPECT_EQ(err.str(), terminal ? "\rp: 3 %    \rp: 4 %, about 50 s left    \rp: 100 %    \n"
+                                      : "p: 3 %\np: 4 %, about 50 s left\np: 100 %\n");
+    }
+}

@@ -10,6 +10,7 @@
 #include "diag.h"
 #include "elevation_frame.h"
 #include "raster_error.h"
+#include "world_note.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ ElevationScene::ElevationScene(std::unique_ptr<raster::ElevationSource> source,
                                const raster::PyramidProgress& progress)
     : source_(std::move(source)), settings_(settings) {
     world_ = raster::loadElevationWorld(*source_, settings.exaggeration, progress);
+    note_ = raster::worldNote(*source_, world_);
     if (!world_.stream) {
         source_.reset();  // the reader ends: everything is read
     }

@@ -43,9 +43,9 @@ class ElevationScene {
     ElevationScene(const ElevationScene&) = delete;
     ElevationScene& operator=(const ElevationScene&) = delete;
 
-    // What became of the source on the way ("averaged down from ...; 12 voids filled ..."); empty
-    // when nothing did.
-    const std::string& note() const { return world_.grid.note; }
+    // What the viewer makes of the source, as groundtool info says it too ("streamed at full
+    // resolution, ...; 12 voids filled ..."); empty when it is shown as it is.
+    const std::string& note() const { return note_; }
 
     // Makes the ground from the world read. Needs a current OpenGL context, which must still be
     // current when the scene goes.
@@ -99,6 +99,7 @@ class ElevationScene {
     std::unique_ptr<Walker> walker_;
     std::unique_ptr<DrawnGround> ground_;
 
+    std::string note_;
     raster::ViewSettings settings_;
     AutoDetail detail_;
     ElevationToggles toggles_;

@@ -57,32 +57,15 @@ std::string plural(long long count, const char* one, const char* many) {
 
 std::string describe(const SourceWindow& window, const HeightField& field,
                      const NoDataSummary& noData) {
-    std::vector<std::string> parts;
+    std::string averaged;
     const auto width = static_cast<int>(window.width);
     const auto height = static_cast<int>(window.height);
     if (field.columns != width || field.rows != height) {
-        parts.push_back("averaged down from " + std::to_string(width) + " x " +
-                        std::to_string(height) + " to " + std::to_string(field.columns) + " x " +
-                        std::to_string(field.rows) + " samples");
+        averaged = "averaged down from " + std::to_string(width) + " x " + std::to_string(height) +
+                   " to " + std::to_string(field.columns) + " x " + std::to_string(field.rows) +
+                   " samples";
     }
-    const std::size_t all = field.heights.size();
-    if (noData.voidsFilled > 0) {
-        parts.push_back(plural(noData.voidsFilled, "void", "voids") + " filled (" +
-                        share(noData.filledSamples, all) + " of the samples)");
-    }
-    if (noData.seaRegions > 0) {
-        parts.push_back(plural(noData.seaRegions, "region", "regions") + " without data (" +
-                        share(noData.seaSamples, all) + ") drawn as sea");
-    }
-    if (noData.missingRegions > 0) {
-        parts.push_back(plural(noData.missingRegions, "region", "regions") + " without data (" +
-                        share(noData.missingSamples, all) + ") left empty");
-    }
-    std::string note;
-    for (const std::string& part : parts) {
-        note += (note.empty() ? "" : "; ") + part;
-    }
-    return note;
+    return joinedNote({averaged, noDataNote(noData, field.heights.size())});
 }
 
 // Fills one void smoothly from the heights around it: each height the mean of its four
@@ -226,6 +209,33 @@ NoDataSummary classify(std::vector<float>& values, int columns, int rows,
 
 }  // namespace
 
+std::string noDataNote(const NoDataSummary& noData, std::size_t all) {
+    std::vector<std::string> parts;
+    if (noData.voidsFilled > 0) {
+        parts.push_back(plural(noData.voidsFilled, "void", "voids") + " filled (" +
+                        share(noData.filledSamples, all) + " of the samples)");
+    }
+    if (noData.seaRegions > 0) {
+        parts.push_back(plural(noData.seaRegions, "region", "regions") + " without data (" +
+                        share(noData.seaSamples, all) + ") drawn as sea");
+    }
+    if (noData.missingRegions > 0) {
+        parts.push_back(plural(noData.missingRegions, "region", "regions") + " without data (" +
+                        share(noData.missingSamples, all) + ") left empty");
+    }
+    return joinedNote(parts);
+}
+
+std::string joinedNote(const std::vector<std::string>& parts) {
+    std::string note;
+    for (const std::string& part : parts) {
+        if (!part.empty()) {
+            note += (note.empty() ? "" : "; ") + part;
+        }
+    }
+    return note;
+}
+
 ElevationGrid readElevation(const std::string& path, long long maxSamples, int maxSide) {
     return readElevation(ElevationSource(path), maxSamples, maxSide);
 }
@@ -249,10 +259,7 @@ ElevationGrid readElevation(const ElevationSource& source, const SourceWindow& w
     if (grid.noData.dataSamples == 0) {
         throw RasterError("cannot read " + source.shown() + ": it has no valid height");
     }
-    grid.note = describe(window, grid.field, grid.noData);
-    if (!facts.heightNote.empty()) {
-        grid.note = facts.heightNote + (grid.note.empty() ? "" : "; " + grid.note);
-    }
+    grid.note = joinedNote({facts.heightNote, describe(window, grid.field, grid.noData)});
     return grid;
 }
 

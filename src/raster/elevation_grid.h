@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "elevation_source.h"
 #include "field_layout.h"
@@ -53,6 +54,12 @@ struct ElevationGrid {
     // drawn as sea". Empty when nothing did.
     std::string note;
 };
+
+// What became of the missing samples of all the samples read: "12 voids filled (0.1% of the
+// samples); 1 region without data (40%) drawn as sea"; empty when none was missing.
+std::string noDataNote(const NoDataSummary& noData, std::size_t all);
+// A note's parts, the empty ones left out, joined with "; ".
+std::string joinedNote(const std::vector<std::string>& parts);
 
 constexpr long long kDefaultMaxSamples = 16'800'000;
 constexpr int kDefaultMaxSide = 4097;

@@ -636,6 +636,39 @@ TEST(World, EveryCommandTakesAWorldForTheSameKind) {
     }
 }
 
+// The title of the window id, as the server holds it.
+std::string windowName(const XScreen& screen, unsigned long id) {
+    char* name = nullptr;
+    XFetchName(screen.display(), id, &name);
+    const std::string title = name != nullptr ? name : "";
+    XFree(name);
+    return title;
+}
+
+// The viewer started in folder with arguments and environment, once the screen is empty.
+std::unique_ptr<ChildProcess> launchInWindow(const XScreen& screen, const std::string& folder,
+                                             const std::vector<std::string>& arguments,
+                                             const std::vector<std::string>& environment) {
+    waitForEmptyScreen(screen, xorgDisplay());
+    ChildOptions options = viewerOptions(xorgDisplay(), folder);
+    options.arguments = arguments;
+    options.environment.insert(options.environment.end(), environment.begin(), environment.end());
+    return std::make_unique<ChildProcess>(options);
+}
+
+// The viewer's window once mapped, moved whole onto the screen and given the keys, as a window
+// manager would; nothing when none is mapped in time.
+std::optional<WindowGeometry> focusedWindow(const XScreen& screen) {
+    std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
+    if (window) {
+        XMoveWindow(screen.display(), window->id, 0, 0);
+        XSetInputFocus(screen.display(), window->id, RevertToPointerRoot, CurrentTime);
+        XSync(screen.display(), False);
+        window->x = window->y = 0;
+    }
+    return window;
+}
+
 }  // namespace
 
 // A read that makes no progress opens the window after a second, its title saying what is being
@@ -654,14 +687,113 @@ TEST(World, AStalledReadShowsWhatItReadsThenEndsWithSixtyFour) {
     const auto viewer = std::make_unique<ChildProcess>(options);
     const std::optional<WindowGeometry> window = waitForMappedWindow(screen, kStartTimeout);
     ASSERT_TRUE(window) << viewer->standardError();
-    char* name = nullptr;
-    XFetchName(screen.display(), window->id, &name);
-    const std::string title = name != nullptr ? name : "";
-    XFree(name);
-    EXPECT_EQ(title, "groundview \u2014 reading summit.tif");
+    EXPECT_EQ(windowName(screen, window->id), "groundview \u2014 reading summit.tif");
     EXPECT_EQ(viewer->waitForExit(kHangGuard + std::chrono::seconds(10)), ExitStatus::withCode(64));
     const std::vector<std::string> said = viewer->standardErrorLines();
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.back(),
               "groundview: reading summit.tif stalled (a FIFO or a device in its way?)");
+}
+
+// A source whose pyramid takes seconds to build (24000 x 24000 samples in tiles of 16 x 16, none
+// written, so that it is made at once, read slowly and all 0 m high) opens the window at once
+// with the build's progress bar, its title saying how far; Esc, or closing the window, ends the
+// viewer with status 0 and one line, the cache left without a pyramid.
+TEST(World, APyramidBuildShowsItsProgressAndEscOrClosingCancelsIt) {
+    const Pixel kBarFill{70, 150, 230};
+    TemporaryFolder folder;
+    raster::useGdal();
+    const char* tiled[] = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "SPARSE_OK=TRUE",
+                           nullptr};
+    GDALDatasetH file = GDALCreate(GDALGetDriverByName("GTiff"), folder.file("huge.tif").c_str(),
+                                   24000, 24000, 1, GDT_Int16, const_cast<char**>(tiled));
+    ASSERT_NE(file, nullptr);
+    double placement[6] = {500000, 30, 0, 5100000, 0, -30};
+    GDALSetGeoTransform(file, placement);
+    GDALClose(file);
+    XScreen screen(xorgDisplay());
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "the window closed" : "Esc");
+        const auto viewer = launchInWindow(screen, folder.path(), {"--window=640x480", "huge.tif"},
+                                           {"XDG_CACHE_HOME=" + folder.file("cache")});
+        std::optional<WindowGeometry> window = focusedWindow(screen);
+        ASSERT_TRUE(window) << viewer->standardError();
+        const auto hasBar = [&](const Picture& p) {
+            return p.count(0, 0, window->width, window->height,
+                           [&](Pixel pixel) { return pixel == kBarFill; }) > 0;
+        };
+        const Picture shown = waitForPicture(screen, hasBar, kStartTimeout);
+        EXPECT_TRUE(hasBar(shown)) << "see " << keepForInspection(shown, "pyramid-progress");
+        EXPECT_EQ(windowName(screen, window->id)
+                      .rfind("groundview \u2014 building the pyramid of huge.tif: ", 0),
+                  0u)
+            << windowName(screen, window->id);
+        if (byClosing) {
+            // As a window manager asks a window to close.
+            XEvent close{};
+            close.xclient.type = ClientMessage;
+            close.xclient.window = window->id;
+            close.xclient.message_type = XInternAtom(screen.display(), "WM_PROTOCOLS", False);
+            close.xclient.format = 32;
+            close.xclient.data.l[0] =
+                static_cast<long>(XInternAtom(screen.display(), "WM_DELETE_WINDOW", False));
+            XSendEvent(screen.display(), window->id, False, NoEventMask, &close);
+            XSync(screen.display(), False);
+        } else {
+            EXPECT_TRUE(screen.tapKey(XK_Escape));
+        }
+        EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
+        const std::vector<std::string> said = viewer->standardErrorLines();
+        ASSERT_FALSE(said.empty());
+        EXPECT_EQ(said.front(), "groundview: reading huge.tif, 24000 x 24000 samples");
+        EXPECT_EQ(said.back(), "groundview: cancelled");
+        const fs::path cache = folder.file("cache/groundview");
+        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+    }
+}
+
+// A source streamed above 64 samples a side is told in the same sentence by the viewer and by
+// groundtool info; in a window 400 pixels wide the readout is broken into lines that all fit.
+TEST(World, NotesAndInfoTellAStreamedSourceAlikeAndTheReadoutFitsANarrowWindow) {
+    const Pixel kText{242, 242, 242};
+    constexpr int kReadoutRows = 120;
+    TemporaryFolder folder;
+    writeSummitRaster(folder.file("summit.tif"));
+    const std::vector<std::string> streamed = {"GROUNDVIEW_STREAM_ABOVE=64",
+                                               "XDG_CACHE_HOME=" + folder.file("cache")};
+    const std::string note =
+        "groundview: streamed at full resolution, 300 x 200 samples, first shown from 38 x 25";
+    XScreen screen(xorgDisplay());
+    const auto viewer =
+        launchInWindow(screen, folder.path(), {"--window=400x300", "summit.tif"}, streamed);
+    std::optional<WindowGeometry> window = focusedWindow(screen);
+    ASSERT_TRUE(window) << viewer->standardError();
+    const int right = window->width - 8;  // the readout's left margin, kept on the right too
+    const auto text = [&](const Picture& p, int from, int to) {
+        return p.count(from, 0, to, kReadoutRows, [&](Pixel pixel) { return pixel == kText; });
+    };
+    const Picture shown = waitForPicture(
+        screen, [&](const Picture& p) { return text(p, 0, right) > 0; }, kStartTimeout);
+    EXPECT_GT(text(shown, 0, right), 0);
+    EXPECT_EQ(text(shown, right, window->width), 0)
+        << "see " << keepForInspection(shown, "narrow-readout");
+    EXPECT_TRUE(screen.tapKey(XK_Escape));
+    EXPECT_EQ(viewer->waitForExit(kExitTimeout), ExitStatus::withCode(0));
+    std::vector<std::string> said = viewer->standardErrorLines();
+    const std::string progress = "groundview: building the pyramid of summit.tif: ";
+    said.erase(
+        std::remove_if(said.begin(), said.end(),
+                       [&](const std::string& line) { return line.rfind(progress, 0) == 0; }),
+        said.end());
+    EXPECT_EQ(said, std::vector<std::string>{note});
+
+    ChildOptions tool;
+    tool.executable = GROUNDTOOL_EXECUTABLE;
+    tool.workingFolder = folder.path();
+    tool.arguments = {"info", "summit.tif"};
+    tool.environment = streamed;
+    ChildProcess info(tool);
+    EXPECT_EQ(info.waitForExit(kExitTimeout), ExitStatus::withCode(0)) << info.standardError();
+    const std::string report = info.standardOutput();
+    EXPECT_NE(report.find("\n  " + note + "\n"), std::string::npos) << report;
 }

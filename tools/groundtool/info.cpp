@@ -8,6 +8,7 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <utility>
@@ -23,11 +24,13 @@
 #include "option_checks.h"
 #include "option_values.h"
 #include "printable.h"
+#include "pyramid.h"
 #include "terrain.h"
 #include "tool_error.h"
 #include "view_settings_cli.h"
 #include "viewer_load.h"
 #include "world.h"
+#include "world_note.h"
 
 namespace groundtool {
 
@@ -251,13 +254,53 @@ std::string noDataText(const raster::NoDataSummary& noData, std::size_t all) {
            " left empty";
 }
 
+// What the viewer walks over of an elevation source, read as it reads it, and what it says of
+// it; a pyramid the viewer would build first is not built here.
+struct RasterView {
+    raster::ElevationGrid grid;  // the walker's field
+    std::string note;
+    bool streamed = false;
+    std::string pyramid;  // of a streamed source without overviews: its file, or "" while missing
+};
+
+RasterView viewOf(const raster::ElevationSource& source) {
+    const raster::SourceFacts& facts = source.facts();
+    RasterView view;
+    view.streamed =
+        facts.width > raster::largestHeldSide() || facts.height > raster::largestHeldSide();
+    if (!view.streamed) {
+        view.grid = raster::readElevation(source);
+        view.note = view.grid.note;
+        return view;
+    }
+    const std::optional<std::string> pyramid =
+        facts.overviews > 0 ? std::nullopt : raster::existingPyramid(source.paths());
+    view.pyramid = pyramid.value_or("");
+    if (facts.overviews > 0 || pyramid) {
+        const raster::ElevationWorld world = raster::loadElevationWorld(source, 1.0);
+        view.grid = world.grid;
+        view.note = raster::worldNote(source, world);
+        return view;
+    }
+    // Without its pyramid the walker's field is read from the source itself: as many samples,
+    // each a box of the source's pixels rather than of its pyramid's.
+    view.grid =
+        raster::readElevation(source, raster::kDefaultMaxSamples, raster::kStreamedFieldSide);
+    view.note = raster::streamedNote(source, view.grid,
+                                     StreamLayout(facts.width, facts.height, facts.ground.cellEast,
+                                                  facts.ground.cellNorth, 0.0, 0.0),
+                                     "");
+    return view;
+}
+
 // What the viewer makes of an elevation raster, read as it reads it. A source it cannot walk
 // over throws RasterError with the viewer's reason on one line.
 int runRasterInfo(const std::string& path, const raster::ElevationSource& source,
                   std::ostream& out) {
-    const raster::ElevationGrid grid = raster::readElevation(source);
-    const HeightField& field = grid.field;
-    const bool inMetres = source.ground().inMetres;
+    const RasterView view = viewOf(source);
+    const HeightField& field = view.grid.field;
+    const raster::Ground& ground = source.ground();
+    const bool inMetres = ground.inMetres;
 
     out << "file        " << printable(path) << ", an elevation raster\n";
     out << "format      " << printable(source.kind());
@@ -265,23 +308,38 @@ int runRasterInfo(const std::string& path, const raster::ElevationSource& source
         out << "; band " << source.facts().band << " read as heights";
     }
     out << "\n";
-    out << "coordinates " << (grid.placement.crsName.empty() ? "none" : grid.placement.crsName)
-        << "; " << printable(source.ground().description) << "\n";
-    out << "samples     " << field.columns << " x " << field.rows;
-    if (field.columns == source.width() && field.rows == source.height()) {
-        out << ", every cell of the source\n";
+    out << "coordinates "
+        << (view.grid.placement.crsName.empty() ? "none" : view.grid.placement.crsName) << "; "
+        << printable(ground.description) << "\n";
+    out << "samples     ";
+    if (view.streamed) {
+        out << source.width() << " x " << source.height() << ", streamed at full resolution\n";
+        out << "spacing     " << length(ground.cellEast, inMetres) << " east, "
+            << length(ground.cellNorth, inMetres) << " north\n";
     } else {
-        out << " of the source's " << source.width() << " x " << source.height()
-            << ", averaged down\n";
+        out << field.columns << " x " << field.rows;
+        if (field.columns == source.width() && field.rows == source.height()) {
+            out << ", every cell of the source\n";
+        } else {
+            out << " of the source's " << source.width() << " x " << source.height()
+                << ", averaged down\n";
+        }
+        out << "spacing     " << length(field.spacingEast, inMetres) << " east, "
+            << length(field.spacingSouth, inMetres) << " north\n";
     }
-    out << "spacing     " << length(field.spacingEast, inMetres) << " east, "
-        << length(field.spacingSouth, inMetres) << " north\n";
+    if (view.streamed && source.facts().overviews == 0) {
+        out << "pyramid     "
+            << (view.pyramid.empty()
+                    ? "none yet; the viewer builds it into the cache when it first opens the source"
+                    : printable(view.pyramid))
+            << "\n";
+    }
     const auto [lowest, highest] = field.drawnRange();
     out << "heights     " << raster::decimalText(lowest) << " to " << length(highest, inMetres)
         << " over the samples drawn\n";
-    out << "no data     " << noDataText(grid.noData, field.heights.size()) << "\n";
-    if (!grid.note.empty()) {
-        printList("the viewer would say:", {"groundview: " + printable(grid.note)}, out);
+    out << "no data     " << noDataText(view.grid.noData, field.heights.size()) << "\n";
+    if (!view.note.empty()) {
+        printList("the viewer would say:", {"groundview: " + printable(view.note)}, out);
     }
     out << "\nverdict: the viewer walks over it\n";
     return kExitSuccess;

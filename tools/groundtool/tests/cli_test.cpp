@@ -620,7 +620,7 @@ TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
          1,
          {outside + "http://127.0.0.1:"}},
         // GDAL would start a thread for each, and the reader's memory limit fail them all.
-        {"GDAL_NUM_THREADS=100000 on a source averaged down",
+        {"GDAL_NUM_THREADS=100000 on a source read averaged down",
          [](Folder f, Folder) {
              writeRaster(
                  f.file("wide.tif"),
@@ -630,7 +630,8 @@ TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
          [](Folder) { return std::vector<std::string>{"GDAL_NUM_THREADS=100000"}; },
          {"info", "wide.tif"},
          0,
-         {"averaged down from 4200 x 300", "verdict: the viewer walks over it"}},
+         {"samples     4200 x 300, streamed at full resolution",
+          "verdict: the viewer walks over it"}},
         // Checking and joining hundreds of tiles takes longer than the watch: progress keeps it.
         {"a folder of 600 tiles under a watch of half a second",
          [](Folder f, Folder) {

@@ -37,10 +37,11 @@ struct Report {
 };
 
 // The tool run in folder, as a user there would run it.
-Report info(const TemporaryFolder& folder, const std::vector<std::string>& paths) {
+Report info(const TemporaryFolder& folder, const std::vector<std::string>& paths,
+            const std::vector<std::string>& environment = {}) {
     std::vector<std::string> arguments = {"info"};
     arguments.insert(arguments.end(), paths.begin(), paths.end());
-    const ToolRun run = runTool(arguments, folder.path());
+    const ToolRun run = runTool(arguments, folder.path(), std::chrono::seconds(120), environment);
     return {run.status, run.out, run.err};
 }
 
@@ -370,6 +371,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
         std::function<void(const std::string& path)> make;
         int status;
         std::vector<std::string> lines;  // whole lines of the report, or of standard error
+        std::vector<std::string> environment = {};
     };
     const std::vector<Case> cases = {
         {"coast at sea level",
@@ -389,6 +391,19 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"heights     1000 to 1118 m over the samples drawn",
           coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
           "  " + coastNote + "left empty"}},
+        // Streamed above 64 samples a side, the walker's field read from the source itself.
+        {"coast streamed, its pyramid not built yet",
+         {"coast.tif"},
+         coast(0.0),
+         0,
+         {"samples     100 x 80, streamed at full resolution", "spacing     30 m east, 30 m north",
+          "pyramid     none yet; the viewer builds it into the cache when it first opens the "
+          "source",
+          coastNoData + "1 region without data (40%) drawn as sea; 0 left empty",
+          "  groundview: streamed at full resolution, 100 x 80 samples, first shown from 50 x "
+          "40; " +
+              coastNote.substr(std::string("groundview: ").size()) + "drawn as sea"},
+         {"GROUNDVIEW_STREAM_ABOVE=64", "XDG_CACHE_HOME=/nonexistent/groundview-test-cache"}},
         {"heights in centimetres", {"cm.tif"}, inUnit("cm", 100.0), 0, {plane}},
         {"heights in kilometres", {"km.tif"}, inUnit("km", 0.001), 0, {plane}},
         {"heights in US survey feet",
@@ -533,7 +548,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
             return fs::is_directory(named) ? folderContents(named) : std::vector<std::string>{};
         };
         const auto before = contents();
-        const Report report = info(folder, test.file);
+        const Report report = info(folder, test.file, test.environment);
         EXPECT_EQ(contents(), before) << test.name;
         EXPECT_EQ(report.status, test.status) << test.name << "\n" << report.leakedStderr;
         // A usable raster is described on standard output, with its notes on standard error;
