@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,7 @@
 #include "streamed_terrain.h"
 #include "test_files.h"
 #include "walker.h"
+#include "water.h"
 
 namespace fs = std::filesystem;
 
@@ -592,8 +594,9 @@ TEST_F(Elevation, FacingOutwardAtAnEdgeShowsAPlainBeyondIt) {
 
 }  // namespace
 
-// Whatever the level of detail, no vertex stands on a sample without data, and the sea's
-// vertices lie at 0 m: the ground is read back from above through OpenGL's feedback mode.
+// Whatever the level of detail, no vertex of the ground stands on a sample without data, the sea
+// lies at 0 m and a hole's floor at its placeholder height, and wherever ground meets either a
+// wall reaches down to it: the ground is read back from above through OpenGL's feedback mode.
 TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
     struct Outline {
         const char* name;
@@ -616,6 +619,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
          false},
     };
     std::vector<GLfloat> feedback(1 << 23);
+    constexpr float kFloor = -700.0f;  // a hole's placeholder, below all of rough's ground
     for (const Outline& outline : outlines) {
         HeightField field = fieldOf(rough);
         for (int r = 0; r < kSide; ++r) {
@@ -624,9 +628,12 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                 field.kinds.push_back(kind);
                 if (kind == SampleKind::sea) {
                     field.heights[field.index(c, r)] = 0.0f;
+                } else if (kind == SampleKind::missing) {
+                    field.heights[field.index(c, r)] = kFloor;
                 }
             }
         }
+        const double level = outline.sea ? 0.0 : kFloor;
         LodTerrain terrain(field, imageOf(field));
         // From straight above, where window depth is linear and every corner comes back
         // exactly, at full detail and at ever coarser levels.
@@ -651,12 +658,18 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glGetDoublev(GL_PROJECTION_MATRIX, projection);
             glGetIntegerv(GL_VIEWPORT, viewport);
 
-            int land = 0, water = 0;
+            int land = 0, water = 0, floor = 0;
+            // Samples that are corners of both ground and water or floor, and those a wall of the
+            // ground's colour reaches down from to the water or floor.
+            std::set<std::pair<int, int>> groundCorners, flatCorners, wallFeet;
             constexpr int kVertexFloats = 7;  // x y z r g b a
             for (GLint at = 0; at < used;) {
                 const auto token = static_cast<GLenum>(feedback[at++]);
                 ASSERT_EQ(token, GLenum(GL_POLYGON_TOKEN));
                 const int count = static_cast<int>(feedback[at++]);
+                const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
+                bool flat = true;  // every vertex at the water's or floor's level
+                std::vector<std::pair<int, int>> corners;
                 for (int k = 0; k < count; ++k, at += kVertexFloats) {
                     GLdouble x, y, z;
                     gluUnProject(feedback[at], feedback[at + 1], feedback[at + 2], model,
@@ -667,21 +680,40 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                     ASSERT_NEAR(column, c, 0.05);
                     ASSERT_NEAR(row, r, 0.05);
                     ASSERT_TRUE(c >= 0 && c < field.columns && r >= 0 && r < field.rows);
-                    const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
+                    const bool grey = std::abs(feedback[at + 3] - kFloorRgb[0] / 255.0f) < 0.01f;
+                    corners.emplace_back(c, r);
+                    flat = flat && std::abs(y - level) < 0.05;
                     if (white) {
                         ++land;
                         ASSERT_TRUE(field.drawn(c, r)) << "ground on no data at " << c << ", " << r;
+                        if (y < level + 0.05) {
+                            wallFeet.emplace(c, r);
+                        }
                     } else {
-                        ++water;
-                        ASSERT_TRUE(field.kind(c, r) != SampleKind::missing);
-                        if (field.kind(c, r) == SampleKind::sea) {
-                            ASSERT_NEAR(y, 0.0, 0.05) << "sea at " << c << ", " << r;
+                        (grey ? floor : water) += 1;
+                        ASSERT_NEAR(y, level, 0.05) << "no data at " << c << ", " << r;
+                    }
+                }
+                if (!white || !flat) {  // a wall's foot alone is no ground
+                    for (const auto& corner : corners) {
+                        if (field.drawn(corner.first, corner.second)) {
+                            (white ? groundCorners : flatCorners).insert(corner);
                         }
                     }
                 }
             }
             EXPECT_GT(land, 0);
             EXPECT_EQ(water > 0, outline.sea);
+            EXPECT_EQ(floor > 0, !outline.sea);
+            int shore = 0;
+            for (const auto& corner : flatCorners) {
+                if (groundCorners.count(corner) != 0) {
+                    ++shore;
+                    EXPECT_EQ(wallFeet.count(corner), 1u)
+                        << "no wall down from " << corner.first << ", " << corner.second;
+                }
+            }
+            EXPECT_GT(shore, 0);
         }
     }
 }

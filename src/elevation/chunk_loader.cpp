@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "elevation_grid.h"
@@ -106,7 +107,7 @@ std::size_t fullChunkGroundIndices() {
 std::size_t ChunkData::bytes() const {
     const std::size_t texels = static_cast<std::size_t>(image.width) * image.height;
     return vertices.capacity() * sizeof(float) + indices.capacity() * sizeof(GLushort) +
-           texels * kTexelBytes * 4 / 3 + sizeof(ChunkData);
+           noData.bytes() + texels * kTexelBytes * 4 / 3 + sizeof(ChunkData);
 }
 
 std::size_t ChunkData::mostBytes() {
@@ -144,22 +145,38 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
             StreamLayout::sampleCentre(read.y * perUnit, read.height * perUnit, field.rows, r));
     };
 
-    // The chunk's own samples: sea at 0 m is drawn (water-coloured), missing ground is not.
+    // The chunk's own samples: ground where there is data, the sea at 0 m and every other
+    // hole at the floor, one height over the whole terrain so that chunks' floors meet.
+    const float floor = static_cast<float>(recipe.tint.low * recipe.exaggeration);
     const int across = chunk.across, down = chunk.down;
     std::vector<float> heights(static_cast<std::size_t>(across) * down);
     std::vector<char> ground(heights.size());
+    std::vector<SampleKind> kinds(heights.size());
     bool complete = true;
     for (int j = 0; j < down; ++j) {
         for (int i = 0; i < across; ++i) {
             const int c = window.firstColumn + i, r = window.firstRow + j;
             const std::size_t k = static_cast<std::size_t>(j) * across + i;
-            heights[k] = static_cast<float>(field.at(c, r) * recipe.exaggeration);
-            ground[k] = field.kind(c, r) != SampleKind::missing;
+            kinds[k] = field.kind(c, r);
+            ground[k] = field.drawn(c, r);
+            heights[k] = kinds[k] == SampleKind::sea ? 0.0f
+                         : kinds[k] == SampleKind::missing
+                             ? floor
+                             : static_cast<float>(field.at(c, r) * recipe.exaggeration);
             complete = complete && ground[k];
-            if (ground[k]) {
-                chunk.lowest = chunk.empty ? heights[k] : std::min(chunk.lowest, heights[k]);
-                chunk.highest = chunk.empty ? heights[k] : std::max(chunk.highest, heights[k]);
-                chunk.empty = false;
+            chunk.lowest = chunk.empty ? heights[k] : std::min(chunk.lowest, heights[k]);
+            chunk.highest = chunk.empty ? heights[k] : std::max(chunk.highest, heights[k]);
+            chunk.empty = false;
+        }
+    }
+    // Skirts reach down to the lowest water or floor read, border and all: a neighbour at
+    // another level may draw it where this chunk draws ground.
+    float base = std::numeric_limits<float>::infinity();
+    for (int r = 0; r < field.rows; ++r) {
+        for (int c = 0; c < field.columns; ++c) {
+            const SampleKind kind = field.kind(c, r);
+            if (kind > SampleKind::filled) {
+                base = std::min(base, kind == SampleKind::sea ? 0.0f : floor);
             }
         }
     }
@@ -167,9 +184,6 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     chunk.east = columnX(window.firstColumn + across - 1);
     chunk.north = rowZ(window.firstRow);
     chunk.south = rowZ(window.firstRow + down - 1);
-    if (chunk.empty) {
-        return chunk;
-    }
     const auto [typical, largest] = halvingError(heights, ground, across, down);
     if (key.level > 0) {
         chunk.typicalError = typical;
@@ -178,6 +192,9 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     const double cell = std::min(layout.cellEast(), layout.cellSouth()) * (1 << key.level);
     chunk.skirtDepth =
         kSkirtOverError * largest + kSkirtFloorShareOfCell * static_cast<float>(cell);
+    if (std::isfinite(base)) {
+        chunk.lowest = std::min(chunk.lowest, base);
+    }
 
     const std::vector<int> edge = perimeter(across, down);
     chunk.vertices.reserve((heights.size() + edge.size()) * kFloatsPerVertex);
@@ -191,7 +208,11 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     }
     for (const int k : edge) {
         const float* top = &chunk.vertices[static_cast<std::size_t>(k) * kFloatsPerVertex];
-        chunk.vertices.insert(chunk.vertices.end(), {top[0], top[1] - chunk.skirtDepth, top[2]});
+        chunk.vertices.insert(chunk.vertices.end(),
+                              {top[0], std::min(top[1] - chunk.skirtDepth, base), top[2]});
+    }
+    if (!complete) {
+        chunk.noData = noDataSurfaces(across, down, chunk.vertices, kinds);
     }
     if (complete && across == kFullSide && down == kFullSide) {
         chunk.groundIndices = fullChunkGroundIndices();
@@ -200,25 +221,8 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     }
 
     // The relief from the true heights read, border and all, tinted over the whole terrain's
-    // range; texels nearest the sea take the water's colour.
+    // range: the walls at the shore take the shore's own colours.
     chunk.image = raster::reliefImage(field, kTextureSide, kTextureSide, recipe.tint);
-    if (!field.complete()) {
-        for (int ty = 0; ty < kTextureSide; ++ty) {
-            const int r = std::clamp(
-                static_cast<int>(std::lround((ty + 0.5) / kTextureSide * (field.rows - 1))), 0,
-                field.rows - 1);
-            for (int tx = 0; tx < kTextureSide; ++tx) {
-                const int c = std::clamp(
-                    static_cast<int>(std::lround((tx + 0.5) / kTextureSide * (field.columns - 1))),
-                    0, field.columns - 1);
-                if (field.kind(c, r) == SampleKind::sea) {
-                    std::copy_n(
-                        kWaterRgb, 3,
-                        &chunk.image.rgb[(static_cast<std::size_t>(ty) * kTextureSide + tx) * 3]);
-                }
-            }
-        }
-    }
     chunk.texWest = columnX(0);
     chunk.texNorth = rowZ(0);
     chunk.texWidth = columnX(field.columns - 1) - chunk.texWest;

@@ -27,7 +27,7 @@ struct ChunkData {
     ChunkKey key;
     bool failed = false;  // the read failed: message says why
     std::string message;
-    bool empty = true;  // no sample with data: nothing to draw
+    bool empty = true;  // no sample read: nothing to draw
     // The chunk's own samples, across x down, rows north to south, then the samples round its
     // edge once more, hanging skirtDepth lower (north edge eastward, then east, south, west).
     int across = 0, down = 0;
@@ -36,7 +36,8 @@ struct ChunkData {
     // ends have data; empty for a full chunk with every sample, which draws the shared grid.
     std::vector<GLushort> indices;
     std::size_t groundIndices = 0;  // of indices, the cells' (the wire-frame's)
-    float lowest = 0, highest = 0;  // of drawn samples, the skirts' feet not counted
+    NoDataSurfaces noData;          // the cells that are not ground
+    float lowest = 0, highest = 0;  // of ground, water and floor, the skirts' feet not counted
     float skirtDepth = 0;
     // Metres this chunk's surface strays from the full-resolution ground: the root mean square
     // and the largest, 0 at level 0.
