@@ -24,8 +24,9 @@ constexpr float kSkirtOverError = 2.0f;
 constexpr float kSkirtFloorShareOfCell = 0.1f;
 
 // The cells whose corners are all ground, split along their north-east to south-west diagonal
-// and wound counter-clockwise seen from above, then the skirts under edges whose two ends are
-// ground, facing out. ground is null when every sample is.
+// and wound counter-clockwise seen from above, then the skirts under every edge, facing out:
+// beside a chunk of another level, whose samples lie elsewhere, water and floor need them as
+// much as ground. ground is null when every sample is.
 std::size_t chunkIndices(int across, int down, const std::vector<char>* ground,
                          std::vector<GLushort>& indices) {
     const auto isGround = [&](int k) { return ground == nullptr || (*ground)[k] != 0; };
@@ -44,10 +45,8 @@ std::size_t chunkIndices(int across, int down, const std::vector<char>* ground,
     const int loop = static_cast<int>(edge.size());
     for (int k = 0; k < loop; ++k) {
         const int next = (k + 1) % loop;
-        if (isGround(edge[k]) && isGround(edge[next])) {
-            addTriangle(indices, edge[k], edge[next], hangingFirst + k);
-            addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
-        }
+        addTriangle(indices, edge[k], edge[next], hangingFirst + k);
+        addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
     }
     return cells;
 }
@@ -60,6 +59,28 @@ struct Shared {
 const Shared& sharedFull() {
     static const Shared shared;
     return shared;
+}
+
+// The sample of count, spacing metres apart from 0, nearest metres.
+int nearestSample(double metres, double spacing, int count) {
+    return static_cast<int>(std::clamp(std::lround(metres / spacing), 0L, count - 1L));
+}
+
+// A sample at world (x, z) that a chunk's read gave kind, not data, with height metres (true):
+// the kind of the whole terrain's nearest sample instead, ground there being a filled void here,
+// and that sample's placeholder height unless the read filled it.
+void settleNoData(const ChunkRecipe& recipe, double x, double z, SampleKind& kind, double& metres) {
+    if (recipe.whole == nullptr) {
+        return;
+    }
+    const HeightField& whole = *recipe.whole;
+    const int c = nearestSample(x, whole.spacingEast, whole.columns);
+    const int r = nearestSample(z, whole.spacingSouth, whole.rows);
+    const SampleKind read = kind;
+    kind = whole.drawn(c, r) ? SampleKind::filled : whole.kind(c, r);
+    if (kind != SampleKind::filled || read != SampleKind::filled) {
+        metres = whole.at(c, r);
+    }
 }
 
 // How far the chunk's samples stray from the surface of every other one, bilinear between
@@ -145,39 +166,40 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
             StreamLayout::sampleCentre(read.y * perUnit, read.height * perUnit, field.rows, r));
     };
 
-    // The chunk's own samples: ground where there is data, the sea at 0 m and every other
-    // hole at the floor, one height over the whole terrain so that chunks' floors meet.
-    const float floor = static_cast<float>(recipe.tint.low * recipe.exaggeration);
+    // The samples read, border and all: ground where there is data, the sea at 0 m and every
+    // other hole at its floor; without the whole terrain's kinds, the floor is its lowest ground.
+    // Skirts reach down to the lowest water or floor read: a neighbour at another level may draw
+    // it where this chunk draws ground.
     const int across = chunk.across, down = chunk.down;
     std::vector<float> heights(static_cast<std::size_t>(across) * down);
     std::vector<char> ground(heights.size());
     std::vector<SampleKind> kinds(heights.size());
     bool complete = true;
-    for (int j = 0; j < down; ++j) {
-        for (int i = 0; i < across; ++i) {
-            const int c = window.firstColumn + i, r = window.firstRow + j;
-            const std::size_t k = static_cast<std::size_t>(j) * across + i;
-            kinds[k] = field.kind(c, r);
-            ground[k] = field.drawn(c, r);
-            heights[k] = kinds[k] == SampleKind::sea ? 0.0f
-                         : kinds[k] == SampleKind::missing
-                             ? floor
-                             : static_cast<float>(field.at(c, r) * recipe.exaggeration);
-            complete = complete && ground[k];
-            chunk.lowest = chunk.empty ? heights[k] : std::min(chunk.lowest, heights[k]);
-            chunk.highest = chunk.empty ? heights[k] : std::max(chunk.highest, heights[k]);
-            chunk.empty = false;
-        }
-    }
-    // Skirts reach down to the lowest water or floor read, border and all: a neighbour at
-    // another level may draw it where this chunk draws ground.
     float base = std::numeric_limits<float>::infinity();
     for (int r = 0; r < field.rows; ++r) {
         for (int c = 0; c < field.columns; ++c) {
-            const SampleKind kind = field.kind(c, r);
-            if (kind > SampleKind::filled) {
-                base = std::min(base, kind == SampleKind::sea ? 0.0f : floor);
+            SampleKind kind = field.kind(c, r);
+            double metres = kind == SampleKind::missing ? recipe.tint.low : field.at(c, r);
+            if (kind != SampleKind::data) {
+                settleNoData(recipe, columnX(c), rowZ(r), kind, metres);
             }
+            const float height =
+                kind == SampleKind::sea ? 0.0f : static_cast<float>(metres * recipe.exaggeration);
+            if (kind > SampleKind::filled) {
+                base = std::min(base, height);
+            }
+            const int i = c - window.firstColumn, j = r - window.firstRow;
+            if (i < 0 || i >= across || j < 0 || j >= down) {
+                continue;  // the border's
+            }
+            const std::size_t k = static_cast<std::size_t>(j) * across + i;
+            kinds[k] = kind;
+            ground[k] = kind <= SampleKind::filled;
+            heights[k] = height;
+            complete = complete && ground[k];
+            chunk.lowest = chunk.empty ? height : std::min(chunk.lowest, height);
+            chunk.highest = chunk.empty ? height : std::max(chunk.highest, height);
+            chunk.empty = false;
         }
     }
     chunk.west = columnX(window.firstColumn);

@@ -64,6 +64,11 @@ struct ChunkRecipe {
     StreamLayout layout;
     double exaggeration = 1.0;
     raster::HeightRange tint;  // true metres the relief's tint spans
+    // The whole terrain held coarse, true metres, its samples without data sorted over the whole
+    // source: a sample a chunk reads without data takes the kind (and, but for the sea and filled
+    // voids, the placeholder height) of the nearest of these, so every chunk at every level agrees
+    // on what it is. Null: each chunk's read decides alone.
+    std::shared_ptr<const HeightField> whole;
     // Held while a reader is busy: each serves one read at a time.
     std::shared_ptr<std::mutex> reading = std::make_shared<std::mutex>();
 };
