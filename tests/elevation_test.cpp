@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -495,6 +496,54 @@ TEST_F(Elevation, APickFindsTheGroundUnderThePixelOnTheFullSurface) {
     EXPECT_GT(picked, 100);
     // The drawn triangles and the bilinear surface part only along skylines.
     EXPECT_LE(disagreeing, 4);
+}
+
+// Both pick lines name the sea and holes for what they are, and give a height difference only
+// between two places with heights: never between the walker on the sea or in a hole and a pick.
+TEST_F(Elevation, APickSaysSeaOrNodataAndNoHeightDifferenceWithoutAHeight) {
+    HeightField field = fieldOf(rough);
+    const auto kindAt = [](double u, double v) {
+        if (u < 0.3) {
+            return SampleKind::sea;
+        }
+        return std::abs(u - 0.7) < 0.1 && std::abs(v - 0.5) < 0.1 ? SampleKind::missing
+                                                                  : SampleKind::data;
+    };
+    for (int r = 0; r < kSide; ++r) {
+        for (int c = 0; c < kSide; ++c) {
+            const SampleKind kind = kindAt(c / (kSide - 1.0), r / (kSide - 1.0));
+            field.kinds.push_back(kind);
+            if (kind != SampleKind::data) {
+                field.heights[field.index(c, r)] = kind == SampleKind::sea ? 0.0f : -700.0f;
+            }
+        }
+    }
+    const double places[3][2] = {{0.5, 0.85}, {0.12, 0.3}, {0.7, 0.52}};  // data, sea, hole
+    const char* const kWords[3] = {R"(height -?\d+ m)", "sea", "nodata"};
+    const char* const kLineWords[3] = {R"(-?\d+\.\d{3})", "sea", "nodata"};
+    const char* const kUnder[3] = {R"(\d+ m (above|below) your ground|level with your ground)",
+                                   "your ground sea", "your ground nodata"};
+    const raster::SourcePlacement placement;
+    for (int stand = 0; stand < 3; ++stand) {
+        Walker walker(field);
+        walker.placeAt(places[stand][0] * field.width(), places[stand][1] * field.depth(), 0);
+        for (int at = 0; at < 3; ++at) {
+            const double x = places[at][0] * field.width(), z = places[at][1] * field.depth();
+            const raster::Pick pick{{x, groundHeightAt(field, x, z), z},
+                                    raster::sourcePointAt(placement, field, x, z),
+                                    raster::kindNear(field, x, z)};
+            const std::string text = raster::pickText(pick, walker, placement, 1);
+            const std::string line = raster::pickLine(pick, walker, placement, 1);
+            // A difference only when both ends have heights; otherwise what lacks one says so.
+            const std::string tail = at != 0 ? "" : std::string("  (") + kUnder[stand] + ")";
+            EXPECT_TRUE(std::regex_search(text, std::regex(std::string("  ") + kWords[at] +
+                                                           R"(  distance \d+ m)" + tail + "$")))
+                << text << " (standing on " << stand << ")";
+            EXPECT_TRUE(std::regex_match(
+                line, std::regex(std::string(R"(pick \S+ \S+ )") + kLineWords[at] + R"( \S+)")))
+                << line;
+        }
+    }
 }
 
 // Drags, the wheel and keys, scripted at random: the eye never comes nearer the ground than its
