@@ -498,54 +498,6 @@ TEST_F(Elevation, APickFindsTheGroundUnderThePixelOnTheFullSurface) {
     EXPECT_LE(disagreeing, 4);
 }
 
-// Both pick lines name the sea and holes for what they are, and give a height difference only
-// between two places with heights: never between the walker on the sea or in a hole and a pick.
-TEST_F(Elevation, APickSaysSeaOrNodataAndNoHeightDifferenceWithoutAHeight) {
-    HeightField field = fieldOf(rough);
-    const auto kindAt = [](double u, double v) {
-        if (u < 0.3) {
-            return SampleKind::sea;
-        }
-        return std::abs(u - 0.7) < 0.1 && std::abs(v - 0.5) < 0.1 ? SampleKind::missing
-                                                                  : SampleKind::data;
-    };
-    for (int r = 0; r < kSide; ++r) {
-        for (int c = 0; c < kSide; ++c) {
-            const SampleKind kind = kindAt(c / (kSide - 1.0), r / (kSide - 1.0));
-            field.kinds.push_back(kind);
-            if (kind != SampleKind::data) {
-                field.heights[field.index(c, r)] = kind == SampleKind::sea ? 0.0f : -700.0f;
-            }
-        }
-    }
-    const double places[3][2] = {{0.5, 0.85}, {0.12, 0.3}, {0.7, 0.52}};  // data, sea, hole
-    const char* const kWords[3] = {R"(height -?\d+ m)", "sea", "nodata"};
-    const char* const kLineWords[3] = {R"(-?\d+\.\d{3})", "sea", "nodata"};
-    const char* const kUnder[3] = {R"(\d+ m (above|below) your ground|level with your ground)",
-                                   "your ground sea", "your ground nodata"};
-    const raster::SourcePlacement placement;
-    for (int stand = 0; stand < 3; ++stand) {
-        Walker walker(field);
-        walker.placeAt(places[stand][0] * field.width(), places[stand][1] * field.depth(), 0);
-        for (int at = 0; at < 3; ++at) {
-            const double x = places[at][0] * field.width(), z = places[at][1] * field.depth();
-            const raster::Pick pick{{x, groundHeightAt(field, x, z), z},
-                                    raster::sourcePointAt(placement, field, x, z),
-                                    raster::kindNear(field, x, z)};
-            const std::string text = raster::pickText(pick, walker, placement, 1);
-            const std::string line = raster::pickLine(pick, walker, placement, 1);
-            // A difference only when both ends have heights; otherwise what lacks one says so.
-            const std::string tail = at != 0 ? "" : std::string("  (") + kUnder[stand] + ")";
-            EXPECT_TRUE(std::regex_search(text, std::regex(std::string("  ") + kWords[at] +
-                                                           R"(  distance \d+ m)" + tail + "$")))
-                << text << " (standing on " << stand << ")";
-            EXPECT_TRUE(std::regex_match(
-                line, std::regex(std::string(R"(pick \S+ \S+ )") + kLineWords[at] + R"( \S+)")))
-                << line;
-        }
-    }
-}
-
 // Drags, the wheel and keys, scripted at random: the eye never comes nearer the ground than its
 // clearance, orbiting included, and a click that does not drag asks for a pick.
 TEST_F(Elevation, MouseAndKeysNeverPutTheEyeUnderTheGround) {
@@ -798,20 +750,15 @@ void writeCoast(const std::string& path, int side) {
     std::ofstream out(path);
     out << "ncols " << side << "\nnrows " << side << "\nxllcorner 0\nyllcorner 0\ncellsize "
         << kSpacing << "\nNODATA_value -9999\n";
-    const int shoreAt = side / 4, holeWest = side / 2, holeNorth = side / 2 - 40;
-    for (int r = 0; r < side; ++r) {
+    for (int r = 0, shore = side / 4; r < side; ++r, out << '\n') {
         for (int c = 0; c < side; ++c) {
-            const bool hole =
-                c >= holeWest && c < holeWest + 80 && r >= holeNorth && r < holeNorth + 80;
-            if (c < shoreAt || hole) {
-                out << "-9999 ";
-            } else {
-                const double cliff = 38 + 36 * std::sin(r / 7.0);
-                out << std::lround(cliff + 4.0 * (c - shoreAt) + 30 * std::sin((c - shoreAt) / 5.0))
-                    << ' ';
-            }
+            const bool hole = std::abs(c - side / 2 - 40) < 40 && std::abs(r - side / 2) < 40;
+            const double cliff = 38 + 36 * std::sin(r / 7.0);
+            out << (c < shore || hole
+                        ? -9999
+                        : std::lround(cliff + 4.0 * (c - shore) + 30 * std::sin((c - shore) / 5.0)))
+                << ' ';
         }
-        out << '\n';
     }
 }
 
@@ -829,13 +776,10 @@ int skyBelowTheGround(const Walker& walker, const DrawnGround& ground) {
     for (int py = 0; py < kHeight; ++py) {
         for (int px = 0; px < kWidth; ++px) {
             const Point3 ray = raster::viewRay(walker, kWidth, kHeight, px + 0.5, py + 0.5);
-            if (ray.y >= 0) {
-                continue;
-            }
-            const double t = (floor - eye.y) / ray.y;
+            const double t = (floor - eye.y) / ray.y;  // > 0 below the horizon
             const double x = eye.x + t * ray.x, z = eye.z + t * ray.z;
-            const bool inside = x > kMargin && x < field.width() - kMargin && z > kMargin &&
-                                z < field.depth() - kMargin;
+            const bool inside = t > 0 && x > kMargin && x < field.width() - kMargin &&
+                                z > kMargin && z < field.depth() - kMargin;
             gaps +=
                 inside && depth[static_cast<std::size_t>(kHeight - 1 - py) * kWidth + px] >= 1.0f;
         }
@@ -846,8 +790,9 @@ int skyBelowTheGround(const Walker& walker, const DrawnGround& ground) {
 }  // namespace
 
 // Over the sea and into a hole without data, from above, along and from afar, held and streamed
-// at every level while it arrives: no sky shows below the ground, so nothing floats.
-TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGround) {
+// at every level while it arrives: no sky shows below the ground, so nothing floats. Picks down
+// the middle say "sea" or "nodata" on both lines, and a height difference only between heights.
+TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGroundAndPicksSayWhatTheyAre) {
     constexpr int kCoastSide = 200;
     // Streamed chunks of different levels place their samples differently, so where a wall
     // meets the edge between them rounding may leave a pixel.
@@ -865,6 +810,13 @@ TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGround) {
     unsetenv("XDG_CACHE_HOME");
     ASSERT_TRUE(streamed.stream);
     const double side = (kCoastSide - 1) * kSpacing;
+    const auto word = [](SampleKind kind, bool line) -> std::string {
+        return kind == SampleKind::sea       ? "sea"
+               : kind == SampleKind::missing ? "nodata"
+               : line                        ? R"(-?\d+\.\d{3})"
+                                             : R"(height -?\d+ m( \(filled\))?)";
+    };
+    std::set<std::pair<SampleKind, SampleKind>> picked;  // where the walker stood, what it picked
     const struct {
         const char* name;
         double u, v, headingDegrees, pitchDegrees, eyeMetres;
@@ -892,9 +844,36 @@ TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGround) {
                         << "frame " << frames;
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 } while (!ground->settled() && ++frames < 5000);
+                const SampleKind under = raster::kindNear(walker.field(), walker.x(), walker.z());
+                for (int py = kHeight / 2; py < kHeight && detail == 0; py += 8) {
+                    const raster::SourcePlacement& place = world->grid.placement;
+                    const auto pick =
+                        raster::pickAt(walker, place, kWidth, kHeight, kWidth / 2, py + 0.5);
+                    if (!pick) {
+                        continue;
+                    }
+                    picked.emplace(under, pick->kind);
+                    const bool heights =
+                        under <= SampleKind::filled && pick->kind <= SampleKind::filled;
+                    const std::string difference =
+                        heights ? R"(  (\d+ m (above|below)|level with) your ground)"
+                        : pick->kind <= SampleKind::filled ? "  your ground " + word(under, false)
+                                                           : "";
+                    const std::string text = raster::pickText(*pick, walker, place, 1);
+                    EXPECT_TRUE(std::regex_search(
+                        text, std::regex("  " + word(pick->kind, false) + R"(  distance \d+ m)" +
+                                         difference + "$")))
+                        << text;
+                    const std::string line = raster::pickLine(*pick, walker, place, 1);
+                    EXPECT_TRUE(std::regex_match(
+                        line, std::regex(R"(pick \S+ \S+ )" + word(pick->kind, true) + R"( \S+)")))
+                        << line;
+                }
             }
         }
     }
+    // From data, the sea and the hole, at data, the sea and the hole.
+    EXPECT_GE(picked.size(), 6u);
 }
 
 TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPicture) {

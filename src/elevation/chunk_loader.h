@@ -51,7 +51,7 @@ struct ChunkData {
     // Bytes the chunk keeps once drawn: its arrays, and its texture as OpenGL holds it with
     // mipmaps.
     std::size_t bytes() const;
-    // The most any chunk keeps.
+    // The most a chunk keeps besides its water, floor and walls.
     static std::size_t mostBytes();
 };
 

@@ -655,8 +655,10 @@ void LodTerrain::drawChosen(const LodDrawSettings& settings) {
 std::size_t LodTerrain::geometryBytes() const {
     std::size_t bytes = 0;
     for (const Chunk& chunk : chunks_) {
-        for (const std::vector<float>& vertices : chunk.vertices) {
-            bytes += vertices.capacity() * sizeof(float);
+        for (int level = 0; level < kLevels; ++level) {
+            bytes += chunk.vertices[level].capacity() * sizeof(float) +
+                     chunk.ownGrid[level].capacity() * sizeof(GLushort) +
+                     chunk.noData[level].bytes();
         }
     }
     for (const auto& entry : shapes_) {
@@ -681,6 +683,11 @@ std::size_t LodTerrain::completeGeometryBytes() const {
             const std::size_t triangles = 2 * (across - 1) * (down - 1) + 2 * edge;
             shapeBytes[{static_cast<int>(across), static_cast<int>(down)}] =
                 triangles * 3 * sizeof(GLushort);
+            if (chunk.partial) {  // its own cells, and its water, floor and walls' vertices
+                bytes += static_cast<std::size_t>(chunk.ownCells[level]) * 6 * sizeof(GLushort) +
+                         static_cast<std::size_t>(chunk.noDataTriangles[level]) * 3 *
+                             kFloatsPerVertex * sizeof(float);
+            }
         }
     }
     for (const auto& entry : shapeBytes) {

@@ -171,7 +171,9 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
             if (have == nullptr) {
                 failed = failed || failed_.count(child.id()) != 0;
                 missing.push_back({child, distanceTo(childBox, eye_)});
-                bytes += ChunkData::mostBytes();
+                // A child covers a quarter of this chunk at twice its resolution: about as many
+                // cells of water, floor and walls as this chunk has.
+                bytes += ChunkData::mostBytes() + data.noData.bytes();
             } else {
                 kept.push_back({child, distanceTo(childBox, eye_)});
                 waiting.push_back(have);
