@@ -660,8 +660,8 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glGetIntegerv(GL_VIEWPORT, viewport);
 
             int land = 0, water = 0, floor = 0;
-            // Samples that are corners of both ground and water or floor, and those a wall of the
-            // ground's colour reaches down from to the water or floor.
+            // Samples that ground, and water or floor, have as corners, and those that something
+            // of the ground's colour reaches down from to the water or floor.
             std::set<std::pair<int, int>> groundCorners, flatCorners, wallFeet;
             constexpr int kVertexFloats = 7;  // x y z r g b a
             for (GLint at = 0; at < used;) {
@@ -669,8 +669,6 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                 ASSERT_EQ(token, GLenum(GL_POLYGON_TOKEN));
                 const int count = static_cast<int>(feedback[at++]);
                 const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
-                bool flat = true;  // every vertex at the water's or floor's level
-                std::vector<std::pair<int, int>> corners;
                 for (int k = 0; k < count; ++k, at += kVertexFloats) {
                     GLdouble x, y, z;
                     gluUnProject(feedback[at], feedback[at + 1], feedback[at + 2], model,
@@ -682,24 +680,14 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                     ASSERT_NEAR(row, r, 0.05);
                     ASSERT_TRUE(c >= 0 && c < field.columns && r >= 0 && r < field.rows);
                     const bool grey = std::abs(feedback[at + 3] - kFloorRgb[0] / 255.0f) < 0.01f;
-                    corners.emplace_back(c, r);
-                    flat = flat && std::abs(y - level) < 0.05;
                     if (white) {
                         ++land;
                         ASSERT_TRUE(field.drawn(c, r)) << "ground on no data at " << c << ", " << r;
-                        if (y < level + 0.05) {
-                            wallFeet.emplace(c, r);
-                        }
+                        (y < level + 0.05 ? wallFeet : groundCorners).emplace(c, r);
                     } else {
                         (grey ? floor : water) += 1;
                         ASSERT_NEAR(y, level, 0.05) << "no data at " << c << ", " << r;
-                    }
-                }
-                if (!white || !flat) {  // a wall's foot alone is no ground
-                    for (const auto& corner : corners) {
-                        if (field.drawn(corner.first, corner.second)) {
-                            (white ? groundCorners : flatCorners).insert(corner);
-                        }
+                        flatCorners.emplace(c, r);
                     }
                 }
             }
@@ -794,9 +782,6 @@ int skyBelowTheGround(const Walker& walker, const DrawnGround& ground) {
 // the middle say "sea" or "nodata" on both lines, and a height difference only between heights.
 TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGroundAndPicksSayWhatTheyAre) {
     constexpr int kCoastSide = 200;
-    // Streamed chunks of different levels place their samples differently, so where a wall
-    // meets the edge between them rounding may leave a pixel.
-    constexpr int kStreamedCrack = 2;
     TemporaryFolder folder;
     writeCoast(folder.file("coast.asc"), kCoastSide);
     raster::ElevationWorld held = raster::loadElevationWorld(folder.file("coast.asc"), 1);
@@ -839,14 +824,14 @@ TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGroundAndPicksSayWhatTheyAre) {
                 int frames = 0;
                 do {
                     draw(*ground, walker, detail);
-                    ASSERT_LE(skyBelowTheGround(walker, *ground),
-                              world->stream ? kStreamedCrack : 0)
+                    // Where streamed chunks of two levels meet, rounding may leave a pixel or two.
+                    ASSERT_LE(skyBelowTheGround(walker, *ground), world->stream ? 2 : 0)
                         << "frame " << frames;
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 } while (!ground->settled() && ++frames < 5000);
                 const SampleKind under = raster::kindNear(walker.field(), walker.x(), walker.z());
+                const raster::SourcePlacement& place = world->grid.placement;
                 for (int py = kHeight / 2; py < kHeight && detail == 0; py += 8) {
-                    const raster::SourcePlacement& place = world->grid.placement;
                     const auto pick =
                         raster::pickAt(walker, place, kWidth, kHeight, kWidth / 2, py + 0.5);
                     if (!pick) {

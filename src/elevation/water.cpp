@@ -11,7 +11,7 @@ constexpr int kFloatsPerVertex = 3;
 // The floor's grid texture: texels a side, and the brightness of its lines against the rest
 // (255), faint so the floor reads as flat.
 constexpr int kGridTexels = 16;
-constexpr GLubyte kGridLine = 205;
+constexpr GLubyte kGridLine = 220;
 
 bool drawnKind(SampleKind kind) {
     return kind <= SampleKind::filled;
