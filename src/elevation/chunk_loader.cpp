@@ -182,6 +182,9 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
             double metres = kind == SampleKind::missing ? recipe.tint.low : field.at(c, r);
             if (kind != SampleKind::data) {
                 settleNoData(recipe, columnX(c), rowZ(r), kind, metres);
+                // The relief's too: a read with no height at all holds none finite.
+                grid.field.heights[field.index(c, r)] =
+                    kind == SampleKind::sea ? 0.0f : static_cast<float>(metres);
             }
             const float height =
                 kind == SampleKind::sea ? 0.0f : static_cast<float>(metres * recipe.exaggeration);
