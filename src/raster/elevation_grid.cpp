@@ -76,7 +76,7 @@ std::string describe(const SourceWindow& window, const HeightField& field,
     }
     if (noData.missingRegions > 0) {
         parts.push_back(plural(noData.missingRegions, "region", "regions") + " without data (" +
-                        share(noData.missingSamples, all) + ") left empty");
+                        share(noData.missingSamples, all) + ") drawn as a floor");
     }
     std::string note;
     for (const std::string& part : parts) {
