@@ -336,8 +336,19 @@ TEST_F(Elevation, AutoDetailKeepsTheTrianglesWithinTheBudgetOverAScriptedWalk) {
     constexpr int kWide = 1280, kHigh = 720, kLargeSide = 2049;
     std::mt19937 random(7);
     std::uniform_real_distribution<double> gravel(-30.0, 30.0);  // metres, sample to sample
-    const HeightField large =
+    HeightField large =
         fieldOf([&](double u, double v) { return rough(u, v) + gravel(random); }, kLargeSide);
+    // A sea to the west and a hole ahead: their walls count within the budget too.
+    for (int k = 0; k < kLargeSide * kLargeSide; ++k) {
+        const double u = (k % kLargeSide) / (kLargeSide - 1.0),
+                     v = k / kLargeSide / (kLargeSide - 1.0);
+        large.kinds.push_back(u < 0.15                              ? SampleKind::sea
+                              : std::hypot(u - 0.5, v - 0.7) < 0.08 ? SampleKind::missing
+                                                                    : SampleKind::data);
+        if (!large.drawn(k % kLargeSide, k / kLargeSide)) {  // placeholders: 0 m, and below all
+            large.heights[k] = large.kinds.back() == SampleKind::sea ? 0.0f : -700.0f;
+        }
+    }
     const HeightField small = fieldOf(rough);
     const GroundImage plain{1, 1, {90, 110, 40}};
     LodTerrain largeGround(large, plain), smallGround(small, plain);
@@ -650,7 +661,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glMatrixMode(GL_MODELVIEW);
             glLoadIdentity();
             gluLookAt(w / 2, 1500, d / 2, w / 2, 0, d / 2, 0, 0, 1);
-            terrain.draw({{w / 2, 1500, d / 2}, detail, false});
+            const LodDrawStats stats = terrain.draw({{w / 2, 1500, d / 2}, detail, false});
             const GLint used = glRenderMode(GL_RENDER);
             ASSERT_GE(used, 0) << "the feedback buffer overflowed";
             GLdouble model[16], projection[16];
@@ -659,7 +670,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glGetDoublev(GL_PROJECTION_MATRIX, projection);
             glGetIntegerv(GL_VIEWPORT, viewport);
 
-            int land = 0, water = 0, floor = 0;
+            int land = 0, water = 0, floor = 0, polygons = 0;
             // Samples that ground, and water or floor, have as corners, and those that something
             // of the ground's colour reaches down from to the water or floor.
             std::set<std::pair<int, int>> groundCorners, flatCorners, wallFeet;
@@ -668,6 +679,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                 const auto token = static_cast<GLenum>(feedback[at++]);
                 ASSERT_EQ(token, GLenum(GL_POLYGON_TOKEN));
                 const int count = static_cast<int>(feedback[at++]);
+                ++polygons;
                 const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
                 for (int k = 0; k < count; ++k, at += kVertexFloats) {
                     GLdouble x, y, z;
@@ -703,6 +715,9 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                 }
             }
             EXPECT_GT(shore, 0);
+            if (detail == 0) {  // every triangle counted, walls too: no skirts at one level
+                EXPECT_EQ(polygons, stats.triangles);
+            }
         }
     }
 }
