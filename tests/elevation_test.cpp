@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +35,7 @@
 #include "streamed_terrain.h"
 #include "test_files.h"
 #include "walker.h"
+#include "water.h"
 
 namespace fs = std::filesystem;
 
@@ -592,8 +595,9 @@ TEST_F(Elevation, FacingOutwardAtAnEdgeShowsAPlainBeyondIt) {
 
 }  // namespace
 
-// Whatever the level of detail, no vertex stands on a sample without data, and the sea's
-// vertices lie at 0 m: the ground is read back from above through OpenGL's feedback mode.
+// Whatever the level of detail, no vertex of the ground stands on a sample without data, the sea
+// lies at 0 m and a hole's floor at its placeholder height, and wherever ground meets either a
+// wall reaches down to it: the ground is read back from above through OpenGL's feedback mode.
 TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
     struct Outline {
         const char* name;
@@ -616,6 +620,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
          false},
     };
     std::vector<GLfloat> feedback(1 << 23);
+    constexpr float kFloor = -700.0f;  // a hole's placeholder, below all of rough's ground
     for (const Outline& outline : outlines) {
         HeightField field = fieldOf(rough);
         for (int r = 0; r < kSide; ++r) {
@@ -624,9 +629,12 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                 field.kinds.push_back(kind);
                 if (kind == SampleKind::sea) {
                     field.heights[field.index(c, r)] = 0.0f;
+                } else if (kind == SampleKind::missing) {
+                    field.heights[field.index(c, r)] = kFloor;
                 }
             }
         }
+        const double level = outline.sea ? 0.0 : kFloor;
         LodTerrain terrain(field, imageOf(field));
         // From straight above, where window depth is linear and every corner comes back
         // exactly, at full detail and at ever coarser levels.
@@ -642,7 +650,7 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glMatrixMode(GL_MODELVIEW);
             glLoadIdentity();
             gluLookAt(w / 2, 1500, d / 2, w / 2, 0, d / 2, 0, 0, 1);
-            terrain.draw({{w / 2, 1500, d / 2}, detail, false});
+            const LodDrawStats stats = terrain.draw({{w / 2, 1500, d / 2}, detail, false});
             const GLint used = glRenderMode(GL_RENDER);
             ASSERT_GE(used, 0) << "the feedback buffer overflowed";
             GLdouble model[16], projection[16];
@@ -651,12 +659,17 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
             glGetDoublev(GL_PROJECTION_MATRIX, projection);
             glGetIntegerv(GL_VIEWPORT, viewport);
 
-            int land = 0, water = 0;
+            int land = 0, water = 0, floor = 0, polygons = 0;
+            // Samples that ground, and water or floor, have as corners, and those that something
+            // of the ground's colour reaches down from to the water or floor.
+            std::set<std::pair<int, int>> groundCorners, flatCorners, wallFeet;
             constexpr int kVertexFloats = 7;  // x y z r g b a
             for (GLint at = 0; at < used;) {
                 const auto token = static_cast<GLenum>(feedback[at++]);
                 ASSERT_EQ(token, GLenum(GL_POLYGON_TOKEN));
                 const int count = static_cast<int>(feedback[at++]);
+                ++polygons;
+                const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
                 for (int k = 0; k < count; ++k, at += kVertexFloats) {
                     GLdouble x, y, z;
                     gluUnProject(feedback[at], feedback[at + 1], feedback[at + 2], model,
@@ -667,21 +680,33 @@ TEST_F(Elevation, NoDataIsNeverDrawnAsGroundAndTheSeaLiesAtZero) {
                     ASSERT_NEAR(column, c, 0.05);
                     ASSERT_NEAR(row, r, 0.05);
                     ASSERT_TRUE(c >= 0 && c < field.columns && r >= 0 && r < field.rows);
-                    const bool white = feedback[at + 3] > 0.99f && feedback[at + 5] > 0.99f;
+                    const bool grey = std::abs(feedback[at + 3] - kFloorRgb[0] / 255.0f) < 0.01f;
                     if (white) {
                         ++land;
                         ASSERT_TRUE(field.drawn(c, r)) << "ground on no data at " << c << ", " << r;
+                        (y < level + 0.05 ? wallFeet : groundCorners).emplace(c, r);
                     } else {
-                        ++water;
-                        ASSERT_TRUE(field.kind(c, r) != SampleKind::missing);
-                        if (field.kind(c, r) == SampleKind::sea) {
-                            ASSERT_NEAR(y, 0.0, 0.05) << "sea at " << c << ", " << r;
-                        }
+                        (grey ? floor : water) += 1;
+                        ASSERT_NEAR(y, level, 0.05) << "no data at " << c << ", " << r;
+                        flatCorners.emplace(c, r);
                     }
                 }
             }
             EXPECT_GT(land, 0);
             EXPECT_EQ(water > 0, outline.sea);
+            EXPECT_EQ(floor > 0, !outline.sea);
+            int shore = 0;
+            for (const auto& corner : flatCorners) {
+                if (groundCorners.count(corner) != 0) {
+                    ++shore;
+                    EXPECT_EQ(wallFeet.count(corner), 1u)
+                        << "no wall down from " << corner.first << ", " << corner.second;
+                }
+            }
+            EXPECT_GT(shore, 0);
+            if (detail == 0) {  // every triangle counted, walls too: no skirts at one level
+                EXPECT_EQ(polygons, stats.triangles);
+            }
         }
     }
 }
@@ -707,6 +732,138 @@ void writeTiles(const std::string& folder, int side) {
 }
 
 }  // namespace
+
+namespace {
+
+// A coast in an ASCII grid of side x side samples, kSpacing apart: sea (nodata) west of a
+// shore whose cliffs stand 2 to 74 m high, land rising east, and a hole of nodata 80 samples
+// across east of the middle, too large to fill and far above the sea.
+void writeCoast(const std::string& path, int side) {
+    std::ofstream out(path);
+    out << "ncols " << side << "\nnrows " << side << "\nxllcorner 0\nyllcorner 0\ncellsize "
+        << kSpacing << "\nNODATA_value -9999\n";
+    for (int r = 0, shore = side / 4; r < side; ++r, out << '\n') {
+        for (int c = 0; c < side; ++c) {
+            const bool hole = std::abs(c - side / 2 - 40) < 40 && std::abs(r - side / 2) < 40;
+            const double cliff = 38 + 36 * std::sin(r / 7.0);
+            out << (c < shore || hole
+                        ? -9999
+                        : std::lround(cliff + 4.0 * (c - shore) + 30 * std::sin((c - shore) / 5.0)))
+                << ' ';
+        }
+    }
+}
+
+// Pixels of the last frame below the horizon whose ray comes down inside the field's footprint
+// above its lowest surface, yet met nothing: sky through a gap.
+int skyBelowTheGround(const Walker& walker, const DrawnGround& ground) {
+    // Streamed chunks' outermost samples lie up to half a coarse sample inside the field's edge.
+    constexpr double kMargin = 2 * kSpacing;
+    std::vector<GLfloat> depth(kWidth * kHeight);
+    glReadPixels(0, 0, kWidth, kHeight, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+    const HeightField& field = walker.field();
+    const double floor = std::min<double>(ground.lowestHeight(), 0.0);
+    const Point3 eye = walker.eye();
+    int gaps = 0;
+    for (int py = 0; py < kHeight; ++py) {
+        for (int px = 0; px < kWidth; ++px) {
+            const Point3 ray = raster::viewRay(walker, kWidth, kHeight, px + 0.5, py + 0.5);
+            const double t = (floor - eye.y) / ray.y;  // > 0 below the horizon
+            const double x = eye.x + t * ray.x, z = eye.z + t * ray.z;
+            const bool inside = t > 0 && x > kMargin && x < field.width() - kMargin &&
+                                z > kMargin && z < field.depth() - kMargin;
+            gaps +=
+                inside && depth[static_cast<std::size_t>(kHeight - 1 - py) * kWidth + px] >= 1.0f;
+        }
+    }
+    return gaps;
+}
+
+}  // namespace
+
+// Over the sea and into a hole without data, from above, along and from afar, held and streamed
+// at every level while it arrives: no sky shows below the ground, so nothing floats. Picks down
+// the middle say "sea" or "nodata" on both lines, and a height difference only between heights.
+TEST_F(Elevation, SeaAndHolesShowNoSkyBelowTheGroundAndPicksSayWhatTheyAre) {
+    constexpr int kCoastSide = 200;
+    TemporaryFolder folder;
+    writeCoast(folder.file("coast.asc"), kCoastSide);
+    raster::ElevationWorld held = raster::loadElevationWorld(folder.file("coast.asc"), 1);
+    ASSERT_FALSE(held.stream);
+    ASSERT_EQ(held.grid.noData.seaRegions, 1);
+    ASSERT_EQ(held.grid.noData.missingRegions, 1);
+    setenv("GROUNDVIEW_STREAM_ABOVE", "100", 1);
+    setenv("XDG_CACHE_HOME", folder.file("cache").c_str(), 1);
+    raster::ElevationWorld streamed = raster::loadElevationWorld(folder.file("coast.asc"), 1);
+    unsetenv("GROUNDVIEW_STREAM_ABOVE");
+    unsetenv("XDG_CACHE_HOME");
+    ASSERT_TRUE(streamed.stream);
+    const double side = (kCoastSide - 1) * kSpacing;
+    const auto word = [](SampleKind kind, bool line) -> std::string {
+        return kind == SampleKind::sea       ? "sea"
+               : kind == SampleKind::missing ? "nodata"
+               : line                        ? R"(-?\d+\.\d{3})"
+                                             : R"(height -?\d+ m( \(filled\))?)";
+    };
+    std::set<std::pair<SampleKind, SampleKind>> picked;  // where the walker stood, what it picked
+    const struct {
+        const char* name;
+        double u, v, headingDegrees, pitchDegrees, eyeMetres;
+    } kViews[] = {{"down into the hole", 0.7, 0.5, 90, -60, 400},
+                  {"along the hole", 0.45, 0.5, 90, -8, 30},
+                  {"at the cliffs from the sea", 0.05, 0.5, 90, -5, 20},
+                  {"along the coast", 0.2, 0.98, 0, -10, 60},
+                  {"from afar", 0.02, 0.02, 135, -20, 900}};
+    for (raster::ElevationWorld* world : {&held, &streamed}) {
+        const std::unique_ptr<DrawnGround> ground = raster::groundOf(*world);
+        for (const auto& view : kViews) {
+            for (const double detail : {0.0, 4.0, 16.0}) {
+                SCOPED_TRACE(std::string(world->stream ? "streamed, " : "held, ") + view.name +
+                             ", detail " + std::to_string(detail));
+                Walker walker(world->grid.field);
+                walker.placeAt(view.u * side, view.v * side,
+                               view.headingDegrees * kRadiansPerDegree);
+                walker.setEyeHeight(view.eyeMetres);
+                walker.setPitch(view.pitchDegrees * kRadiansPerDegree);
+                int frames = 0;
+                do {
+                    draw(*ground, walker, detail);
+                    // Where streamed chunks of two levels meet, rounding may leave a pixel or two.
+                    ASSERT_LE(skyBelowTheGround(walker, *ground), world->stream ? 2 : 0)
+                        << "frame " << frames;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                } while (!ground->settled() && ++frames < 5000);
+                const SampleKind under = raster::kindNear(walker.field(), walker.x(), walker.z());
+                const raster::SourcePlacement& place = world->grid.placement;
+                for (int py = kHeight / 2; py < kHeight && detail == 0; py += 8) {
+                    const auto pick =
+                        raster::pickAt(walker, place, kWidth, kHeight, kWidth / 2, py + 0.5);
+                    if (!pick) {
+                        continue;
+                    }
+                    picked.emplace(under, pick->kind);
+                    const bool heights =
+                        under <= SampleKind::filled && pick->kind <= SampleKind::filled;
+                    const std::string difference =
+                        heights ? R"(  (\d+ m (above|below)|level with) your ground)"
+                        : pick->kind <= SampleKind::filled ? "  your ground " + word(under, false)
+                                                           : "";
+                    const std::string text = raster::pickText(*pick, walker, place, 1);
+                    EXPECT_TRUE(std::regex_search(
+                        text, std::regex("  " + word(pick->kind, false) + R"(  distance \d+ m)" +
+                                         difference + "$")))
+                        << text;
+                    const std::string line = raster::pickLine(*pick, walker, place, 1);
+                    EXPECT_TRUE(std::regex_match(
+                        line, std::regex(R"(pick \S+ \S+ )" + word(pick->kind, true) + R"( \S+)")))
+                        << line;
+                }
+            }
+        }
+    }
+    // From data, the sea and the hole, at data, the sea and the hole.
+    EXPECT_GE(picked.size(), 6u);
+}
 
 TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPicture) {
     TemporaryFolder folder;

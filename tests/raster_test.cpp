@@ -526,8 +526,9 @@ TEST(ElevationGrid, KeepsEverySampleAndTellsVoidsSeaAndMissingApart) {
         }
         return 0.5 + (x - shore) * 2.0;
     };
-    const auto country = [](int x, int y) {
-        return std::hypot(x - 100, y - 100) < 80 ? 300 + 2.0 * x : kNan;
+    const auto country = [](int x, int y) {  // with a pit in the middle, below its border
+        const double pit = 300 * std::exp(-(std::pow(x - 100, 2) + std::pow(y - 100, 2)) / 400);
+        return std::hypot(x - 100, y - 100) < 80 ? 300 + 2.0 * x - pit : kNan;
     };
     const std::vector<Case> cases = {
         {"a coast",
@@ -621,6 +622,9 @@ TEST(ElevationGrid, KeepsEverySampleAndTellsVoidsSeaAndMissingApart) {
                     // Smoothly between the void's shore, the ramp at 2 m a column.
                     EXPECT_GT(field.at(c, r), field.at(149, r) - 1.0f);
                     EXPECT_LT(field.at(c, r), field.at(153, r) + 1.0f);
+                } else if (field.kind(c, r) == SampleKind::missing) {
+                    // The floor at the lowest height on its rim: the country's west edge.
+                    ASSERT_EQ(field.at(c, r), field.at(21, 100));
                 }
             }
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "elevation_grid.h"
@@ -23,8 +24,9 @@ constexpr float kSkirtOverError = 2.0f;
 constexpr float kSkirtFloorShareOfCell = 0.1f;
 
 // The cells whose corners are all ground, split along their north-east to south-west diagonal
-// and wound counter-clockwise seen from above, then the skirts under edges whose two ends are
-// ground, facing out. ground is null when every sample is.
+// and wound counter-clockwise seen from above, then the skirts under every edge, facing out:
+// beside a chunk of another level, whose samples lie elsewhere, water and floor need them as
+// much as ground. ground is null when every sample is.
 std::size_t chunkIndices(int across, int down, const std::vector<char>* ground,
                          std::vector<GLushort>& indices) {
     const auto isGround = [&](int k) { return ground == nullptr || (*ground)[k] != 0; };
@@ -43,10 +45,8 @@ std::size_t chunkIndices(int across, int down, const std::vector<char>* ground,
     const int loop = static_cast<int>(edge.size());
     for (int k = 0; k < loop; ++k) {
         const int next = (k + 1) % loop;
-        if (isGround(edge[k]) && isGround(edge[next])) {
-            addTriangle(indices, edge[k], edge[next], hangingFirst + k);
-            addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
-        }
+        addTriangle(indices, edge[k], edge[next], hangingFirst + k);
+        addTriangle(indices, edge[next], hangingFirst + next, hangingFirst + k);
     }
     return cells;
 }
@@ -59,6 +59,28 @@ struct Shared {
 const Shared& sharedFull() {
     static const Shared shared;
     return shared;
+}
+
+// The sample of count, spacing metres apart from 0, nearest metres.
+int nearestSample(double metres, double spacing, int count) {
+    return static_cast<int>(std::clamp(std::lround(metres / spacing), 0L, count - 1L));
+}
+
+// A sample at world (x, z) that a chunk's read gave kind, not data, with height metres (true):
+// the kind of the whole terrain's nearest sample instead, ground there being a filled void here,
+// and that sample's placeholder height unless the read filled it.
+void settleNoData(const ChunkRecipe& recipe, double x, double z, SampleKind& kind, double& metres) {
+    if (recipe.whole == nullptr) {
+        return;
+    }
+    const HeightField& whole = *recipe.whole;
+    const int c = nearestSample(x, whole.spacingEast, whole.columns);
+    const int r = nearestSample(z, whole.spacingSouth, whole.rows);
+    const SampleKind read = kind;
+    kind = whole.drawn(c, r) ? SampleKind::filled : whole.kind(c, r);
+    if (kind != SampleKind::filled || read != SampleKind::filled) {
+        metres = whole.at(c, r);
+    }
 }
 
 // How far the chunk's samples stray from the surface of every other one, bilinear between
@@ -106,7 +128,7 @@ std::size_t fullChunkGroundIndices() {
 std::size_t ChunkData::bytes() const {
     const std::size_t texels = static_cast<std::size_t>(image.width) * image.height;
     return vertices.capacity() * sizeof(float) + indices.capacity() * sizeof(GLushort) +
-           texels * kTexelBytes * 4 / 3 + sizeof(ChunkData);
+           noData.bytes() + texels * kTexelBytes * 4 / 3 + sizeof(ChunkData);
 }
 
 std::size_t ChunkData::mostBytes() {
@@ -144,32 +166,49 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
             StreamLayout::sampleCentre(read.y * perUnit, read.height * perUnit, field.rows, r));
     };
 
-    // The chunk's own samples: sea at 0 m is drawn (water-coloured), missing ground is not.
+    // The samples read, border and all: ground where there is data, the sea at 0 m and every
+    // other hole at its floor; without the whole terrain's kinds, the floor is its lowest ground.
+    // Skirts reach down to the lowest water or floor read: a neighbour at another level may draw
+    // it where this chunk draws ground.
     const int across = chunk.across, down = chunk.down;
     std::vector<float> heights(static_cast<std::size_t>(across) * down);
     std::vector<char> ground(heights.size());
+    std::vector<SampleKind> kinds(heights.size());
     bool complete = true;
-    for (int j = 0; j < down; ++j) {
-        for (int i = 0; i < across; ++i) {
-            const int c = window.firstColumn + i, r = window.firstRow + j;
-            const std::size_t k = static_cast<std::size_t>(j) * across + i;
-            heights[k] = static_cast<float>(field.at(c, r) * recipe.exaggeration);
-            ground[k] = field.kind(c, r) != SampleKind::missing;
-            complete = complete && ground[k];
-            if (ground[k]) {
-                chunk.lowest = chunk.empty ? heights[k] : std::min(chunk.lowest, heights[k]);
-                chunk.highest = chunk.empty ? heights[k] : std::max(chunk.highest, heights[k]);
-                chunk.empty = false;
+    float base = std::numeric_limits<float>::infinity();
+    for (int r = 0; r < field.rows; ++r) {
+        for (int c = 0; c < field.columns; ++c) {
+            SampleKind kind = field.kind(c, r);
+            double metres = kind == SampleKind::missing ? recipe.tint.low : field.at(c, r);
+            if (kind != SampleKind::data) {
+                settleNoData(recipe, columnX(c), rowZ(r), kind, metres);
+                // The relief's too: a read with no height at all holds none finite.
+                grid.field.heights[field.index(c, r)] =
+                    kind == SampleKind::sea ? 0.0f : static_cast<float>(metres);
             }
+            const float height =
+                kind == SampleKind::sea ? 0.0f : static_cast<float>(metres * recipe.exaggeration);
+            if (kind > SampleKind::filled) {
+                base = std::min(base, height);
+            }
+            const int i = c - window.firstColumn, j = r - window.firstRow;
+            if (i < 0 || i >= across || j < 0 || j >= down) {
+                continue;  // the border's
+            }
+            const std::size_t k = static_cast<std::size_t>(j) * across + i;
+            kinds[k] = kind;
+            ground[k] = kind <= SampleKind::filled;
+            heights[k] = height;
+            complete = complete && ground[k];
+            chunk.lowest = chunk.empty ? height : std::min(chunk.lowest, height);
+            chunk.highest = chunk.empty ? height : std::max(chunk.highest, height);
+            chunk.empty = false;
         }
     }
     chunk.west = columnX(window.firstColumn);
     chunk.east = columnX(window.firstColumn + across - 1);
     chunk.north = rowZ(window.firstRow);
     chunk.south = rowZ(window.firstRow + down - 1);
-    if (chunk.empty) {
-        return chunk;
-    }
     const auto [typical, largest] = halvingError(heights, ground, across, down);
     if (key.level > 0) {
         chunk.typicalError = typical;
@@ -178,6 +217,9 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     const double cell = std::min(layout.cellEast(), layout.cellSouth()) * (1 << key.level);
     chunk.skirtDepth =
         kSkirtOverError * largest + kSkirtFloorShareOfCell * static_cast<float>(cell);
+    if (std::isfinite(base)) {
+        chunk.lowest = std::min(chunk.lowest, base);
+    }
 
     const std::vector<int> edge = perimeter(across, down);
     chunk.vertices.reserve((heights.size() + edge.size()) * kFloatsPerVertex);
@@ -191,7 +233,11 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     }
     for (const int k : edge) {
         const float* top = &chunk.vertices[static_cast<std::size_t>(k) * kFloatsPerVertex];
-        chunk.vertices.insert(chunk.vertices.end(), {top[0], top[1] - chunk.skirtDepth, top[2]});
+        chunk.vertices.insert(chunk.vertices.end(),
+                              {top[0], std::min(top[1] - chunk.skirtDepth, base), top[2]});
+    }
+    if (!complete) {
+        chunk.noData = noDataSurfaces(across, down, chunk.vertices, kinds);
     }
     if (complete && across == kFullSide && down == kFullSide) {
         chunk.groundIndices = fullChunkGroundIndices();
@@ -200,25 +246,8 @@ ChunkData makeChunk(const ChunkRecipe& recipe, const ChunkKey& key) {
     }
 
     // The relief from the true heights read, border and all, tinted over the whole terrain's
-    // range; texels nearest the sea take the water's colour.
+    // range: the walls at the shore take the shore's own colours.
     chunk.image = raster::reliefImage(field, kTextureSide, kTextureSide, recipe.tint);
-    if (!field.complete()) {
-        for (int ty = 0; ty < kTextureSide; ++ty) {
-            const int r = std::clamp(
-                static_cast<int>(std::lround((ty + 0.5) / kTextureSide * (field.rows - 1))), 0,
-                field.rows - 1);
-            for (int tx = 0; tx < kTextureSide; ++tx) {
-                const int c = std::clamp(
-                    static_cast<int>(std::lround((tx + 0.5) / kTextureSide * (field.columns - 1))),
-                    0, field.columns - 1);
-                if (field.kind(c, r) == SampleKind::sea) {
-                    std::copy_n(
-                        kWaterRgb, 3,
-                        &chunk.image.rgb[(static_cast<std::size_t>(ty) * kTextureSide + tx) * 3]);
-                }
-            }
-        }
-    }
     chunk.texWest = columnX(0);
     chunk.texNorth = rowZ(0);
     chunk.texWidth = columnX(field.columns - 1) - chunk.texWest;

@@ -27,7 +27,7 @@ struct ChunkData {
     ChunkKey key;
     bool failed = false;  // the read failed: message says why
     std::string message;
-    bool empty = true;  // no sample with data: nothing to draw
+    bool empty = true;  // no sample read: nothing to draw
     // The chunk's own samples, across x down, rows north to south, then the samples round its
     // edge once more, hanging skirtDepth lower (north edge eastward, then east, south, west).
     int across = 0, down = 0;
@@ -36,7 +36,8 @@ struct ChunkData {
     // ends have data; empty for a full chunk with every sample, which draws the shared grid.
     std::vector<GLushort> indices;
     std::size_t groundIndices = 0;  // of indices, the cells' (the wire-frame's)
-    float lowest = 0, highest = 0;  // of drawn samples, the skirts' feet not counted
+    NoDataSurfaces noData;          // the cells that are not ground
+    float lowest = 0, highest = 0;  // of ground, water and floor, the skirts' feet not counted
     float skirtDepth = 0;
     // Metres this chunk's surface strays from the full-resolution ground: the root mean square
     // and the largest, 0 at level 0.
@@ -50,7 +51,7 @@ struct ChunkData {
     // Bytes the chunk keeps once drawn: its arrays, and its texture as OpenGL holds it with
     // mipmaps.
     std::size_t bytes() const;
-    // The most any chunk keeps.
+    // The most a chunk keeps besides its water, floor and walls.
     static std::size_t mostBytes();
 };
 
@@ -63,6 +64,11 @@ struct ChunkRecipe {
     StreamLayout layout;
     double exaggeration = 1.0;
     raster::HeightRange tint;  // true metres the relief's tint spans
+    // The whole terrain held coarse, true metres, its samples without data sorted over the whole
+    // source: a sample a chunk reads without data takes the kind (and, but for the sea and filled
+    // voids, the placeholder height) of the nearest of these, so every chunk at every level agrees
+    // on what it is. Null: each chunk's read decides alone.
+    std::shared_ptr<const HeightField> whole;
     // Held while a reader is busy: each serves one read at a time.
     std::shared_ptr<std::mutex> reading = std::make_shared<std::mutex>();
 };

@@ -12,7 +12,7 @@ struct LodDrawSettings {
 };
 
 struct LodDrawStats {
-    long long triangles = 0;  // ground, water and skirts, the lines not counted again
+    long long triangles = 0;  // ground, skirts, water, floor and walls; lines not counted again
     int chunksDrawn = 0;
     int chunksCulled = 0;
 };

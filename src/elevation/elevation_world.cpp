@@ -75,6 +75,9 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
     plan.recipe.exaggeration = exaggeration;
     const HeightBounds drawn = field.drawnRange();
     plan.recipe.tint = {drawn.low, drawn.high};
+    if (!field.complete()) {
+        plan.recipe.whole = std::make_shared<const HeightField>(field);
+    }
     const StreamLayout& layout = plan.recipe.layout;
     const int top = layout.topLevel();
     for (int row = 0; row < layout.chunksDown(top); ++row) {

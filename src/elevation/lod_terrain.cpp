@@ -11,7 +11,6 @@
 
 #include "grid_indices.h"
 #include "view_volume.h"
-#include "water.h"
 
 namespace {
 
@@ -123,10 +122,12 @@ LodTerrain::LodTerrain(const HeightField& field, const GroundImage& image) : fie
     requireUsableImage(image);
     measureChunks();
     uploadTexture(image);
+    floorGrid_ = makeFloorGridTexture();
 }
 
 LodTerrain::~LodTerrain() {
     glDeleteTextures(1, &texture_);
+    glDeleteTextures(1, &floorGrid_);
 }
 
 void LodTerrain::measureChunks() {
@@ -163,14 +164,20 @@ void LodTerrain::measureChunks() {
                 highest_ = first ? chunk.highest : std::max(highest_, chunk.highest);
                 first = false;
             }
-            // The deepest skirt this chunk can hang: its coarsest error and a neighbour's.
+            // The deepest skirt this chunk can hang: its coarsest error and a neighbour's, or
+            // down to the lowest water or floor beside it.
             float widest = 0;
             for (int side = 0; side < kSides; ++side) {
                 if (const Chunk* neighbour = neighbourOf(cx, cz, side)) {
                     widest = std::max(widest, neighbour->error.back());
+                    chunk.base = std::min(chunk.base, neighbour->noDataLow);
                 }
             }
+            chunk.base = std::min(chunk.base, chunk.noDataLow);
             chunk.deepestSkirt = chunk.error.back() + widest + skirtFloor();
+            if (std::isfinite(chunk.base)) {
+                chunk.deepestSkirt = std::max(chunk.deepestSkirt, chunk.lowest - chunk.base);
+            }
         }
     }
 }
@@ -206,10 +213,16 @@ bool LodTerrain::anyDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) co
     return false;
 }
 
-bool LodTerrain::cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const {
-    const int c = chunk.firstColumn, r = chunk.firstRow;
-    const auto sea = [&](int i, int j) { return field_.kind(c + i, r + j) == SampleKind::sea; };
-    return sea(x0, z0) || sea(x1, z0) || sea(x0, z1) || sea(x1, z1);
+std::vector<SampleKind> LodTerrain::levelKinds(const Chunk& chunk, const std::vector<int>& xs,
+                                               const std::vector<int>& zs) const {
+    std::vector<SampleKind> kinds;
+    kinds.reserve(xs.size() * zs.size());
+    for (int z : zs) {
+        for (int x : xs) {
+            kinds.push_back(field_.kind(chunk.firstColumn + x, chunk.firstRow + z));
+        }
+    }
+    return kinds;
 }
 
 void LodTerrain::measureLevels(Chunk& chunk) const {
@@ -217,12 +230,15 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
         return field_.at(chunk.firstColumn + i, chunk.firstRow + j);
     };
     chunk.empty = true;
+    HeightBounds flat;  // the water's and the floor's levels
     for (int j = 0; j <= chunk.cellsDown; ++j) {
         for (int i = 0; i <= chunk.cellsAcross; ++i) {
-            if (!field_.drawn(chunk.firstColumn + i, chunk.firstRow + j)) {
+            const SampleKind kind = field_.kind(chunk.firstColumn + i, chunk.firstRow + j);
+            if (kind > SampleKind::filled) {
                 chunk.partial = true;
-                chunk.sea = chunk.sea || field_.kind(chunk.firstColumn + i, chunk.firstRow + j) ==
-                                             SampleKind::sea;
+                const float level = kind == SampleKind::sea ? 0.0f : height(i, j);
+                flat.low = std::min(flat.low, level);
+                flat.high = std::max(flat.high, level);
                 continue;
             }
             const float h = height(i, j);
@@ -231,9 +247,10 @@ void LodTerrain::measureLevels(Chunk& chunk) const {
             chunk.empty = false;
         }
     }
-    if (chunk.sea) {  // the water's level is inside the box
-        chunk.lowest = chunk.empty ? 0.0f : std::min(chunk.lowest, 0.0f);
-        chunk.highest = chunk.empty ? 0.0f : std::max(chunk.highest, 0.0f);
+    if (!flat.empty()) {  // the water and floor are inside the box
+        chunk.noDataLow = flat.low;
+        chunk.lowest = chunk.empty ? flat.low : std::min(chunk.lowest, flat.low);
+        chunk.highest = chunk.empty ? flat.high : std::max(chunk.highest, flat.high);
     }
     chunk.error[0] = chunk.typicalError[0] = 0;
     const double samples = (chunk.cellsAcross + 1.0) * (chunk.cellsDown + 1.0);
@@ -300,11 +317,11 @@ void LodTerrain::countPartialLevels(Chunk& chunk) const {
             for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
                 if (cellDrawn(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
                     ++chunk.ownCells[level];
-                } else if (chunk.sea && cellWet(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
-                    ++chunk.wetCells[level];
                 }
             }
         }
+        chunk.noDataTriangles[level] = noDataTriangles(
+            static_cast<int>(xs.size()), static_cast<int>(zs.size()), levelKinds(chunk, xs, zs));
         // North, east, south and west, as addSkirts hangs them: under each edge segment whose
         // two ends have data.
         std::array<int, kSides>& edges = chunk.ownEdges[level];
@@ -348,27 +365,10 @@ void LodTerrain::buildLevel(Chunk& chunk, int level) const {
                 if (cellDrawn(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
                     addTriangle(grid, nw, sw, ne);
                     addTriangle(grid, ne, sw, se);
-                } else if (chunk.sea && cellWet(chunk, xs[i], zs[j], xs[i + 1], zs[j + 1])) {
-                    addTriangle(chunk.waterGrid[level], nw, sw, ne);
-                    addTriangle(chunk.waterGrid[level], ne, sw, se);
                 }
             }
         }
-        if (chunk.sea) {
-            // The sea's samples at 0 m, the shore's at their own height: the water meets the
-            // land's edge without a gap at any level.
-            std::vector<float>& water = chunk.water[level];
-            water.assign(vertices.begin(), vertices.end());
-            std::size_t k = 1;
-            for (int z : zs) {
-                for (int x : xs) {
-                    if (field_.kind(chunk.firstColumn + x, chunk.firstRow + z) == SampleKind::sea) {
-                        water[k] = 0.0f;
-                    }
-                    k += kFloatsPerVertex;
-                }
-            }
-        }
+        chunk.noData[level] = noDataSurfaces(across, down, vertices, levelKinds(chunk, xs, zs));
     }
     for (int index : edge) {
         const float* top = &vertices[static_cast<std::size_t>(index) * kFloatsPerVertex];
@@ -380,6 +380,8 @@ void LodTerrain::buildLevel(Chunk& chunk, int level) const {
 
 void LodTerrain::hangSkirt(Chunk& chunk, int level, const Shape& shape,
                            const std::array<float, kSides>& depths) {
+    // Beside water or floor a skirt reaches down to it: a neighbour at another level may draw
+    // it where this level draws ground.
     if (chunk.hung[level] == depths) {
         return;
     }
@@ -397,7 +399,7 @@ void LodTerrain::hangSkirt(Chunk& chunk, int level, const Shape& shape,
                                     : depths[side];
             const float top =
                 vertices[static_cast<std::size_t>(shape.perimeter[k]) * kFloatsPerVertex + 1];
-            vertices[(hangingFirst + k) * kFloatsPerVertex + 1] = top - depth;
+            vertices[(hangingFirst + k) * kFloatsPerVertex + 1] = std::min(top - depth, chunk.base);
         }
     }
 }
@@ -478,15 +480,8 @@ void LodTerrain::uploadTexture(const GroundImage& image) {
         resampled = resampleRgb(image, width, height);
         texels = resampled.data();
     }
-    glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     const GLint failure =
-        gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, width, height, GL_RGB, GL_UNSIGNED_BYTE, texels);
+        uploadMipmapped(texture_, GL_RGB, width, height, texels, GL_CLAMP_TO_EDGE);
     if (failure != 0) {
         throw std::runtime_error(std::string("cannot upload the ground texture: ") +
                                  reinterpret_cast<const char*>(gluErrorString(failure)));
@@ -527,8 +522,8 @@ long long LodTerrain::trianglesOf(const Visible& visible) {
     const long long across = (chunk.cellsAcross + stride - 1) / stride;  // cells
     const long long down = (chunk.cellsDown + stride - 1) / stride;
     const long long sideCells[kSides] = {across, down, across, down};
-    long long triangles =
-        chunk.partial ? 2LL * (chunk.ownCells[level] + chunk.wetCells[level]) : 2 * across * down;
+    long long triangles = chunk.partial ? 2LL * chunk.ownCells[level] + chunk.noDataTriangles[level]
+                                        : 2 * across * down;
     for (int side = 0; side < kSides; ++side) {
         if (visible.skirtSides & (1u << side)) {
             triangles += 2LL * (chunk.partial ? chunk.ownEdges[level][side] : sideCells[side]);
@@ -552,7 +547,7 @@ LodDrawStats LodTerrain::choose(const LodDrawSettings& settings) {
                              {(chunk.firstColumn + chunk.cellsAcross) * east, chunk.highest,
                               (chunk.firstRow + chunk.cellsDown) * south}};
             chunk.drawnLevel = kNotDrawn;
-            if ((chunk.empty && !chunk.sea) || outside(box, frustum)) {
+            if (outside(box, frustum)) {
                 ++stats.chunksCulled;
                 continue;
             }
@@ -598,15 +593,7 @@ void LodTerrain::drawChosen(const LodDrawSettings& settings) {
     // Texture coordinates (x / width, z / depth): each vertex shows its own ground.
     const GLfloat sPlane[4] = {static_cast<GLfloat>(1.0 / field_.width()), 0, 0, 0};
     const GLfloat tPlane[4] = {0, 0, static_cast<GLfloat>(1.0 / field_.depth()), 0};
-    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
-    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
-    glTexGenfv(GL_S, GL_OBJECT_PLANE, sPlane);
-    glTexGenfv(GL_T, GL_OBJECT_PLANE, tPlane);
-    glEnable(GL_TEXTURE_GEN_S);
-    glEnable(GL_TEXTURE_GEN_T);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glEnable(GL_TEXTURE_2D);
+    textureByPlace(texture_, sPlane, tPlane);
     glColor3f(1.0f, 1.0f, 1.0f);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     if (settings.wireframe) {
@@ -629,20 +616,24 @@ void LodTerrain::drawChosen(const LodDrawSettings& settings) {
         const GLsizei count = static_cast<GLsizei>(indices.size());
         glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_SHORT, indices.data());
     }
+    // Walls face the water or floor beside them, whichever way up the shore lies.
+    glDisable(GL_CULL_FACE);
+    std::vector<const NoDataSurfaces*> noData;
+    for (const Visible& v : visible_) {
+        const NoDataSurfaces& surfaces = v.chunk->noData[v.chunk->drawnLevel];
+        if (v.chunk->partial && !surfaces.walls.empty()) {
+            glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, surfaces.walls.data());
+            glDrawArrays(GL_TRIANGLES, 0,
+                         static_cast<GLsizei>(surfaces.walls.size() / kFloatsPerVertex));
+        }
+        noData.push_back(&surfaces);
+    }
     glDisable(GL_POLYGON_OFFSET_FILL);
     glDisable(GL_TEXTURE_GEN_S);
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_TEXTURE_2D);
-    glColor3ubv(kWaterRgb);
-    for (const Visible& v : visible_) {
-        const int level = v.chunk->drawnLevel;
-        const std::vector<GLushort>& cells = v.chunk->waterGrid[level];
-        if (!cells.empty()) {
-            glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, v.chunk->water[level].data());
-            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(cells.size()), GL_UNSIGNED_SHORT,
-                           cells.data());
-        }
-    }
+    drawWaterAndFloor(noData, floorGrid_, kFloorGridCells * field_.spacingEast,
+                      kFloorGridCells * field_.spacingSouth);
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
@@ -664,8 +655,10 @@ void LodTerrain::drawChosen(const LodDrawSettings& settings) {
 std::size_t LodTerrain::geometryBytes() const {
     std::size_t bytes = 0;
     for (const Chunk& chunk : chunks_) {
-        for (const std::vector<float>& vertices : chunk.vertices) {
-            bytes += vertices.capacity() * sizeof(float);
+        for (int level = 0; level < kLevels; ++level) {
+            bytes += chunk.vertices[level].capacity() * sizeof(float) +
+                     chunk.ownGrid[level].capacity() * sizeof(GLushort) +
+                     chunk.noData[level].bytes();
         }
     }
     for (const auto& entry : shapes_) {
@@ -690,6 +683,11 @@ std::size_t LodTerrain::completeGeometryBytes() const {
             const std::size_t triangles = 2 * (across - 1) * (down - 1) + 2 * edge;
             shapeBytes[{static_cast<int>(across), static_cast<int>(down)}] =
                 triangles * 3 * sizeof(GLushort);
+            if (chunk.partial) {  // its own cells, and its water, floor and walls' vertices
+                bytes += static_cast<std::size_t>(chunk.ownCells[level]) * 6 * sizeof(GLushort) +
+                         static_cast<std::size_t>(chunk.noDataTriangles[level]) * 3 *
+                             kFloatsPerVertex * sizeof(float);
+            }
         }
     }
     for (const auto& entry : shapeBytes) {

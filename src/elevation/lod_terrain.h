@@ -7,9 +7,9 @@
 // levels a skirt hangs from the edge, as deep as their edges can part, so no crack shows. Ground is
 // textured by texture-coordinate generation from x and z, so vertices carry positions only. No
 // vertex stands on a sample without data: a chunk that has some draws, at each level, only the
-// cells whose four corners have data, and at full detail no triangle touches such a sample. Cells
-// with a corner in the sea are drawn water-coloured instead, at the same level, their sea corners
-// at 0 m and their shore corners at the shore's height, so land and water meet without a gap.
+// cells whose four corners have data, and at full detail no triangle touches such a sample. The
+// other cells of the same level are drawn flat, as water at 0 m or as the no-data floor, with walls
+// down to them from the ground's edge (water.h); skirts beside no data hang down to its level.
 // A frame's choice of levels is made and its triangles counted before any level is built or
 // drawn. Plain OpenGL 1.1 with client arrays.
 
@@ -17,12 +17,14 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <map>
 #include <utility>
 #include <vector>
 
 #include "drawn_ground.h"
 #include "height_field.h"
+#include "water.h"
 
 class LodTerrain : public DrawnGround {
   public:
@@ -70,14 +72,16 @@ class LodTerrain : public DrawnGround {
         int drawnLevel = kNotDrawn;                             // this frame's
         bool empty = false;    // no sample with data: no ground drawn
         bool partial = false;  // some samples without data: its own triangles at each level
-        bool sea = false;      // some samples in the sea
-        std::array<std::vector<GLushort>, kLevels> ownGrid;    // partial: the cells drawn
-        std::array<std::vector<char>, kLevels> ownDrawn;       // partial: vertices with data
-        std::array<std::vector<float>, kLevels> water;         // sea: the grid, the sea at 0 m
-        std::array<std::vector<GLushort>, kLevels> waterGrid;  // sea: cells with a sea corner
+        // Metres: the lowest water or floor in the chunk or beside it, which skirts reach down
+        // to; infinite when there is none.
+        float base = std::numeric_limits<float>::infinity();
+        float noDataLow = std::numeric_limits<float>::infinity();  // of its own water and floor
+        std::array<std::vector<GLushort>, kLevels> ownGrid;        // partial: the cells drawn
+        std::array<std::vector<char>, kLevels> ownDrawn;           // partial: vertices with data
+        std::array<NoDataSurfaces, kLevels> noData;                // partial: the other cells
         // Partial: what each level draws, counted before any level is built.
-        std::array<int, kLevels> ownCells{};                      // cells with data at four corners
-        std::array<int, kLevels> wetCells{};                      // the others with a sea corner
+        std::array<int, kLevels> ownCells{};  // cells with data at four corners
+        std::array<long long, kLevels> noDataTriangles{};
         std::array<std::array<int, kSides>, kLevels> ownEdges{};  // edge cells' sides with data
     };
     // Triangles of a grid of across x down vertices, shared by every chunk of that shape, and
@@ -114,10 +118,11 @@ class LodTerrain : public DrawnGround {
     static void addSkirts(std::vector<GLushort>& indices, const Shape& shape, unsigned skirtSides,
                           const std::vector<char>* drawn);
     void uploadTexture(const GroundImage& image);
-    // Whether the four corners of the cell from (x0, z0) to (x1, z1), chunk-relative, have data,
-    // and whether one of them is in the sea.
+    // Whether the four corners of the cell from (x0, z0) to (x1, z1), chunk-relative, have data.
     bool cellDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
-    bool cellWet(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
+    // The kinds of a level's vertices, rows north to south.
+    std::vector<SampleKind> levelKinds(const Chunk& chunk, const std::vector<int>& xs,
+                                       const std::vector<int>& zs) const;
     bool anyDrawn(const Chunk& chunk, int x0, int z0, int x1, int z1) const;
     const std::vector<GLushort>& partialIndices(const Chunk& chunk, int level, const Shape& shape,
                                                 unsigned skirtSides);
@@ -131,5 +136,6 @@ class LodTerrain : public DrawnGround {
     std::vector<Visible> visible_;  // this frame's, nearest first
     float lowest_ = 0, highest_ = 0;
     GLuint texture_ = 0;
+    GLuint floorGrid_ = 0;
     std::vector<GLushort> scratch_;  // a partial chunk's indices with this frame's skirts
 };

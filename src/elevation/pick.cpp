@@ -80,6 +80,11 @@ bool hasHeight(SampleKind kind) {
     return kind == SampleKind::data || kind == SampleKind::filled;
 }
 
+// What a place without a height is, as both pick lines say it.
+const char* noHeightWord(SampleKind kind) {
+    return kind == SampleKind::sea ? "sea" : "nodata";
+}
+
 }  // namespace
 
 Point3 viewRay(const Walker& walker, int width, int height, double px, double py) {
@@ -178,20 +183,22 @@ std::optional<Pick> pickAt(const Walker& walker, const SourcePlacement& placemen
 std::string pickText(const Pick& pick, const Walker& walker, const SourcePlacement& placement,
                      double exaggeration) {
     std::string text = placeText(placement, pick.place) + "  ";
-    switch (pick.kind) {
-        case SampleKind::data:
-        case SampleKind::filled:
-            text += "height " + fixed(pick.point.y / exaggeration, 0) + " m" +
-                    (pick.kind == SampleKind::filled ? " (filled)" : "");
-            break;
-        case SampleKind::sea:
-            text += "sea";
-            break;
-        case SampleKind::missing:
-            text += "no data";
-            break;
+    if (hasHeight(pick.kind)) {
+        text += "height " + fixed(pick.point.y / exaggeration, 0) + " m" +
+                (pick.kind == SampleKind::filled ? " (filled)" : "");
+    } else {
+        text += noHeightWord(pick.kind);
     }
-    text += "  distance " + fixed(trueDistance(pick, walker, exaggeration), 0) + " m  ";
+    text += "  distance " + fixed(trueDistance(pick, walker, exaggeration), 0) + " m";
+    // A height difference only between two heights: a placeholder is none.
+    if (!hasHeight(pick.kind)) {
+        return text;
+    }
+    const SampleKind under = kindNear(walker.field(), walker.x(), walker.z());
+    if (!hasHeight(under)) {
+        return text + "  your ground " + noHeightWord(under);
+    }
+    text += "  ";
     const double rise = (pick.point.y - walker.groundY()) / exaggeration;
     const std::string metres = fixed(std::abs(rise), 0);
     return text + (metres == "0"
@@ -204,8 +211,9 @@ std::string pickLine(const Pick& pick, const Walker& walker, const SourcePlaceme
     // Degrees to about a millimetre, other units to a millimetre of a metre.
     const int decimals = placement.geographic ? 8 : 3;
     return "pick " + fixed(pick.place.x, decimals) + " " + fixed(pick.place.y, decimals) + " " +
-           (hasHeight(pick.kind) ? fixed(pick.point.y / exaggeration, 3) : "nodata") + " " +
-           fixed(trueDistance(pick, walker, exaggeration), 3);
+           (hasHeight(pick.kind) ? fixed(pick.point.y / exaggeration, 3)
+                                 : std::string(noHeightWord(pick.kind))) +
+           " " + fixed(trueDistance(pick, walker, exaggeration), 3);
 }
 
 }  // namespace raster

@@ -16,7 +16,7 @@ Point3 viewRay(const Walker& walker, int width, int height, double px, double py
 
 // Where the ray from origin along direction first meets the field's bilinear surface, cell by
 // cell; nothing when it leaves the field first. Samples without data keep their placeholder
-// heights: the sea's 0 m and the lowest valid height elsewhere.
+// heights: the sea's 0 m and the lowest height on the rim elsewhere.
 std::optional<Point3> groundHit(const HeightField& field, const Point3& origin,
                                 const Point3& direction);
 
@@ -32,13 +32,14 @@ std::optional<Pick> pickAt(const Walker& walker, const SourcePlacement& placemen
                            int height, double px, double py);
 
 // The pick seen from walker, true metres: "46.12345 N 7.54321 E  height 2412 m  distance
-// 3456 m  412 m above your ground"; "sea" or "no data" for the height where the source has none.
+// 3456 m  412 m above your ground"; "sea" or "nodata" for the height where the source has none,
+// and then no height difference, nor where the walker's own ground has none ("your ground sea").
 std::string pickText(const Pick& pick, const Walker& walker, const SourcePlacement& placement,
                      double exaggeration);
 
 // The line for scripts: "pick X Y HEIGHT DISTANCE", X and Y in the source's coordinates, the
-// height in true metres or "nodata", the distance from walker's eye in true metres, all plain
-// decimals.
+// height in true metres, "sea" or "nodata", the distance from walker's eye in true metres, all
+// plain decimals.
 std::string pickLine(const Pick& pick, const Walker& walker, const SourcePlacement& placement,
                      double exaggeration);
 

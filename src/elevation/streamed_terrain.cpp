@@ -32,10 +32,12 @@ StreamedTerrain::StreamedTerrain(const StreamLayout& layout, std::vector<ChunkDa
         keep(std::move(root), true);
     }
     loader_ = std::make_unique<ChunkLoader>(std::move(make));
+    floorGrid_ = makeFloorGridTexture();
 }
 
 StreamedTerrain::~StreamedTerrain() {
     loader_.reset();  // no chunk arrives any more
+    glDeleteTextures(1, &floorGrid_);
     for (auto& entry : nodes_) {
         glDeleteTextures(1, &entry.second.texture);
     }
@@ -169,7 +171,9 @@ void StreamedTerrain::visit(const ChunkKey& key, Node& node) {
             if (have == nullptr) {
                 failed = failed || failed_.count(child.id()) != 0;
                 missing.push_back({child, distanceTo(childBox, eye_)});
-                bytes += ChunkData::mostBytes();
+                // A child covers a quarter of this chunk at twice its resolution: about as many
+                // cells of water, floor and walls as this chunk has.
+                bytes += ChunkData::mostBytes() + data.noData.bytes();
             } else {
                 kept.push_back({child, distanceTo(childBox, eye_)});
                 waiting.push_back(have);
@@ -230,6 +234,7 @@ LodDrawStats StreamedTerrain::choose(const LodDrawSettings& settings) {
         const ChunkData& data = chosen.node->data;
         stats.triangles += static_cast<long long>(
             (data.indices.empty() ? fullChunkIndices().size() : data.indices.size()) / 3);
+        stats.triangles += data.noData.triangles();
         coarsest_ = std::max(coarsest_, data.key.level);
         finest_ = finest_ < 0 ? data.key.level : std::min(finest_, data.key.level);
     }
@@ -239,15 +244,8 @@ LodDrawStats StreamedTerrain::choose(const LodDrawSettings& settings) {
 
 void StreamedTerrain::upload(Node& node) {
     GroundImage& image = node.data.image;
-    glGenTextures(1, &node.texture);
-    glBindTexture(GL_TEXTURE_2D, node.texture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, image.width, image.height, GL_RGB, GL_UNSIGNED_BYTE,
-                      image.rgb.data());
+    uploadMipmapped(node.texture, GL_RGB, image.width, image.height, image.rgb.data(),
+                    GL_CLAMP_TO_EDGE);
     // OpenGL holds the texels now; the size stays for the cache's count.
     std::vector<unsigned char>().swap(image.rgb);
 }
@@ -256,12 +254,6 @@ void StreamedTerrain::drawChosen(const LodDrawSettings& settings) {
     // Nearest first: hidden ground then fails the depth test before it is textured and fogged.
     std::sort(chosen_.begin(), chosen_.end(),
               [](const Chosen& a, const Chosen& b) { return a.distance < b.distance; });
-    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
-    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
-    glEnable(GL_TEXTURE_GEN_S);
-    glEnable(GL_TEXTURE_GEN_T);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glEnable(GL_TEXTURE_2D);
     glColor3f(1.0f, 1.0f, 1.0f);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     if (settings.wireframe) {
@@ -279,23 +271,36 @@ void StreamedTerrain::drawChosen(const LodDrawSettings& settings) {
         if (node.texture == 0) {
             upload(node);
         }
-        glBindTexture(GL_TEXTURE_2D, node.texture);
         const GLfloat sPlane[4] = {static_cast<GLfloat>(1.0 / data.texWidth), 0, 0,
                                    static_cast<GLfloat>(-data.texWest / data.texWidth)};
         const GLfloat tPlane[4] = {0, 0, static_cast<GLfloat>(1.0 / data.texDepth),
                                    static_cast<GLfloat>(-data.texNorth / data.texDepth)};
-        glTexGenfv(GL_S, GL_OBJECT_PLANE, sPlane);
-        glTexGenfv(GL_T, GL_OBJECT_PLANE, tPlane);
+        textureByPlace(node.texture, sPlane, tPlane);
         const std::vector<GLushort>& indices =
             data.indices.empty() ? fullChunkIndices() : data.indices;
         glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, data.vertices.data());
         glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_SHORT,
                        indices.data());
+        if (!data.noData.walls.empty()) {
+            // Walls face the water or floor beside them, whichever way up the shore lies.
+            glDisable(GL_CULL_FACE);
+            glVertexPointer(kFloatsPerVertex, GL_FLOAT, 0, data.noData.walls.data());
+            glDrawArrays(GL_TRIANGLES, 0,
+                         static_cast<GLsizei>(data.noData.walls.size() / kFloatsPerVertex));
+            glEnable(GL_CULL_FACE);
+        }
     }
     glDisable(GL_POLYGON_OFFSET_FILL);
     glDisable(GL_TEXTURE_GEN_S);
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+    std::vector<const NoDataSurfaces*> noData;
+    for (const Chosen& chosen : chosen_) {
+        noData.push_back(&chosen.node->data.noData);
+    }
+    drawWaterAndFloor(noData, floorGrid_, kFloorGridCells * layout_.cellEast(),
+                      kFloorGridCells * layout_.cellSouth());
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
         glColor3f(0.0f, 0.0f, 0.0f);
@@ -310,7 +315,6 @@ void StreamedTerrain::drawChosen(const LodDrawSettings& settings) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     }
     glDisableClientState(GL_VERTEX_ARRAY);
-    glDisable(GL_CULL_FACE);
 
     // Coarse first, then nearest first.
     std::sort(wanted_.begin(), wanted_.end(), [](const Wanted& a, const Wanted& b) {

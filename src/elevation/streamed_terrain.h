@@ -106,6 +106,7 @@ class StreamedTerrain : public DrawnGround {
     std::size_t arrivedThisFrame_ = 0;
     long long frame_ = 0;
     float lowest_, highest_;
+    GLuint floorGrid_ = 0;
     int coarsest_ = -1, finest_ = -1;
     std::string failure_;
     // This frame's view, from choose.

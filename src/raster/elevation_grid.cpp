@@ -113,7 +113,8 @@ void fillVoid(std::vector<float>& values, int columns, int rows,
 
 // Sorts every missing sample into a void to fill or a region left without data, as sea where it
 // reaches sea level, in one pass over the samples. values are metres, NaN where missing; on return
-// every value is finite: the voids filled, the sea at 0, other regions at the lowest valid height.
+// every value is finite: the voids filled, the sea at 0, other regions at the lowest height on
+// their rim (the lowest valid height where they have none).
 NoDataSummary classify(std::vector<float>& values, int columns, int rows,
                        std::vector<SampleKind>& kinds) {
     NoDataSummary summary;
@@ -195,10 +196,13 @@ NoDataSummary classify(std::vector<float>& values, int columns, int rows,
             }
             sea = std::abs(sum / lowCount) <= kSeaLevelMetres;
         }
+        // A hole's floor lies at the lowest height on its own rim.
+        const double floor =
+            shore.empty() ? lowest : *std::min_element(shore.begin(), shore.begin() + lowCount);
         const SampleKind kind = sea ? SampleKind::sea : SampleKind::missing;
         for (const std::size_t cell : region) {
             kinds[cell] = kind;
-            values[cell] = sea ? 0.0f : static_cast<float>(lowest);
+            values[cell] = sea ? 0.0f : static_cast<float>(floor);
         }
         (sea ? summary.seaRegions : summary.missingRegions) += 1;
         (sea ? summary.seaSamples : summary.missingSamples) +=
@@ -221,7 +225,7 @@ std::string noDataNote(const NoDataSummary& noData, std::size_t all) {
     }
     if (noData.missingRegions > 0) {
         parts.push_back(plural(noData.missingRegions, "region", "regions") + " without data (" +
-                        share(noData.missingSamples, all) + ") left empty");
+                        share(noData.missingSamples, all) + ") drawn as a floor");
     }
     return joinedNote(parts);
 }

@@ -2,8 +2,9 @@
 // Elevation data as drawn and exported: a grid of heights in metres. Sample (column, row) lies at
 // x = column * spacingEast (east) and z = row * spacingSouth (south), so the north edge is z = 0
 // and north lies along -z; y is up. Cells need not be square: each axis keeps the source's own
-// spacing. A sample may hold no data: such samples are never drawn, and their heights, finite
-// like every other, are only placeholders (0 m for the sea, the lowest valid height elsewhere).
+// spacing. A sample may hold no data: such samples are never drawn as ground, and their heights,
+// finite like every other, are only placeholders (0 m for the sea, the lowest height on the rim
+// elsewhere).
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +21,7 @@ constexpr int kMaxTextureSide = 4096;
 enum class SampleKind : std::uint8_t {
     data,     // the source's own height
     filled,   // a small void filled smoothly from around it
-    missing,  // no data, drawn as nothing
+    missing,  // no data, drawn as a flat floor at its placeholder height
     sea,      // no data in a region that reaches sea level, drawn as water at 0 m
 };
 

@@ -243,7 +243,7 @@ std::string shareOf(long long count, std::size_t all) {
 }
 
 // What became of the source's missing samples: "samples with data 60%; 12 voids filled (0.1%);
-// 1 region without data (40%) drawn as sea; 0 left empty".
+// 1 region without data (40%) drawn as sea; 0 drawn as a floor".
 std::string noDataText(const raster::NoDataSummary& noData, std::size_t all) {
     return "samples with data " + percentage(static_cast<std::size_t>(noData.dataSamples), all) +
            "; " + counted(noData.voidsFilled, "void", "voids") + " filled" +
@@ -251,7 +251,7 @@ std::string noDataText(const raster::NoDataSummary& noData, std::size_t all) {
            counted(noData.seaRegions, "region", "regions") + " without data" +
            shareOf(noData.seaSamples, all) + " drawn as sea; " +
            std::to_string(noData.missingRegions) + shareOf(noData.missingSamples, all) +
-           " left empty";
+           " drawn as a floor";
 }
 
 // What the viewer walks over of an elevation source, read as it reads it, and what it says of

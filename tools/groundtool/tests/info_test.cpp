@@ -382,15 +382,15 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           "coordinates WGS 84 / UTM zone 32N; projected, cells of 30 x 30 m",
           "samples     100 x 80, every cell of the source", "spacing     30 m east, 30 m north",
           "heights     0 to 118 m over the samples drawn",
-          coastNoData + "1 region without data (40%) drawn as sea; 0 left empty",
+          coastNoData + "1 region without data (40%) drawn as sea; 0 drawn as a floor",
           "  " + coastNote + "drawn as sea", "verdict: the viewer walks over it"}},
         {"coast on a plateau",
          {"plateau.tif"},
          coast(1000.0),
          0,
          {"heights     1000 to 1118 m over the samples drawn",
-          coastNoData + "0 regions without data drawn as sea; 1 (40%) left empty",
-          "  " + coastNote + "left empty"}},
+          coastNoData + "0 regions without data drawn as sea; 1 (40%) drawn as a floor",
+          "  " + coastNote + "drawn as a floor"}},
         // Streamed above 64 samples a side, the walker's field read from the source itself.
         {"coast streamed, its pyramid not built yet",
          {"coast.tif"},
@@ -399,7 +399,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"samples     100 x 80, streamed at full resolution", "spacing     30 m east, 30 m north",
           "pyramid     none yet; the viewer builds it into the cache when it first opens the "
           "source",
-          coastNoData + "1 region without data (40%) drawn as sea; 0 left empty",
+          coastNoData + "1 region without data (40%) drawn as sea; 0 drawn as a floor",
           "  groundview: streamed at full resolution, 100 x 80 samples, first shown from 50 x "
           "40; " +
               coastNote.substr(std::string("groundview: ").size()) + "drawn as sea"},
@@ -444,7 +444,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"samples     3601 x 3601, every cell of the source",
           "spacing     21.5 m east, 30.9 m north", "heights     40 to 760 m over the samples drawn",
           "no data     samples with data 100%; 0 voids filled; 0 regions without data drawn as "
-          "sea; 0 left empty"}},
+          "sea; 0 drawn as a floor"}},
         {"two tiles named together, a gap of 60 cells between them",
          {"a.tif", "b.tif"},
          tiles({west, {7.1, 1 / 1200.0, 0, 46, 0, -1 / 1200.0}}, {4326, 4326}),
@@ -453,7 +453,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           "format      VRT mosaic of 2 GTiff, Int16",
           "samples     180 x 40, every cell of the source",
           "no data     samples with data 66.7%; 1 void filled (33.3%); 0 regions without data "
-          "drawn as sea; 0 left empty"}},
+          "drawn as sea; 0 drawn as a floor"}},
         {"a folder of tiles",
          {"tiles"},
          inFolder(tiles({west, east}, {4326, 4326})),
@@ -476,7 +476,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           "do at byte " +
               southBytes,
           "no data     samples with data 92.4%; 0 voids filled; 0 regions without data drawn as "
-          "sea; 1 (7.6%) left empty"}},
+          "sea; 1 (7.6%) drawn as a floor"}},
         {"a folder with a tile that fails to read",
          {"damaged"},
          damaged,
@@ -484,7 +484,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          {"samples     120 x 40, every cell of the source",
           "heights     100 to 2000 m over the samples drawn",
           "no data     samples with data 68.8%; 1 void filled (31.2%); 0 regions without data "
-          "drawn as sea; 0 left empty",
+          "drawn as sea; 0 drawn as a floor",
           "note: damaged/b.tif is drawn as no data: its cells from row 16 can't be read: "
           "ZIPDecode:Decoding error at scanline 16"}},
         {"--band for a terrain file",
