@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <future>
 #include <limits>
 #include <memory>
@@ -28,10 +29,6 @@
 namespace raster {
 
 namespace {
-
-// Bumped whenever the file's layout or its samples' meaning changes, so that older pyramids are
-// never taken for current ones.
-constexpr const char* kPyramidVersion = "groundview pyramid 1";
 
 // The file is written in square tiles of this many samples, which the viewer's 64-sample chunks
 // read whole at every level.
@@ -50,25 +47,6 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
-// FNV-1a over everything that names a source's current contents.
-class Fingerprint {
-  public:
-    void add(const std::string& text) {
-        for (const char c : text) {
-            hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-        }
-        hash_ = (hash_ ^ 0xffU) * 0x100000001b3ULL;  // ends each field: "ab","c" is not "a","bc"
-    }
-    std::string hex() const {
-        char text[17];
-        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash_));
-        return text;
-    }
-
-  private:
-    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
-
 // Makes folder and, when missing, its parent ($XDG_CACHE_HOME or ~/.cache), readable by the
 // owner alone as a cache should be; folders already there are left as they are. Nothing above is
 // ever made: a home or cache root that is not there is refused.
@@ -77,13 +55,14 @@ void makeFolders(const std::string& folder) {
     const std::string root = world::folderOf(parent);
     struct stat status {};
     if (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw RasterError("cannot make the folder " + printable(folder) + ": " + printable(root) +
-                          " is no folder; groundview makes none above " + printable(parent));
+        throw CacheUnwritable("cannot make the folder " + printable(folder) + ": " +
+                              printable(root) + " is no folder; groundview makes none above " +
+                              printable(parent));
     }
     for (const std::string& part : {parent, folder}) {
         if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw RasterError("cannot make the folder " + printable(part) + ": " +
-                              errnoText(errno));
+            throw CacheUnwritable("cannot make the folder " + printable(part) + ": " +
+                                  errnoText(errno));
         }
     }
 }
@@ -101,13 +80,13 @@ class UnnamedFile {
             return;
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+            throw CacheUnwritable("cannot write " + printable(out) + ": " + errnoText(errno));
         }
         temporary_ = world::inFolder(folder, ".pyramid-XXXXXX");
         descriptor_ = mkstemp(temporary_.data());
         if (descriptor_ < 0) {
             temporary_.clear();
-            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+            throw CacheUnwritable("cannot write " + printable(out) + ": " + errnoText(errno));
         }
         path_ = temporary_;
     }
@@ -152,7 +131,7 @@ class UnnamedFile {
 
   private:
     [[noreturn]] void fail(int error) const {
-        throw RasterError("cannot write " + printable(out_) + ": " + errnoText(error));
+        throw CacheUnwritable("cannot write " + printable(out_) + ": " + errnoText(error));
     }
 
     std::string out_;
@@ -187,19 +166,41 @@ std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows,
     return written == CE_None ? "" : gdalMessage();
 }
 
+// Progress told from within GDAL, which must not be unwound through: what the caller throws is
+// kept and GDAL told to stop, to be thrown again once GDAL has returned.
 struct Progress {
     const std::function<void(double)>* tell;
     double from;
     double span;
+    std::exception_ptr thrown;
 };
 
 int CPL_STDCALL overviewProgress(double done, const char*, void* data) {
-    const auto* progress = static_cast<const Progress*>(data);
+    auto* progress = static_cast<Progress*>(data);
     if (*progress->tell) {
-        (*progress->tell)(progress->from + progress->span * std::clamp(done, 0.0, 1.0));
+        try {
+            (*progress->tell)(progress->from + progress->span * std::clamp(done, 0.0, 1.0));
+        } catch (...) {
+            progress->thrown = std::current_exception();
+            return FALSE;
+        }
     }
     return TRUE;
 }
+
+// A GDAL setting of this thread for as long as it lives.
+class ThreadSetting {
+  public:
+    ThreadSetting(const char* key, const char* value) : key_(key) {
+        CPLSetThreadLocalConfigOption(key, value);
+    }
+    ~ThreadSetting() { CPLSetThreadLocalConfigOption(key_, nullptr); }
+    ThreadSetting(const ThreadSetting&) = delete;
+    ThreadSetting& operator=(const ThreadSetting&) = delete;
+
+  private:
+    const char* key_;
+};
 
 // The overview factors, relative to level 1, down to the first whose smallest side is
 // kPyramidSmallestSide or fewer.
@@ -214,47 +215,6 @@ std::vector<int> overviewFactors(int columns, int rows) {
 }
 
 }  // namespace
-
-std::string pyramidCacheFolder() {
-    // Relative paths are invalid there and ignored.
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && cache[0] == '/') {
-        return world::inFolder(cache, "groundview");
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return world::inFolder(world::inFolder(home, ".cache"), "groundview");
-    }
-    throw RasterError(
-        "cannot find a cache folder for the pyramid: neither XDG_CACHE_HOME nor HOME names one");
-}
-
-std::string pyramidPathFor(const std::vector<std::string>& sourcePaths) {
-    Fingerprint fingerprint;
-    fingerprint.add(kPyramidVersion);
-    for (const std::string& path : sourcePaths) {
-        const std::string real = world::realPathOf(path);
-        struct stat status {};
-        if (real.empty() || stat(real.c_str(), &status) != 0) {
-            throw RasterError("cannot read " + printable(path) + ": " + errnoText(errno));
-        }
-        const long long nanoseconds =
-            static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
-        fingerprint.add(real);
-        fingerprint.add(std::to_string(static_cast<long long>(status.st_size)));
-        fingerprint.add(std::to_string(nanoseconds));
-    }
-    return world::inFolder(pyramidCacheFolder(), fingerprint.hex() + ".tif");
-}
-
-std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths) {
-    std::string path = pyramidPathFor(sourcePaths);
-    struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        return path;
-    }
-    return std::nullopt;
-}
 
 void buildPyramid(const ElevationSource& source, const std::string& out,
                   const std::function<void(double share)>& progress) {
@@ -284,14 +244,18 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const std::string tile = std::to_string(kTileSide);
     const std::string blockX = "BLOCKXSIZE=" + tile;
     const std::string blockY = "BLOCKYSIZE=" + tile;
-    // Uncompressed: compressing Float32 heights costs more time than the disk saves.
+    // ZSTD at a low level with the floating-point predictor, compressed on every core: smaller
+    // than DEFLATE for heights, and fast enough not to slow the build. Tiles without any height
+    // are left out (SPARSE_OK), so that void ground costs nothing on disk.
     // Appending to the empty unnamed file spares it GDAL's clean-up of an older file of its name,
     // which probes that name with every driver: one of them opens /proc/self/fd/1 beside it and
     // blocks reading whatever pipe standard output is.
-    const char* options[] = {"TILED=YES",   blockX.c_str(),          blockY.c_str(),
-                             "BIGTIFF=YES", "APPEND_SUBDATASET=YES", nullptr};
+    const char* options[] = {
+        "TILED=YES",      blockX.c_str(),          blockY.c_str(), "BIGTIFF=YES",
+        "COMPRESS=ZSTD",  "ZSTD_LEVEL=1",          "PREDICTOR=3",  "NUM_THREADS=ALL_CPUS",
+        "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
     const auto failed = [&out](const std::string& why) {
-        return RasterError("cannot write " + printable(out) + ": " + why);
+        return CacheUnwritable("cannot write " + printable(out) + ": " + why);
     };
     const GdalErrorWatch watch;
     // GDAL would measure the free space of /proc, where the unnamed file's name is; a full disk
@@ -352,27 +316,28 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
         // GDAL averages the overviews on every core unless GDAL_NUM_THREADS says otherwise.
-        if (CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
-            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+        const ThreadSetting threads("GDAL_NUM_THREADS",
+                                    CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS"));
+        Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare, nullptr};
+        const CPLErr built =
+            GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, overviewProgress, &overviews);
+        if (overviews.thrown) {
+            std::rethrow_exception(overviews.thrown);
         }
-        Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare};
-        if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
-                               factors.data(), 0, nullptr, overviewProgress,
-                               &overviews) != CE_None ||
-            watch.raised()) {
-            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
+        if (built != CE_None || watch.raised()) {
             throw failed(watch.raised() ? watch.message() : gdalMessage());
         }
-        CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
     }
     dataset.reset();  // flushes the last tiles
     if (watch.raised()) {
         throw failed(watch.message());
     }
-    file.keep();
+    // Told before the file is named, so that a throw from it still leaves nothing behind.
     if (progress) {
         progress(1.0);
     }
+    file.keep();
 }
 
 }  // namespace raster
