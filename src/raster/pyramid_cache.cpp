@@ -19,6 +19,7 @@
 #include <limits>
 #include <sstream>
 
+#include "local_file.h"
 #include "mosaic.h"
 #include "printable.h"
 #include "pyramid.h"
@@ -68,13 +69,6 @@ long long nanoseconds(const timespec& time) {
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool isVrt(const std::string& path) {
-    std::string lower = path;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return endsWith(lower, ".vrt");
 }
 
 // Adds a VRT's bytes, read through a descriptor that follows no link at its last step.
@@ -132,7 +126,7 @@ Key keyOf(const std::vector<std::string>& sourcePaths, int band) {
               nanoseconds(status.st_ctim)}) {
             contents.add(number);
         }
-        if (isVrt(file) && S_ISREG(status.st_mode)) {
+        if (S_ISREG(status.st_mode) && looksLikeVrt(file)) {
             addContents(contents, file);
         }
         key.sourceBytes += static_cast<long long>(status.st_size);
