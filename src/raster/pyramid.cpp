@@ -244,16 +244,16 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const std::string tile = std::to_string(kTileSide);
     const std::string blockX = "BLOCKXSIZE=" + tile;
     const std::string blockY = "BLOCKYSIZE=" + tile;
-    // ZSTD at a low level with the floating-point predictor, compressed on every core: smaller
-    // than DEFLATE for heights, and fast enough not to slow the build. Tiles without any height
-    // are left out (SPARSE_OK), so that void ground costs nothing on disk.
-    // Appending to the empty unnamed file spares it GDAL's clean-up of an older file of its name,
-    // which probes that name with every driver: one of them opens /proc/self/fd/1 beside it and
-    // blocks reading whatever pipe standard output is.
+    // ZSTD at a low level with the floating-point predictor: smaller than DEFLATE for heights,
+    // and fast enough not to slow the build. Compressed in the writing thread: GDAL's own
+    // compression threads, fed from that thread, stall the build of a large source. Tiles without
+    // any height are left out (SPARSE_OK), so that void ground costs nothing on disk. Appending to
+    // the empty unnamed file spares it GDAL's clean-up of an older file of its name, which probes
+    // that name with every driver: one of them opens /proc/self/fd/1 beside it and blocks reading
+    // whatever pipe standard output is.
     const char* options[] = {
-        "TILED=YES",      blockX.c_str(),          blockY.c_str(), "BIGTIFF=YES",
-        "COMPRESS=ZSTD",  "ZSTD_LEVEL=1",          "PREDICTOR=3",  "NUM_THREADS=ALL_CPUS",
-        "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
+        "TILED=YES",    blockX.c_str(), blockY.c_str(),   "BIGTIFF=YES",           "COMPRESS=ZSTD",
+        "ZSTD_LEVEL=1", "PREDICTOR=3",  "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
     const auto failed = [&out](const std::string& why) {
         return CacheUnwritable("cannot write " + printable(out) + ": " + why);
     };
