@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <future>
 #include <limits>
 #include <memory>
@@ -37,6 +36,8 @@ constexpr int kTileSide = 256;
 // rows a strip.
 constexpr int kMinStrips = 100;
 constexpr int kMaxStripRows = 256;
+// ZSTD's level for the overviews; level 1 takes ZSTD_LEVEL=2 (see buildPyramid).
+constexpr const char* kOverviewZstdLevel = "9";
 // Level 1 is most of the work: reading and halving the whole source.
 constexpr double kLevelOneShare = 0.8;
 // GDAL's block cache here, unless GDAL_CACHEMAX says otherwise: two rows of the widest level's
@@ -166,41 +167,68 @@ std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows,
     return written == CE_None ? "" : gdalMessage();
 }
 
-// Progress told from within GDAL, which must not be unwound through: what the caller throws is
-// kept and GDAL told to stop, to be thrown again once GDAL has returned.
-struct Progress {
-    const std::function<void(double)>* tell;
-    double from;
-    double span;
-    std::exception_ptr thrown;
-};
-
-int CPL_STDCALL overviewProgress(double done, const char*, void* data) {
-    auto* progress = static_cast<Progress*>(data);
-    if (*progress->tell) {
-        try {
-            (*progress->tell)(progress->from + progress->span * std::clamp(done, 0.0, 1.0));
-        } catch (...) {
-            progress->thrown = std::current_exception();
-            return FALSE;
-        }
-    }
-    return TRUE;
+// Rows a strip of a level of rows rows, so that progress moves by 1 % or less.
+int stripRowsFor(int rows) {
+    return std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
 }
 
-// A GDAL setting of this thread for as long as it lives.
-class ThreadSetting {
-  public:
-    ThreadSetting(const char* key, const char* value) : key_(key) {
-        CPLSetThreadLocalConfigOption(key, value);
+// Writes overview to as the means of 2 x 2 boxes of from (aligned on the north-west corner,
+// clipped at an odd last column or row), NaN where a box has no height, a strip at a time, telling
+// done the rows written so far; the first problem GDAL raises, or "". The means of level 1's
+// quarters are exact binary fractions, which compress as well as level 1 does.
+std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to,
+                       const std::function<void(int rows)>& done) {
+    const int width = GDALGetRasterBandXSize(from);
+    const int height = GDALGetRasterBandYSize(from);
+    const int columns = GDALGetRasterBandXSize(to);
+    const int rows = GDALGetRasterBandYSize(to);
+    if (columns != (width + 1) / 2 || rows != (height + 1) / 2) {
+        return "an overview of " + std::to_string(columns) + " x " + std::to_string(rows) +
+               " samples, not the half of " + std::to_string(width) + " x " +
+               std::to_string(height);
     }
-    ~ThreadSetting() { CPLSetThreadLocalConfigOption(key_, nullptr); }
-    ThreadSetting(const ThreadSetting&) = delete;
-    ThreadSetting& operator=(const ThreadSetting&) = delete;
-
-  private:
-    const char* key_;
-};
+    const GdalErrorWatch watch;
+    const int stripRows = stripRowsFor(rows);
+    std::vector<float> in(static_cast<std::size_t>(width) * 2 * stripRows);
+    std::vector<float> out(static_cast<std::size_t>(columns) * stripRows);
+    for (int first = 0; first < rows; first += stripRows) {
+        const int count = std::min(stripRows, rows - first);
+        const int inRows = std::min(2 * count, height - 2 * first);
+        if (GDALRasterIO(from, GF_Read, 0, 2 * first, width, inRows, in.data(), width, inRows,
+                         GDT_Float32, 0, 0) != CE_None ||
+            watch.raised()) {
+            return watch.raised() ? watch.message() : gdalMessage();
+        }
+        for (int row = 0; row < count; ++row) {
+            const int down = std::min(2, inRows - 2 * row);
+            for (int column = 0; column < columns; ++column) {
+                const int across = std::min(2, width - 2 * column);
+                double sum = 0;
+                int heights = 0;
+                for (int y = 0; y < down; ++y) {
+                    for (int x = 0; x < across; ++x) {
+                        const float value = in[static_cast<std::size_t>(2 * row + y) * width +
+                                               static_cast<std::size_t>(2 * column + x)];
+                        if (!std::isnan(value)) {
+                            sum += value;
+                            ++heights;
+                        }
+                    }
+                }
+                out[static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column)] =
+                    heights > 0 ? static_cast<float>(sum / heights)
+                                : std::numeric_limits<float>::quiet_NaN();
+            }
+        }
+        if (GDALRasterIO(to, GF_Write, 0, first, columns, count, out.data(), columns, count,
+                         GDT_Float32, 0, 0) != CE_None ||
+            watch.raised()) {
+            return watch.raised() ? watch.message() : gdalMessage();
+        }
+        done(first + count);
+    }
+    return "";
+}
 
 // The overview factors, relative to level 1, down to the first whose smallest side is
 // kPyramidSmallestSide or fewer.
@@ -244,7 +272,7 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const std::string tile = std::to_string(kTileSide);
     const std::string blockX = "BLOCKXSIZE=" + tile;
     const std::string blockY = "BLOCKYSIZE=" + tile;
-    // ZSTD at a low level with the floating-point predictor: smaller than DEFLATE for heights,
+    // ZSTD at level 2 with the floating-point predictor: smaller than DEFLATE for heights,
     // and fast enough not to slow the build. Compressed in the writing thread: GDAL's own
     // compression threads, fed from that thread, stall the build of a large source. Tiles without
     // any height are left out (SPARSE_OK), so that void ground costs nothing on disk. Appending to
@@ -253,7 +281,7 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     // whatever pipe standard output is.
     const char* options[] = {
         "TILED=YES",    blockX.c_str(), blockY.c_str(),   "BIGTIFF=YES",           "COMPRESS=ZSTD",
-        "ZSTD_LEVEL=1", "PREDICTOR=3",  "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
+        "ZSTD_LEVEL=2", "PREDICTOR=3",  "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
     const auto failed = [&out](const std::string& why) {
         return CacheUnwritable("cannot write " + printable(out) + ": " + why);
     };
@@ -282,7 +310,7 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         throw failed(watch.message());
     }
 
-    const int stripRows = std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
+    const int stripRows = stripRowsFor(rows);
     // Two strips of level 1: one being written while the next is read into the other.
     std::vector<float> strips[2];
     std::future<std::string> writing;
@@ -315,18 +343,39 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
 
     std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
-        // GDAL averages the overviews on every core unless GDAL_NUM_THREADS says otherwise.
-        const ThreadSetting threads("GDAL_NUM_THREADS",
-                                    CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS"));
-        Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare, nullptr};
-        const CPLErr built =
-            GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
-                               factors.data(), 0, nullptr, overviewProgress, &overviews);
-        if (overviews.thrown) {
-            std::rethrow_exception(overviews.thrown);
-        }
-        if (built != CE_None || watch.raised()) {
+        // The levels are made empty, then each halved from the one above: GDAL's own averaging
+        // weighs boxes that straddle pixels when a side is odd, and its means of means are no
+        // longer exact binary fractions.
+        // The overviews, a third of level 1's samples, take a slower level that pays for itself.
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", kOverviewZstdLevel);
+        const CPLErr made =
+            GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, nullptr, nullptr);
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", nullptr);
+        if (made != CE_None || watch.raised() ||
+            GDALGetOverviewCount(band) != static_cast<int>(factors.size())) {
             throw failed(watch.raised() ? watch.message() : gdalMessage());
+        }
+        // Each level has a quarter of the samples of the one above: shares of the rest in
+        // proportion.
+        double from = kLevelOneShare;
+        double span = (1.0 - kLevelOneShare) * 3 / 4;
+        GDALRasterBandH above = band;
+        for (int level = 0; level < static_cast<int>(factors.size()); ++level) {
+            GDALRasterBandH overview = GDALGetOverview(band, level);
+            const int levelRows = GDALGetRasterBandYSize(overview);
+            const std::string problem =
+                halveLevel(above, overview, [&progress, from, span, levelRows](int done) {
+                    if (progress) {
+                        progress(from + span * done / levelRows);
+                    }
+                });
+            if (!problem.empty()) {
+                throw failed(problem);
+            }
+            above = overview;
+            from += span;
+            span /= 4;
         }
     }
     dataset.reset();  // flushes the last tiles

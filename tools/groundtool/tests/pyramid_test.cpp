@@ -158,6 +158,15 @@ TEST(Pyramid, HalvesTheSourceIntoTheCacheAsGdalAverages) {
     int hasNodata = 0;
     EXPECT_TRUE(std::isnan(GDALGetRasterNoDataValue(band, &hasNodata)) && hasNodata);
     GDALClose(dataset);
+
+    // An overview's sample is the mean of its 2 x 2 box of level 1, clipped at the odd last row.
+    const Level overview = readLevel("GTIFF_DIR:2:" + path);
+    const auto at = [&pyramid](int x, int y) {
+        return static_cast<double>(pyramid.values[static_cast<std::size_t>(y * pyramid.width + x)]);
+    };
+    EXPECT_EQ(overview.values[5 * 51 + 5],
+              static_cast<float>((at(10, 10) + at(11, 10) + at(10, 11) + at(11, 11)) / 4));
+    EXPECT_EQ(overview.values[40 * 51 + 5], static_cast<float>((at(10, 80) + at(11, 80)) / 2));
 }
 
 TEST(Pyramid, BuiltOnceUntilTheSourceChanges) {
@@ -462,8 +471,8 @@ TEST(PyramidCache, SourceRendersWithoutAPyramidTheCacheCannotHold) {
     }
 }
 
-// The viewer stops a build by throwing from its progress: the throw comes through, from the
-// source's halving or from GDAL's overviews, and nothing is left in the cache.
+// The viewer stops a build by throwing from its progress: the throw comes through, from level 1's
+// reading or from the overviews' halving, and nothing is left in the cache.
 TEST(Pyramid, StoppedBuildLeavesNothing) {
     struct Stop {};
     for (const double at : {0.05, 0.9}) {
