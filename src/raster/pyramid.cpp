@@ -36,8 +36,13 @@ constexpr int kTileSide = 256;
 // rows a strip.
 constexpr int kMinStrips = 100;
 constexpr int kMaxStripRows = 256;
-// ZSTD's level for the overviews; level 1 takes ZSTD_LEVEL=2 (see buildPyramid).
-constexpr const char* kOverviewZstdLevel = "9";
+// The overviews of a source of whole heights hold multiples of this many height units: exact
+// means would gain two binary digits a level, which compress poorly, for a precision that no
+// distant view shows.
+constexpr double kWholeHeightsQuantum = 0.25;
+// ZSTD's level for the overviews, as for level 1 (ZSTD_LEVEL in buildPyramid): slower levels
+// save about 1 % of the file for a third more time.
+constexpr const char* kOverviewZstdLevel = "2";
 // Level 1 is most of the work: reading and halving the whole source.
 constexpr double kLevelOneShare = 0.8;
 // GDAL's block cache here, unless GDAL_CACHEMAX says otherwise: two rows of the widest level's
@@ -144,17 +149,24 @@ class UnnamedFile {
 // Writes rows of level 1 from a thread of its own while the next strip is read; the first
 // problem GDAL raises, or "". values come from the reader and are taken as any file's would be:
 // anything not finite is missing.
+// whole is cleared once a sample is not the mean of 1 to 4 whole numbers (a multiple of 1/12, to
+// the float's precision).
 std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values,
-                      const UnnamedFile* file) {
+                      const UnnamedFile* file, bool* whole) {
     // A float is not finite when its exponent's bits are all set: tested on the bits, this scan
     // of every sample of level 1 takes a fraction of the time a float comparison does.
     constexpr std::uint32_t kExponent = 0x7f800000U;
+    constexpr double kFloatPrecision = 1.0 / (1 << 22);  // relative, with a margin
     const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(columns) * rows;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, values + i, sizeof bits);
         if ((bits & kExponent) == kExponent) {
             values[i] = std::numeric_limits<float>::quiet_NaN();
+        } else if (*whole) {
+            const double twelfths = 12.0 * values[i];
+            *whole =
+                std::abs(twelfths - std::round(twelfths)) <= std::abs(twelfths) * kFloatPrecision;
         }
     }
     const GdalErrorWatch watch;
@@ -173,10 +185,10 @@ int stripRowsFor(int rows) {
 }
 
 // Writes overview to as the means of 2 x 2 boxes of from (aligned on the north-west corner,
-// clipped at an odd last column or row), NaN where a box has no height, a strip at a time, telling
-// done the rows written so far; the first problem GDAL raises, or "". The means of level 1's
-// quarters are exact binary fractions, which compress as well as level 1 does.
-std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to,
+// clipped at an odd last column or row), rounded to a multiple of quantum when that is not 0, NaN
+// where a box has no height, a strip at a time, telling done the rows written so far; the first
+// problem GDAL raises, or "".
+std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to, double quantum,
                        const std::function<void(int rows)>& done) {
     const int width = GDALGetRasterBandXSize(from);
     const int height = GDALGetRasterBandYSize(from);
@@ -215,9 +227,11 @@ std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to,
                         }
                     }
                 }
+                const double mean = sum / heights;
                 out[static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column)] =
-                    heights > 0 ? static_cast<float>(sum / heights)
-                                : std::numeric_limits<float>::quiet_NaN();
+                    heights == 0  ? std::numeric_limits<float>::quiet_NaN()
+                    : quantum > 0 ? static_cast<float>(std::round(mean / quantum) * quantum)
+                                  : static_cast<float>(mean);
             }
         }
         if (GDALRasterIO(to, GF_Write, 0, first, columns, count, out.data(), columns, count,
@@ -313,6 +327,7 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const int stripRows = stripRowsFor(rows);
     // Two strips of level 1: one being written while the next is read into the other.
     std::vector<float> strips[2];
+    bool wholeHeights = true;  // level 1 holds the means of whole heights alone
     std::future<std::string> writing;
     const auto finishWriting = [&writing, &failed] {
         if (writing.valid()) {
@@ -334,7 +349,7 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         }
         finishWriting();
         writing = std::async(std::launch::async, writeRows, band, first, columns, count,
-                             halved.data(), &file);
+                             halved.data(), &file, &wholeHeights);
         if (progress) {
             progress(kLevelOneShare * (first + count) / rows);
         }
@@ -344,9 +359,8 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
         // The levels are made empty, then each halved from the one above: GDAL's own averaging
-        // weighs boxes that straddle pixels when a side is odd, and its means of means are no
-        // longer exact binary fractions.
-        // The overviews, a third of level 1's samples, take a slower level that pays for itself.
+        // weighs boxes that straddle pixels when a side is odd, so that a sample would no longer
+        // be the mean of its 2 x 2 box.
         CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", kOverviewZstdLevel);
         const CPLErr made =
             GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()),
@@ -365,11 +379,12 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
             GDALRasterBandH overview = GDALGetOverview(band, level);
             const int levelRows = GDALGetRasterBandYSize(overview);
             const std::string problem =
-                halveLevel(above, overview, [&progress, from, span, levelRows](int done) {
-                    if (progress) {
-                        progress(from + span * done / levelRows);
-                    }
-                });
+                halveLevel(above, overview, wholeHeights ? kWholeHeightsQuantum : 0.0,
+                           [&progress, from, span, levelRows](int done) {
+                               if (progress) {
+                                   progress(from + span * done / levelRows);
+                               }
+                           });
             if (!problem.empty()) {
                 throw failed(problem);
             }

@@ -2,7 +2,9 @@
 // A large source without overviews is shown through smaller copies of itself, built once into the
 // user's cache and kept for as long as the source stays as it was. Level 1 holds every 2nd pixel
 // (each the average of a 2 x 2 box of source pixels, boxes aligned on the source's north-west
-// corner) as Float32 with NaN for missing heights; its overviews halve it again and again. Tiles
+// corner) as Float32 with NaN for missing heights; its overviews halve it again and again, each
+// sample the mean of its 2 x 2 box of the level above, rounded to a quarter of a height unit when
+// the source's heights are whole numbers (no terraces, and fewer bytes). Tiles
 // are compressed without loss (ZSTD, floating-point predictor), and tiles without any height are
 // not written at all, so that a sparse or constant source makes a pyramid of kilobytes. The
 // user's file is read only through the jailed reader; only our own file is written here.

@@ -167,6 +167,35 @@ TEST(Pyramid, HalvesTheSourceIntoTheCacheAsGdalAverages) {
     EXPECT_EQ(overview.values[5 * 51 + 5],
               static_cast<float>((at(10, 10) + at(11, 10) + at(10, 11) + at(11, 11)) / 4));
     EXPECT_EQ(overview.values[40 * 51 + 5], static_cast<float>((at(10, 80) + at(11, 80)) / 2));
+
+    // Of whole heights, the means rounded to quarters of a unit.
+    const Raster whole = {"GTiff", kWidth, kHeight, GDT_Int16, kSource.placement, 32632, -9999};
+    writeRaster(folder.file("whole.tif"), whole,
+                [](int x, int y) { return std::round(3 * heightAt(x, y)); });
+    const ToolRun wholeRun =
+        runTool({"pyramid", "whole.tif"}, folder.path(), std::chrono::seconds(120), environment);
+    ASSERT_EQ(wholeRun.status, 0) << wholeRun.err;
+    const Level first = readLevel(firstLine(wholeRun.out));
+    const Level second = readLevel("GTIFF_DIR:2:" + firstLine(wholeRun.out));
+    int rounded = 0;
+    for (int y = 0; y < second.height; ++y) {
+        for (int x = 0; x < second.width; ++x) {
+            double sum = 0;
+            int count = 0;
+            for (const int cell : {0, 1, first.width, first.width + 1}) {
+                const float value =
+                    first.values[static_cast<std::size_t>(2 * y * first.width + 2 * x + cell)];
+                sum += std::isnan(value) ? 0 : value;
+                count += std::isnan(value) ? 0 : 1;
+            }
+            const float got = second.values[static_cast<std::size_t>(y * second.width + x)];
+            if (count > 0 && x < second.width - 1 && y < second.height - 1) {
+                EXPECT_EQ(got, std::round(4 * sum / count) / 4) << x << ", " << y;
+                rounded += got != static_cast<float>(sum / count) ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(rounded, 0);
 }
 
 TEST(Pyramid, BuiltOnceUntilTheSourceChanges) {
