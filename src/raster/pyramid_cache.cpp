@@ -320,11 +320,6 @@ std::string pyramidCacheFolder() {
         "cannot find a cache folder for the pyramid: neither XDG_CACHE_HOME nor HOME names one");
 }
 
-std::string pyramidPathFor(const std::vector<std::string>& sourcePaths, int band) {
-    const Key key = keyOf(sourcePaths, band);
-    return world::inFolder(pyramidCacheFolder(), key.source + "-" + key.contents + kPyramidSuffix);
-}
-
 std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths, int band) {
     return existingPyramid(keyOf(sourcePaths, band), pyramidCacheFolder());
 }

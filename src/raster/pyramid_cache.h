@@ -21,12 +21,10 @@ namespace raster {
 // RasterError when neither names a folder. Nothing is made here.
 std::string pyramidCacheFolder();
 
-// The pyramid's path in the cache folder for the source named by sourcePaths, band (from 1) read
-// as heights. Throws RasterError naming a source that can't be found or listed.
-std::string pyramidPathFor(const std::vector<std::string>& sourcePaths, int band);
-
-// pyramidPathFor's file when it has been built, its last use recorded; the same source's stale
-// pyramids are removed meanwhile. Nothing otherwise.
+// The pyramid in the cache of the source named by sourcePaths, band (from 1) read as heights, when
+// it has been built for the source as it is now, its last use recorded; the same source's stale
+// pyramids are removed meanwhile. Nothing otherwise. Throws RasterError naming a source that can't
+// be found or listed.
 std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths, int band);
 
 // A byte count as written: digits with an optional K, M or G (powers of 1024), blanks around;
