@@ -43,8 +43,8 @@ constexpr double kWholeHeightsQuantum = 0.25;
 // ZSTD's level for the overviews, as for level 1 (ZSTD_LEVEL in buildPyramid): slower levels
 // save about 1 % of the file for a third more time.
 constexpr const char* kOverviewZstdLevel = "2";
-// Level 1 is most of the work: reading and halving the whole source.
-constexpr double kLevelOneShare = 0.8;
+// Level 1 (and level 2 beside it) is most of the work: reading and halving the whole source.
+constexpr double kLevelOneShare = 0.9;
 // GDAL's block cache here, unless GDAL_CACHEMAX says otherwise: two rows of the widest level's
 // tiles stay dirty while the next strip is read, and the overviews read level 1 back.
 constexpr long long kMinGdalCacheBytes = 256LL << 20;
@@ -146,13 +146,46 @@ class UnnamedFile {
     int descriptor_ = -1;
 };
 
+// in's rows (width samples each) halved into out: (width + 1) / 2 x (rows + 1) / 2 means of 2 x 2
+// boxes (aligned on the north-west corner, clipped at an odd last column or row), rounded to a
+// multiple of quantum when that is not 0, NaN where a box has no height.
+void halveRows(const float* in, int width, int rows, float* out, double quantum) {
+    const int columns = (width + 1) / 2;
+    for (int row = 0; row < (rows + 1) / 2; ++row) {
+        const int down = std::min(2, rows - 2 * row);
+        for (int column = 0; column < columns; ++column) {
+            const int across = std::min(2, width - 2 * column);
+            double sum = 0;
+            int heights = 0;
+            for (int y = 0; y < down; ++y) {
+                for (int x = 0; x < across; ++x) {
+                    const float value = in[static_cast<std::size_t>(2 * row + y) * width +
+                                           static_cast<std::size_t>(2 * column + x)];
+                    if (!std::isnan(value)) {
+                        sum += value;
+                        ++heights;
+                    }
+                }
+            }
+            const double mean = sum / heights;
+            out[static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column)] =
+                heights == 0  ? std::numeric_limits<float>::quiet_NaN()
+                : quantum > 0 ? static_cast<float>(std::round(mean / quantum) * quantum)
+                              : static_cast<float>(mean);
+        }
+    }
+}
+
 // Writes rows of level 1 from a thread of its own while the next strip is read; the first
 // problem GDAL raises, or "". values come from the reader and are taken as any file's would be:
 // anything not finite is missing.
 // whole is cleared once a sample is not the mean of 1 to 4 whole numbers (a multiple of 1/12, to
 // the float's precision).
+// With next, the rows also go halved (firstRow even) into next, rounded to quantum, through
+// scratch.
 std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values,
-                      const UnnamedFile* file, bool* whole) {
+                      const UnnamedFile* file, bool* whole, GDALRasterBandH next, double quantum,
+                      std::vector<float>* scratch) {
     // A float is not finite when its exponent's bits are all set: tested on the bits, this scan
     // of every sample of level 1 takes a fraction of the time a float comparison does.
     constexpr std::uint32_t kExponent = 0x7f800000U;
@@ -170,8 +203,16 @@ std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows,
         }
     }
     const GdalErrorWatch watch;
-    const CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns,
-                                        rows, GDT_Float32, 0, 0);
+    CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns, rows,
+                                  GDT_Float32, 0, 0);
+    if (next != nullptr && written == CE_None && !watch.raised()) {
+        const int nextColumns = (columns + 1) / 2;
+        const int nextRows = (rows + 1) / 2;
+        scratch->resize(static_cast<std::size_t>(nextColumns) * nextRows);
+        halveRows(values, columns, rows, scratch->data(), quantum);
+        written = GDALRasterIO(next, GF_Write, 0, firstRow / 2, nextColumns, nextRows,
+                               scratch->data(), nextColumns, nextRows, GDT_Float32, 0, 0);
+    }
     if (watch.raised()) {
         return watch.message();
     }
@@ -179,15 +220,20 @@ std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows,
     return written == CE_None ? "" : gdalMessage();
 }
 
+// A source of this kind ("GTiff, Int16") holds whole numbers, before any scale.
+bool wholeType(const std::string& kind) {
+    const std::string type = kind.substr(kind.rfind(' ') + 1);
+    return type == "Byte" || type == "Int8" || type == "Int16" || type == "UInt16" ||
+           type == "Int32" || type == "UInt32" || type == "Int64" || type == "UInt64";
+}
+
 // Rows a strip of a level of rows rows, so that progress moves by 1 % or less.
 int stripRowsFor(int rows) {
     return std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
 }
 
-// Writes overview to as the means of 2 x 2 boxes of from (aligned on the north-west corner,
-// clipped at an odd last column or row), rounded to a multiple of quantum when that is not 0, NaN
-// where a box has no height, a strip at a time, telling done the rows written so far; the first
-// problem GDAL raises, or "".
+// Writes overview to as from's rows halved (halveRows), a strip at a time, telling done the rows
+// written so far; the first problem GDAL raises, or "".
 std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to, double quantum,
                        const std::function<void(int rows)>& done) {
     const int width = GDALGetRasterBandXSize(from);
@@ -211,29 +257,7 @@ std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to, double quantum,
             watch.raised()) {
             return watch.raised() ? watch.message() : gdalMessage();
         }
-        for (int row = 0; row < count; ++row) {
-            const int down = std::min(2, inRows - 2 * row);
-            for (int column = 0; column < columns; ++column) {
-                const int across = std::min(2, width - 2 * column);
-                double sum = 0;
-                int heights = 0;
-                for (int y = 0; y < down; ++y) {
-                    for (int x = 0; x < across; ++x) {
-                        const float value = in[static_cast<std::size_t>(2 * row + y) * width +
-                                               static_cast<std::size_t>(2 * column + x)];
-                        if (!std::isnan(value)) {
-                            sum += value;
-                            ++heights;
-                        }
-                    }
-                }
-                const double mean = sum / heights;
-                out[static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column)] =
-                    heights == 0  ? std::numeric_limits<float>::quiet_NaN()
-                    : quantum > 0 ? static_cast<float>(std::round(mean / quantum) * quantum)
-                                  : static_cast<float>(mean);
-            }
-        }
+        halveRows(in.data(), width, inRows, out.data(), quantum);
         if (GDALRasterIO(to, GF_Write, 0, first, columns, count, out.data(), columns, count,
                          GDT_Float32, 0, 0) != CE_None ||
             watch.raised()) {
@@ -324,7 +348,29 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         throw failed(watch.message());
     }
 
-    const int stripRows = stripRowsFor(rows);
+    std::vector<int> factors = overviewFactors(columns, rows);
+    if (!factors.empty()) {
+        // The levels are made empty, then each halved from the one above, the second as level 1
+        // is written: GDAL's own averaging weighs boxes that straddle pixels when a side is odd,
+        // so that a sample would no longer be the mean of its 2 x 2 box.
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", kOverviewZstdLevel);
+        const CPLErr made =
+            GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, nullptr, nullptr);
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", nullptr);
+        if (made != CE_None || watch.raised() ||
+            GDALGetOverviewCount(band) != static_cast<int>(factors.size())) {
+            throw failed(watch.raised() ? watch.message() : gdalMessage());
+        }
+    }
+    GDALRasterBandH second = factors.empty() ? nullptr : GDALGetOverview(band, 0);
+    // A source of whole numbers has its overviews rounded to quarters, level 2 as level 1 is
+    // written; one whose scale makes its heights fractions has level 2 made again below.
+    const double secondQuantum = wholeType(facts.kind) ? kWholeHeightsQuantum : 0.0;
+    std::vector<float> scratch;
+
+    // Even, so that each strip halves into whole rows of level 2.
+    const int stripRows = stripRowsFor(rows) + stripRowsFor(rows) % 2;
     // Two strips of level 1: one being written while the next is read into the other.
     std::vector<float> strips[2];
     bool wholeHeights = true;  // level 1 holds the means of whole heights alone
@@ -349,42 +395,30 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         }
         finishWriting();
         writing = std::async(std::launch::async, writeRows, band, first, columns, count,
-                             halved.data(), &file, &wholeHeights);
+                             halved.data(), &file, &wholeHeights, second, secondQuantum, &scratch);
         if (progress) {
             progress(kLevelOneShare * (first + count) / rows);
         }
     }
     finishWriting();
 
-    std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
-        // The levels are made empty, then each halved from the one above: GDAL's own averaging
-        // weighs boxes that straddle pixels when a side is odd, so that a sample would no longer
-        // be the mean of its 2 x 2 box.
-        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", kOverviewZstdLevel);
-        const CPLErr made =
-            GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()),
-                               factors.data(), 0, nullptr, nullptr, nullptr);
-        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", nullptr);
-        if (made != CE_None || watch.raised() ||
-            GDALGetOverviewCount(band) != static_cast<int>(factors.size())) {
-            throw failed(watch.raised() ? watch.message() : gdalMessage());
-        }
         // Each level has a quarter of the samples of the one above: shares of the rest in
         // proportion.
+        const bool remake = secondQuantum > 0 && !wholeHeights;
         double from = kLevelOneShare;
         double span = (1.0 - kLevelOneShare) * 3 / 4;
-        GDALRasterBandH above = band;
-        for (int level = 0; level < static_cast<int>(factors.size()); ++level) {
+        GDALRasterBandH above = remake ? band : second;
+        for (int level = remake ? 0 : 1; level < static_cast<int>(factors.size()); ++level) {
             GDALRasterBandH overview = GDALGetOverview(band, level);
             const int levelRows = GDALGetRasterBandYSize(overview);
-            const std::string problem =
-                halveLevel(above, overview, wholeHeights ? kWholeHeightsQuantum : 0.0,
-                           [&progress, from, span, levelRows](int done) {
-                               if (progress) {
-                                   progress(from + span * done / levelRows);
-                               }
-                           });
+            const std::string problem = halveLevel(
+                above, overview, secondQuantum > 0 && wholeHeights ? kWholeHeightsQuantum : 0.0,
+                [&progress, from, span, levelRows](int done) {
+                    if (progress) {
+                        progress(from + span * done / levelRows);
+                    }
+                });
             if (!problem.empty()) {
                 throw failed(problem);
             }
