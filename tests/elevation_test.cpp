@@ -882,9 +882,11 @@ TEST_F(Elevation, StreamedGroundArrivesCoarseFirstWithinItsCapAndEndsAsTheHeldPi
         raster::ElevationWorld streamed =
             raster::loadElevationWorld(source, 1, [&builds](double) { ++builds; });
         EXPECT_EQ(builds > 0, cap == 0) << "cap " << cap;
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.file("cache") + "/groundview"),
-                                fs::directory_iterator()),
-                  1);
+        int pyramids = 0;  // each beside the record of its source
+        for (const auto& entry : fs::directory_iterator(folder.file("cache") + "/groundview")) {
+            pyramids += entry.path().extension() == ".tif" ? 1 : 0;
+        }
+        EXPECT_EQ(pyramids, 1);
         EXPECT_EQ(
             std::distance(fs::directory_iterator(folder.file("tiles")), fs::directory_iterator()),
             4);

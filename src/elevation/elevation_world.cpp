@@ -9,7 +9,7 @@
 #include "decimal_text.h"
 #include "lod_terrain.h"
 #include "printable.h"
-#include "pyramid.h"
+#include "pyramid_cache.h"
 #include "raster_error.h"
 #include "streamed_terrain.h"
 
@@ -38,15 +38,16 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
                                  const PyramidProgress& progress) {
     // Levels coarser than the source's own pixels come from its overviews, or else from its
     // pyramid, each of whose pixels is a 2 x 2 box of the source's.
+    // Without room in the cache, the source's own averaged reads stand in for the pyramid.
     std::shared_ptr<const ElevationSource> pyramid;
+    std::string withoutPyramid;
     if (source.facts().overviews == 0) {
-        std::optional<std::string> built = existingPyramid(source.paths());
-        if (!built) {
-            built = pyramidPathFor(source.paths());
-            buildPyramid(
-                source, *built, progress ? progress : [](double) {});
+        const CachedPyramidOf cached = cachedPyramidOf(source, progress);
+        if (cached.path.empty()) {
+            withoutPyramid = cached.withoutPyramid;
+        } else {
+            pyramid = std::make_shared<const ElevationSource>(cached.path);
         }
-        pyramid = std::make_shared<const ElevationSource>(*built);
     }
     // The walker's field is read from the pyramid where its first level still has samples to
     // spare: faster, and as fine.
@@ -69,6 +70,7 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
     plan.recipe.source = &source;
     plan.recipe.halved = pyramid ? pyramid.get() : &source;
     plan.pyramid = std::move(pyramid);
+    plan.withoutPyramid = std::move(withoutPyramid);
     plan.recipe.layout =
         StreamLayout(facts.width, facts.height, facts.ground.cellEast, facts.ground.cellNorth,
                      0.5 * boxEast - 0.5, 0.5 * boxSouth - 0.5);

@@ -29,10 +29,6 @@ namespace raster {
 
 namespace {
 
-// Bumped whenever the file's layout or its samples' meaning changes, so that older pyramids are
-// never taken for current ones.
-constexpr const char* kPyramidVersion = "groundview pyramid 1";
-
 // The file is written in square tiles of this many samples, which the viewer's 64-sample chunks
 // read whole at every level.
 constexpr int kTileSide = 256;
@@ -40,8 +36,15 @@ constexpr int kTileSide = 256;
 // rows a strip.
 constexpr int kMinStrips = 100;
 constexpr int kMaxStripRows = 256;
-// Level 1 is most of the work: reading and halving the whole source.
-constexpr double kLevelOneShare = 0.8;
+// The overviews of a source of whole heights hold multiples of this many height units: exact
+// means would gain two binary digits a level, which compress poorly, for a precision that no
+// distant view shows.
+constexpr double kWholeHeightsQuantum = 0.25;
+// ZSTD's level for the overviews, as for level 1 (ZSTD_LEVEL in buildPyramid): slower levels
+// save about 1 % of the file for a third more time.
+constexpr const char* kOverviewZstdLevel = "2";
+// Level 1 (and level 2 beside it) is most of the work: reading and halving the whole source.
+constexpr double kLevelOneShare = 0.9;
 // GDAL's block cache here, unless GDAL_CACHEMAX says otherwise: two rows of the widest level's
 // tiles stay dirty while the next strip is read, and the overviews read level 1 back.
 constexpr long long kMinGdalCacheBytes = 256LL << 20;
@@ -49,25 +52,6 @@ constexpr long long kMinGdalCacheBytes = 256LL << 20;
 std::string errnoText(int error) {
     return std::strerror(error);
 }
-
-// FNV-1a over everything that names a source's current contents.
-class Fingerprint {
-  public:
-    void add(const std::string& text) {
-        for (const char c : text) {
-            hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-        }
-        hash_ = (hash_ ^ 0xffU) * 0x100000001b3ULL;  // ends each field: "ab","c" is not "a","bc"
-    }
-    std::string hex() const {
-        char text[17];
-        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash_));
-        return text;
-    }
-
-  private:
-    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
 
 // Makes folder and, when missing, its parent ($XDG_CACHE_HOME or ~/.cache), readable by the
 // owner alone as a cache should be; folders already there are left as they are. Nothing above is
@@ -77,13 +61,14 @@ void makeFolders(const std::string& folder) {
     const std::string root = world::folderOf(parent);
     struct stat status {};
     if (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw RasterError("cannot make the folder " + printable(folder) + ": " + printable(root) +
-                          " is no folder; groundview makes none above " + printable(parent));
+        throw CacheUnwritable("cannot make the folder " + printable(folder) + ": " +
+                              printable(root) + " is no folder; groundview makes none above " +
+                              printable(parent));
     }
     for (const std::string& part : {parent, folder}) {
         if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw RasterError("cannot make the folder " + printable(part) + ": " +
-                              errnoText(errno));
+            throw CacheUnwritable("cannot make the folder " + printable(part) + ": " +
+                                  errnoText(errno));
         }
     }
 }
@@ -101,13 +86,13 @@ class UnnamedFile {
             return;
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+            throw CacheUnwritable("cannot write " + printable(out) + ": " + errnoText(errno));
         }
         temporary_ = world::inFolder(folder, ".pyramid-XXXXXX");
         descriptor_ = mkstemp(temporary_.data());
         if (descriptor_ < 0) {
             temporary_.clear();
-            throw RasterError("cannot write " + printable(out) + ": " + errnoText(errno));
+            throw CacheUnwritable("cannot write " + printable(out) + ": " + errnoText(errno));
         }
         path_ = temporary_;
     }
@@ -152,7 +137,7 @@ class UnnamedFile {
 
   private:
     [[noreturn]] void fail(int error) const {
-        throw RasterError("cannot write " + printable(out_) + ": " + errnoText(error));
+        throw CacheUnwritable("cannot write " + printable(out_) + ": " + errnoText(error));
     }
 
     std::string out_;
@@ -161,25 +146,73 @@ class UnnamedFile {
     int descriptor_ = -1;
 };
 
+// in's rows (width samples each) halved into out: (width + 1) / 2 x (rows + 1) / 2 means of 2 x 2
+// boxes (aligned on the north-west corner, clipped at an odd last column or row), rounded to a
+// multiple of quantum when that is not 0, NaN where a box has no height.
+void halveRows(const float* in, int width, int rows, float* out, double quantum) {
+    const int columns = (width + 1) / 2;
+    for (int row = 0; row < (rows + 1) / 2; ++row) {
+        const int down = std::min(2, rows - 2 * row);
+        for (int column = 0; column < columns; ++column) {
+            const int across = std::min(2, width - 2 * column);
+            double sum = 0;
+            int heights = 0;
+            for (int y = 0; y < down; ++y) {
+                for (int x = 0; x < across; ++x) {
+                    const float value = in[static_cast<std::size_t>(2 * row + y) * width +
+                                           static_cast<std::size_t>(2 * column + x)];
+                    if (!std::isnan(value)) {
+                        sum += value;
+                        ++heights;
+                    }
+                }
+            }
+            const double mean = sum / heights;
+            out[static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column)] =
+                heights == 0  ? std::numeric_limits<float>::quiet_NaN()
+                : quantum > 0 ? static_cast<float>(std::round(mean / quantum) * quantum)
+                              : static_cast<float>(mean);
+        }
+    }
+}
+
 // Writes rows of level 1 from a thread of its own while the next strip is read; the first
 // problem GDAL raises, or "". values come from the reader and are taken as any file's would be:
 // anything not finite is missing.
+// whole is cleared once a sample is not the mean of 1 to 4 whole numbers (a multiple of 1/12, to
+// the float's precision).
+// With next, the rows also go halved (firstRow even) into next, rounded to quantum, through
+// scratch.
 std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows, float* values,
-                      const UnnamedFile* file) {
+                      const UnnamedFile* file, bool* whole, GDALRasterBandH next, double quantum,
+                      std::vector<float>* scratch) {
     // A float is not finite when its exponent's bits are all set: tested on the bits, this scan
     // of every sample of level 1 takes a fraction of the time a float comparison does.
     constexpr std::uint32_t kExponent = 0x7f800000U;
+    constexpr double kFloatPrecision = 1.0 / (1 << 22);  // relative, with a margin
     const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(columns) * rows;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, values + i, sizeof bits);
         if ((bits & kExponent) == kExponent) {
             values[i] = std::numeric_limits<float>::quiet_NaN();
+        } else if (*whole) {
+            const double twelfths = 12.0 * values[i];
+            *whole =
+                std::abs(twelfths - std::round(twelfths)) <= std::abs(twelfths) * kFloatPrecision;
         }
     }
     const GdalErrorWatch watch;
-    const CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns,
-                                        rows, GDT_Float32, 0, 0);
+    CPLErr written = GDALRasterIO(band, GF_Write, 0, firstRow, columns, rows, values, columns, rows,
+                                  GDT_Float32, 0, 0);
+    if (next != nullptr && written == CE_None && !watch.raised()) {
+        const int nextColumns = (columns + 1) / 2;
+        const int nextRows = (rows + 1) / 2;
+        scratch->resize(static_cast<std::size_t>(nextColumns) * nextRows);
+        halveRows(values, columns, rows, scratch->data(), quantum);
+        written = GDALRasterIO(next, GF_Write, 0, firstRow / 2, nextColumns, nextRows,
+                               scratch->data(), nextColumns, nextRows, GDT_Float32, 0, 0);
+    }
     if (watch.raised()) {
         return watch.message();
     }
@@ -187,18 +220,52 @@ std::string writeRows(GDALRasterBandH band, int firstRow, int columns, int rows,
     return written == CE_None ? "" : gdalMessage();
 }
 
-struct Progress {
-    const std::function<void(double)>* tell;
-    double from;
-    double span;
-};
+// A source of this kind ("GTiff, Int16") holds whole numbers, before any scale.
+bool wholeType(const std::string& kind) {
+    const std::string type = kind.substr(kind.rfind(' ') + 1);
+    return type == "Byte" || type == "Int8" || type == "Int16" || type == "UInt16" ||
+           type == "Int32" || type == "UInt32" || type == "Int64" || type == "UInt64";
+}
 
-int CPL_STDCALL overviewProgress(double done, const char*, void* data) {
-    const auto* progress = static_cast<const Progress*>(data);
-    if (*progress->tell) {
-        (*progress->tell)(progress->from + progress->span * std::clamp(done, 0.0, 1.0));
+// Rows a strip of a level of rows rows, so that progress moves by 1 % or less.
+int stripRowsFor(int rows) {
+    return std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
+}
+
+// Writes overview to as from's rows halved (halveRows), a strip at a time, telling done the rows
+// written so far; the first problem GDAL raises, or "".
+std::string halveLevel(GDALRasterBandH from, GDALRasterBandH to, double quantum,
+                       const std::function<void(int rows)>& done) {
+    const int width = GDALGetRasterBandXSize(from);
+    const int height = GDALGetRasterBandYSize(from);
+    const int columns = GDALGetRasterBandXSize(to);
+    const int rows = GDALGetRasterBandYSize(to);
+    if (columns != (width + 1) / 2 || rows != (height + 1) / 2) {
+        return "an overview of " + std::to_string(columns) + " x " + std::to_string(rows) +
+               " samples, not the half of " + std::to_string(width) + " x " +
+               std::to_string(height);
     }
-    return TRUE;
+    const GdalErrorWatch watch;
+    const int stripRows = stripRowsFor(rows);
+    std::vector<float> in(static_cast<std::size_t>(width) * 2 * stripRows);
+    std::vector<float> out(static_cast<std::size_t>(columns) * stripRows);
+    for (int first = 0; first < rows; first += stripRows) {
+        const int count = std::min(stripRows, rows - first);
+        const int inRows = std::min(2 * count, height - 2 * first);
+        if (GDALRasterIO(from, GF_Read, 0, 2 * first, width, inRows, in.data(), width, inRows,
+                         GDT_Float32, 0, 0) != CE_None ||
+            watch.raised()) {
+            return watch.raised() ? watch.message() : gdalMessage();
+        }
+        halveRows(in.data(), width, inRows, out.data(), quantum);
+        if (GDALRasterIO(to, GF_Write, 0, first, columns, count, out.data(), columns, count,
+                         GDT_Float32, 0, 0) != CE_None ||
+            watch.raised()) {
+            return watch.raised() ? watch.message() : gdalMessage();
+        }
+        done(first + count);
+    }
+    return "";
 }
 
 // The overview factors, relative to level 1, down to the first whose smallest side is
@@ -214,47 +281,6 @@ std::vector<int> overviewFactors(int columns, int rows) {
 }
 
 }  // namespace
-
-std::string pyramidCacheFolder() {
-    // Relative paths are invalid there and ignored.
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && cache[0] == '/') {
-        return world::inFolder(cache, "groundview");
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return world::inFolder(world::inFolder(home, ".cache"), "groundview");
-    }
-    throw RasterError(
-        "cannot find a cache folder for the pyramid: neither XDG_CACHE_HOME nor HOME names one");
-}
-
-std::string pyramidPathFor(const std::vector<std::string>& sourcePaths) {
-    Fingerprint fingerprint;
-    fingerprint.add(kPyramidVersion);
-    for (const std::string& path : sourcePaths) {
-        const std::string real = world::realPathOf(path);
-        struct stat status {};
-        if (real.empty() || stat(real.c_str(), &status) != 0) {
-            throw RasterError("cannot read " + printable(path) + ": " + errnoText(errno));
-        }
-        const long long nanoseconds =
-            static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
-        fingerprint.add(real);
-        fingerprint.add(std::to_string(static_cast<long long>(status.st_size)));
-        fingerprint.add(std::to_string(nanoseconds));
-    }
-    return world::inFolder(pyramidCacheFolder(), fingerprint.hex() + ".tif");
-}
-
-std::optional<std::string> existingPyramid(const std::vector<std::string>& sourcePaths) {
-    std::string path = pyramidPathFor(sourcePaths);
-    struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        return path;
-    }
-    return std::nullopt;
-}
 
 void buildPyramid(const ElevationSource& source, const std::string& out,
                   const std::function<void(double share)>& progress) {
@@ -284,14 +310,18 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
     const std::string tile = std::to_string(kTileSide);
     const std::string blockX = "BLOCKXSIZE=" + tile;
     const std::string blockY = "BLOCKYSIZE=" + tile;
-    // Uncompressed: compressing Float32 heights costs more time than the disk saves.
-    // Appending to the empty unnamed file spares it GDAL's clean-up of an older file of its name,
-    // which probes that name with every driver: one of them opens /proc/self/fd/1 beside it and
-    // blocks reading whatever pipe standard output is.
-    const char* options[] = {"TILED=YES",   blockX.c_str(),          blockY.c_str(),
-                             "BIGTIFF=YES", "APPEND_SUBDATASET=YES", nullptr};
+    // ZSTD at level 2 with the floating-point predictor: smaller than DEFLATE for heights,
+    // and fast enough not to slow the build. Compressed in the writing thread: GDAL's own
+    // compression threads, fed from that thread, stall the build of a large source. Tiles without
+    // any height are left out (SPARSE_OK), so that void ground costs nothing on disk. Appending to
+    // the empty unnamed file spares it GDAL's clean-up of an older file of its name, which probes
+    // that name with every driver: one of them opens /proc/self/fd/1 beside it and blocks reading
+    // whatever pipe standard output is.
+    const char* options[] = {
+        "TILED=YES",    blockX.c_str(), blockY.c_str(),   "BIGTIFF=YES",           "COMPRESS=ZSTD",
+        "ZSTD_LEVEL=2", "PREDICTOR=3",  "SPARSE_OK=TRUE", "APPEND_SUBDATASET=YES", nullptr};
     const auto failed = [&out](const std::string& why) {
-        return RasterError("cannot write " + printable(out) + ": " + why);
+        return CacheUnwritable("cannot write " + printable(out) + ": " + why);
     };
     const GdalErrorWatch watch;
     // GDAL would measure the free space of /proc, where the unnamed file's name is; a full disk
@@ -318,9 +348,32 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         throw failed(watch.message());
     }
 
-    const int stripRows = std::clamp((rows + kMinStrips - 1) / kMinStrips, 1, kMaxStripRows);
+    std::vector<int> factors = overviewFactors(columns, rows);
+    if (!factors.empty()) {
+        // The levels are made empty, then each halved from the one above, the second as level 1
+        // is written: GDAL's own averaging weighs boxes that straddle pixels when a side is odd,
+        // so that a sample would no longer be the mean of its 2 x 2 box.
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", kOverviewZstdLevel);
+        const CPLErr made =
+            GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, nullptr, nullptr);
+        CPLSetThreadLocalConfigOption("ZSTD_LEVEL_OVERVIEW", nullptr);
+        if (made != CE_None || watch.raised() ||
+            GDALGetOverviewCount(band) != static_cast<int>(factors.size())) {
+            throw failed(watch.raised() ? watch.message() : gdalMessage());
+        }
+    }
+    GDALRasterBandH second = factors.empty() ? nullptr : GDALGetOverview(band, 0);
+    // A source of whole numbers has its overviews rounded to quarters, level 2 as level 1 is
+    // written; one whose scale makes its heights fractions has level 2 made again below.
+    const double secondQuantum = wholeType(facts.kind) ? kWholeHeightsQuantum : 0.0;
+    std::vector<float> scratch;
+
+    // Even, so that each strip halves into whole rows of level 2.
+    const int stripRows = stripRowsFor(rows) + stripRowsFor(rows) % 2;
     // Two strips of level 1: one being written while the next is read into the other.
     std::vector<float> strips[2];
+    bool wholeHeights = true;  // level 1 holds the means of whole heights alone
     std::future<std::string> writing;
     const auto finishWriting = [&writing, &failed] {
         if (writing.valid()) {
@@ -342,37 +395,47 @@ void buildPyramid(const ElevationSource& source, const std::string& out,
         }
         finishWriting();
         writing = std::async(std::launch::async, writeRows, band, first, columns, count,
-                             halved.data(), &file);
+                             halved.data(), &file, &wholeHeights, second, secondQuantum, &scratch);
         if (progress) {
             progress(kLevelOneShare * (first + count) / rows);
         }
     }
     finishWriting();
 
-    std::vector<int> factors = overviewFactors(columns, rows);
     if (!factors.empty()) {
-        // GDAL averages the overviews on every core unless GDAL_NUM_THREADS says otherwise.
-        if (CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
-            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+        // Each level has a quarter of the samples of the one above: shares of the rest in
+        // proportion.
+        const bool remake = secondQuantum > 0 && !wholeHeights;
+        double from = kLevelOneShare;
+        double span = (1.0 - kLevelOneShare) * 3 / 4;
+        GDALRasterBandH above = remake ? band : second;
+        for (int level = remake ? 0 : 1; level < static_cast<int>(factors.size()); ++level) {
+            GDALRasterBandH overview = GDALGetOverview(band, level);
+            const int levelRows = GDALGetRasterBandYSize(overview);
+            const std::string problem = halveLevel(
+                above, overview, secondQuantum > 0 && wholeHeights ? kWholeHeightsQuantum : 0.0,
+                [&progress, from, span, levelRows](int done) {
+                    if (progress) {
+                        progress(from + span * done / levelRows);
+                    }
+                });
+            if (!problem.empty()) {
+                throw failed(problem);
+            }
+            above = overview;
+            from += span;
+            span /= 4;
         }
-        Progress overviews{&progress, kLevelOneShare, 1.0 - kLevelOneShare};
-        if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()),
-                               factors.data(), 0, nullptr, overviewProgress,
-                               &overviews) != CE_None ||
-            watch.raised()) {
-            CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
-            throw failed(watch.raised() ? watch.message() : gdalMessage());
-        }
-        CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
     }
     dataset.reset();  // flushes the last tiles
     if (watch.raised()) {
         throw failed(watch.message());
     }
-    file.keep();
+    // Told before the file is named, so that a throw from it still leaves nothing behind.
     if (progress) {
         progress(1.0);
     }
+    file.keep();
 }
 
 }  // namespace raster

@@ -25,5 +25,6 @@ Command addImportCommand(CLI::App& app);
 Command addRenderCommand(CLI::App& app);
 Command addExportCommand(CLI::App& app);
 Command addPyramidCommand(CLI::App& app);
+Command addCacheCommand(CLI::App& app);
 
 }  // namespace groundtool

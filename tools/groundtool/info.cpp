@@ -24,7 +24,7 @@
 #include "option_checks.h"
 #include "option_values.h"
 #include "printable.h"
-#include "pyramid.h"
+#include "pyramid_cache.h"
 #include "terrain.h"
 #include "tool_error.h"
 #include "view_settings_cli.h"
@@ -274,7 +274,7 @@ RasterView viewOf(const raster::ElevationSource& source) {
         return view;
     }
     const std::optional<std::string> pyramid =
-        facts.overviews > 0 ? std::nullopt : raster::existingPyramid(source.paths());
+        facts.overviews > 0 ? std::nullopt : raster::existingPyramid(source.paths(), facts.band);
     view.pyramid = pyramid.value_or("");
     if (facts.overviews > 0 || pyramid) {
         const raster::ElevationWorld world = raster::loadElevationWorld(source, 1.0);

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
                                           raster::jailDescription());
     const std::vector<Command> commands = {addInfoCommand(app),   addGenerateCommand(app),
                                            addImportCommand(app), addRenderCommand(app),
-                                           addExportCommand(app), addPyramidCommand(app)};
+                                           addExportCommand(app), addPyramidCommand(app),
+                                           addCacheCommand(app)};
 
     try {
         app.parse(argc, argv);
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
         // A first word that is no command reads better than "a subcommand is required".
         if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
             std::cerr << "groundtool: unknown command " << printable(argv[1])
-                      << "; the commands are info, generate, import, render, export and pyramid"
+                      << "; the commands are info, generate, import, render, export, pyramid "
+                         "and cache"
                       << std::endl;
             return kExitUsage;
         }

@@ -82,7 +82,8 @@ TEST(Cli, HelpForTheToolAndEveryCommand) {
         {"generate", "--roughness"},
         {"import", "--size"},
         {"render", "--heading"},
-        {"pyramid", "XDG_CACHE_HOME"}};
+        {"pyramid", "XDG_CACHE_HOME"},
+        {"cache", "GROUNDVIEW_CACHE_LIMIT"}};
     for (const auto& [command, option] : commands) {
         const ToolRun run = runTool({command, "--help"}, folder.path());
         EXPECT_EQ(run.status, 0) << command;
@@ -116,6 +117,8 @@ TEST(Cli, BadUsageExitsWithTwoAndWritesNothing) {
         {{"render", "ground.3dt", "--at", "1,2"}, "--at is for elevation rasters"},
         {{"info"}, "file is required"},
         {{"pyramid"}, "source is required"},
+        {{"cache", "clean", "a.tif", "b.tif"}, "not expected: b.tif"},
+        {{"cache", "empty"}, "not expected: empty"},
         {{"info", "ground.3dt", "ground.3dt"}, "ground.3dt is a terrain file; it is opened alone"},
         {{"render", "a.tif", "ground.3dt"}, "ground.3dt is a terrain file; it is opened alone"},
     };
