@@ -44,7 +44,8 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
     if (source.facts().overviews == 0) {
         const CachedPyramidOf cached = cachedPyramidOf(source, progress);
         if (cached.path.empty()) {
-            withoutPyramid = cached.withoutPyramid;
+            withoutPyramid = "shown from averaged reads of the source, without a pyramid: " +
+                             cached.withoutPyramid;
         } else {
             pyramid = std::make_shared<const ElevationSource>(cached.path);
         }

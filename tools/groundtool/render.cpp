@@ -73,6 +73,10 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
         throw ToolError(std::string(refused.what()) + " (see groundtool render --help)",
                         kExitUsage);
     }
+    // The viewer's notes say more; this one alone changes what the picture is made from.
+    if (const auto& stream = scene->world().stream; stream && !stream->withoutPyramid.empty()) {
+        std::cerr << "note: " << printable(stream->withoutPyramid) << std::endl;
+    }
     HeadlessGL gl(options.width, options.height, true);
     if (!gl.ok()) {
         throw ToolError("cannot render " + options.terrain + ": no OpenGL context (" + gl.error() +

@@ -494,6 +494,14 @@ TEST(PyramidCache, SourceRendersWithoutAPyramidTheCacheCannotHold) {
         }
         EXPECT_EQ(pyramid.status, 1);
         EXPECT_EQ(pyramid.err.rfind(refusal, 0), 0u) << pyramid.err;
+        // The picture is made without one, and says so on one line with the same reason.
+        EXPECT_EQ(render.err.rfind("note: shown from averaged reads of the source, without a "
+                                   "pyramid: " +
+                                       refusal.substr(std::string("groundtool: ").size()),
+                                   0),
+                  0u)
+            << render.err;
+        EXPECT_EQ(render.err.find('\n'), render.err.size() - 1) << render.err;
         EXPECT_EQ(pyramid.err.find('\n'), pyramid.err.size() - 1) << pyramid.err;
         EXPECT_EQ(pyramid.out, "");
         EXPECT_EQ(cached(folder), std::vector<std::string>{});
