@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -70,52 +71,50 @@ double commonStep(double a, double b, double tolerance) {
 // half a step leaves.
 constexpr int kSmoothingRadii[] = {8, 4, 2, 1};
 
-// Each value replaced by the sum over the (2 radius + 1)-sample square around it, the square cut
-// at the edges.
-void boxSums(std::vector<double>& values, int width, int height, int radius) {
+// Each row's sums over the (2 radius + 1) samples around each of its samples, the window cut at
+// the row's ends. The running sum is kept in double and each stored sum in float: the same float
+// goes in and out of the sum, so the error does not build up along the row.
+void rowSums(const std::vector<float>& from, std::vector<float>& to, int width,
+             std::size_t firstRow, std::size_t endRow, int radius) {
     const auto w = static_cast<std::size_t>(width);
-    std::vector<double> line(w);
-    for (int row = 0; row < height; ++row) {
-        double* at = &values[static_cast<std::size_t>(row) * w];
-        line.assign(at, at + w);
+    for (std::size_t row = firstRow; row < endRow; ++row) {
+        const float* in = &from[row * w];
+        float* out = &to[row * w];
         double sum = 0.0;
         for (int x = 0; x <= std::min(radius, width - 1); ++x) {
-            sum += line[static_cast<std::size_t>(x)];
+            sum += in[x];
         }
         for (int x = 0; x < width; ++x) {
-            at[x] = sum;
+            out[x] = static_cast<float>(sum);
             if (x + radius + 1 < width) {
-                sum += line[static_cast<std::size_t>(x + radius + 1)];
+                sum += in[x + radius + 1];
             }
             if (x - radius >= 0) {
-                sum -= line[static_cast<std::size_t>(x - radius)];
+                sum -= in[x - radius];
             }
         }
     }
-    // Down the columns in place: each row's own sums are kept until the window has passed it.
-    const auto kept = static_cast<std::size_t>(radius) + 1;
-    std::vector<double> passed(kept * w);
-    std::vector<double> sum(w, 0.0);
-    const auto add = [&](const double* from, double sign) {
-        for (std::size_t x = 0; x < w; ++x) {
-            sum[x] += sign * from[x];
-        }
-    };
-    const auto rowAt = [&](int row) { return &values[static_cast<std::size_t>(row) * w]; };
-    for (int row = 0; row <= std::min(radius, height - 1); ++row) {
-        add(rowAt(row), 1.0);
+}
+
+// work(first, end) over [0, count) in two halves at once, the second half on a thread of its own.
+// work must not throw: everything it needs is made before.
+template <typename Work>
+void inTwoHalves(std::size_t count, const Work& work) {
+    const std::size_t middle = count / 2;
+    std::thread second([&work, middle, count] { work(middle, count); });
+    work(0, middle);
+    second.join();
+}
+
+// The samples a window of radius around each index along a line of count samples holds, as their
+// reciprocal.
+std::vector<double> inverseSpans(int count, int radius) {
+    std::vector<double> inverse(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        inverse[static_cast<std::size_t>(i)] =
+            1.0 / (std::min(i + radius, count - 1) - std::max(i - radius, 0) + 1);
     }
-    for (int row = 0; row < height; ++row) {
-        double* at = rowAt(row);
-        std::copy(at, at + w, &passed[static_cast<std::size_t>(row) % kept * w]);
-        std::copy(sum.begin(), sum.end(), at);
-        if (row + radius + 1 < height) {
-            add(rowAt(row + radius + 1), 1.0);
-        }
-        if (row - radius >= 0) {
-            add(&passed[static_cast<std::size_t>(row - radius) % kept * w], -1.0);
-        }
-    }
+    return inverse;
 }
 
 }  // namespace
@@ -175,41 +174,80 @@ std::vector<float> shadingHeights(const HeightField& field, std::optional<double
         return field.heights;
     }
     const std::size_t count = field.heights.size();
-    std::vector<unsigned char> drawn(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        drawn[i] = field.kinds.empty() || field.kinds[i] <= SampleKind::filled;
+    const auto w = static_cast<std::size_t>(field.columns);
+    // Samples not drawn (sea, holes) neither take part nor change; drawn ones weigh 1.
+    std::vector<float> drawn(count, 1.0f);
+    bool everyDrawn = true;
+    for (std::size_t i = 0; i < count && !field.kinds.empty(); ++i) {
+        if (field.kinds[i] > SampleKind::filled) {
+            drawn[i] = 0.0f;
+            everyDrawn = false;
+        }
     }
     // Each pass averages the drawn samples around each one, then holds it within half a step of
     // its own height: the surface stays one the steps could have been rounded from.
     const double half = 0.5 * *step;
-    const bool everyDrawn = std::all_of(drawn.begin(), drawn.end(), [](bool d) { return d; });
-    const auto width = static_cast<std::size_t>(field.columns);
     std::vector<float> surface = field.heights;
-    std::vector<double> sums(count), weights;
+    std::vector<float> sums(count), weights(everyDrawn ? 0 : count);
+    std::vector<double> column(w), columnWeight(everyDrawn ? 0 : w);
     for (const int radius : kSmoothingRadii) {
-        for (std::size_t i = 0; i < count; ++i) {
-            sums[i] = drawn[i] ? surface[i] : 0.0;
-        }
-        boxSums(sums, field.columns, field.rows, radius);
         if (!everyDrawn) {
-            weights.assign(drawn.begin(), drawn.end());
-            boxSums(weights, field.columns, field.rows, radius);
-        }
-        // Where every sample is drawn, the weight is the square's own size, cut at the edges.
-        const auto span = [radius](std::size_t at, int samples) {
-            const int i = static_cast<int>(at);
-            return std::min(i + radius, samples - 1) - std::max(i - radius, 0) + 1;
-        };
-        for (std::size_t i = 0; i < count; ++i) {
-            if (drawn[i]) {
-                const double weight =
-                    everyDrawn ? span(i % width, field.columns) * span(i / width, field.rows)
-                               : weights[i];
-                const double own = field.heights[i];
-                surface[i] =
-                    static_cast<float>(std::clamp(sums[i] / weight, own - half, own + half));
+            for (std::size_t i = 0; i < count; ++i) {
+                surface[i] *= drawn[i];
             }
         }
+        const auto rows = static_cast<std::size_t>(field.rows);
+        inTwoHalves(rows, [&](std::size_t first, std::size_t end) {
+            rowSums(surface, sums, field.columns, first, end, radius);
+            if (!everyDrawn) {
+                rowSums(drawn, weights, field.columns, first, end, radius);
+            }
+        });
+        // Down the columns, each half of them on its own: the rows' sums within radius of each
+        // row, added as the window comes and taken off as it passes.
+        const std::vector<double> acrossInverse = inverseSpans(field.columns, radius);
+        const std::vector<double> downInverse = inverseSpans(field.rows, radius);
+        std::fill(column.begin(), column.end(), 0.0);
+        std::fill(columnWeight.begin(), columnWeight.end(), 0.0);
+        inTwoHalves(w, [&](std::size_t left, std::size_t right) {
+            const auto slide = [&](std::size_t row, double sign) {
+                for (std::size_t x = left; x < right; ++x) {
+                    column[x] += sign * sums[row * w + x];
+                }
+                for (std::size_t x = left; !everyDrawn && x < right; ++x) {
+                    columnWeight[x] += sign * weights[row * w + x];
+                }
+            };
+            const auto reach = static_cast<std::size_t>(radius);
+            for (std::size_t row = 0; row <= std::min(reach, rows - 1); ++row) {
+                slide(row, 1.0);
+            }
+            for (std::size_t row = 0; row < rows; ++row) {
+                const float* own = &field.heights[row * w];
+                float* out = &surface[row * w];
+                if (everyDrawn) {
+                    const double down = downInverse[row];
+                    for (std::size_t x = left; x < right; ++x) {
+                        const double mean = column[x] * acrossInverse[x] * down;
+                        out[x] = static_cast<float>(std::clamp(mean, own[x] - half, own[x] + half));
+                    }
+                } else {
+                    const float* weight = &drawn[row * w];
+                    for (std::size_t x = left; x < right; ++x) {
+                        out[x] = weight[x] == 0.0f
+                                     ? own[x]
+                                     : static_cast<float>(std::clamp(column[x] / columnWeight[x],
+                                                                     own[x] - half, own[x] + half));
+                    }
+                }
+                if (row + reach + 1 < rows) {
+                    slide(row + reach + 1, 1.0);
+                }
+                if (row >= reach) {
+                    slide(row - reach, -1.0);
+                }
+            }
+        });
     }
     return surface;
 }
