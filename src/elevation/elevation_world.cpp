@@ -44,8 +44,7 @@ ElevationWorld loadStreamedWorld(const ElevationSource& source, double exaggerat
     if (source.facts().overviews == 0) {
         const CachedPyramidOf cached = cachedPyramidOf(source, progress);
         if (cached.path.empty()) {
-            withoutPyramid = "shown from averaged reads of the source, without a pyramid: " +
-                             cached.withoutPyramid;
+            withoutPyramid = cached.withoutPyramid;
         } else {
             pyramid = std::make_shared<const ElevationSource>(cached.path);
         }

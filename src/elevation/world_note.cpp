@@ -20,7 +20,13 @@ std::string streamedNote(const ElevationSource& source, const ElevationGrid& gri
                            std::to_string(source.height()) + " samples, first shown from " +
                            std::to_string(layout.samplesAcross(top)) + " x " +
                            std::to_string(layout.samplesDown(top)),
-                       noDataNote(grid.noData, grid.field.heights.size()), withoutPyramid});
+                       noDataNote(grid.noData, grid.field.heights.size()),
+                       withoutPyramidNote(withoutPyramid)});
+}
+
+std::string withoutPyramidNote(const std::string& reason) {
+    return reason.empty() ? ""
+                          : "shown from averaged reads of the source, without a pyramid: " + reason;
 }
 
 }  // namespace raster

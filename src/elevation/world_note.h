@@ -17,8 +17,11 @@ namespace raster {
 // (0.1% of the samples)"; for a source held whole, the grid's own note ("averaged down from 8000 x
 // 300 to 4097 x 154 samples"). Empty when the source is shown as it is.
 std::string worldNote(const ElevationSource& source, const ElevationWorld& world);
-// The same of a streamed source whose walker's field is grid, its ground laid out as layout.
+// The same of a streamed source whose walker's field is grid, its ground laid out as layout;
+// withoutPyramid is the cache's reason for going without one, "" when there is none.
 std::string streamedNote(const ElevationSource& source, const ElevationGrid& grid,
                          const StreamLayout& layout, const std::string& withoutPyramid);
+// "shown from averaged reads of the source, without a pyramid: REASON"; "" without a reason.
+std::string withoutPyramidNote(const std::string& reason);
 
 }  // namespace raster

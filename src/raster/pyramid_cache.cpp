@@ -254,6 +254,17 @@ long long estimatedBytes(const SourceFacts& facts, long long sourceBytes) {
     return static_cast<long long>(std::min<long double>(bound, sourceBytes) / 2);
 }
 
+// Why the pyramid of source, keyed as key, is not built: its estimate is over limit; "" when it
+// is not.
+std::string overLimit(const ElevationSource& source, const Key& key, long long limit) {
+    const long long estimate = estimatedBytes(source.facts(), key.sourceBytes);
+    if (estimate <= limit) {
+        return "";
+    }
+    return "the pyramid of " + source.shown() + " would take about " + byteText(estimate) +
+           ", more than the cache's limit of " + byteText(limit);
+}
+
 // Removes the least recently used pyramids, never keep, until the cache holds at most limit
 // bytes; the bytes it holds then.
 long long evict(long long limit, const std::string& keep) {
@@ -464,10 +475,8 @@ CachedPyramidOf cachedPyramidOf(const ElevationSource& source,
     }
     const std::string stem = world::inFolder(folder, key.source + "-" + key.contents);
     const std::string out = stem + kPyramidSuffix;
-    const long long estimate = estimatedBytes(source.facts(), key.sourceBytes);
-    if (estimate > limit) {
-        return {"", "the pyramid of " + source.shown() + " would take about " + byteText(estimate) +
-                        ", more than the cache's limit of " + byteText(limit)};
+    if (std::string over = overLimit(source, key, limit); !over.empty()) {
+        return {"", std::move(over)};
     }
     try {
         // Built, then its source recorded: a pyramid without a record is shown as "?"; a record
@@ -490,6 +499,10 @@ CachedPyramidOf cachedPyramidOf(const ElevationSource& source,
     }
     evict(limit, out);
     return {out, "", true};
+}
+
+std::string pyramidOverLimit(const ElevationSource& source) {
+    return overLimit(source, keyOf(source.paths(), source.facts().band), cacheLimit());
 }
 
 }  // namespace raster

@@ -69,4 +69,8 @@ struct CachedPyramidOf {
 CachedPyramidOf cachedPyramidOf(const ElevationSource& source,
                                 const std::function<void(double share)>& progress);
 
+// Why cachedPyramidOf would not build the pyramid of source, as it would say it: its estimated
+// size is over the cache's limit. "" when it would be built.
+std::string pyramidOverLimit(const ElevationSource& source);
+
 }  // namespace raster

@@ -260,7 +260,8 @@ struct RasterView {
     raster::ElevationGrid grid;  // the walker's field
     std::string note;
     bool streamed = false;
-    std::string pyramid;  // of a streamed source without overviews: its file, or "" while missing
+    std::string pyramid;    // of a streamed source without overviews: its file, or "" while missing
+    std::string overLimit;  // why the cache won't hold the missing pyramid, "" when it will
 };
 
 RasterView viewOf(const raster::ElevationSource& source) {
@@ -286,10 +287,11 @@ RasterView viewOf(const raster::ElevationSource& source) {
     // each a box of the source's pixels rather than of its pyramid's.
     view.grid =
         raster::readElevation(source, raster::kDefaultMaxSamples, raster::kStreamedFieldSide);
+    view.overLimit = raster::pyramidOverLimit(source);
     view.note = raster::streamedNote(source, view.grid,
                                      StreamLayout(facts.width, facts.height, facts.ground.cellEast,
                                                   facts.ground.cellNorth, 0.0, 0.0),
-                                     "");
+                                     view.overLimit);
     return view;
 }
 
@@ -329,9 +331,10 @@ int runRasterInfo(const std::string& path, const raster::ElevationSource& source
     }
     if (view.streamed && source.facts().overviews == 0) {
         out << "pyramid     "
-            << (view.pyramid.empty()
+            << (!view.pyramid.empty() ? printable(view.pyramid)
+                : view.overLimit.empty()
                     ? "none yet; the viewer builds it into the cache when it first opens the source"
-                    : printable(view.pyramid))
+                    : "none; the cache's limit can't hold it")
             << "\n";
     }
     const auto [lowest, highest] = field.drawnRange();

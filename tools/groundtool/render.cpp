@@ -28,6 +28,7 @@
 #include "view_settings_cli.h"
 #include "viewer_load.h"
 #include "world.h"
+#include "world_note.h"
 
 namespace groundtool {
 
@@ -75,7 +76,8 @@ std::vector<std::uint8_t> renderElevationFrame(const RenderOptions& options,
     }
     // The viewer's notes say more; this one alone changes what the picture is made from.
     if (const auto& stream = scene->world().stream; stream && !stream->withoutPyramid.empty()) {
-        std::cerr << "note: " << printable(stream->withoutPyramid) << std::endl;
+        std::cerr << "note: " << printable(raster::withoutPyramidNote(stream->withoutPyramid))
+                  << std::endl;
     }
     HeadlessGL gl(options.width, options.height, true);
     if (!gl.ok()) {

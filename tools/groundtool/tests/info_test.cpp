@@ -404,6 +404,13 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
           "40; " +
               coastNote.substr(std::string("groundview: ").size()) + "drawn as sea"},
          {"GROUNDVIEW_STREAM_ABOVE=64", "XDG_CACHE_HOME=/nonexistent/groundview-test-cache"}},
+        {"coast streamed, its pyramid beyond the cache's limit",
+         {"coast.tif"},
+         coast(0.0),
+         0,
+         {"pyramid     none; the cache's limit can't hold it"},
+         {"GROUNDVIEW_STREAM_ABOVE=64", "GROUNDVIEW_CACHE_LIMIT=1K",
+          "XDG_CACHE_HOME=/nonexistent/groundview-test-cache"}},
         {"heights in centimetres", {"cm.tif"}, inUnit("cm", 100.0), 0, {plane}},
         {"heights in kilometres", {"km.tif"}, inUnit("km", 0.001), 0, {plane}},
         {"heights in US survey feet",
