@@ -178,8 +178,9 @@ TEST(Pyramid, HalvesTheSourceIntoTheCacheAsGdalAverages) {
     const Level first = readLevel(firstLine(wholeRun.out));
     const Level second = readLevel("GTIFF_DIR:2:" + firstLine(wholeRun.out));
     int rounded = 0;
-    for (int y = 0; y < second.height; ++y) {
-        for (int x = 0; x < second.width; ++x) {
+    // Boxes whole inside level 1: the last row and column may be clipped.
+    for (int y = 0; y + 1 < second.height; ++y) {
+        for (int x = 0; x + 1 < second.width; ++x) {
             double sum = 0;
             int count = 0;
             for (const int cell : {0, 1, first.width, first.width + 1}) {
@@ -189,7 +190,7 @@ TEST(Pyramid, HalvesTheSourceIntoTheCacheAsGdalAverages) {
                 count += std::isnan(value) ? 0 : 1;
             }
             const float got = second.values[static_cast<std::size_t>(y * second.width + x)];
-            if (count > 0 && x < second.width - 1 && y < second.height - 1) {
+            if (count > 0) {
                 EXPECT_EQ(got, std::round(4 * sum / count) / 4) << x << ", " << y;
                 rounded += got != static_cast<float>(sum / count) ? 1 : 0;
             }
