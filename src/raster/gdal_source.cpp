@@ -40,7 +40,7 @@ constexpr double kFarthestProjectedMetres = 1e8;
 constexpr double kMinMetresPerUnit = 1e-6;
 
 // A mosaic is read in this many strips of rows at most.
-constexpr int kMosaicStrips = 16;
+constexpr int kMosaicStrips = 64;
 
 // Bytes of a height unit's name kept: "US survey foot" is 14.
 constexpr std::size_t kLongestUnitName = 40;

@@ -636,7 +636,7 @@ TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
          {"samples     4200 x 300, streamed at full resolution",
           "verdict: the viewer walks over it"}},
         // Checking and joining hundreds of tiles takes longer than the watch: progress keeps it.
-        {"a folder of 600 tiles under a watch of half a second",
+        {"a folder of 600 tiles under a watch of a second",
          [](Folder f, Folder) {
              fs::create_directory(f.file("tiles"));
              for (int i = 0; i < 600; ++i) {
@@ -647,7 +647,7 @@ TEST(Cli, TheEnvironmentAndACoordinateSystemWidenNothingAndReachNoServer) {
                              [i](int, int) { return 100.0 + i; });
              }
          },
-         [](Folder) { return std::vector<std::string>{"GROUNDVIEW_STALL_SECONDS=0.5"}; },
+         [](Folder) { return std::vector<std::string>{"GROUNDVIEW_STALL_SECONDS=1"}; },
          {"info", "tiles"},
          0,
          {"VRT mosaic of 600 GTiff, Int16", "samples     60 x 40, every cell of the source"}},

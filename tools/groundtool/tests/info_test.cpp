@@ -490,7 +490,7 @@ TEST(Info, WhatTheViewerMakesOfARaster) {
          0,
          {"samples     120 x 40, every cell of the source",
           "heights     100 to 2000 m over the samples drawn",
-          "no data     samples with data 68.8%; 1 void filled (31.2%); 0 regions without data "
+          "no data     samples with data 70%; 1 void filled (30%); 0 regions without data "
           "drawn as sea; 0 drawn as a floor",
           "note: damaged/b.tif is drawn as no data: its cells from row 16 can't be read: "
           "ZIPDecode:Decoding error at scanline 16"}},
